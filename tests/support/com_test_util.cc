@@ -1,0 +1,108 @@
+#include "support/com_test_util.h"
+
+#include <cstdio>
+
+namespace corvane::test {
+
+std::basic_string<OLECHAR> Widen(const std::string& s) {
+  std::basic_string<OLECHAR> out;
+  for (size_t i = 0; i < s.size();) {
+    uint32_t c = static_cast<uint8_t>(s[i]);
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    if (extra) c &= (0x3F >> extra);
+    ++i;
+    for (int k = 0; k < extra && i < s.size(); ++k, ++i) c = (c << 6) | (s[i] & 0x3F);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<OLECHAR>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<OLECHAR>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<OLECHAR>(c));
+    }
+  }
+  return out;
+}
+
+std::string Narrow(const OLECHAR* text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t c = static_cast<uint16_t>(text[i]);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string Narrow(const OLECHAR* text) {
+  if (!text) return {};
+  size_t n = 0;
+  while (text[n]) ++n;
+  return Narrow(text, n);
+}
+
+Bstr::Bstr(const std::string& utf8) {
+  std::basic_string<OLECHAR> w = Widen(utf8);
+  bstr_ = SysAllocStringLen(w.data(), static_cast<unsigned>(w.size()));
+}
+
+Bstr::~Bstr() { SysFreeString(bstr_); }
+
+BSTR* Bstr::out() {
+  SysFreeString(bstr_);
+  bstr_ = nullptr;
+  return &bstr_;
+}
+
+std::string Bstr::utf8() const {
+  return bstr_ ? Narrow(bstr_, SysStringLen(bstr_)) : std::string();
+}
+
+HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer, REFIID iid, void** out) {
+  *out = nullptr;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(outer, iid, out);
+  factory->Release();
+  return hr;
+}
+
+ErrorRecord TakeError() {
+  ErrorRecord r;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
+  r.present = true;
+  BSTR s = nullptr;
+  if (SUCCEEDED(info->GetDescription(&s)) && s) r.description = Narrow(s, SysStringLen(s));
+  SysFreeString(s);
+  s = nullptr;
+  if (SUCCEEDED(info->GetSource(&s)) && s) r.source = Narrow(s, SysStringLen(s));
+  SysFreeString(s);
+  info->GetGUID(&r.guid);
+  info->Release();
+  return r;
+}
+
+std::string Description(const std::string& text, const std::string& tag, HRESULT code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(code));
+  return text + ";" + tag + "=0x" + hex;
+}
+
+}  // namespace corvane::test

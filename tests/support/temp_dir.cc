@@ -1,0 +1,67 @@
+#include "support/temp_dir.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace corvane::test {
+namespace fs = std::filesystem;
+
+namespace {
+std::atomic<int> g_counter{0};
+}
+
+TempDir::TempDir() {
+  fs::path base;
+  if (const char* env = std::getenv("CORVANE_TEST_TMP"); env && *env) {
+    base = env;
+  } else {
+    base = fs::temp_directory_path() / "corvane-tests";
+  }
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (;;) {
+    fs::path p = base / ("t" + std::to_string(stamp) + "-" + std::to_string(g_counter++));
+    std::error_code ec;
+    fs::create_directories(base, ec);
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+int64_t FileSize(const std::string& path) {
+  std::error_code ec;
+  auto n = fs::file_size(path, ec);
+  return ec ? -1 : static_cast<int64_t>(n);
+}
+
+}  // namespace corvane::test
