@@ -1,0 +1,237 @@
+#include "legacy/corvane_object.h"
+
+#include <cstring>
+#include <string>
+
+#include "frame/strings.h"
+#include "legacy/legacy_format.h"
+#include "platform/clock.h"
+
+namespace corvane::legacy {
+namespace {
+
+const frame::ErrorSource kSource{"CORVANE", &IID_ICorvane, &CLSID_Corvane};
+
+constexpr char kFileNotOpen[] = "File not open";
+constexpr char kCreationFailed[] = "File creation failed";
+constexpr uint32_t kInvalid32 = 0xFFFFFFFFu;
+
+}  // namespace
+
+CorvaneObject::CorvaneObject(IUnknown* outer) : ComObject(outer, kSource) {}
+
+HRESULT CreateCorvane(IUnknown* outer, REFIID iid, void** out) {
+  if (outer) return CLASS_E_NOAGGREGATION;
+  return frame::CreateComObject<CorvaneObject>(nullptr, iid, out);
+}
+
+HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAccessMode,
+                            EnumCVRFileCreateMode CVRFileCreateMode) {
+  if (!bstrFileName) return Raise("One ore more Open method parameters are NULL", E_POINTER);
+  if (CVRFileAccessMode == CVRFileAccessModeWrite &&
+      CVRFileCreateMode == CVRFileCreateModeExisting) {
+    return Raise("Illegal Access Flag combination", E_CVR_INVALID_ACCESS_FLAG_COMBINATION);
+  }
+
+  platform::OpenOptions options;
+  options.share = platform::kShareNone;  // exclusive use
+  switch (CVRFileAccessMode) {
+    case CVRFileAccessModeRead: options.access = platform::kAccessRead; break;
+    case CVRFileAccessModeWrite: options.access = platform::kAccessWrite; break;
+    default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+  }
+  switch (CVRFileCreateMode) {
+    case CVRFileCreateModeNew: options.disposition = platform::Disposition::kCreateNew; break;
+    case CVRFileCreateModeAlways: options.disposition = platform::Disposition::kCreateAlways; break;
+    case CVRFileCreateModeExisting:
+      options.disposition = platform::Disposition::kOpenExisting;
+      break;
+    default: return Raise(kCreationFailed, E_CVR_INVALID_CREATE_MODE);
+  }
+
+  std::string path;
+  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(kCreationFailed, E_FAIL);
+
+  std::unique_ptr<platform::File> file;
+  Status opened = platform::OpenFile(path, options, &file);
+  // An object that held a file gives it up whatever the outcome; since the
+  // file is held exclusively, reopening the same file therefore fails.
+  file_.reset();
+  data_pending_ = false;
+  pending_length_ = 0;
+  if (!opened.ok()) return Raise(kCreationFailed, E_CVR_FILE_CREATION_FAILS);
+  file_ = std::move(file);
+
+  if (CVRFileCreateMode != CVRFileCreateModeExisting) {
+    const auto& header = FileHeaderBytes();
+    uint32_t written = 0;
+    if (!file_->Write(header.data(), kFileHeaderSize, &written).ok()) {
+      file_.reset();
+      return Raise(kCreationFailed, E_CVR_FILE_HEADER_INFO_WRITE_FAIL);
+    }
+    return S_OK;
+  }
+  HRESULT hr = ExamineHeader();
+  return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;
+}
+
+HRESULT CorvaneObject::ExamineHeader() {
+  // One read of the scan window stands in for reading byte by byte: the
+  // outcome and the final position are the same.
+  uint8_t scan[kHeaderScanLimit];
+  uint32_t got = 0;
+  if (!file_->Read(scan, kHeaderScanLimit, &got).ok()) {
+    file_.reset();
+    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+  }
+  const void* end = std::memchr(scan, kEndOfHeader, got);
+  if (!end) {
+    file_.reset();
+    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+  }
+  const uint32_t header_length = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - scan) + 1;
+  if (!file_->Seek(header_length, platform::SeekOrigin::kBegin, nullptr).ok()) {
+    file_.reset();
+    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(scan), header_length);
+  if (text.find(kVersionTag) == std::string_view::npos) {
+    return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;  // the file stays open
+  }
+  return S_OK;
+}
+
+HRESULT CorvaneObject::Close() {
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  file_.reset();
+  data_pending_ = false;
+  pending_length_ = 0;
+  return S_OK;
+}
+
+HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
+                                  ULONG dwDataLength) {
+  if (!pbyData) return Raise("One ore more WriteBlock method parameters are NULL", E_POINTER);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+
+  BlockHeader header;
+  header.block_id = wBlocID;
+  header.conn_id = byConnID;
+  header.time_stamp = platform::TickCount();
+  header.data_length = dwDataLength;
+  uint8_t bytes[kBlockHeaderSize];
+  EncodeBlockHeader(header, bytes);
+
+  uint32_t written = 0;
+  if (!file_->Write(bytes, kBlockHeaderSize, &written).ok()) {
+    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+  }
+  if (!file_->Write(pbyData, dwDataLength, &written).ok()) {
+    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+  }
+  return S_OK;
+}
+
+bool CorvaneObject::SkipPendingData() {
+  // Positions of this interface are 32-bit. A length of 2^31 or more only
+  // comes from a damaged file and would move the position backwards as a
+  // signed distance: it is a failed skip, like a target beyond 4 GiB.
+  if (pending_length_ >= 0x80000000u) return false;
+  int64_t position = 0;
+  if (!file_->Seek(0, platform::SeekOrigin::kCurrent, &position).ok()) return false;
+  const int64_t target = position + pending_length_;
+  if (target > static_cast<int64_t>(kInvalid32)) return false;
+  if (!file_->Seek(target, platform::SeekOrigin::kBegin, nullptr).ok()) return false;
+  // The data is behind us now: a later header read (after meeting the end of
+  // the file or a damaged header) must not skip it a second time.
+  data_pending_ = false;
+  return true;
+}
+
+HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG* pdwTimeStamp,
+                                       ULONG* pdwDataBlockLength, LONG* bEndOfFile) {
+  if (!pwBlockID || !pbyConnID || !pdwTimeStamp || !pdwDataBlockLength || !bEndOfFile) {
+    return Raise("One ore more ReadBlockHeader method parameters are NULL", E_POINTER);
+  }
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (data_pending_ && !SkipPendingData()) {
+    return Raise("Block data skip failed", E_CVR_BLOCK_DATA_SKIP_FAILED);
+  }
+
+  uint8_t bytes[kBlockHeaderSize];
+  uint32_t got = 0;
+  if (!file_->Read(bytes, kBlockHeaderSize, &got).ok()) {
+    return Raise("Block header read failed", E_CVR_BLOCK_HEADER_READ_FAILED);
+  }
+  if (got == 0) {
+    *pwBlockID = 0;
+    *pbyConnID = 0;
+    *pdwTimeStamp = 0;
+    *pdwDataBlockLength = 0;
+    *bEndOfFile = 1;
+    return S_OK;
+  }
+  if (got < kBlockHeaderSize) {
+    // A header cut short is damage, not the end of the file.
+    return Raise("Block header read failed", E_CVR_BLOCK_HEADER_READ_FAILED);
+  }
+  const BlockHeader header = DecodeBlockHeader(bytes);
+  *pwBlockID = header.block_id;
+  *pbyConnID = header.conn_id;
+  *pdwTimeStamp = header.time_stamp;
+  *pdwDataBlockLength = header.data_length;
+  *bEndOfFile = 0;
+  data_pending_ = true;
+  pending_length_ = header.data_length;
+  return S_OK;
+}
+
+HRESULT CorvaneObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
+  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!data_pending_) return Raise("Block header not read", E_CVR_BLOCK_HEADER_NOT_READ);
+  if (dwDataLength != pending_length_) {
+    return Raise("Invalid data block size", E_CVR_INVALID_DATA_BLOCK_SIZE);
+  }
+  uint32_t got = 0;
+  if (!file_->Read(pbyData, dwDataLength, &got).ok() || got != dwDataLength) {
+    return Raise("Block data read failed", E_CVR_BLOCK_DATA_READ_FAILED);
+  }
+  data_pending_ = false;
+  return S_OK;
+}
+
+HRESULT CorvaneObject::Flush() {
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_->Flush().ok()) return Raise("File flush failed", E_CVR_FILE_FLUSH_FAILED);
+  return S_OK;
+}
+
+HRESULT CorvaneObject::GetFileSize(ULONG* pdwFileSize) {
+  if (!pdwFileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  int64_t size = 0;
+  if (!file_->GetSize(&size).ok()) {
+    *pdwFileSize = kInvalid32;
+    return Raise("Unable to get file size", E_FAIL);
+  }
+  *pdwFileSize = static_cast<uint32_t>(size);  // the low 32 bits of a larger size
+  return S_OK;
+}
+
+HRESULT CorvaneObject::GetFilePointerPos(ULONG* pdwFilePointerPos) {
+  if (!pdwFilePointerPos) {
+    return Raise("One ore more GetFilePointerPos method parameters are NULL", E_POINTER);
+  }
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  int64_t position = 0;
+  if (!file_->Seek(0, platform::SeekOrigin::kCurrent, &position).ok() ||
+      position >= static_cast<int64_t>(kInvalid32)) {
+    *pdwFilePointerPos = kInvalid32;
+    return Raise("File pointer get failed", E_FAIL);
+  }
+  *pdwFilePointerPos = static_cast<uint32_t>(position);
+  return S_OK;
+}
+
+}  // namespace corvane::legacy
