@@ -1,0 +1,226 @@
+#include "platform/posix/posix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/posix/errno_status.h"
+#include "platform/posix/share_lock.h"
+
+namespace corvane::platform {
+namespace {
+
+// Largest transfer per read()/write() call; Linux moves at most about 2 GiB
+// at once anyway.
+constexpr uint32_t kMaxChunk = 1u << 30;
+
+class PosixFile final : public File {
+ public:
+  PosixFile(int fd, uint32_t access, std::unique_ptr<ShareLock> share)
+      : fd_(fd), access_(access), share_(std::move(share)) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  Status Read(void* dst, uint32_t n, uint32_t* got) override {
+    *got = 0;
+    if (!(access_ & kAccessRead)) return Status::Error(kErrAccessDenied);
+    auto* p = static_cast<uint8_t*>(dst);
+    while (*got < n) {
+      ssize_t r = RetryOnEintr(
+          [&] { return ::read(fd_, p + *got, std::min(n - *got, kMaxChunk)); });
+      if (r < 0) return ErrnoStatus(errno);
+      if (r == 0) break;  // end of file
+      *got += static_cast<uint32_t>(r);
+    }
+    return Status::Ok();
+  }
+
+  Status Write(const void* src, uint32_t n, uint32_t* written) override {
+    *written = 0;
+    if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
+    const auto* p = static_cast<const uint8_t*>(src);
+    while (*written < n) {
+      ssize_t r = RetryOnEintr(
+          [&] { return ::write(fd_, p + *written, std::min(n - *written, kMaxChunk)); });
+      if (r < 0) return ErrnoStatus(errno);
+      if (r == 0) return Status::Error(kErrDiskFull);
+      *written += static_cast<uint32_t>(r);
+    }
+    return Status::Ok();
+  }
+
+  Status Seek(int64_t distance, SeekOrigin origin, int64_t* new_pos) override {
+    int64_t base = 0;
+    switch (origin) {
+      case SeekOrigin::kBegin:
+        break;
+      case SeekOrigin::kCurrent:
+        base = ::lseek(fd_, 0, SEEK_CUR);
+        if (base < 0) return ErrnoStatus(errno);
+        break;
+      case SeekOrigin::kEnd: {
+        Status s = GetSize(&base);
+        if (!s.ok()) return s;
+        break;
+      }
+      default:
+        return Status::Error(kErrInvalidParameter);
+    }
+    int64_t target;
+    if (__builtin_add_overflow(base, distance, &target)) {
+      return Status::Error(kErrInvalidParameter);
+    }
+    if (target < 0) return Status::Error(kErrNegativeSeek);
+    if (::lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0) return ErrnoStatus(errno);
+    if (new_pos) *new_pos = target;
+    return Status::Ok();
+  }
+
+  Status GetSize(int64_t* size) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return ErrnoStatus(errno);
+    *size = st.st_size;
+    return Status::Ok();
+  }
+
+  Status Flush() override {
+    if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
+    if (RetryOnEintr([&] { return ::fsync(fd_); }) != 0) return ErrnoStatus(errno);
+    return Status::Ok();
+  }
+
+  Status SetEndOfFile() override {
+    if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
+    off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+    if (pos < 0) return ErrnoStatus(errno);
+    if (RetryOnEintr([&] { return ::ftruncate(fd_, pos); }) != 0) return ErrnoStatus(errno);
+    return Status::Ok();
+  }
+
+ private:
+  const int fd_;
+  const uint32_t access_;
+  const std::unique_ptr<ShareLock> share_;
+};
+
+int OpenFlags(const OpenOptions& options) {
+  const bool read = options.access & kAccessRead;
+  const bool write = options.access & kAccessWrite;
+  // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
+  // right after, and regular files ignore the flag (cleared anyway).
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  if (options.write_through) flags |= O_DSYNC;
+  return flags;
+}
+
+// Opens the data descriptor as the disposition asks. *existed tells whether
+// the file was there before.
+int OpenDescriptor(const std::string& path, const OpenOptions& options, bool* existed) {
+  const int flags = OpenFlags(options);
+  constexpr mode_t kMode = 0666;  // narrowed by the umask
+  *existed = true;
+  switch (options.disposition) {
+    case Disposition::kOpenExisting:
+    case Disposition::kTruncateExisting:
+      return RetryOnEintr([&] { return ::open(path.c_str(), flags); });
+    case Disposition::kCreateNew:
+      *existed = false;
+      return RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
+    case Disposition::kCreateAlways:
+    case Disposition::kOpenAlways:
+      // Try to create first, so that the caller learns whether the file was
+      // there; retry if it vanishes or appears in between.
+      for (int attempt = 0; attempt < 16; ++attempt) {
+        int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
+        if (fd >= 0 || errno != EEXIST) {
+          *existed = false;
+          return fd;
+        }
+        fd = RetryOnEintr([&] { return ::open(path.c_str(), flags); });
+        if (fd >= 0 || errno != ENOENT) return fd;
+      }
+      errno = EBUSY;
+      return -1;
+  }
+  errno = EINVAL;
+  return -1;
+}
+
+// Cuts the file to zero length, also for a handle opened without write
+// access (CREATE_ALWAYS on Windows truncates whatever the access).
+Status Truncate(int fd, const OpenOptions& options) {
+  if (options.access & kAccessWrite) {
+    if (RetryOnEintr([&] { return ::ftruncate(fd, 0); }) != 0) return ErrnoStatus(errno);
+    return Status::Ok();
+  }
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  int wfd = RetryOnEintr([&] { return ::open(self.c_str(), O_WRONLY | O_CLOEXEC); });
+  if (wfd < 0) return ErrnoStatus(errno);
+  int r = RetryOnEintr([&] { return ::ftruncate(wfd, 0); });
+  int err = errno;
+  ::close(wfd);
+  return r == 0 ? Status::Ok() : ErrnoStatus(err);
+}
+
+Status Fail(Status s, uint32_t* last_error) {
+  if (last_error) *last_error = s.code();
+  return s;
+}
+
+}  // namespace
+
+Status OpenPosixFile(const std::string& path, const OpenOptions& options,
+                     std::unique_ptr<File>* out, uint32_t* last_error) {
+  out->reset();
+  if (last_error) *last_error = 0;
+  const uint32_t disposition = static_cast<uint32_t>(options.disposition);
+  if (disposition < 1 || disposition > 5) {
+    return Fail(Status::Error(kErrInvalidParameter), last_error);
+  }
+  if (options.disposition == Disposition::kTruncateExisting &&
+      !(options.access & kAccessWrite)) {
+    return Fail(Status::Error(kErrInvalidParameter), last_error);
+  }
+  if (path.empty()) return Fail(Status::Error(kErrPathNotFound), last_error);
+  if (path.find('\0') != std::string::npos) {
+    return Fail(Status::Error(kErrInvalidName), last_error);
+  }
+
+  bool existed = false;
+  int fd = OpenDescriptor(path, options, &existed);
+  if (fd < 0) return Fail(ErrnoStatus(errno, path), last_error);
+
+  // Only regular files: a directory opened read-only would otherwise
+  // succeed, where Windows denies access.
+  struct stat st;
+  Status s;
+  if (::fstat(fd, &st) != 0) {
+    s = ErrnoStatus(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    s = Status::Error(kErrAccessDenied);
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    s = ErrnoStatus(errno);
+  }
+  std::unique_ptr<ShareLock> share;
+  if (s.ok()) s = ShareLock::Acquire(fd, path, options.access, options.share, &share);
+  const bool truncate = existed && (options.disposition == Disposition::kCreateAlways ||
+                                    options.disposition == Disposition::kTruncateExisting);
+  if (s.ok() && truncate) s = Truncate(fd, options);
+  if (!s.ok()) {
+    share.reset();
+    ::close(fd);
+    return Fail(s, last_error);
+  }
+
+  if (last_error && existed && (options.disposition == Disposition::kCreateAlways ||
+                                options.disposition == Disposition::kOpenAlways)) {
+    *last_error = kErrAlreadyExists;
+  }
+  out->reset(new PosixFile(fd, options.access, std::move(share)));
+  return Status::Ok();
+}
+
+}  // namespace corvane::platform
