@@ -1,0 +1,105 @@
+#include "stream/index_file_stream.h"
+
+#include <cstring>
+
+#include "platform/file.h"
+
+namespace corvane::stream {
+
+using platform::Disposition;
+using platform::SeekOrigin;
+
+std::string IndexFileStream::IndexPathFor(const std::string& path) {
+  if (path.find('~') != std::string::npos) return path;
+  size_t name = path.find_last_of("/\\:");
+  name = name == std::string::npos ? 0 : name + 1;
+  size_t dot = path.rfind('.');
+  // A dot that starts the name belongs to the name, not to an extension.
+  if (dot == std::string::npos || dot <= name) return path + ".idx";
+  return path.substr(0, dot) + ".idx";
+}
+
+Status IndexFileStream::OpenIndex(const std::string& path, const platform::OpenOptions& options,
+                                  int log_version, uint64_t resolution, uint32_t* last_error) {
+  if ((options.access & platform::kAccessWrite) || options.disposition == Disposition::kOpenAlways ||
+      options.disposition == Disposition::kTruncateExisting) {
+    bool big = log_version == FileVersionCVR_Vu102 || log_version == FileVersionIDX_Vu102;
+    set_version(big ? FileVersionIDX_Vu102 : FileVersionIDX_V0102);
+  }
+  path_ = IndexPathFor(path);
+  Status st = Open(path_, options, version(), last_error);
+  if (!st.ok()) return st;
+  if (options.disposition == Disposition::kOpenExisting) {
+    bool index = version() == FileVersionIDX_V0102 || version() == FileVersionIDX_Vu102;
+    if (!index || index_sub_version() < 1) return Status::Error(kErrFileNotFound);
+    resolution_ = ReadResolution();
+    record_count_ = ReadRecordCount();
+    return Status::Ok();
+  }
+  resolution_ = resolution;
+  record_count_ = 0;
+  uint8_t field[8];
+  Encode64(field_order(), field, resolution_);
+  st = WriteBuffered(field, sizeof field);
+  if (!st.ok()) return st;
+  Encode64(field_order(), field, record_count_);
+  return WriteBuffered(field, sizeof field);
+}
+
+Status IndexFileStream::ReadIndexRecord(uint64_t message_number, IndexRecord* record) {
+  *record = IndexRecord{};
+  if (resolution_ == 0 || message_number < resolution_) return Status::Error(kErrInvalidParameter);
+  uint64_t k = message_number / resolution_;
+  const uint64_t first = uint64_t{header_length()} + kIndexFieldsLength;
+  if (k - 1 > (INT64_MAX - first) / kIndexRecordLength) return Status::Error(kErrInvalidParameter);
+  Status st = Seek(static_cast<int64_t>(first + kIndexRecordLength * (k - 1)), SeekOrigin::kBegin);
+  if (!st.ok()) return st;
+  uint8_t bytes[kIndexRecordLength];
+  uint32_t got = 0;
+  st = Read(bytes, sizeof bytes, &got);
+  if (!st.ok()) return st;
+  if (got < sizeof bytes) return Status::Error(kErrHandleEof);
+  *record = DecodeIndexRecord(field_order(), bytes);
+  return Status::Ok();
+}
+
+Status IndexFileStream::WriteIndexRecord(const IndexRecord& record) {
+  uint8_t bytes[kIndexRecordLength];
+  EncodeIndexRecord(field_order(), record, bytes);
+  return WriteBuffered(bytes, sizeof bytes);
+}
+
+Status IndexFileStream::WriteRecordCount(uint64_t count) {
+  Status st = Seek(header_length() + 8, SeekOrigin::kBegin);
+  if (!st.ok()) return st;
+  uint8_t field[8];
+  Encode64(field_order(), field, count);
+  uint32_t written = 0;
+  st = Write(field, sizeof field, &written);
+  if (st.ok()) record_count_ = count;
+  return st;
+}
+
+uint64_t IndexFileStream::ReadField(uint32_t offset) {
+  int64_t pos = GetPosition();
+  if (pos < 0) return 0;
+  // The field may have been rewritten through another handle (the indexing
+  // thread writes the count when it completes): read it from the file.
+  file().DropWindow();
+  uint64_t value = 0;
+  uint8_t field[8];
+  uint32_t got = 0;
+  if (Seek(offset, SeekOrigin::kBegin).ok() && Read(field, sizeof field, &got).ok() &&
+      got == sizeof field) {
+    value = Decode64(field_order(), field);
+  }
+  (void)Seek(pos, SeekOrigin::kBegin);
+  return value;
+}
+
+uint64_t IndexFileStream::ReadResolution() { return ReadField(kIndexResolutionOffset); }
+uint64_t IndexFileStream::ReadRecordCount() { return ReadField(kIndexRecordCountOffset); }
+
+Status IndexFileStream::DeleteIndexFile() { return platform::RemoveFile(path_); }
+
+}  // namespace corvane::stream

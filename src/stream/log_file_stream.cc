@@ -1,0 +1,195 @@
+#include "stream/log_file_stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "stream/cipher.h"
+#include "stream/file_format.h"
+#include "stream/hex_text.h"
+#include "stream/settings.h"
+#include "stream/version_detection.h"
+
+namespace corvane::stream {
+
+using platform::SeekOrigin;
+
+LogFileStream::LogFileStream() {
+  StreamSettings settings = ReadStreamSettings();
+  disk_buffer_size_ = settings.disk_buffer_size;
+  indexing_buffer_size_ = settings.indexing_buffer_size;
+  uint32_t room = std::clamp(indexing_buffer_size_, kMinReadBuffer, kMaxReadBuffer);
+  read_buffer_.reset(new (std::nothrow) uint8_t[room]);
+  read_buffer_capacity_ = read_buffer_ ? room : 0;
+}
+
+LogFileStream::~LogFileStream() = default;
+
+Status LogFileStream::Open(const std::string& path, const platform::OpenOptions& options,
+                           int version, uint32_t* last_error) {
+  std::unique_ptr<platform::File> handle;
+  uint32_t code = 0;
+  Status st = path.size() > platform::MaxPathLength()
+                  ? Status::Error(kErrFilenameTooLong)
+                  : platform::OpenFile(path, options, &handle, &code);
+  if (!st.ok()) code = st.code();
+  if (last_error) *last_error = code;
+  file_.Close();
+  if (!st.ok()) return st;
+  file_.Attach(std::move(handle));
+
+  index_sub_version_ = 0;
+  bool reading = (options.access & platform::kAccessRead) != 0;
+  int64_t size = GetSize();
+  version_ = reading && size > 0 ? DetectVersion() : static_cast<EnumFileVersion>(version);
+  enciphered_ = IsEnciphered(version_);
+  if (enciphered_) {
+    // Before anything is written: a file must not be started with a key
+    // other than the one configured.
+    st = cipher_.Load(version_);
+    if (!st.ok()) return st;
+    disk_buffer_size_ = std::max<uint32_t>(RoundUpTo128(disk_buffer_size_), 128);
+  } else {
+    (void)cipher_.Load(version_);  // changes nothing for versions without a set
+  }
+  disk_buffer_.reset();
+  capacity_ = 0;
+  buffered_ = 0;
+  if (disk_buffer_size_ > 0) {
+    // Not value-initialised: a large configured size must not touch its pages.
+    disk_buffer_.reset(new (std::nothrow) uint8_t[disk_buffer_size_]);
+    if (!disk_buffer_) return Status::Error(kErrNotEnoughMemory);
+    capacity_ = disk_buffer_size_;
+  }
+  header_length_ = HeaderLength(version_);
+  if (!reading) return WriteHeader();
+  return Status::Ok();
+}
+
+void LogFileStream::Close() { file_.Close(); }
+
+EnumFileVersion LogFileStream::DetectVersion() {
+  platform::CriticalSectionLock hold(lock_);
+  Detection d = stream::DetectVersion(file_, TagSet::kFull);
+  index_sub_version_ = d.index_sub_version;
+  return d.version;
+}
+
+Status LogFileStream::WriteHeader() {
+  std::vector<uint8_t> header = BuildHeader(version_);
+  if (header.empty()) return Status::Error(kErrInvalidParameter);
+  uint32_t written = 0;
+  return Write(header.data(), static_cast<uint32_t>(header.size()), &written);
+}
+
+Status LogFileStream::Seek(int64_t distance, SeekOrigin origin) {
+  return file_.Seek(distance, origin, nullptr);
+}
+
+int64_t LogFileStream::GetPosition() {
+  platform::CriticalSectionLock hold(lock_);
+  int64_t pos = 0;
+  return file_.Tell(&pos).ok() ? pos : -1;
+}
+
+int64_t LogFileStream::GetSize() {
+  int64_t size = 0;
+  return file_.GetSize(&size).ok() ? size : -1;
+}
+
+Status LogFileStream::Read(void* dst, uint32_t n, uint32_t* delivered) {
+  if (!dst || !delivered) return Status::Error(kErrInvalidParameter);
+  *delivered = 0;
+  if (!file_.is_open()) return Status::Error(kErrInvalidHandle);
+  if (version_ == FileVersionCvrConvHex || version_ == FileVersionVantrelHex) {
+    return ReadHexText(file_, dst, n, delivered);
+  }
+  if (enciphered_) return Decipher(cipher_, file_, header_length_, dst, n, delivered);
+  return file_.Read(dst, n, delivered);
+}
+
+Status LogFileStream::Write(const void* src, uint32_t n, uint32_t* written) {
+  *written = 0;
+  if (!src) return Status::Error(kErrInvalidParameter);
+  Status st = file_.Write(src, n, written);
+  if (st.ok() && *written == n) return Status::Ok();
+  // Back to where the write began, so that a later write replaces the
+  // partial data instead of following it.
+  if (*written > 0) (void)file_.Seek(-static_cast<int64_t>(*written), SeekOrigin::kCurrent, nullptr);
+  return st.ok() ? Status::Error(kErrDiskFull) : st;
+}
+
+Status LogFileStream::WriteFullBuffer() {
+  if (enciphered_) return FlushEnciphered();
+  uint32_t written = 0;
+  return Write(disk_buffer_.get(), capacity_, &written);
+}
+
+Status LogFileStream::WriteBuffered(const void* src, uint32_t n) {
+  if (!src) return Status::Error(kErrInvalidParameter);
+  auto* p = static_cast<const uint8_t*>(src);
+  for (;;) {
+    if (capacity_ == 0) {
+      uint32_t written = 0;
+      return Write(p, n, &written);
+    }
+    if (n <= capacity_ - buffered_) {
+      std::memcpy(disk_buffer_.get() + buffered_, p, n);
+      buffered_ += n;
+      return Status::Ok();
+    }
+    uint32_t take = capacity_ - buffered_;
+    std::memcpy(disk_buffer_.get() + buffered_, p, take);
+    buffered_ = capacity_;
+    p += take;
+    n -= take;
+    Status st = WriteFullBuffer();
+    if (!st.ok()) return st;  // the full buffer is kept for a later flush
+    buffered_ = 0;
+  }
+}
+
+Status LogFileStream::FlushBuffer() {
+  if (buffered_ == 0) return Status::Ok();
+  Status st;
+  if (enciphered_) {
+    // Only the buffered bytes: zero fill must never reach the file.
+    st = FlushEnciphered();
+  } else {
+    uint32_t written = 0;
+    st = Write(disk_buffer_.get(), buffered_, &written);
+  }
+  // A failed flush keeps the bytes, so that a retry writes them.
+  if (st.ok()) buffered_ = 0;
+  return st;
+}
+
+Status LogFileStream::FlushEnciphered() {
+  if (!file_.is_open()) return Status::Error(kErrInvalidHandle);
+  const int64_t start = file_.position();
+  Status st = Encipher(
+      cipher_, disk_buffer_.get(), buffered_,
+      [this](const uint8_t* data, uint32_t n, uint32_t* written) {
+        return Write(data, n, written);
+      },
+      nullptr);
+  // Blocks already written are written again by a retry from the same
+  // place, the buffer being still plain.
+  if (!st.ok()) (void)file_.Seek(start, SeekOrigin::kBegin, nullptr);
+  return st;
+}
+
+Status LogFileStream::SyncToDisk() { return file_.Flush(); }
+
+Status LogFileStream::FillReadBuffer(uint32_t* delivered) {
+  *delivered = 0;
+  int64_t pos = GetPosition();
+  int64_t size = GetSize();
+  if (pos < 0 || size < 0) return Status::Error(kErrInvalidHandle);
+  int64_t left = std::max<int64_t>(size - pos, 0);
+  uint32_t want = static_cast<uint32_t>(std::min<int64_t>(left, read_buffer_capacity_));
+  if (want == 0) return Status::Ok();
+  return Read(read_buffer_.get(), want, delivered);
+}
+
+}  // namespace corvane::stream

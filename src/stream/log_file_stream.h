@@ -1,0 +1,152 @@
+// LogFileStream: the file beneath the LogFile2 component (its log and its
+// bookmark file), and the base of IndexFileStream.
+//
+// It hides four things from its owner: detecting the version when a file
+// is opened for reading, writing the file header when one is created, a
+// write-behind disk buffer sized by the "Disk Buffer Size" setting, and the
+// cipher of the enciphered versions (1, 3, 7, 13, 16), applied on every Read
+// and on every write of the disk buffer. Reads go through a read-ahead
+// window (read_ahead_file.h) that keeps every result of unbuffered reads.
+//
+// Results: every operation that can fail returns a Status carrying the
+// Windows system error code (Status::ok() is the old "true"); code 112 is a
+// full disk. Operations on a closed stream fail with kErrInvalidHandle,
+// null buffers with kErrInvalidParameter.
+//
+// Positions are those of the file: bytes still in the disk buffer are not
+// counted by GetPosition or GetSize.
+//
+// Buffering: WriteBuffered copies into the disk buffer; a buffer that is
+// exactly full is written only when the next byte arrives. Enciphered
+// streams always buffer (the size rounded up to a multiple of 128, at least
+// 128) and write whole cipher blocks, except that FlushBuffer writes only
+// the bytes buffered, so that a log ends with its last, possibly short,
+// cipher block; call FlushBuffer of an enciphered stream only to end the
+// file. A failed write of the buffer keeps its bytes (and moves the file
+// pointer back to where that write began), so the flush can be repeated;
+// DiscardBuffer drops them.
+//
+// Settings are read once, at construction; set_disk_buffer_size changes the
+// configured size, which the next Open uses.
+//
+// Threads: not thread-safe. The owner serialises its calls under its own
+// lock; only GetPosition and DetectVersion take the stream's (re-entrant)
+// lock, so that a position query from another thread sees a consistent
+// pointer.
+#ifndef CORVANE_STREAM_LOG_FILE_STREAM_H_
+#define CORVANE_STREAM_LOG_FILE_STREAM_H_
+
+#include <corvane/corvane.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/status.h"
+#include "platform/sync.h"
+#include "stream/cipher_parameters.h"
+#include "stream/read_ahead_file.h"
+
+namespace corvane::stream {
+
+class LogFileStream {
+ public:
+  // Bounds of the read buffer that FillReadBuffer fills: the indexing pass
+  // needs room for its largest item (26 bytes), and a huge setting must not
+  // reserve gigabytes per object.
+  static constexpr uint32_t kMinReadBuffer = 32;
+  static constexpr uint32_t kMaxReadBuffer = 64u << 20;
+
+  LogFileStream();  // reads the settings; closed, version 0
+  virtual ~LogFileStream();
+  LogFileStream(const LogFileStream&) = delete;
+  LogFileStream& operator=(const LogFileStream&) = delete;
+
+  // Creates or opens `path` (any earlier file is closed first, whatever the
+  // outcome). *last_error (may be null) receives the system's code in every
+  // case; after a successful open of an existing file with kOpenAlways or
+  // kCreateAlways that is 183. With read access and a non-empty file the
+  // version is detected, otherwise it is `version`. Then the disk buffer is
+  // allocated and, without read access, the header written. A path longer
+  // than platform::MaxPathLength() fails with kErrFilenameTooLong. A failed
+  // header write, or an enciphered version whose key cannot be loaded,
+  // fails with the file left open.
+  Status Open(const std::string& path, const platform::OpenOptions& options, int version,
+              uint32_t* last_error = nullptr);
+  // Closes the file; flushes nothing, keeps version, buffers and settings.
+  void Close();
+  bool is_open() const { return file_.is_open(); }
+
+  // Detects the version of the open file (the file pointer is kept) and
+  // stores the index sub-version.
+  EnumFileVersion DetectVersion();
+  // Writes the version's header at the file pointer, unbuffered and plain.
+  // kErrInvalidParameter for a version without a header writer.
+  Status WriteHeader();
+
+  Status Seek(int64_t distance, platform::SeekOrigin origin);
+  int64_t GetPosition();  // -1 on failure
+  int64_t GetSize();      // -1 on failure
+
+  // Reads n bytes at the file pointer: hex text decoded (versions 5, 6),
+  // enciphered versions deciphered, others plain. *delivered may be short
+  // at the end of the file.
+  Status Read(void* dst, uint32_t n, uint32_t* delivered);
+  // Writes at the file pointer, unbuffered. A short write moves the pointer
+  // back to where it began and fails (kErrDiskFull when the system gave no
+  // other code).
+  Status Write(const void* src, uint32_t n, uint32_t* written);
+  Status WriteBuffered(const void* src, uint32_t n);
+  // Writes out the buffered bytes; the count becomes 0 on success.
+  Status FlushBuffer();
+  // Enciphers and writes the buffered bytes; leaves the count to the caller.
+  Status FlushEnciphered();
+  void DiscardBuffer() { buffered_ = 0; }
+  // Asks the system to write its own buffers to the disk.
+  Status SyncToDisk();
+
+  // Reads min(bytes left in the file, read buffer size) through Read into
+  // the read buffer.
+  Status FillReadBuffer(uint32_t* delivered);
+  const uint8_t* read_buffer() const { return read_buffer_.get(); }
+  uint32_t read_buffer_capacity() const { return read_buffer_capacity_; }
+
+  EnumFileVersion version() const { return version_; }
+  uint32_t header_length() const { return header_length_; }
+  bool enciphered() const { return enciphered_; }
+  int32_t index_sub_version() const { return index_sub_version_; }
+  const CipherParameters& cipher() const { return cipher_; }
+
+  uint32_t disk_buffer_size() const { return disk_buffer_size_; }
+  void set_disk_buffer_size(uint32_t size) { disk_buffer_size_ = size; }
+  uint32_t disk_buffer_capacity() const { return capacity_; }
+  uint32_t buffered_bytes() const { return buffered_; }
+  uint32_t indexing_buffer_size() const { return indexing_buffer_size_; }
+
+ protected:
+  ReadAheadFile& file() { return file_; }
+  void set_version(EnumFileVersion v) { version_ = v; }
+
+ private:
+  Status WriteFullBuffer();
+
+  ReadAheadFile file_;
+  uint32_t buffered_ = 0;
+  uint32_t disk_buffer_size_ = 0;
+  uint32_t capacity_ = 0;
+  uint32_t indexing_buffer_size_ = 0;
+  std::unique_ptr<uint8_t[]> disk_buffer_;
+  std::unique_ptr<uint8_t[]> read_buffer_;
+  uint32_t read_buffer_capacity_ = 0;
+  uint32_t header_length_ = 0;
+  bool enciphered_ = false;
+  EnumFileVersion version_ = FileVersionUnknown;
+  int32_t index_sub_version_ = 0;
+  CipherParameters cipher_;
+  platform::CriticalSection lock_;
+};
+
+}  // namespace corvane::stream
+
+#endif  // CORVANE_STREAM_LOG_FILE_STREAM_H_

@@ -1,0 +1,118 @@
+#include "stream/read_ahead_file.h"
+
+#include <algorithm>
+#include <new>
+
+namespace corvane::stream {
+
+using platform::SeekOrigin;
+
+void ReadAheadFile::Attach(std::unique_ptr<platform::File> file) {
+  file_ = std::move(file);
+  pos_ = 0;
+  system_pos_ = 0;
+  DropWindow();
+}
+
+void ReadAheadFile::Close() {
+  file_.reset();
+  pos_ = 0;
+  system_pos_ = 0;
+  DropWindow();
+}
+
+Status ReadAheadFile::SyncPointer() {
+  if (system_pos_ == pos_) return Status::Ok();
+  Status st = file_->Seek(pos_, SeekOrigin::kBegin, nullptr);
+  system_pos_ = st.ok() ? pos_ : -1;
+  return st;
+}
+
+Status ReadAheadFile::ReadSlow(void* dst, uint32_t n, uint32_t* got) {
+  *got = 0;
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  auto* out = static_cast<uint8_t*>(dst);
+  uint32_t done = 0;
+  if (pos_ >= window_start_ && pos_ < window_end_) {
+    done = static_cast<uint32_t>(std::min<int64_t>(n, window_end_ - pos_));
+    std::memcpy(out, window_.get() + (pos_ - window_start_), done);
+    pos_ += done;
+  }
+  uint32_t rest = n - done;
+  if (rest == 0) {
+    *got = done;
+    return Status::Ok();
+  }
+  Status st = SyncPointer();
+  if (!st.ok()) {
+    *got = done;
+    return st;
+  }
+  if (!window_ && rest < capacity_) {
+    window_.reset(new (std::nothrow) uint8_t[capacity_]);
+  }
+  if (rest >= capacity_ || !window_) {
+    // Large requests gain nothing from the window: read in place.
+    uint32_t g = 0;
+    st = file_->Read(out + done, rest, &g);
+    pos_ += g;
+    system_pos_ = pos_;
+    *got = done + g;
+    return st;
+  }
+  DropWindow();
+  uint32_t g = 0;
+  st = file_->Read(window_.get(), capacity_, &g);
+  system_pos_ = pos_ + g;
+  if (st.ok()) {
+    window_start_ = pos_;
+    window_end_ = pos_ + g;
+    uint32_t take = std::min(rest, g);
+    std::memcpy(out + done, window_.get(), take);
+    pos_ += take;
+    done += take;
+  }
+  *got = done;
+  return st;
+}
+
+Status ReadAheadFile::Seek(int64_t distance, SeekOrigin origin, int64_t* new_pos) {
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  int64_t base = pos_;
+  if (origin == SeekOrigin::kBegin) {
+    base = 0;
+  } else if (origin == SeekOrigin::kEnd) {
+    Status st = file_->GetSize(&base);
+    if (!st.ok()) return st;
+  }
+  int64_t target = 0;
+  if (__builtin_add_overflow(base, distance, &target)) return Status::Error(kErrInvalidParameter);
+  if (target < 0) return Status::Error(kErrNegativeSeek);
+  pos_ = target;
+  if (new_pos) *new_pos = target;
+  return Status::Ok();
+}
+
+Status ReadAheadFile::Write(const void* src, uint32_t n, uint32_t* written) {
+  *written = 0;
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  DropWindow();
+  Status st = SyncPointer();
+  if (!st.ok()) return st;
+  st = file_->Write(src, n, written);
+  pos_ += *written;
+  system_pos_ = pos_;
+  return st;
+}
+
+Status ReadAheadFile::GetSize(int64_t* size) {
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  return file_->GetSize(size);
+}
+
+Status ReadAheadFile::Flush() {
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  return file_->Flush();
+}
+
+}  // namespace corvane::stream

@@ -1,0 +1,80 @@
+// A platform file read through a read-ahead window.
+//
+// The object keeps the logical file pointer itself; the system's pointer is
+// moved only when bytes must really be read or written. A read that the
+// window cannot serve fills the window with one system read at the logical
+// pointer (or, for a request as large as the window, reads straight into
+// the caller's memory). What callers see is what unbuffered reads would
+// give them:
+//   - positions are those of the logical pointer;
+//   - bytes behind the window's end always come from the file, so a file
+//     that grows while open (a log still being recorded) is read to its new
+//     end, and a read at the end of the file asks the file again;
+//   - every write through this object drops the window first, so nothing
+//     it has overwritten is returned afterwards.
+// Bytes that another handle rewrites in place (rather than appends) may be
+// seen late while they stay inside the window; DropWindow() forgets it.
+//
+// Not thread-safe: the owner serialises calls.
+#ifndef CORVANE_STREAM_READ_AHEAD_FILE_H_
+#define CORVANE_STREAM_READ_AHEAD_FILE_H_
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "platform/file.h"
+#include "stream/byte_source.h"
+
+namespace corvane::stream {
+
+class ReadAheadFile final : public ByteSource {
+ public:
+  static constexpr uint32_t kDefaultWindow = 64 * 1024;
+
+  explicit ReadAheadFile(uint32_t window = kDefaultWindow) : capacity_(window) {}
+
+  // Takes a freshly opened file (its pointer at 0); closes any earlier one.
+  void Attach(std::unique_ptr<platform::File> file);
+  // Closes the file.
+  void Close();
+  bool is_open() const { return file_ != nullptr; }
+
+  Status Read(void* dst, uint32_t n, uint32_t* got) override {
+    if (pos_ >= window_start_ && n <= window_end_ - pos_ && pos_ < window_end_) {
+      std::memcpy(dst, window_.get() + (pos_ - window_start_), n);
+      pos_ += n;
+      *got = n;
+      return Status::Ok();
+    }
+    return ReadSlow(dst, n, got);
+  }
+  // Moves the logical pointer; a resulting negative position fails with
+  // kErrNegativeSeek and leaves it unchanged. kEnd asks the file's size.
+  Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override;
+  // Writes at the logical pointer and moves it by the bytes written.
+  Status Write(const void* src, uint32_t n, uint32_t* written);
+  Status GetSize(int64_t* size);
+  // Writes the system's buffers to the disk.
+  Status Flush();
+
+  int64_t position() const { return pos_; }
+  void DropWindow() { window_start_ = window_end_ = 0; }
+
+ private:
+  Status ReadSlow(void* dst, uint32_t n, uint32_t* got);
+  // Moves the system's pointer to the logical one.
+  Status SyncPointer();
+
+  std::unique_ptr<platform::File> file_;
+  std::unique_ptr<uint8_t[]> window_;
+  uint32_t capacity_;
+  int64_t window_start_ = 0;  // file offset of window_[0]
+  int64_t window_end_ = 0;    // one past the last valid byte
+  int64_t pos_ = 0;           // logical file pointer
+  int64_t system_pos_ = 0;    // the system's pointer; -1 when unknown
+};
+
+}  // namespace corvane::stream
+
+#endif  // CORVANE_STREAM_READ_AHEAD_FILE_H_

@@ -1,0 +1,69 @@
+#include "stream/version_detection.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+namespace corvane::stream {
+namespace {
+
+using platform::SeekOrigin;
+
+// Reads the header text: bytes from the file pointer up to and including the
+// first CR or 0x1A. Read in pieces (not byte by byte) because the text is
+// the same either way and a byte per system call is slow.
+bool ReadHeaderText(ByteSource& source, std::string* text) {
+  uint8_t chunk[256];
+  while (text->size() < kScanLimit) {
+    uint32_t want = static_cast<uint32_t>(std::min<size_t>(sizeof chunk, kScanLimit - text->size()));
+    uint32_t got = 0;
+    if (!source.Read(chunk, want, &got).ok() || got == 0) return false;
+    for (uint32_t i = 0; i < got; ++i) {
+      text->push_back(static_cast<char>(chunk[i]));
+      if (chunk[i] == kCarriageReturn || chunk[i] == kHeaderEnd) return true;
+    }
+  }
+  return false;
+}
+
+bool LooksLikeFerrowRecords(ByteSource& source) {
+  if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok()) return false;
+  for (uint32_t r = 0; r < kFerrowProbeRecords; ++r) {
+    uint8_t head[kFerrowHeadLength];
+    uint32_t got = 0;
+    if (!source.Read(head, sizeof head, &got).ok() || got != sizeof head) return false;
+    if (!IsFerrowHead(head)) return false;
+    if (!source.Seek(FerrowPayloadLength(head), SeekOrigin::kCurrent, nullptr).ok()) return false;
+  }
+  return true;
+}
+
+Detection Classify(ByteSource& source, TagSet tags) {
+  std::string text;
+  if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok() || !ReadHeaderText(source, &text)) {
+    return {};
+  }
+  bool full = tags == TagSet::kFull;
+  Detection d;
+  d.version = MatchTags(text, full ? FullTagSet() : ReducedTagSet());
+  if (full) d.index_sub_version = ParseIndexSubVersion(text);
+  if (d.version == FileVersionUnknown) d.version = ClassifyHexDump(text);
+  if (d.version == FileVersionUnknown && LooksLikeFerrowRecords(source)) {
+    d.version = FileVersionFerrow;
+  }
+  return d;
+}
+
+}  // namespace
+
+Detection DetectVersion(ByteSource& source, TagSet tags) {
+  int64_t start = 0;
+  if (!source.Tell(&start).ok()) return {};
+  Detection found = Classify(source, tags);
+  if (!source.Seek(start, SeekOrigin::kBegin, nullptr).ok()) {
+    found.version = FileVersionUnknown;
+  }
+  return found;
+}
+
+}  // namespace corvane::stream
