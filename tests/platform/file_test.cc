@@ -1,0 +1,327 @@
+// Files with Windows semantics: share modes within and across processes,
+// dispositions, error codes, and the file pointer.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "child_process.h"
+#include "platform/file.h"
+#include "support/temp_dir.h"
+
+namespace corvane::platform {
+namespace {
+
+using test::ReadFileBytes;
+using test::RunChild;
+using test::WriteFileBytes;
+
+constexpr uint32_t R = kAccessRead;
+constexpr uint32_t W = kAccessWrite;
+constexpr uint32_t RW = kAccessRead | kAccessWrite;
+constexpr uint32_t kShareRW = kShareRead | kShareWrite;
+constexpr uint32_t kShareAll = kShareRead | kShareWrite | kShareDelete;
+
+OpenOptions Options(uint32_t access, uint32_t share,
+                    Disposition disposition = Disposition::kOpenExisting) {
+  OpenOptions o;
+  o.access = access;
+  o.share = share;
+  o.disposition = disposition;
+  return o;
+}
+
+class FileTest : public ::testing::Test {
+ protected:
+  FileTest() : path_(dir_.File("data.bin")) { WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8}); }
+
+  std::unique_ptr<File> MustOpen(const OpenOptions& o) {
+    std::unique_ptr<File> f;
+    Status s = OpenFile(path_, o, &f);
+    EXPECT_TRUE(s.ok()) << "open failed with " << s.code();
+    return f;
+  }
+  uint32_t OpenCode(const std::string& path, const OpenOptions& o) {
+    std::unique_ptr<File> f;
+    Status s = OpenFile(path, o, &f);
+    EXPECT_EQ(s.ok(), f != nullptr);
+    return s.code();
+  }
+
+  test::TempDir dir_;
+  std::string path_;
+};
+
+// ---- Share modes ----
+
+struct ShareCase {
+  uint32_t first_access, first_share, second_access, second_share;
+  uint32_t expected;  // 0 or kErrSharingViolation
+};
+
+constexpr ShareCase kShareCases[] = {
+    {R, kShareRead, R, kShareRead, 0},
+    {R, kShareRead, R, kShareNone, kErrSharingViolation},   // second denies the first's read
+    {R, kShareNone, R, kShareRW, kErrSharingViolation},     // first denies read
+    {R, kShareRead, W, kShareRW, kErrSharingViolation},     // first denies write
+    {R, kShareNone, W, kShareRW, kErrSharingViolation},
+    {R, kShareRW, W, kShareRW, 0},
+    {W, kShareRead, R, kShareRW, 0},
+    {W, kShareRead, R, kShareRead, kErrSharingViolation},   // second denies the first's write
+    {W, kShareWrite, W, kShareWrite, 0},
+    {W, kShareWrite, R, kShareRW, kErrSharingViolation},    // first denies read
+    {RW, kShareRW, RW, kShareRW, 0},
+    {RW, kShareRW, R, kShareRead, kErrSharingViolation},
+    {RW, kShareRead, R, kShareRW, 0},
+    {RW, kShareRead, RW, kShareRW, kErrSharingViolation},
+    {R, kShareAll, R, kShareAll, 0},
+    {0, kShareNone, RW, kShareNone, 0},                     // no access: takes no part
+    {RW, kShareNone, 0, kShareNone, 0},
+};
+
+std::string Describe(const ShareCase& c) {
+  return "first access=" + std::to_string(c.first_access >> 30) +
+         " share=" + std::to_string(c.first_share) +
+         ", second access=" + std::to_string(c.second_access >> 30) +
+         " share=" + std::to_string(c.second_share);
+}
+
+TEST_F(FileTest, ShareModesDecideSecondOpenInProcess) {
+  for (const ShareCase& c : kShareCases) {
+    auto first = MustOpen(Options(c.first_access, c.first_share));
+    EXPECT_EQ(OpenCode(path_, Options(c.second_access, c.second_share)), c.expected)
+        << Describe(c);
+  }
+}
+
+TEST_F(FileTest, ShareModesDecideSecondOpenAcrossProcesses) {
+  for (const ShareCase& c : kShareCases) {
+    auto first = MustOpen(Options(c.first_access, c.first_share));
+    EXPECT_EQ(RunChild({"open", path_, std::to_string(c.second_access),
+                        std::to_string(c.second_share), "3"}),
+              static_cast<int>(c.expected))
+        << Describe(c);
+  }
+}
+
+TEST_F(FileTest, ClosingHandleReleasesItsShareMode) {
+  MustOpen(Options(RW, kShareNone)).reset();
+  auto again = MustOpen(Options(RW, kShareNone));
+  EXPECT_EQ(RunChild({"open", path_, std::to_string(R), std::to_string(kShareAll), "3"}),
+            static_cast<int>(kErrSharingViolation));
+  again.reset();
+  EXPECT_EQ(RunChild({"open", path_, std::to_string(R), std::to_string(kShareAll), "3"}), 0);
+}
+
+TEST_F(FileTest, RefusedTruncatingOpenLeavesFileIntact) {
+  auto holder = MustOpen(Options(R, kShareRead));
+  for (Disposition d : {Disposition::kCreateAlways, Disposition::kTruncateExisting}) {
+    EXPECT_EQ(OpenCode(path_, Options(W, kShareRW, d)), kErrSharingViolation);
+    EXPECT_EQ(RunChild({"open", path_, std::to_string(W), std::to_string(kShareRW),
+                        std::to_string(static_cast<uint32_t>(d))}),
+              static_cast<int>(kErrSharingViolation));
+    EXPECT_EQ(ReadFileBytes(path_).size(), 8u);
+  }
+}
+
+TEST_F(FileTest, RemoveAndRenameNeedDeleteSharingOfOpenHandles) {
+  struct {
+    uint32_t share;
+    uint32_t expected;
+  } cases[] = {{kShareRW, kErrSharingViolation}, {kShareAll, 0}};
+  for (const auto& c : cases) {
+    WriteFileBytes(path_, {1});
+    auto holder = MustOpen(Options(R, c.share));
+    EXPECT_EQ(RenameFile(path_, dir_.File("renamed"), false).code(), c.expected);
+    const std::string current = c.expected ? path_ : dir_.File("renamed");
+    if (c.expected) {
+      EXPECT_EQ(RemoveFile(current).code(), c.expected);
+    }
+    EXPECT_EQ(RunChild({"remove", current}), static_cast<int>(c.expected));
+    holder.reset();
+    EXPECT_EQ(test::FileExists(current), c.expected != 0);
+  }
+}
+
+// ---- Dispositions and error codes ----
+
+TEST_F(FileTest, OpenFailuresCarryWindowsCodes) {
+  const std::string missing = dir_.File("missing.bin");
+  const std::string in_missing_dir = dir_.File("no-dir") + "/x.bin";
+  const struct {
+    const char* what;
+    std::string path;
+    OpenOptions options;
+    uint32_t expected;
+  } cases[] = {
+      {"open missing file", missing, Options(R, kShareRead), kErrFileNotFound},
+      {"open in missing directory", in_missing_dir, Options(R, kShareRead), kErrPathNotFound},
+      {"create in missing directory", in_missing_dir,
+       Options(W, kShareRead, Disposition::kCreateAlways), kErrPathNotFound},
+      {"create new over existing", path_, Options(W, kShareRead, Disposition::kCreateNew),
+       kErrFileExists},
+      {"open a directory", dir_.path(), Options(R, kShareAll), kErrAccessDenied},
+      {"create over a directory", dir_.path(), Options(W, kShareAll, Disposition::kCreateAlways),
+       kErrAccessDenied},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<File> f;
+    Status s = OpenFile(c.path, c.options, &f);
+    EXPECT_EQ(s.code(), c.expected) << c.what;
+    EXPECT_FALSE(f) << c.what;
+  }
+  EXPECT_EQ(RemoveFile(missing).code(), kErrFileNotFound);
+  EXPECT_EQ(RemoveFile(dir_.path()).code(), kErrAccessDenied);
+  EXPECT_EQ(RenameFile(missing, dir_.File("x"), false).code(), kErrFileNotFound);
+}
+
+TEST_F(FileTest, DispositionsReportExistingFileAndTruncate) {
+  const struct {
+    Disposition disposition;
+    bool exists;
+    uint32_t last_error;
+    int64_t size_after;
+  } cases[] = {
+      {Disposition::kCreateAlways, true, kErrAlreadyExists, 0},
+      {Disposition::kCreateAlways, false, 0, 0},
+      {Disposition::kOpenAlways, true, kErrAlreadyExists, 8},
+      {Disposition::kOpenAlways, false, 0, 0},
+      {Disposition::kTruncateExisting, true, 0, 0},
+      {Disposition::kCreateNew, false, 0, 0},
+      {Disposition::kOpenExisting, true, 0, 8},
+  };
+  for (const auto& c : cases) {
+    if (c.exists) {
+      WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8});
+    } else {
+      (void)RemoveFile(path_);
+    }
+    std::unique_ptr<File> f;
+    uint32_t last_error = 12345;
+    ASSERT_TRUE(OpenFile(path_, Options(RW, kShareRead, c.disposition), &f, &last_error).ok());
+    EXPECT_EQ(last_error, c.last_error) << static_cast<int>(c.disposition);
+    int64_t size = -1;
+    EXPECT_TRUE(f->GetSize(&size).ok());
+    EXPECT_EQ(size, c.size_after) << static_cast<int>(c.disposition);
+  }
+}
+
+TEST_F(FileTest, RenameDoesNotReplaceUnlessAsked) {
+  const std::string target = dir_.File("target.bin");
+  WriteFileBytes(target, {9});
+  EXPECT_EQ(RenameFile(path_, target, false).code(), kErrAlreadyExists);
+  EXPECT_EQ(ReadFileBytes(target).size(), 1u);
+  EXPECT_TRUE(RenameFile(path_, target, true).ok());
+  EXPECT_EQ(ReadFileBytes(target).size(), 8u);
+  EXPECT_FALSE(test::FileExists(path_));
+}
+
+// ---- Handle operations ----
+
+TEST_F(FileTest, OperationsNeedTheMatchingAccess) {
+  uint8_t buf[4] = {};
+  uint32_t n = 99;
+  auto reader = MustOpen(Options(R, kShareAll));
+  EXPECT_EQ(reader->Write(buf, 4, &n).code(), kErrAccessDenied);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(reader->Flush().code(), kErrAccessDenied);
+  EXPECT_EQ(reader->SetEndOfFile().code(), kErrAccessDenied);
+  auto writer = MustOpen(Options(W, kShareAll));
+  EXPECT_EQ(writer->Read(buf, 4, &n).code(), kErrAccessDenied);
+  EXPECT_TRUE(writer->Flush().ok());
+}
+
+TEST_F(FileTest, NegativeSeekFailsAndKeepsPointer) {
+  auto f = MustOpen(Options(R, kShareRead));
+  int64_t pos = -1;
+  ASSERT_TRUE(f->Seek(5, SeekOrigin::kBegin, &pos).ok());
+  EXPECT_EQ(pos, 5);
+  EXPECT_EQ(f->Seek(-6, SeekOrigin::kCurrent, &pos).code(), kErrNegativeSeek);
+  EXPECT_EQ(f->Seek(-9, SeekOrigin::kEnd, nullptr).code(), kErrNegativeSeek);
+  EXPECT_EQ(f->Seek(-1, SeekOrigin::kBegin, nullptr).code(), kErrNegativeSeek);
+  ASSERT_TRUE(f->Seek(0, SeekOrigin::kCurrent, &pos).ok());
+  EXPECT_EQ(pos, 5);
+}
+
+TEST_F(FileTest, ReadAtEndIsShortThenEmpty) {
+  auto f = MustOpen(Options(R, kShareRead));
+  ASSERT_TRUE(f->Seek(-3, SeekOrigin::kEnd, nullptr).ok());
+  uint8_t buf[16] = {};
+  uint32_t got = 0;
+  ASSERT_TRUE(f->Read(buf, sizeof buf, &got).ok());
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(buf[0], 6);
+  ASSERT_TRUE(f->Read(buf, sizeof buf, &got).ok());
+  EXPECT_EQ(got, 0u);
+  ASSERT_TRUE(f->Seek(100, SeekOrigin::kBegin, nullptr).ok());  // past the end is allowed
+  ASSERT_TRUE(f->Read(buf, sizeof buf, &got).ok());
+  EXPECT_EQ(got, 0u);
+}
+
+TEST_F(FileTest, SetEndOfFileCutsAndExtendsAtPointer) {
+  auto f = MustOpen(Options(RW, kShareRead));
+  int64_t size = 0;
+  ASSERT_TRUE(f->Seek(3, SeekOrigin::kBegin, nullptr).ok());
+  ASSERT_TRUE(f->SetEndOfFile().ok());
+  ASSERT_TRUE(f->GetSize(&size).ok());
+  EXPECT_EQ(size, 3);
+  ASSERT_TRUE(f->Seek(10, SeekOrigin::kBegin, nullptr).ok());
+  ASSERT_TRUE(f->SetEndOfFile().ok());
+  ASSERT_TRUE(f->GetSize(&size).ok());
+  EXPECT_EQ(size, 10);
+  uint32_t written = 0;
+  ASSERT_TRUE(f->Write("\x2a", 1, &written).ok());
+  EXPECT_EQ(written, 1u);
+  f.reset();
+  std::vector<uint8_t> bytes = ReadFileBytes(path_);
+  ASSERT_EQ(bytes.size(), 11u);
+  EXPECT_EQ(bytes[2], 3);
+  EXPECT_EQ(bytes[3], 0);
+  EXPECT_EQ(bytes[10], 0x2a);
+}
+
+TEST_F(FileTest, BytesPerSectorIsAPowerOfTwoForFilesAndNewNames) {
+  for (const std::string& p : {path_, dir_.File("not-yet-there.bin")}) {
+    uint32_t bytes = 0;
+    ASSERT_TRUE(FileSystem::Current()->BytesPerSector(p, &bytes).ok()) << p;
+    EXPECT_GE(bytes, 512u) << p;
+    EXPECT_EQ(bytes & (bytes - 1), 0u) << p;
+  }
+}
+
+// ---- The replaceable file system ----
+
+class CountingFileSystem : public FileSystem {
+ public:
+  Status Open(const std::string&, const OpenOptions&, std::unique_ptr<File>*,
+              uint32_t* last_error) override {
+    ++opens;
+    if (last_error) *last_error = kErrDiskFull;
+    return Status::Error(kErrDiskFull);
+  }
+  Status Remove(const std::string&) override { return Status::Error(kErrAccessDenied); }
+  Status Rename(const std::string&, const std::string&, bool) override {
+    return Status::Error(kErrAccessDenied);
+  }
+  Status BytesPerSector(const std::string&, uint32_t* bytes) override {
+    *bytes = 4096;
+    return Status::Ok();
+  }
+  int opens = 0;
+};
+
+TEST_F(FileTest, OverrideReplacesFileSystemForItsScope) {
+  CountingFileSystem fake;
+  {
+    ScopedFileSystemOverride scope(&fake);
+    EXPECT_EQ(FileSystem::Current(), &fake);
+    EXPECT_EQ(OpenCode(path_, Options(R, kShareRead)), kErrDiskFull);
+    EXPECT_EQ(RemoveFile(path_).code(), kErrAccessDenied);
+    EXPECT_EQ(fake.opens, 1);
+  }
+  EXPECT_EQ(FileSystem::Current(), FileSystem::Real());
+  EXPECT_EQ(OpenCode(path_, Options(R, kShareRead)), 0u);
+}
+
+}  // namespace
+}  // namespace corvane::platform

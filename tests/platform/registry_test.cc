@@ -1,0 +1,205 @@
+// The registry functions: keys, values, error codes, and several writers
+// at once. On POSIX also the store file itself.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "support/temp_dir.h"
+
+namespace corvane::platform {
+namespace {
+
+constexpr Hive kUser = Hive::kCurrentUser;
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  RegistryTest() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = std::string("Software\\Corvane Tests\\") + info->name();
+  }
+  ~RegistryTest() override { (void)registry::DeleteTree(kUser, root_); }
+
+  std::string Key(const std::string& sub) const { return root_ + "\\" + sub; }
+
+  uint32_t Dword(const std::string& key, const std::string& name) {
+    uint8_t data[4] = {};
+    uint32_t size = sizeof data;
+    Status s = registry::QueryValue(kUser, key, name, data, &size, nullptr);
+    EXPECT_TRUE(s.ok()) << name << ": " << s.code();
+    return data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+  }
+
+  std::string root_;
+};
+
+TEST_F(RegistryTest, CreateKeyTellsWhetherItCreatedTheKey) {
+  bool created = false;
+  ASSERT_TRUE(registry::CreateKey(kUser, Key("A\\B"), &created).ok());
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(registry::KeyExists(kUser, Key("A")));  // parents come along
+  ASSERT_TRUE(registry::CreateKey(kUser, Key("A\\B"), &created).ok());
+  EXPECT_FALSE(created);
+  ASSERT_TRUE(registry::CreateKey(kUser, Key("a\\b"), &created).ok());
+  EXPECT_FALSE(created) << "key names ignore case";
+  EXPECT_FALSE(registry::KeyExists(kUser, Key("A\\C")));
+}
+
+TEST_F(RegistryTest, QueryValueReportsMissingAndTooSmall) {
+  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "Disk Buffer Size", 128).ok());
+  uint8_t data[8] = {};
+  uint32_t size = sizeof data, type = 0;
+  ASSERT_TRUE(registry::QueryValue(kUser, Key("S"), "disk buffer size", data, &size, &type).ok());
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(type, kRegDword);
+  EXPECT_EQ(data[0], 128);
+
+  size = 2;
+  EXPECT_EQ(registry::QueryValue(kUser, Key("S"), "Disk Buffer Size", data, &size, nullptr).code(),
+            kErrMoreData);
+  EXPECT_EQ(size, 4u) << "the size needed";
+
+  size = sizeof data;
+  EXPECT_EQ(registry::QueryValue(kUser, Key("S"), "Other", data, &size, nullptr).code(),
+            kErrFileNotFound);
+  EXPECT_EQ(registry::QueryValue(kUser, Key("Missing"), "Disk Buffer Size", data, &size, nullptr)
+                .code(),
+            kErrFileNotFound);
+  std::string text;
+  EXPECT_EQ(registry::QueryString(kUser, Key("S"), "Other", &text).code(), kErrFileNotFound);
+}
+
+TEST_F(RegistryTest, StringsRoundTripWithSpecialCharacters) {
+  const std::string values[] = {"plain",          "C:\\Program Files\\corvane.dll",
+                                "say \"hi\"",     "two\nlines\r\n\tand a tab",
+                                "",               "trailing backslash\\",
+                                "[not a section]", "\"Name\"=dword:1"};
+  for (size_t i = 0; i < std::size(values); ++i) {
+    const std::string name = "Value " + std::to_string(i) + " \"quoted\\\"";
+    ASSERT_TRUE(registry::SetString(kUser, Key("Strings"), name, values[i]).ok());
+  }
+  ASSERT_TRUE(registry::SetString(kUser, Key("Strings"), "", "default").ok());
+  for (size_t i = 0; i < std::size(values); ++i) {
+    std::string text;
+    const std::string name = "Value " + std::to_string(i) + " \"quoted\\\"";
+    ASSERT_TRUE(registry::QueryString(kUser, Key("Strings"), name, &text).ok()) << i;
+    EXPECT_EQ(text, values[i]);
+  }
+  std::string text;
+  ASSERT_TRUE(registry::QueryString(kUser, Key("Strings"), "", &text).ok());
+  EXPECT_EQ(text, "default");
+}
+
+TEST_F(RegistryTest, SettingValueAgainReplacesIt) {
+  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "N", 1).ok());
+  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "n", 0xFFFFFFFFu).ok());
+  EXPECT_EQ(Dword(Key("S"), "N"), 0xFFFFFFFFu);
+}
+
+TEST_F(RegistryTest, DeleteRemovesValuesAndWholeTrees) {
+  ASSERT_TRUE(registry::SetDword(kUser, Key("T\\Sub\\Deeper"), "N", 1).ok());
+  ASSERT_TRUE(registry::SetDword(kUser, Key("T"), "N", 2).ok());
+  ASSERT_TRUE(registry::SetDword(kUser, Key("Sibling"), "N", 3).ok());
+  ASSERT_TRUE(registry::DeleteValue(kUser, Key("T"), "N").ok());
+  EXPECT_EQ(registry::DeleteValue(kUser, Key("T"), "N").code(), kErrFileNotFound);
+  EXPECT_TRUE(registry::KeyExists(kUser, Key("T")));
+  ASSERT_TRUE(registry::DeleteTree(kUser, Key("T")).ok());
+  EXPECT_FALSE(registry::KeyExists(kUser, Key("T\\Sub\\Deeper")));
+  EXPECT_FALSE(registry::KeyExists(kUser, Key("T")));
+  EXPECT_EQ(registry::DeleteTree(kUser, Key("T")).code(), kErrFileNotFound);
+  EXPECT_EQ(Dword(Key("Sibling"), "N"), 3u);
+}
+
+TEST_F(RegistryTest, ConcurrentWritersLoseNoValue) {
+  constexpr int kPerWriter = 60;
+  const std::string key = Key("Concurrent");
+  // Two processes and two threads of this one write distinct values at once.
+  std::vector<std::unique_ptr<Thread>> writers;
+  int child_codes[2] = {-1, -1};
+  std::atomic<int> failed_writes{0};
+  for (int w = 0; w < 4; ++w) {
+    writers.push_back(std::make_unique<Thread>());
+    const std::string prefix = "w" + std::to_string(w) + "-";
+    ASSERT_TRUE(writers.back()->Start([&, w, prefix] {
+      if (w < 2) {
+        child_codes[w] = test::RunChild({"regwrite", key, prefix, std::to_string(kPerWriter)});
+        return;
+      }
+      for (int i = 0; i < kPerWriter; ++i) {
+        if (!registry::SetDword(kUser, key, prefix + std::to_string(i), i).ok()) ++failed_writes;
+      }
+    }));
+  }
+  for (auto& t : writers) t->Join();
+  EXPECT_EQ(child_codes[0], 0);
+  EXPECT_EQ(child_codes[1], 0);
+  EXPECT_EQ(failed_writes, 0);
+  for (int w = 0; w < 4; ++w) {
+    for (int i = 0; i < kPerWriter; ++i) {
+      EXPECT_EQ(Dword(key, "w" + std::to_string(w) + "-" + std::to_string(i)),
+                static_cast<uint32_t>(i));
+    }
+  }
+}
+
+#ifndef _WIN32
+// ---- The POSIX store file ----
+
+class StoreFileTest : public ::testing::Test {
+ protected:
+  StoreFileTest() : store_(dir_.File("cfg") + "/corvane/registry") {
+    if (const char* old = std::getenv("CORVANE_REGISTRY")) saved_ = old;
+    setenv("CORVANE_REGISTRY", store_.c_str(), 1);
+  }
+  ~StoreFileTest() override { setenv("CORVANE_REGISTRY", saved_.c_str(), 1); }
+
+  std::string Text() const {
+    std::vector<uint8_t> bytes = test::ReadFileBytes(store_);
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  test::TempDir dir_;
+  std::string store_;
+  std::string saved_;
+};
+
+TEST_F(StoreFileTest, StoreIsReadableText) {
+  const std::string key = "Software\\Vendor\\Settings";
+  ASSERT_TRUE(registry::SetDword(kUser, key, "Disk Buffer Size", 128).ok());
+  ASSERT_TRUE(registry::SetString(kUser, key, "Key File", "/tmp/a \"b\"\\c").ok());
+  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "CLSID\\{X}", "", "Corvane.Test").ok());
+  const std::string text = Text();
+  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vendor\\Settings]\n"), std::string::npos);
+  EXPECT_NE(text.find("\"Disk Buffer Size\"=dword:128\n"), std::string::npos);
+  EXPECT_NE(text.find("\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n"), std::string::npos);
+  EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"), std::string::npos);
+}
+
+TEST_F(StoreFileTest, StorePathIsLookedUpAtEveryCall) {
+  ASSERT_TRUE(registry::SetDword(kUser, "K", "N", 1).ok());
+  EXPECT_TRUE(registry::KeyExists(kUser, "K"));
+  setenv("CORVANE_REGISTRY", dir_.File("other").c_str(), 1);
+  EXPECT_FALSE(registry::KeyExists(kUser, "K"));
+}
+
+TEST_F(StoreFileTest, LinesItDoesNotKnowSurviveWrites) {
+  ASSERT_TRUE(registry::CreateKey(kUser, "K", nullptr).ok());  // makes the directories
+  const std::string hand = "; my notes\n[HKEY_CURRENT_USER\\K]\n\"Odd\"=qword:5\n\"N\"=dword:7\n";
+  test::WriteFileBytes(store_, std::vector<uint8_t>(hand.begin(), hand.end()));
+  ASSERT_TRUE(registry::SetDword(kUser, "K", "M", 8).ok());
+  const std::string text = Text();
+  EXPECT_NE(text.find("; my notes\n"), std::string::npos);
+  EXPECT_NE(text.find("\"Odd\"=qword:5\n"), std::string::npos);
+  EXPECT_NE(text.find("\"N\"=dword:7\n"), std::string::npos);
+  EXPECT_NE(text.find("\"M\"=dword:8\n"), std::string::npos);
+}
+#endif  // !_WIN32
+
+}  // namespace
+}  // namespace corvane::platform

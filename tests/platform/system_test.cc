@@ -1,0 +1,157 @@
+// Message boxes, error texts, the module path, locks, threads and clocks.
+#include <gtest/gtest.h>
+
+#include <corvane/corvane.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/sync.h"
+#include "platform/system.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "support/temp_dir.h"
+#endif
+
+namespace corvane::platform {
+namespace {
+
+struct SeenBox {
+  std::string caption, text;
+  unsigned type = 0;
+  int calls = 0;
+};
+
+int STDMETHODCALLTYPE RecordingHandler(const char* caption, const char* text, unsigned type,
+                                       void* context) {
+  auto* seen = static_cast<SeenBox*>(context);
+  seen->caption = caption;
+  seen->text = text;
+  seen->type = type;
+  ++seen->calls;
+  return kIdRetry;
+}
+
+TEST(MessageBoxTest, ClientHandlerSeesBoxAndChoosesAnswer) {
+  SeenBox seen;
+  CorvaneSetMessageBoxHandler(&RecordingHandler, &seen);
+  EXPECT_EQ(ShowMessageBox("Indexing", "Disk full", kMbRetryCancel | kMbIconError), kIdRetry);
+  CorvaneSetMessageBoxHandler(nullptr, nullptr);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.caption, "Indexing");
+  EXPECT_EQ(seen.text, "Disk full");
+  EXPECT_EQ(seen.type, kMbRetryCancel | kMbIconError);
+}
+
+#ifndef _WIN32
+// Runs fn with standard error sent to a file; returns what was written.
+template <class Fn>
+std::string CaptureStderr(Fn fn) {
+  test::TempDir dir;
+  const std::string path = dir.File("stderr.txt");
+  std::fflush(stderr);
+  int saved = dup(2);
+  FILE* f = std::fopen(path.c_str(), "w");
+  dup2(fileno(f), 2);
+  fn();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(f);
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(MessageBoxTest, DefaultWritesTwoLinesAndAnswersCancelOrOk) {
+  SeenBox seen;
+  CorvaneSetMessageBoxHandler(&RecordingHandler, &seen);
+  CorvaneSetMessageBoxHandler(nullptr, &seen);  // back to the default
+  int retry_cancel = 0, ok_only = 0;
+  std::string out = CaptureStderr([&] {
+    retry_cancel = ShowMessageBox("Corvane", "Index write\nfailed", kMbRetryCancel | kMbIconError);
+    ok_only = ShowMessageBox("Note", "Done", kMbOk);
+  });
+  EXPECT_EQ(seen.calls, 0);
+  EXPECT_EQ(retry_cancel, kIdCancel);
+  EXPECT_EQ(ok_only, kIdOk);
+  EXPECT_EQ(out, "Corvane\nIndex write failed\nNote\nDone\n");
+}
+
+TEST(SystemTest, ErrorTextsAreTheWindowsOnes) {
+  EXPECT_EQ(SystemErrorText(2), "The system cannot find the file specified.");
+  EXPECT_EQ(SystemErrorText(112), "There is not enough space on the disk.");
+}
+
+TEST(SystemTest, ModulePathNamesAnExistingFile) {
+  const std::string path = ModulePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path[0], '/');
+  EXPECT_EQ(access(path.c_str(), F_OK), 0) << path;
+}
+#endif
+
+TEST(SystemTest, ErrorTextsHaveNoLineEnd) {
+  for (uint32_t code : {2u, 3u, 5u, 32u, 112u}) {
+    const std::string text = SystemErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.back(), '\n') << code;
+    EXPECT_NE(text.back(), '\r') << code;
+  }
+}
+
+TEST(SyncTest, CriticalSectionIsReentrantAndExcludesOtherThreads) {
+  CriticalSection cs;
+  int counter = 0;  // guarded by cs
+  auto work = [&] {
+    for (int i = 0; i < 1000; ++i) {
+      CriticalSectionLock outer(cs);
+      CriticalSectionLock inner(cs);
+      ++counter;
+    }
+  };
+  Thread a, b;
+  ASSERT_TRUE(a.Start(work));
+  ASSERT_TRUE(b.Start(work));
+  a.Join();
+  b.Join();
+  EXPECT_EQ(counter, 2000);
+}
+
+TEST(SyncTest, ThreadRunsOnceAndJoinsInDestructor) {
+  std::atomic<int> runs{0};
+  {
+    Thread t;
+    EXPECT_FALSE(t.Joinable());
+    ASSERT_TRUE(t.Start([&] { ++runs; }));
+    EXPECT_TRUE(t.Joinable());
+    EXPECT_FALSE(t.Start([&] { ++runs; })) << "one function per start";
+  }
+  EXPECT_EQ(runs, 1);
+  Thread t;
+  t.Join();  // nothing to wait for
+}
+
+TEST(ClockTest, CounterNeverGoesBack) {
+  int64_t frequency = 0, last = 0;
+  ASSERT_TRUE(QueryCounterFrequency(&frequency));
+  EXPECT_GT(frequency, 0);
+  ASSERT_TRUE(QueryCounter(&last));
+  for (int i = 0; i < 1000; ++i) {
+    int64_t now = 0;
+    ASSERT_TRUE(QueryCounter(&now));
+    ASSERT_GE(now, last);
+    last = now;
+  }
+}
+
+}  // namespace
+}  // namespace corvane::platform
