@@ -10,7 +10,7 @@ const std::array<uint8_t, kFileHeaderSize>& FileHeaderBytes() {
   static const std::array<uint8_t, kFileHeaderSize> bytes = [] {
     std::array<uint8_t, kFileHeaderSize> b{};
     static const char kTitle[] = "KRV Binary Log File V 01.00";     // 27 characters
-    static const char kNotice[] = "Corvane binary block log   ";  // 28 characters
+    static const char kNotice[] = "Corvane binary block log    ";  // 28 characters
     static_assert(sizeof kTitle - 1 == 27 && sizeof kNotice - 1 == 28);
     std::memcpy(b.data(), kTitle, 27);
     b[27] = 0x0A;

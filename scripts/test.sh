@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds and runs every test suite:
+#   1. Linux, optimised build
+#   2. Linux, address + undefined-behaviour sanitizers
+#   3. Windows x64, cross-built with MinGW-w64, under Wine
+#   4. Windows x86, the same
+#
+#   scripts/test.sh [--linux-only]
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+linux_only=0
+[ "${1:-}" = "--linux-only" ] && linux_only=1
+
+if [ "$linux_only" = 1 ]; then
+  scripts/install-deps.sh || exit 1
+  presets=(linux-release linux-asan)
+else
+  scripts/install-deps.sh --windows || exit 1
+  presets=(linux-release linux-asan mingw-x64 mingw-x86)
+fi
+
+jobs=$(nproc)
+total_passed=0 total_failed=0 failed_suites=()
+for preset in "${presets[@]}"; do
+  echo "=== $preset ==="
+  mkdir -p build
+  if ! cmake --preset "$preset" >"build/configure-$preset.log" 2>&1; then
+    cat "build/configure-$preset.log"
+    failed_suites+=("$preset (configure)"); total_failed=$((total_failed + 1)); continue
+  fi
+  if ! cmake --build --preset "$preset" -j"$jobs"; then
+    failed_suites+=("$preset (build)"); total_failed=$((total_failed + 1)); continue
+  fi
+  out=$(ctest --preset "$preset" -j"$jobs" 2>&1); rc=$?
+  echo "$out"
+  summary=$(echo "$out" | grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" | tail -n 1)
+  n_failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  n_total=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+  if [ -z "$summary" ] || [ "$rc" != 0 ]; then
+    failed_suites+=("$preset")
+  fi
+  if [ -n "$summary" ]; then
+    total_passed=$((total_passed + n_total - n_failed)); total_failed=$((total_failed + n_failed))
+  else
+    total_failed=$((total_failed + 1))
+  fi
+done
+
+echo
+if [ "${#failed_suites[@]}" -gt 0 ]; then
+  echo "failing: ${failed_suites[*]}"
+fi
+echo "$total_passed passed, $total_failed failed"
+[ "${#failed_suites[@]}" -eq 0 ]
