@@ -1,23 +1,321 @@
 #include "logfile/log_file.h"
 
+#include <utility>
+
+#include "frame/strings.h"
+#include "logfile/block_header.h"
+#include "platform/clock.h"
+#include "stream/file_format.h"
+#include "stream/settings.h"
+#include "stream/version_detection.h"
+
 namespace corvane::logfile {
 namespace {
+
+using platform::CriticalSectionLock;
+using platform::SeekOrigin;
+
 const frame::ErrorSource kSource{"LOGFILE", &IID_ILogFile, &CLSID_LogFile};
+
+constexpr char kFileNotOpen[] = "File not open";
+constexpr char kCreationFailed[] = "File creation failed";
+constexpr char kHeaderReadFailed[] = "Block header read failed";
+constexpr char kDataReadFailed[] = "Block data read failed";
+
+// The reference time: the high-resolution counter, or the millisecond tick
+// count where there is none.
+int64_t Now() {
+  int64_t counter = 0;
+  if (platform::QueryCounter(&counter)) return counter;
+  return static_cast<int64_t>(platform::TickCount());
+}
+
 }  // namespace
 
 LogFileObject::LogFileObject(IUnknown* outer) : ComObject(outer, kSource) {}
+
+// Closes the file without writing what is still buffered.
+LogFileObject::~LogFileObject() = default;
 
 HRESULT CreateLogFile(IUnknown* outer, REFIID iid, void** out) {
   return frame::CreateComObject<LogFileObject>(outer, iid, out);
 }
 
-// The methods are not built yet.
-HRESULT LogFileObject::Open(BSTR, EnumFileAccessMode, EnumFileVersion*) { return E_NOTIMPL; }
-HRESULT LogFileObject::GetFilePointerPos(ULONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFileObject::GetFileSize(ULONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFileObject::ReadBlockHeader(BYTE*, ULONG, ULONG*, LONG*) { return E_NOTIMPL; }
-HRESULT LogFileObject::ReadBlockData(BYTE*, ULONG) { return E_NOTIMPL; }
-HRESULT LogFileObject::Close() { return E_NOTIMPL; }
-HRESULT LogFileObject::WriteBlock(BYTE*, ULONG, BYTE*, ULONG) { return E_NOTIMPL; }
+void LogFileObject::ResetFileState() {
+  reader_.reset();
+  buffer_.Detach();
+  file_.reset();
+  open_ = false;
+  writable_ = false;
+  header_read_ = false;
+  pending_length_ = 0;
+}
+
+HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
+                            EnumFileVersion* pFileFormat) {
+  if (!bstrFileName || !pFileFormat) {
+    return Raise("One ore more Open method parameters are NULL", E_POINTER);
+  }
+  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+
+  // A stored size of 0 (a key without the value) would leave no room for any
+  // byte; LogFileDiskBufferSize() takes the 128-byte default instead.
+  if (!buffer_.Allocate(stream::LogFileDiskBufferSize())) {
+    return Raise("Insufficient memory for disk buffer size held in registry",
+                 E_CVR_DISK_BUFFER_TOO_LARGE);
+  }
+  std::string path;
+  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(kCreationFailed, E_FAIL);
+  switch (FileAccessMode) {
+    case FileAccessModeReadOnly: break;
+    case FileAccessModeWriteCreateNew:
+    case FileAccessModeWriteCreateAlways:
+      if (*pFileFormat != FileVersionCVR_Ve101) {
+        return Raise(kCreationFailed, E_CVR_INVALID_FILE_FORMAT_PARAM);
+      }
+      break;
+    default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+  }
+
+  CriticalSectionLock hold(lock_);
+  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  reference_time_ = Now();
+  HRESULT hr = OpenLocked(path, FileAccessMode, pFileFormat);
+  return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;
+}
+
+HRESULT LogFileObject::OpenLocked(const std::string& path, EnumFileAccessMode mode,
+                                  EnumFileVersion* pFileFormat) {
+  const bool writing = mode != FileAccessModeReadOnly;
+  platform::OpenOptions options;
+  options.share = platform::kShareNone;
+  options.access = writing ? platform::kAccessWrite : platform::kAccessRead;
+  options.disposition = mode == FileAccessModeWriteCreateNew    ? platform::Disposition::kCreateNew
+                        : mode == FileAccessModeWriteCreateAlways ? platform::Disposition::kCreateAlways
+                                                                  : platform::Disposition::kOpenExisting;
+  if (!platform::OpenFile(path, options, &file_).ok()) {
+    file_.reset();
+    return E_CVR_FILE_CREATION_FAILS;
+  }
+  HRESULT hr = writing ? StartWriting(*pFileFormat) : StartReading(pFileFormat);
+  if (FAILED(hr)) {
+    ResetFileState();
+    if (writing) (void)platform::RemoveFile(path);
+    return hr;
+  }
+  open_ = true;
+  return S_OK;
+}
+
+HRESULT LogFileObject::StartWriting(EnumFileVersion version) {
+  version_ = version;
+  const auto header = stream::BuildE101Header(stream::E101Form::kLogFile);
+  uint32_t written = 0;
+  Status st = file_->Write(header.data(), kFileHeaderLength, &written);
+  if (!st.ok()) return st.IsDiskFull() ? E_CVR_DISK_FULL : E_CVR_FILE_HEADER_INFO_WRITE_FAIL;
+  if (written != kFileHeaderLength) return E_CVR_DISK_FULL;
+  // Without its key the log could not be enciphered; refuse it now rather
+  // than at the first flush.
+  if (!cipher_.Load(FileVersionCVR_Ve101).ok()) return E_CVR_FILE_CREATION_FAILS;
+  buffer_.Attach(file_.get(), cipher_, kFileHeaderLength);
+  writable_ = true;
+  return S_OK;
+}
+
+HRESULT LogFileObject::StartReading(EnumFileVersion* pFileFormat) {
+  stream::FileByteSource source(file_.get());
+  version_ = stream::DetectVersion(source, stream::TagSet::kReduced).version;
+  *pFileFormat = version_;
+  switch (version_) {
+    case FileVersionCVR_Ve101:
+    case FileVersionCVR_Ve100:
+      if (!cipher_.Load(version_).ok()) return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+      [[fallthrough]];
+    case FileVersionCVR_V0100:
+      if (!file_->Seek(kFileHeaderLength, SeekOrigin::kBegin, nullptr).ok()) {
+        return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+      }
+      break;
+    case FileVersionFerrow:
+    case FileVersionCvrConvHex:
+    case FileVersionVantrelHex: break;  // blocks start at byte 0
+    default: return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
+  }
+  reader_ = BlockReader::For(version_, file_.get(), &cipher_);
+  return S_OK;
+}
+
+Status LogFileObject::Position(int64_t* position) {
+  return file_->Seek(0, SeekOrigin::kCurrent, position);
+}
+
+Status LogFileObject::Size(int64_t* size) { return file_->GetSize(size); }
+
+HRESULT LogFileObject::GetFilePointerPos(ULONGLONG* pqwFilePointerPos) {
+  if (!pqwFilePointerPos) return Raise("GetFilePointerPos method parameter is NULL", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  int64_t position = 0;
+  if (!Position(&position).ok()) {
+    *pqwFilePointerPos = ~0ull;
+    return Raise("File pointer get failed", E_FAIL);
+  }
+  *pqwFilePointerPos = static_cast<uint64_t>(position);
+  return S_OK;
+}
+
+HRESULT LogFileObject::GetFileSize(ULONGLONG* pqwFileSize) {
+  if (!pqwFileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  int64_t size = 0;
+  if (!Size(&size).ok()) {
+    *pqwFileSize = ~0ull;
+    return Raise("Unable to get file size", E_FAIL);
+  }
+  *pqwFileSize = static_cast<uint64_t>(size);
+  return S_OK;
+}
+
+HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlockHeaderLength,
+                                       ULONG* pdwNumberOfBytesReturned, LONG* bEndOfFile) {
+  if (!pbyStructBlockHeader || !pdwNumberOfBytesReturned || !bEndOfFile) {
+    return Raise("One or more ReadBlockHeader method parameters are NULL", E_POINTER);
+  }
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  *bEndOfFile = 0;
+  *pdwNumberOfBytesReturned = 0;
+  if (!reader_) return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+
+  if (header_read_) {
+    if (!reader_->Skip(pending_length_).ok()) {
+      return Raise("Block data skip failed", E_CVR_BLOCK_DATA_SKIP_FAILED);
+    }
+    // Skipped once: a header read that fails now must not skip it again.
+    header_read_ = false;
+    pending_length_ = 0;
+  }
+
+  NextBlock next;
+  if (!reader_->Next(&next).ok()) return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+  if (next.end_of_file) *bEndOfFile = 1;
+
+  int64_t size = 0;
+  int64_t position = 0;
+  if (!Size(&size).ok() || !Position(&position).ok()) {
+    return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+  }
+  const uint64_t rest = size > position ? static_cast<uint64_t>(size - position) : 0;
+  if (next.pending_length > rest || next.header.dwDataLength > kMaxBlockDataLength) {
+    return Raise("Corrupt Block header, data length exceeds end of file",
+                 E_CVR_BLOCK_HEADER_DATA_CORRUPT);
+  }
+
+  pending_length_ = next.pending_length;
+  header_read_ = true;
+  DeliverHeader(next.header, pbyStructBlockHeader, dwBlockHeaderLength);
+  *pdwNumberOfBytesReturned = dwBlockHeaderLength;
+  return S_OK;
+}
+
+HRESULT LogFileObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
+  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!header_read_) return Raise("Block header not read", E_CVR_BLOCK_HEADER_NOT_READ);
+  // The caller's buffer holds dwDataLength bytes. The announced length is
+  // never below what the read delivers, so callers passing it always get
+  // the data; a smaller buffer gets nothing, and the data stays pending.
+  if (dwDataLength < pending_length_) return Raise(kDataReadFailed, E_CVR_BLOCK_DATA_READ_FAILED);
+  uint32_t got = 0;
+  if (!reader_->Read(pbyData, pending_length_, &got).ok() || got != pending_length_) {
+    return Raise(kDataReadFailed, E_CVR_BLOCK_DATA_READ_FAILED);
+  }
+  header_read_ = false;
+  return S_OK;
+}
+
+HRESULT LogFileObject::Close() {
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (buffer_.broken()) {
+    // A failed flush could not be undone; what the file holds past the last
+    // good flush is unknown, so nothing more is written to it.
+    ResetFileState();
+    buffer_.Release();
+    return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+  }
+  if (buffer_.fill() > 0) {
+    Status st = buffer_.Flush();
+    if (!st.ok()) {
+      if (st.IsDiskFull()) return Raise("Out of disk space", E_CVR_DISK_FULL);
+      return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+    }
+  }
+  ResetFileState();
+  buffer_.Release();
+  return S_OK;
+}
+
+uint64_t LogFileObject::StampNow(bool restart) {
+  int64_t counter = 0;
+  int64_t frequency = 0;
+  uint64_t stamp = 0;
+  if (platform::QueryCounter(&counter) && platform::QueryCounterFrequency(&frequency) &&
+      frequency > 0) {
+    // The product wraps modulo 2^64, as the stored format always did.
+    stamp = static_cast<uint64_t>(counter - reference_time_) * 1000000000ull /
+            static_cast<uint64_t>(frequency);
+    if (restart) reference_time_ = counter;
+  } else {
+    const int64_t ticks = static_cast<int64_t>(platform::TickCount());
+    stamp = static_cast<uint64_t>(ticks - reference_time_) * kNanosecondsPerMillisecond;
+    if (restart) reference_time_ = ticks;
+  }
+  return stamp;
+}
+
+HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLength*/,
+                                  BYTE* pbyData, ULONG /*dwDataLength*/) {
+  if (!pbyData || !pStructBlockHeader) {
+    return Raise("One or more WriteBlock method parameters are NULL", E_POINTER);
+  }
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+
+  LogBlockHeader header = ReadNaturalHeader(pStructBlockHeader);
+  if (header.byTimeStampMode == 2 || header.byTimeStampMode == 3) {
+    header.qwTimeStamp = StampNow(header.byTimeStampMode == 3);
+  }
+  uint8_t raw[kLongBlockHeaderLength];
+  EncodeLongBlockHeader(header, raw);
+
+  // Only a log this object created takes blocks; anything else fails as a
+  // plain write failure, without a system error.
+  if (!writable_ || version_ != FileVersionCVR_Ve101 || buffer_.broken()) {
+    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+  }
+  buffer_.BeginBlock();
+  Status st = buffer_.Append(raw, kLongBlockHeaderLength);
+  if (!st.ok()) {
+    buffer_.TakeBackBlock();
+    if (st.IsDiskFull()) return Raise("Block header write failed, disk full", E_CVR_DISK_FULL);
+    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+  }
+  st = buffer_.Append(pbyData, header.dwDataLength);
+  if (!st.ok()) {
+    buffer_.TakeBackBlock();
+    if (st.IsDiskFull()) return Raise("Block data write failed, disk full", E_CVR_DISK_FULL);
+    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+  }
+  buffer_.EndBlock();
+  return S_OK;
+}
 
 }  // namespace corvane::logfile

@@ -1,17 +1,39 @@
-// LogFile: reads the older log formats block by block and writes enciphered
-// e1.01 logs.
+// LogFile: reads the older log formats (V 01.00, e1.00, e1.01, raw message
+// records and two hex-text dumps) block by block, and writes enciphered
+// e1.01 logs through a disk buffer.
+//
+// The object drives its own file handle, held exclusively while open. Reads
+// are not buffered; writes collect in the disk buffer (disk_buffer.h) and
+// reach the file when it fills and at Close. Destroying an open object
+// closes the file without writing what is still buffered.
+//
+// Thread safety: objects may be called from any thread. One lock (re-entrant)
+// guards every member below; the pointer and open-file checks come before
+// it, so `open_` is atomic. Nothing runs on threads of the object's own.
 #ifndef CORVANE_LOGFILE_LOG_FILE_H_
 #define CORVANE_LOGFILE_LOG_FILE_H_
 
 #include <corvane/corvane.h>
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
 #include "frame/com_object.h"
+#include "logfile/block_reader.h"
+#include "logfile/disk_buffer.h"
+#include "logfile/log_file_format.h"
+#include "platform/file.h"
+#include "platform/sync.h"
+#include "stream/cipher_parameters.h"
 
 namespace corvane::logfile {
 
 class LogFileObject final : public frame::ComObject<ILogFile> {
  public:
   explicit LogFileObject(IUnknown* outer);
+  ~LogFileObject() override;
 
   HRESULT STDMETHODCALLTYPE Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
                                  EnumFileVersion* pFileFormat) override;
@@ -24,6 +46,37 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   HRESULT STDMETHODCALLTYPE Close() override;
   HRESULT STDMETHODCALLTYPE WriteBlock(BYTE* pStructBlockHeader, ULONG dwHeaderLength,
                                        BYTE* pbyData, ULONG dwDataLength) override;
+
+ private:
+  // Open after the argument checks, under the lock: opens the file and
+  // writes or examines its header. Returns the code to report with "File
+  // creation failed"; on failure nothing stays open and a file created by
+  // this call is deleted.
+  HRESULT OpenLocked(const std::string& path, EnumFileAccessMode mode,
+                     EnumFileVersion* pFileFormat);
+  HRESULT StartWriting(EnumFileVersion version);
+  HRESULT StartReading(EnumFileVersion* pFileFormat);
+  void ResetFileState();
+
+  // The time stamp of a block written in mode 2 or 3 (nanoseconds since the
+  // reference time); mode 3 then moves the reference time to now.
+  uint64_t StampNow(bool restart);
+
+  // Position and size as the system reports them (buffered bytes excluded).
+  Status Position(int64_t* position);
+  Status Size(int64_t* size);
+
+  platform::CriticalSection lock_;
+  std::atomic<bool> open_{false};
+  std::unique_ptr<platform::File> file_;
+  stream::CipherParameters cipher_;
+  int64_t reference_time_ = 0;
+  uint32_t pending_length_ = 0;
+  bool header_read_ = false;
+  EnumFileVersion version_ = FileVersionUnknown;
+  bool writable_ = false;
+  std::unique_ptr<BlockReader> reader_;
+  DiskBuffer buffer_;
 };
 
 // Creation function for the object map (supports aggregation).
