@@ -1,0 +1,141 @@
+// BookmarkStore: the bookmarks of one log, in memory while the log is open,
+// and the bookmark file beside the log ("bmk") that keeps them from one
+// opening to the next.
+//
+// Numbering. Bookmarks are kept in message-number order. A bookmark stores
+// the log message number before which it stands; the bookmark at list
+// position i (0-based) has message number log_message_number + i. Among
+// bookmarks with the same log message number the list order is the order of
+// their message numbers.
+//
+// Two cursors walk the list, both may stand at its end:
+//   - the current bookmark: BookmarkRead/Edit/Delete, set by BookmarkJump;
+//   - the next bookmark to deliver: the reader's cursor (the first bookmark
+//     not yet returned in reading order), set by PositionReader, Insert and
+//     Load, moved by AdvanceReader.
+// Deleting or editing the bookmark a cursor stands on moves that cursor to
+// the bookmark that followed; inserting or deleting before a cursor keeps it
+// on the same bookmark.
+//
+// Comments are held as 8-bit text (the system code page: UTF-8 on Linux).
+// A bookmark's length is the number of comment bytes stored and delivered;
+// comment bytes beyond the held text (a length larger than the text, as a
+// bookmark block or a damaged file may give) are delivered as zero bytes,
+// never read from elsewhere.
+//
+// Thread safety: none. The owner serialises calls (the reader runs under the
+// object lock; the bookmark methods take no lock, as callers that change
+// bookmarks while another thread reads serialise themselves).
+#ifndef CORVANE_LOGFILE2_BOOKMARK_STORE_H_
+#define CORVANE_LOGFILE2_BOOKMARK_STORE_H_
+
+#include <corvane/corvane.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace corvane::logfile2 {
+
+struct Bookmark {
+  int64_t log_message_number = 0;
+  uint32_t length = 0;
+  std::string comment;
+
+  // Exactly `length` bytes: the comment, zero-padded or cut to the length.
+  std::string DeliveredBytes() const;
+};
+
+class BookmarkStore {
+ public:
+  enum class LoadResult {
+    kLoaded,    // the file existed and every record it announced was read
+    kNotFound,  // there is no bookmark file (the list is untouched)
+    kFailed,    // it could not be opened, or is damaged; records read stay in the list
+  };
+  enum class IndexResult { kFound, kNotABookmark, kBeyondLastBookmark };
+
+  BookmarkStore();
+  ~BookmarkStore();
+  BookmarkStore(const BookmarkStore&) = delete;
+  BookmarkStore& operator=(const BookmarkStore&) = delete;
+
+  size_t size() const { return list_.size(); }
+  bool empty() const { return list_.empty(); }
+  const std::vector<Bookmark>& list() const { return list_; }
+  // Empties the list; both cursors stand at the (empty) end.
+  void Clear();
+
+  // ---- Reading order (the reader and Jump) ----
+  // Sets the reader's cursor on the first bookmark whose message number is
+  // `message_number` or more (or the end) and returns the number of
+  // bookmarks before it.
+  int64_t PositionReader(int64_t message_number);
+  // The next bookmark to deliver, or null at the end.
+  const Bookmark* NextToDeliver() const;
+  void AdvanceReader();
+
+  // ---- Changes ----
+  // Inserts a bookmark with message number `message_number` (>= 0) before
+  // the bookmark that has it now; that one and all later ones move up by
+  // one. The reader's cursor is positioned as by PositionReader and stays on
+  // the bookmark it stopped at.
+  void Insert(int64_t message_number, uint32_t length, std::string comment);
+  // Appends at the end (bookmark blocks while recording); no cursor moves.
+  void Append(int64_t log_message_number, uint32_t length, std::string comment);
+
+  // ---- The current bookmark ----
+  // Makes the bookmark at `bookmark_number` current. False, with the cursor
+  // at the end, when there is none; position 0 of an empty list succeeds.
+  bool Select(int64_t bookmark_number);
+  // The current bookmark, or null at the end.
+  const Bookmark* Current() const;
+  // Moves the current bookmark on (after BookmarkRead).
+  void AdvanceCurrent();
+  // Removes the current bookmark; the one that followed becomes current.
+  // False at the end.
+  bool DeleteCurrent();
+  // Replaces the current bookmark's comment and length, keeping its place
+  // and log message number; the one that followed becomes current. False at
+  // the end.
+  bool EditCurrent(uint32_t length, std::string comment);
+
+  // ---- Lookups ----
+  // Message number of the bookmark at `bookmark_number`; false when none.
+  bool MessageNumberOf(int64_t bookmark_number, int64_t* message_number) const;
+  // List position of the bookmark with `message_number`.
+  IndexResult BookmarkNumberOf(int64_t message_number, int64_t* bookmark_number) const;
+
+  // ---- The bookmark file ----
+  // The bookmark file's path for a log path: same directory and base name,
+  // extension "bmk".
+  static std::string PathFor(const std::string& log_path);
+  // The bookmark file kind for a log generation (13 enciphered, 14
+  // big-endian, else 12).
+  static EnumFileVersion KindFor(EnumFileVersion log_version);
+
+  // Loads the bookmark file of `log_path` (read access, sharing read). On
+  // kLoaded the reader's cursor stands on the first bookmark and the current
+  // bookmark at the end of the list. *error (may be null) receives the
+  // system error of a failed open.
+  LoadResult Load(const std::string& log_path, uint32_t* error = nullptr);
+  // Writes every bookmark to the bookmark file of `log_path` in the kind for
+  // `log_version` (no sharing, replacing an existing file). A failed write
+  // removes the partial file; the error carries the system code (112 for a
+  // full disk).
+  Status Save(const std::string& log_path, EnumFileVersion log_version);
+  // Deletes the bookmark file of `log_path`.
+  static Status RemoveFile(const std::string& log_path);
+
+ private:
+  std::vector<Bookmark> list_;
+  size_t current_ = 0;  // == list_.size() at the end
+  size_t reader_ = 0;   // == list_.size() at the end
+  uint32_t count_in_file_ = 0;
+};
+
+}  // namespace corvane::logfile2
+
+#endif  // CORVANE_LOGFILE2_BOOKMARK_STORE_H_
