@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/registry.h"
@@ -60,7 +61,7 @@ TEST(BstrTest, NullAndEmptyInputs) {
 // ---- Error objects ----
 
 // An IErrorInfo that counts its references, to watch what the slot does.
-class CountedError : public IErrorInfo {
+class CountedError final : public IErrorInfo {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IErrorInfo)) {
@@ -112,19 +113,23 @@ TEST_F(ErrorSlotTest, GetHandsReferenceOverAndEmptiesSlot) {
 }
 
 TEST_F(ErrorSlotTest, EachThreadHasItsOwnSlot) {
-  CountedError mine, theirs;
+  CountedError mine;
+  // Left in the other thread's slot; on Windows the system decides when to
+  // release it, so it must outlive the test there.
+  auto* theirs = new CountedError;
   ASSERT_EQ(SetErrorInfo(0, &mine), S_OK);
   HRESULT seen_by_other = E_FAIL;
   Thread t;
   ASSERT_TRUE(t.Start([&] {
     IErrorInfo* got = nullptr;
     seen_by_other = GetErrorInfo(0, &got);
-    SetErrorInfo(0, &theirs);  // left in the slot when the thread ends
+    SetErrorInfo(0, theirs);  // left in the slot when the thread ends
   }));
   t.Join();
   EXPECT_EQ(seen_by_other, S_FALSE);
 #ifndef _WIN32
-  EXPECT_EQ(theirs.refs, 1) << "released when its thread ended";
+  EXPECT_EQ(theirs->refs, 1) << "released when its thread ended";
+  delete theirs;
 #endif
   IErrorInfo* got = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &got), S_OK);

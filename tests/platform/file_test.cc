@@ -3,6 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 #include <string>
 
 #include "child_process.h"
@@ -288,6 +295,29 @@ TEST_F(FileTest, BytesPerSectorIsAPowerOfTwoForFilesAndNewNames) {
     EXPECT_EQ(bytes & (bytes - 1), 0u) << p;
   }
 }
+
+#ifndef _WIN32
+// A file size limit stands in for a full disk: the write stops part-way.
+TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
+  auto f = MustOpen(Options(W, kShareNone, Disposition::kCreateAlways));
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::vector<uint8_t> data(300, 0x55);
+  uint32_t written = 0;
+  Status s = f->Write(data.data(), 300, &written);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(s.code(), kErrDiskFull);
+  EXPECT_EQ(written, 100u);
+  int64_t size = 0;
+  ASSERT_TRUE(f->GetSize(&size).ok());
+  EXPECT_EQ(size, 100);
+}
+#endif
 
 // ---- The replaceable file system ----
 
