@@ -1,0 +1,330 @@
+// LogFile with the library's internals at hand: enciphered files crafted with
+// the cipher, the "Disk Buffer Size" setting set through the registry, and
+// writes that fail on a full disk (a file system that cuts writes short).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "logfile/log_file.h"
+#include "logfile/log_file_test_util.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "stream/cipher.h"
+#include "stream/cipher_parameters.h"
+#include "stream/file_format.h"
+#include "stream/settings.h"
+#include "support/com_test_util.h"
+#include "support/temp_dir.h"
+
+namespace corvane::test {
+namespace {
+
+using platform::Hive;
+namespace registry = platform::registry;
+
+constexpr char kTag[] = "LOGFILE";
+
+stream::CipherParameters Key(int version) {
+  stream::CipherParameters p;
+  EXPECT_TRUE(p.Load(version).ok());
+  return p;
+}
+
+Bytes Encipher(int version, Bytes plain) {
+  EXPECT_TRUE(stream::EncipherInPlace(Key(version), plain.data(), plain.size()).ok());
+  return plain;
+}
+
+Bytes Decipher(int version, Bytes cipher) {
+  EXPECT_TRUE(stream::DecipherInPlace(Key(version), cipher.data(), cipher.size()).ok());
+  return cipher;
+}
+
+// Writes go through to the real files until the budget is used up; then
+// they are cut short and fail with `error`. Cutting a file back can be made
+// to fail too.
+class FaultFileSystem final : public platform::FileSystem {
+ public:
+  int64_t write_budget = -1;  // bytes that may still be written; -1: any
+  uint32_t error = kErrDiskFull;
+  bool fail_cut = false;
+
+  Status Open(const std::string& path, const platform::OpenOptions& options,
+              std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
+    std::unique_ptr<platform::File> inner;
+    Status st = real_->Open(path, options, &inner, last_error);
+    if (st.ok()) *out = std::make_unique<FaultFile>(std::move(inner), this);
+    return st;
+  }
+  Status Remove(const std::string& p) override { return real_->Remove(p); }
+  Status Rename(const std::string& a, const std::string& b, bool r) override {
+    return real_->Rename(a, b, r);
+  }
+  Status BytesPerSector(const std::string& p, uint32_t* b) override {
+    return real_->BytesPerSector(p, b);
+  }
+
+ private:
+  class FaultFile final : public platform::File {
+   public:
+    FaultFile(std::unique_ptr<platform::File> f, FaultFileSystem* fs) : f_(std::move(f)), fs_(fs) {}
+    Status Read(void* d, uint32_t n, uint32_t* got) override { return f_->Read(d, n, got); }
+    Status Write(const void* s, uint32_t n, uint32_t* written) override {
+      *written = 0;
+      uint32_t allow = n;
+      if (fs_->write_budget >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(n, fs_->write_budget));
+      Status st = allow > 0 ? f_->Write(s, allow, written) : Status::Ok();
+      if (fs_->write_budget >= 0) fs_->write_budget -= *written;
+      if (st.ok() && allow < n) return Status::Error(fs_->error);
+      return st;
+    }
+    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return f_->Seek(d, o, p); }
+    Status GetSize(int64_t* s) override { return f_->GetSize(s); }
+    Status Flush() override { return f_->Flush(); }
+    Status SetEndOfFile() override {
+      return fs_->fail_cut ? Status::Error(kErrIoDevice) : f_->SetEndOfFile();
+    }
+
+   private:
+    std::unique_ptr<platform::File> f_;
+    FaultFileSystem* fs_;
+  };
+
+  platform::FileSystem* real_ = platform::FileSystem::Real();
+};
+
+class LogFileCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(logfile::CreateLogFile(nullptr, IID_ILogFile, file_.out_void()), S_OK);
+  }
+
+  void SetDiskBufferSize(uint32_t size) {
+    ASSERT_TRUE(registry::SetDword(Hive::kCurrentUser, stream::kSettingsKey,
+                                   stream::kDiskBufferSizeName, size).ok());
+  }
+
+  void OpenWrite(const std::string& path) {
+    EnumFileVersion v = FileVersionCVR_Ve101;
+    ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
+  }
+
+  // Writes a block and appends its plain form to `plain`.
+  HRESULT WriteTracked(uint16_t id, uint32_t length, Bytes* plain) {
+    const Bytes data = Pattern(length, static_cast<uint8_t>(id));
+    HRESULT hr = Write(file_.get(), MakeHeader(id, 1, 0, 1000u * id, length), data);
+    if (SUCCEEDED(hr)) PutBytes(*plain, LongBlock(id, 1, 0, 1000u * id, data));
+    return hr;
+  }
+
+  // The file must be the LogFile header and `plain` enciphered, nothing more.
+  void ExpectLog(const std::string& path, const Bytes& plain) {
+    Bytes bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 60 + plain.size());
+    const auto header = stream::BuildE101Header(stream::E101Form::kLogFile);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 60), Bytes(header.begin(), header.end()));
+    EXPECT_EQ(Decipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end())), plain);
+  }
+
+  TempDir dir_;
+  ComPtr<ILogFile> file_;
+};
+
+// ---- Enciphered generations crafted with the cipher ----
+
+TEST_F(LogFileCoreTest, ReadsCraftedEncipheredGenerations) {
+  struct Case {
+    std::string tag;
+    EnumFileVersion version;
+  };
+  const Case cases[] = {
+      {"V e1.00", FileVersionCVR_Ve100},
+      {"V E1.00", FileVersionCVR_Ve100},
+      {"V e1.01", FileVersionCVR_Ve101},
+      {"V E1.01", FileVersionCVR_Ve101},
+  };
+  const std::vector<Bytes> datas = {Pattern(3, 1), {}, Pattern(200, 2), Pattern(17, 3)};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    Bytes plain;
+    for (size_t i = 0; i < datas.size(); ++i) {
+      const uint16_t id = static_cast<uint16_t>(0x20 + i);
+      PutBytes(plain, c.version == FileVersionCVR_Ve100
+                          ? ShortBlock(id, 9, 500 + i, datas[i])
+                          : LongBlock(id, 9, 3, 0x1122334455667788ull + i, datas[i]));
+    }
+    Bytes file = TitledHeader(c.tag);
+    PutBytes(file, Encipher(c.version, plain));
+    const std::string path = dir_.File("crafted.log");
+    WriteFileBytes(path, file);
+
+    EnumFileVersion v = FileVersionUnknown;
+    ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeReadOnly, &v), S_OK);
+    EXPECT_EQ(v, c.version);
+    std::vector<ReadBack> blocks = ReadAll(file_.get());
+    ASSERT_EQ(blocks.size(), datas.size());
+    for (size_t i = 0; i < datas.size(); ++i) {
+      EXPECT_EQ(blocks[i].header.wBlockID, 0x20 + i);
+      EXPECT_EQ(blocks[i].header.byConnID, 9);
+      if (c.version == FileVersionCVR_Ve100) {
+        EXPECT_EQ(blocks[i].header.byTimeStampMode, 1);
+        EXPECT_EQ(blocks[i].header.qwTimeStamp, (500 + i) * 1000000ull);
+      } else {
+        EXPECT_EQ(blocks[i].header.byTimeStampMode, 3);
+        EXPECT_EQ(blocks[i].header.qwTimeStamp, 0x1122334455667788ull + i);
+      }
+      EXPECT_EQ(blocks[i].data, datas[i]);
+    }
+    EXPECT_EQ(file_->Close(), S_OK);
+  }
+}
+
+// ---- Disk buffer size from the registry ----
+
+TEST_F(LogFileCoreTest, FirstOpenCreatesTheSettingWithTheDefault) {
+  (void)registry::DeleteTree(Hive::kCurrentUser, stream::kSettingsKey);
+  OpenWrite(dir_.File("first.log"));
+  uint8_t data[8] = {};
+  uint32_t size = sizeof data;
+  ASSERT_TRUE(registry::QueryValue(Hive::kCurrentUser, stream::kSettingsKey,
+                                   stream::kDiskBufferSizeName, data, &size, nullptr).ok());
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24, 128);
+  EXPECT_EQ(file_->Close(), S_OK);
+}
+
+TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlock) {
+  struct Case {
+    uint32_t setting;
+    uint32_t buffer;  // in effect
+    bool remove_value;
+  };
+  const Case cases[] = {
+      {128, 128, false}, {200, 256, false}, {4096, 4096, false},
+      {0, 128, false},   {0, 128, true},  // a stored 0 and a missing value take the default
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    SetDiskBufferSize(c.setting);
+    if (c.remove_value) {
+      ASSERT_TRUE(registry::DeleteValue(Hive::kCurrentUser, stream::kSettingsKey,
+                                        stream::kDiskBufferSizeName).ok());
+    }
+    const std::string path = dir_.File("sized.log");
+    OpenWrite(path);
+    Bytes plain;
+    // One byte short of a full buffer: nothing reaches the file yet.
+    ASSERT_EQ(WriteTracked(1, c.buffer - 16 - 1, &plain), S_OK);
+    EXPECT_EQ(FileSize(path), 60);
+    // The next block fills the buffer: exactly one buffer is written.
+    ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);
+    EXPECT_EQ(FileSize(path), 60 + c.buffer);
+    // Blocks spanning several buffers, then a short tail.
+    ASSERT_EQ(WriteTracked(3, 3 * c.buffer + 7, &plain), S_OK);
+    ASSERT_EQ(WriteTracked(4, 1, &plain), S_OK);
+    EXPECT_EQ(FileSize(path) % c.buffer, 60 % c.buffer);
+    ASSERT_EQ(file_->Close(), S_OK);
+    ASSERT_NE(plain.size() % 128, 0u);
+    ExpectLog(path, plain);
+  }
+  SetDiskBufferSize(128);
+}
+
+// ---- Failed flushes ----
+
+class LogFileFaultTest : public LogFileCoreTest {
+ protected:
+  void SetUp() override {
+    LogFileCoreTest::SetUp();
+    SetDiskBufferSize(128);
+  }
+  FaultFileSystem fs_;
+  platform::ScopedFileSystemOverride override_{&fs_};
+};
+
+TEST_F(LogFileFaultTest, FailedBlockIsTakenBackWholeAndLaterBlocksFollowIt) {
+  struct Case {
+    const char* what;
+    uint32_t before;    // data bytes of the block written first
+    uint32_t failing;   // data bytes of the block that meets the full disk
+    int64_t budget;     // bytes the disk takes once the first block is in
+    uint32_t error;
+    HRESULT code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"header fills the buffer", 100, 10, 20, kErrDiskFull, E_CVR_DISK_FULL,
+       "Block header write failed, disk full"},
+      {"data fills the buffer", 10, 200, 50, kErrDiskFull, E_CVR_DISK_FULL,
+       "Block data write failed, disk full"},
+      {"nothing written", 10, 200, 0, kErrDiskFull, E_CVR_DISK_FULL,
+       "Block data write failed, disk full"},
+      {"a later buffer", 10, 600, 300, kErrDiskFull, E_CVR_DISK_FULL,
+       "Block data write failed, disk full"},
+      {"other error", 10, 600, 300, kErrAccessDenied, E_CVR_BLOCK_DATA_WRITE_FAILED,
+       "Block data write failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir_.File("fault.log");
+    fs_.write_budget = -1;
+    fs_.error = c.error;
+    OpenWrite(path);
+    Bytes plain;
+    ASSERT_EQ(WriteTracked(1, c.before, &plain), S_OK);
+    fs_.write_budget = c.budget;
+    EXPECT_CVR_ERROR(WriteTracked(2, c.failing, &plain), c.code, c.text, kTag);
+    fs_.write_budget = -1;
+    ASSERT_EQ(WriteTracked(3, 150, &plain), S_OK);
+    ASSERT_EQ(WriteTracked(4, 3, &plain), S_OK);
+    ASSERT_EQ(file_->Close(), S_OK);
+    ExpectLog(path, plain);
+  }
+}
+
+TEST_F(LogFileFaultTest, FailedCloseKeepsTheFileOpenAndCanBeRepeated) {
+  const std::string path = dir_.File("close.log");
+  OpenWrite(path);
+  Bytes plain;
+  ASSERT_EQ(WriteTracked(1, 300, &plain), S_OK);
+  ASSERT_EQ(WriteTracked(2, 50, &plain), S_OK);
+  fs_.write_budget = 5;
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_DISK_FULL, "Out of disk space", kTag);
+  fs_.error = kErrAccessDenied;
+  fs_.write_budget = 0;
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk",
+                   kTag);
+  ULONGLONG size = 0;
+  EXPECT_EQ(file_->GetFileSize(&size), S_OK);  // still open
+  fs_.write_budget = -1;
+  ASSERT_EQ(WriteTracked(3, 7, &plain), S_OK);
+  ASSERT_EQ(file_->Close(), S_OK);
+  ExpectLog(path, plain);
+}
+
+TEST_F(LogFileFaultTest, BufferThatCannotBeCutBackTakesNoMoreBlocks) {
+  const std::string path = dir_.File("broken.log");
+  OpenWrite(path);
+  Bytes plain;
+  ASSERT_EQ(WriteTracked(1, 10, &plain), S_OK);
+  fs_.write_budget = 10;
+  fs_.fail_cut = true;
+  EXPECT_CVR_ERROR(WriteTracked(2, 100, &plain), E_CVR_DISK_FULL,
+                   "Block data write failed, disk full", kTag);
+  fs_.write_budget = -1;
+  EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED,
+                   "Block header write failed", kTag);
+  // Close gives the file up rather than writing after bytes of unknown state.
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk",
+                   kTag);
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
+  fs_.fail_cut = false;
+  EXPECT_EQ(FileSize(path), 60 + 10);
+}
+
+}  // namespace
+}  // namespace corvane::test
