@@ -1,0 +1,335 @@
+// LogFileStream: opening, buffering, the cipher through files, hex text,
+// and failed writes.
+#include "stream/log_file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "fault_file_system.h"
+#include "platform/registry.h"
+#include "stream/file_format.h"
+#include "stream/settings.h"
+#include "support/temp_dir.h"
+
+namespace corvane::stream {
+namespace {
+
+using platform::Disposition;
+using platform::OpenOptions;
+using platform::SeekOrigin;
+
+OpenOptions ForWriting() {
+  return {platform::kAccessWrite, platform::kShareRead, Disposition::kCreateAlways, false};
+}
+OpenOptions ForReading() {
+  return {platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
+          Disposition::kOpenExisting, false};
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 1) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+  return v;
+}
+
+class LogFileStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    (void)platform::registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey);
+  }
+  std::string Path(const char* name = "log.cvr") { return dir_.File(name); }
+  test::TempDir dir_;
+};
+
+TEST_F(LogFileStreamTest, ConstructionReadsTheSettings) {
+  StoreDiskBufferSize(4096);
+  LogFileStream s;
+  EXPECT_EQ(s.disk_buffer_size(), 4096u);
+  EXPECT_EQ(s.indexing_buffer_size(), 2048u);
+  EXPECT_EQ(s.read_buffer_capacity(), 2048u);
+  EXPECT_FALSE(s.is_open());
+  EXPECT_EQ(s.version(), FileVersionUnknown);
+}
+
+TEST_F(LogFileStreamTest, EncipheredVersionsRoundTheBufferUpTo128) {
+  struct {
+    uint32_t configured, capacity;
+  } cases[] = {{0, 128}, {200, 256}, {256, 256}, {1, 128}};
+  for (auto c : cases) {
+    LogFileStream s;
+    s.set_disk_buffer_size(c.configured);
+    ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_Ve102).ok());
+    EXPECT_EQ(s.disk_buffer_capacity(), c.capacity) << c.configured;
+    EXPECT_EQ(s.disk_buffer_size(), c.capacity);
+    EXPECT_TRUE(s.enciphered());
+  }
+  uint32_t stored = 1;
+  uint8_t data[4] = {};
+  uint32_t size = 4;
+  ASSERT_TRUE(platform::registry::QueryValue(platform::Hive::kCurrentUser, kSettingsKey,
+                                             kDiskBufferSizeName, data, &size, nullptr)
+                  .ok());
+  stored = DecodeLE32(data);
+  EXPECT_EQ(stored, 0u) << "the registry is not changed";
+}
+
+TEST_F(LogFileStreamTest, CreatingWritesTheHeaderAndReadingDetects) {
+  for (int v : {1, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}) {
+    LogFileStream w;
+    uint32_t err = 99;
+    ASSERT_TRUE(w.Open(Path(), ForWriting(), v, &err).ok()) << v;
+    EXPECT_EQ(err, v == 1 ? 0u : kErrAlreadyExists) << "create-always over the last file";
+    EXPECT_EQ(w.GetPosition(), HeaderLength(v));
+    w.Close();
+    EXPECT_EQ(test::ReadFileBytes(Path()), BuildHeader(v));
+    LogFileStream r;
+    ASSERT_TRUE(r.Open(Path(), ForReading(), FileVersionUnknown).ok());
+    EXPECT_EQ(r.version(), v);
+    EXPECT_EQ(r.header_length(), HeaderLength(v));
+    EXPECT_EQ(r.GetPosition(), 0) << "detection keeps the position";
+  }
+}
+
+TEST_F(LogFileStreamTest, OpenReportsTheSystemCodeAlsoOnSuccess) {
+  test::WriteFileBytes(Path(), {1, 2, 3});
+  LogFileStream s;
+  uint32_t err = 0;
+  OpenOptions always = ForWriting();
+  always.disposition = Disposition::kOpenAlways;
+  ASSERT_TRUE(s.Open(Path(), always, FileVersionCVR_V0102, &err).ok());
+  EXPECT_EQ(err, kErrAlreadyExists);
+  EXPECT_EQ(s.Open(Path("missing"), ForReading(), 0, &err).code(), kErrFileNotFound);
+  EXPECT_EQ(err, kErrFileNotFound);
+  EXPECT_FALSE(s.is_open()) << "the earlier file is closed in any case";
+}
+
+TEST_F(LogFileStreamTest, EmptyFileTakesTheVersionPassedIn) {
+  test::WriteFileBytes(Path(), {});
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(Path(), ForReading(), FileVersionCVR_Vu102).ok());
+  EXPECT_EQ(s.version(), FileVersionCVR_Vu102);
+}
+
+TEST_F(LogFileStreamTest, VersionWithoutHeaderWriterFailsWithTheFileOpen) {
+  LogFileStream s;
+  EXPECT_FALSE(s.Open(Path(), ForWriting(), FileVersionCVR_V0100).ok());
+  EXPECT_TRUE(s.is_open());
+}
+
+TEST_F(LogFileStreamTest, OverlongPathIsRefused) {
+  LogFileStream s;
+  std::string path(platform::MaxPathLength() + 1, 'a');
+  uint32_t err = 0;
+  EXPECT_EQ(s.Open(path, ForWriting(), 8, &err).code(), kErrFilenameTooLong);
+  EXPECT_EQ(err, kErrFilenameTooLong);
+}
+
+TEST_F(LogFileStreamTest, ExactlyFullBufferIsWrittenOnlyWhenTheNextByteArrives) {
+  LogFileStream s;
+  s.set_disk_buffer_size(256);
+  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
+  std::vector<uint8_t> data = Pattern(300);
+  ASSERT_TRUE(s.WriteBuffered(data.data(), 100).ok());
+  ASSERT_TRUE(s.WriteBuffered(data.data() + 100, 156).ok());
+  EXPECT_EQ(s.GetSize(), 128);
+  EXPECT_EQ(s.GetPosition(), 128) << "buffered bytes are not counted";
+  EXPECT_EQ(s.buffered_bytes(), 256u);
+  ASSERT_TRUE(s.WriteBuffered(data.data() + 256, 1).ok());
+  EXPECT_EQ(s.GetSize(), 128 + 256);
+  EXPECT_EQ(s.buffered_bytes(), 1u);
+  ASSERT_TRUE(s.WriteBuffered(data.data() + 257, 43).ok());
+  ASSERT_TRUE(s.FlushBuffer().ok());
+  EXPECT_EQ(s.buffered_bytes(), 0u);
+  s.Close();
+  std::vector<uint8_t> file = test::ReadFileBytes(Path());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + 128));
+  EXPECT_EQ(file.size(), 128u + 300u);
+}
+
+TEST_F(LogFileStreamTest, ZeroBufferWritesEveryCallThrough) {
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
+  uint8_t b[3] = {1, 2, 3};
+  ASSERT_TRUE(s.WriteBuffered(b, 3).ok());
+  EXPECT_EQ(s.GetSize(), 131);
+  EXPECT_EQ(s.buffered_bytes(), 0u);
+}
+
+TEST_F(LogFileStreamTest, NewBufferSizeWaitsForTheNextOpen) {
+  LogFileStream s;
+  s.set_disk_buffer_size(256);
+  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
+  s.set_disk_buffer_size(4096);
+  EXPECT_EQ(s.disk_buffer_capacity(), 256u);
+  std::vector<uint8_t> data = Pattern(257);
+  ASSERT_TRUE(s.WriteBuffered(data.data(), 257).ok());
+  EXPECT_EQ(s.GetSize(), 128 + 256);
+  ASSERT_TRUE(s.Open(Path("b"), ForWriting(), FileVersionCVR_V0102).ok());
+  EXPECT_EQ(s.disk_buffer_capacity(), 4096u);
+}
+
+TEST_F(LogFileStreamTest, EncipheredLogRoundTripsAndEndsWithItsLastShortBlock) {
+  std::mt19937 rng(77);
+  for (int v : {1, 7, 13, 16}) {
+    LogFileStream w;
+    w.set_disk_buffer_size(384);
+    ASSERT_TRUE(w.Open(Path(), ForWriting(), v).ok());
+    std::vector<uint8_t> data = Pattern(5000 + rng() % 500, static_cast<uint8_t>(v));
+    for (size_t at = 0; at < data.size();) {
+      uint32_t n = std::min<uint32_t>(1 + rng() % 700, static_cast<uint32_t>(data.size() - at));
+      ASSERT_TRUE(w.WriteBuffered(data.data() + at, n).ok());
+      at += n;
+    }
+    ASSERT_TRUE(w.FlushBuffer().ok());
+    w.Close();
+    std::vector<uint8_t> file = test::ReadFileBytes(Path());
+    ASSERT_EQ(file.size(), HeaderLength(v) + data.size()) << "no zero fill reaches the file";
+    EXPECT_FALSE(std::equal(data.begin(), data.begin() + 64, file.begin() + HeaderLength(v)));
+
+    LogFileStream r;
+    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
+    ASSERT_EQ(r.version(), v);
+    ASSERT_TRUE(r.Seek(r.header_length(), SeekOrigin::kBegin).ok());
+    std::vector<uint8_t> back;
+    for (;;) {
+      uint8_t piece[997];
+      uint32_t got = 0;
+      ASSERT_TRUE(r.Read(piece, 1 + rng() % sizeof piece, &got).ok());
+      if (got == 0) break;
+      back.insert(back.end(), piece, piece + got);
+    }
+    EXPECT_EQ(back, data) << "version " << v;
+  }
+}
+
+TEST_F(LogFileStreamTest, FillReadBufferReadsUpToTheIndexingBufferSize) {
+  std::vector<uint8_t> file = BuildHeader(8);
+  std::vector<uint8_t> body = Pattern(3000);
+  file.insert(file.end(), body.begin(), body.end());
+  test::WriteFileBytes(Path(), file);
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
+  ASSERT_TRUE(s.Seek(128, SeekOrigin::kBegin).ok());
+  uint32_t got = 0;
+  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
+  EXPECT_EQ(got, 2048u);
+  EXPECT_TRUE(std::equal(body.begin(), body.begin() + 2048, s.read_buffer()));
+  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
+  EXPECT_EQ(got, 3000u - 2048u);
+  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
+  EXPECT_EQ(got, 0u);
+}
+
+TEST_F(LogFileStreamTest, HexTextDecodesDigitPairs) {
+  struct Case {
+    const char* text;
+    uint32_t ask;
+    std::vector<uint8_t> bytes;
+    int64_t end_pos;
+  } cases[] = {
+      {">> 00 1a FF\r\n", 3, {0x00, 0x1A, 0xFF}, 11},
+      {">> 00 1a FF", 8, {0x00, 0x1A, 0xFF}, 11},  // the last byte once at the end
+      {"1B10", 5, {0x1B, 0xB1, 0x10}, 4},
+      {"12 34 56", 2, {0x12, 0x34}, 5},  // stops right behind the second pair
+      {"12 34", 0, {}, 0},
+  };
+  for (const Case& c : cases) {
+    std::string text = std::string(">> 00 \r\n") + c.text;  // a first line that detects as 5
+    test::WriteFileBytes(Path(), std::vector<uint8_t>(text.begin(), text.end()));
+    LogFileStream s;
+    ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
+    ASSERT_EQ(s.version(), FileVersionCvrConvHex);
+    ASSERT_TRUE(s.Seek(8, SeekOrigin::kBegin).ok());
+    std::vector<uint8_t> out(c.ask + 1, 0xEE);
+    uint32_t got = 0;
+    ASSERT_TRUE(s.Read(out.data(), c.ask, &got).ok());
+    out.resize(got);
+    EXPECT_EQ(out, c.bytes) << c.text;
+    EXPECT_EQ(s.GetPosition(), 8 + c.end_pos) << c.text;
+  }
+}
+
+TEST_F(LogFileStreamTest, HexTextDoesNotCostASystemCallPerCharacter) {
+  std::string text = ">> 00 \r\n";
+  for (int i = 0; i < 2000; ++i) text += "<1A 2B 3C>\r\n";
+  test::WriteFileBytes(Path(), std::vector<uint8_t>(text.begin(), text.end()));
+  fakes::FaultFileSystem fs;
+  platform::ScopedFileSystemOverride use(&fs);
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
+  int before = fs.reads;
+  uint8_t out[3];
+  uint32_t got = 0, total = 0;
+  do {
+    ASSERT_TRUE(s.Read(out, 3, &got).ok());
+    total += got;
+  } while (got);
+  EXPECT_EQ(total, 1u + 6000u);  // the first line's "00" too
+  EXPECT_LT(fs.reads - before, 20);
+}
+
+TEST_F(LogFileStreamTest, ShortWriteMovesBackAndFails) {
+  fakes::FaultFileSystem fs;
+  platform::ScopedFileSystemOverride use(&fs);
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
+  fs.write_budget = 10;
+  std::vector<uint8_t> data = Pattern(50);
+  uint32_t written = 0;
+  EXPECT_EQ(s.Write(data.data(), 50, &written).code(), kErrDiskFull);
+  EXPECT_EQ(written, 10u);
+  EXPECT_EQ(s.GetPosition(), 128) << "back where the write began";
+  fs.write_budget = -1;
+  ASSERT_TRUE(s.Write(data.data(), 50, &written).ok());
+  s.Close();
+  EXPECT_EQ(test::ReadFileBytes(Path()).size(), 178u);
+}
+
+TEST_F(LogFileStreamTest, FailedFlushKeepsTheBytesForARetry) {
+  for (int v : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
+    fakes::FaultFileSystem fs;
+    platform::ScopedFileSystemOverride use(&fs);
+    LogFileStream s;
+    s.set_disk_buffer_size(256);
+    ASSERT_TRUE(s.Open(Path(), ForWriting(), v).ok());
+    std::vector<uint8_t> data = Pattern(600);
+    fs.write_budget = 100;
+    EXPECT_EQ(s.WriteBuffered(data.data(), 300).code(), kErrDiskFull);
+    EXPECT_EQ(s.buffered_bytes(), 256u) << "the full buffer is kept";
+    EXPECT_EQ(s.GetPosition(), 128);
+    fs.write_budget = -1;
+    ASSERT_TRUE(s.FlushBuffer().ok()) << "the kept buffer is written again, not appended";
+    ASSERT_TRUE(s.WriteBuffered(data.data() + 256, 344).ok());
+    fs.write_budget = 0;
+    EXPECT_FALSE(s.FlushBuffer().ok());
+    EXPECT_EQ(s.buffered_bytes(), 88u);
+    fs.write_budget = -1;
+    ASSERT_TRUE(s.FlushBuffer().ok());
+    s.Close();
+
+    LogFileStream r;
+    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
+    ASSERT_TRUE(r.Seek(128, SeekOrigin::kBegin).ok());
+    std::vector<uint8_t> back(700);
+    uint32_t got = 0;
+    ASSERT_TRUE(r.Read(back.data(), 700, &got).ok());
+    back.resize(got);
+    EXPECT_EQ(back, data) << "version " << v;
+  }
+}
+
+TEST_F(LogFileStreamTest, NullBuffersAndClosedStreamsAreRefused) {
+  LogFileStream s;
+  uint8_t b[4];
+  uint32_t got = 0;
+  EXPECT_EQ(s.Read(nullptr, 4, &got).code(), kErrInvalidParameter);
+  EXPECT_EQ(s.Read(b, 4, nullptr).code(), kErrInvalidParameter);
+  EXPECT_EQ(s.WriteBuffered(nullptr, 4).code(), kErrInvalidParameter);
+  EXPECT_EQ(s.Read(b, 4, &got).code(), kErrInvalidHandle);
+  EXPECT_EQ(s.GetPosition(), -1);
+  EXPECT_EQ(s.GetSize(), -1);
+}
+
+}  // namespace
+}  // namespace corvane::stream

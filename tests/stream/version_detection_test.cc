@@ -1,0 +1,107 @@
+// Detection over crafted files: tags, order, sub-version, hex first lines,
+// Ferrow records, the 2000-byte scan limit, and the file pointer.
+#include "stream/version_detection.h"
+
+#include <gtest/gtest.h>
+
+#include "memory_source.h"
+#include "platform/byte_order.h"
+
+namespace corvane::stream {
+namespace {
+
+using fakes::MemorySource;
+
+std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// n records with a payload of `payload` bytes; the text has no CR or 0x1A
+// unless `line_end` puts one at the start of the first payload.
+std::vector<uint8_t> FerrowRecords(int n, uint16_t payload, bool line_end = true) {
+  std::vector<uint8_t> out;
+  for (int i = 0; i < n; ++i) {
+    uint8_t head[6] = {0x1D, 0x10, 0x01, 0x7C, 0, 0};
+    EncodeBE16(head + 4, payload);
+    out.insert(out.end(), head, head + 6);
+    out.insert(out.end(), payload, 0x55);
+  }
+  if (line_end && n > 0 && payload > 0) out[6] = 0x0D;
+  return out;
+}
+
+std::vector<uint8_t> Header(int version) { return BuildHeader(version); }
+
+struct DetectCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  TagSet tags;
+  EnumFileVersion version;
+  int32_t sub_version;
+};
+
+std::vector<DetectCase> Cases() {
+  std::vector<uint8_t> old_index = Header(10);
+  std::copy_n("IDX V 01.02\n\0\0\0\0", 16, old_index.begin() + 64);
+  std::vector<uint8_t> v0100 = Bytes("KRV Binary Log File V 01.00\n\rnotice");
+  std::vector<uint8_t> both = Bytes("CVR V 01.02 V 01.00\r");
+  std::vector<uint8_t> late_end(2100, 'a');
+  late_end[2000] = 0x0D;  // the 2001st byte: too late
+  std::vector<uint8_t> in_time(2100, 'a');
+  in_time[1999] = 0x1A;
+  std::copy_n("V e1.01", 7, in_time.begin() + 10);
+  std::vector<uint8_t> no_end = FerrowRecords(12, 4, /*line_end=*/false);
+  std::vector<uint8_t> ferrow_bad = FerrowRecords(10, 4);
+  ferrow_bad[5 * 10 + 1] = 0x11;  // receiver byte of record 6
+  return {
+      {"every 1.02 header", Header(8), TagSet::kFull, FileVersionCVR_V0102, 0},
+      {"enciphered 1.02 log", Header(7), TagSet::kFull, FileVersionCVR_Ve102, 0},
+      {"index sub-version 1", Header(10), TagSet::kFull, FileVersionIDX_V0102, 1},
+      {"index sub-version 0", old_index, TagSet::kFull, FileVersionIDX_V0102, 0},
+      {"big-endian index", Header(11), TagSet::kFull, FileVersionIDX_Vu102, 1},
+      {"bookmark", Header(14), TagSet::kFull, FileVersionBMK_Vu102, 0},
+      {"e1.01 stream header", Header(1), TagSet::kFull, FileVersionCVR_Ve101, 0},
+      {"V 01.00 ends at CR after the tag", v0100, TagSet::kFull, FileVersionCVR_V0100, 0},
+      {"V 01.00 beats a 1.02 tag", both, TagSet::kFull, FileVersionCVR_V0100, 0},
+      {"reduced set ignores 1.02", Header(8), TagSet::kReduced, FileVersionUnknown, 0},
+      {"reduced set reads e1.01", Header(1), TagSet::kReduced, FileVersionCVR_Ve101, 0},
+      {"reduced set parses no sub-version", Header(10), TagSet::kReduced, FileVersionUnknown, 0},
+      {"line end past 2000 bytes", late_end, TagSet::kFull, FileVersionUnknown, 0},
+      {"line end at byte 2000", in_time, TagSet::kFull, FileVersionCVR_Ve101, 0},
+      {"hex dump 5", Bytes(">> 00 00 51\r\n"), TagSet::kFull, FileVersionCvrConvHex, 0},
+      {"hex dump 6", Bytes(">> 1A 10 00\r\n"), TagSet::kReduced, FileVersionVantrelHex, 0},
+      {"hex dump by '<'", Bytes("<9 00 00\r\n"), TagSet::kFull, FileVersionCvrConvHex, 0},
+      {"ten Ferrow records", FerrowRecords(10, 4), TagSet::kFull, FileVersionFerrow, 0},
+      {"nine Ferrow records", FerrowRecords(9, 4), TagSet::kFull, FileVersionUnknown, 0},
+      {"Ferrow with a bad byte", ferrow_bad, TagSet::kFull, FileVersionUnknown, 0},
+      {"Ferrow without CR in the scan", no_end, TagSet::kFull, FileVersionUnknown, 0},
+      {"empty file", {}, TagSet::kFull, FileVersionUnknown, 0},
+      {"text without tag", Bytes("hello\r\n"), TagSet::kFull, FileVersionUnknown, 0},
+  };
+}
+
+TEST(DetectVersionTest, CraftedFiles) {
+  for (const DetectCase& c : Cases()) {
+    MemorySource src(c.file);
+    src.set_pos(3);
+    Detection d = DetectVersion(src, c.tags);
+    EXPECT_EQ(d.version, c.version) << c.name;
+    EXPECT_EQ(d.index_sub_version, c.sub_version) << c.name;
+    EXPECT_EQ(src.pos(), 3) << c.name << ": file pointer restored";
+  }
+}
+
+TEST(DetectVersionTest, FailedReadGivesUnknownAndKeepsPosition) {
+  MemorySource src(Header(8));
+  src.fail_reads_at = 0;
+  src.set_pos(40);
+  EXPECT_EQ(DetectVersion(src, TagSet::kFull).version, FileVersionUnknown);
+  EXPECT_EQ(src.pos(), 40);
+}
+
+TEST(DetectVersionTest, ScanReadsInPiecesNotBytes) {
+  MemorySource src(Header(8));
+  DetectVersion(src, TagSet::kFull);
+  EXPECT_LE(src.reads, 2);
+}
+
+}  // namespace
+}  // namespace corvane::stream
