@@ -1,0 +1,163 @@
+# Windows build of the module: widl, the proxy/stub code, exports, resources,
+# system libraries, and the Wine environment in which the tests run.
+#
+# Included by the top-level CMakeLists.txt when WIN32, after corvane_objects
+# exists and before the source rooms are added.
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CORVANE_WIDL_TARGET --win64)
+  set(CORVANE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  set(CORVANE_WINE_ARCH win64)
+else()
+  set(CORVANE_WIDL_TARGET --win32)
+  set(CORVANE_STDOLE_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+  set(CORVANE_WINE_ARCH win32)
+endif()
+
+# widl of the cross toolchain's triple (x86_64-w64-mingw32-widl, ...), else a
+# plain widl; both produce either architecture with --win32/--win64.
+string(REGEX REPLACE "-g\\+\\+(-posix|-win32)?$" "" _corvane_triple "${CMAKE_CXX_COMPILER}")
+get_filename_component(_corvane_triple "${_corvane_triple}" NAME)
+find_program(CORVANE_WIDL NAMES ${_corvane_triple}-widl widl REQUIRED)
+# Debian's MinGW ships no .idl files; Wine's development package has them.
+find_path(CORVANE_WIDL_INCLUDE_DIR unknwn.idl
+  PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
+  NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+
+# ---- widl: header, identifiers, proxy/stub, dlldata and type library. ----
+set(CORVANE_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated)
+set(CORVANE_GENERATED_DIR ${CORVANE_GENERATED_INCLUDE_DIR}/corvane)
+set(CORVANE_IDL ${PROJECT_SOURCE_DIR}/idl/corvane.idl)
+set(CORVANE_IDL_HEADER ${CORVANE_GENERATED_DIR}/corvane_idl.h)
+set(CORVANE_IDL_IID ${CORVANE_GENERATED_DIR}/corvane_i.c)
+set(CORVANE_IDL_PROXY ${CORVANE_GENERATED_DIR}/corvane_p.c)
+set(CORVANE_IDL_DLLDATA ${CORVANE_GENERATED_DIR}/dlldata.c)
+set(CORVANE_TLB ${CORVANE_GENERATED_DIR}/corvane.tlb)
+
+file(MAKE_DIRECTORY ${CORVANE_GENERATED_DIR})
+add_custom_command(
+  OUTPUT ${CORVANE_IDL_HEADER} ${CORVANE_IDL_IID} ${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
+         ${CORVANE_TLB}
+  COMMAND ${CORVANE_WIDL} -Oif ${CORVANE_WIDL_TARGET}
+          -I${CORVANE_WIDL_INCLUDE_DIR} -L${CORVANE_STDOLE_DIR}
+          -h -H corvane_idl.h -u -p -t -o corvane ${CORVANE_IDL}
+  COMMAND ${CORVANE_WIDL} --dlldata-only -o dlldata.c corvane
+  WORKING_DIRECTORY ${CORVANE_GENERATED_DIR}
+  MAIN_DEPENDENCY ${CORVANE_IDL}
+  COMMENT "widl: corvane.idl"
+  VERBATIM)
+# The one owner of the widl outputs: everything that needs them depends on
+# this target, so that a parallel build runs widl once.
+add_custom_target(corvane_idl DEPENDS
+  ${CORVANE_IDL_HEADER} ${CORVANE_IDL_IID} ${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
+  ${CORVANE_TLB})
+
+# <corvane/corvane.h> includes <corvane/corvane_idl.h>: every target of the
+# build (the library, the tests, the tools) sees the generated directory.
+include_directories(${CORVANE_GENERATED_INCLUDE_DIR})
+target_include_directories(corvane_objects PUBLIC ${CORVANE_GENERATED_INCLUDE_DIR})
+add_dependencies(corvane_objects corvane_idl)
+
+# ---- Proxy/stub code: a static library of the generated C sources. ----
+# It serves the module and the static core alike (the platform layer's
+# com_server functions call into it), so it is linked through
+# corvane_platform_libs. With ENTRY_PREFIX=Prx its entry points become
+# PrxDllMain, PrxDllGetClassObject, ... for the module's own to hand off to.
+set(CORVANE_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32)
+add_library(corvane_proxy STATIC
+  ${CORVANE_IDL_PROXY}
+  ${CORVANE_IDL_DLLDATA}
+  ${CORVANE_WIN32_DIR}/proxy_guids.c)
+add_dependencies(corvane_proxy corvane_idl)
+target_include_directories(corvane_proxy PRIVATE ${CORVANE_GENERATED_DIR}
+  ${CORVANE_GENERATED_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/include)
+target_compile_definitions(corvane_proxy PRIVATE REGISTER_PROXY_DLL ENTRY_PREFIX=Prx)
+# MinGW's unknwn.h declares the IUnknown proxy functions for C++ only.
+target_compile_options(corvane_proxy PRIVATE
+  "SHELL:-include ${CORVANE_WIN32_DIR}/proxy_declarations.h" -w)
+set_source_files_properties(${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
+  PROPERTIES GENERATED TRUE LANGUAGE C)
+
+# corvane_finish_windows_module(target)
+#
+# Makes `target` the in-process server corvane.dll: exports, embedded type
+# library and version resource, static language runtimes, system libraries.
+function(corvane_finish_windows_module target)
+  target_sources(${target} PRIVATE
+    ${CORVANE_WIN32_DIR}/corvane.def
+    ${CORVANE_WIN32_DIR}/corvane.rc)
+  add_dependencies(${target} corvane_idl)
+  target_include_directories(${target} PUBLIC ${CORVANE_GENERATED_INCLUDE_DIR})
+  # windres finds corvane.tlb through the include path.
+  target_include_directories(${target} PRIVATE ${CORVANE_GENERATED_DIR})
+  set_source_files_properties(${CORVANE_WIN32_DIR}/corvane.rc
+    PROPERTIES OBJECT_DEPENDS ${CORVANE_TLB})
+  # corvane_platform_libs brings the proxy/stub library, the system
+  # libraries and the static language runtimes.
+  target_link_libraries(${target} PRIVATE corvane_platform_libs)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The .def names the stdcall exports undecorated.
+    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+  set_target_properties(${target} PROPERTIES PREFIX "")
+endfunction()
+
+# ---- Tests under Wine. ----
+# Every test runs in one prefix of this build directory. A setup fixture
+# starts a persistent wineserver and initialises the prefix with all output in
+# a log file; a cleanup fixture stops the server. Without them the background
+# processes of the first Wine call would hold CTest's output pipe open.
+set(CORVANE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CORVANE_WINE_LOADER ${CMAKE_CROSSCOMPILING_EMULATOR})
+if(NOT CORVANE_WINE_LOADER)
+  set(CORVANE_WINE_LOADER wine)
+endif()
+# The server binary itself: Debian's wineserver wrapper forces "-p0".
+find_program(CORVANE_WINESERVER NAMES wineserver64 wineserver32 wineserver
+  PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+set(CORVANE_WINE_ENVIRONMENT
+  "WINEPREFIX=${CORVANE_WINEPREFIX}"
+  "WINEARCH=${CORVANE_WINE_ARCH}"
+  "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml=")
+
+if(CORVANE_BUILD_TESTS)
+  set(_corvane_fixture ${PROJECT_SOURCE_DIR}/cmake/wine_fixture.sh)
+  add_test(NAME wine_prefix_setup
+    COMMAND sh ${_corvane_fixture} setup ${CORVANE_WINE_LOADER} ${CORVANE_WINESERVER}
+            ${CMAKE_BINARY_DIR}/wine_fixture.log)
+  add_test(NAME wine_prefix_cleanup
+    COMMAND sh ${_corvane_fixture} cleanup ${CORVANE_WINE_LOADER} ${CORVANE_WINESERVER}
+            ${CMAKE_BINARY_DIR}/wine_fixture.log)
+  set_tests_properties(wine_prefix_setup PROPERTIES
+    FIXTURES_SETUP corvane_wine ENVIRONMENT "${CORVANE_WINE_ENVIRONMENT}" TIMEOUT 180)
+  set_tests_properties(wine_prefix_cleanup PROPERTIES
+    FIXTURES_CLEANUP corvane_wine ENVIRONMENT "${CORVANE_WINE_ENVIRONMENT}" TIMEOUT 60)
+endif()
+
+# corvane_windows_test(name): the Wine environment and the prefix fixture for
+# one test (called by corvane_test() and by the Windows-only tests).
+function(corvane_windows_test name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${CORVANE_WINE_ENVIRONMENT})
+  set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED corvane_wine)
+endfunction()
+
+# Targets created after this point (tests, tools) may include
+# <corvane/corvane.h> without linking the library: at the end of the
+# configuration, make every compiling target wait for the widl outputs.
+function(_corvane_depend_on_idl dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t IN LISTS targets)
+    get_target_property(type ${t} TYPE)
+    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$"
+       AND NOT t STREQUAL "corvane_proxy")
+      add_dependencies(${t} corvane_idl)
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(d IN LISTS subdirs)
+    _corvane_depend_on_idl(${d})
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR}
+  CALL _corvane_depend_on_idl ${PROJECT_SOURCE_DIR})
