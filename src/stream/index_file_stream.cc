@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/file.h"
+#include "stream/companion_path.h"
 
 namespace corvane::stream {
 
@@ -10,13 +11,9 @@ using platform::Disposition;
 using platform::SeekOrigin;
 
 std::string IndexFileStream::IndexPathFor(const std::string& path) {
+  // A path with "~" names the rebuild file itself.
   if (path.find('~') != std::string::npos) return path;
-  size_t name = path.find_last_of("/\\:");
-  name = name == std::string::npos ? 0 : name + 1;
-  size_t dot = path.rfind('.');
-  // A dot that starts the name belongs to the name, not to an extension.
-  if (dot == std::string::npos || dot <= name) return path + ".idx";
-  return path.substr(0, dot) + ".idx";
+  return CompanionPath(path, "idx");
 }
 
 Status IndexFileStream::OpenIndex(const std::string& path, const platform::OpenOptions& options,
