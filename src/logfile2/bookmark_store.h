@@ -13,9 +13,14 @@
 //   - the next bookmark to deliver: the reader's cursor (the first bookmark
 //     not yet returned in reading order), set by PositionReader, Insert and
 //     Load, moved by AdvanceReader.
-// Deleting or editing the bookmark a cursor stands on moves that cursor to
-// the bookmark that followed; inserting or deleting before a cursor keeps it
-// on the same bookmark.
+// Deleting the bookmark a cursor stands on moves that cursor to the bookmark
+// that followed; inserting or deleting before a cursor keeps it on the same
+// bookmark. Editing keeps the bookmark in its place: the current bookmark
+// moves on (BookmarkEdit), while the reader's cursor stays on it, so that a
+// bookmark not yet delivered is delivered with its new comment rather than
+// skipped. A reader that has returned a bookmark's header and is about to
+// move past it should compare NextToDeliver() with Current() before a
+// DeleteCurrent: after the delete its cursor already stands on the follower.
 //
 // Comments are held as 8-bit text (the system code page: UTF-8 on Linux).
 // A bookmark's length is the number of comment bytes stored and delivered;
@@ -35,7 +40,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "platform/status.h"
+#include "stream/log_file_stream.h"
 
 namespace corvane::logfile2 {
 
@@ -46,6 +53,9 @@ struct Bookmark {
 
   // Exactly `length` bytes: the comment, zero-padded or cut to the length.
   std::string DeliveredBytes() const;
+  // The first min(length, capacity) of those bytes into `dst`, without
+  // building them in memory first; returns how many were copied.
+  uint32_t CopyDelivered(uint8_t* dst, uint32_t capacity) const;
 };
 
 class BookmarkStore {
@@ -116,13 +126,19 @@ class BookmarkStore {
   // big-endian, else 12).
   static EnumFileVersion KindFor(EnumFileVersion log_version);
 
-  // Loads the bookmark file of `log_path` (read access, sharing read). On
-  // kLoaded the reader's cursor stands on the first bookmark and the current
-  // bookmark at the end of the list. *error (may be null) receives the
-  // system error of a failed open.
+  // Loads the bookmark file of `log_path` (read access, sharing read). A file
+  // that opens replaces the list, also when it turns out damaged (kFailed,
+  // with the records read before the damage); the reader's cursor then
+  // stands on the first bookmark. After every load the current bookmark
+  // stands at the end of the list. The loader trusts no number in the file:
+  // a comment length beyond the end of the file, a truncated record or a
+  // file of another kind is damage, and nothing is allocated for a count.
+  // *error (may be null) receives the system error of a failed open,
+  // kErrInvalidData for a damaged file, 0 on kLoaded.
   LoadResult Load(const std::string& log_path, uint32_t* error = nullptr);
   // Writes every bookmark to the bookmark file of `log_path` in the kind for
-  // `log_version` (no sharing, replacing an existing file). A failed write
+  // `log_version` (no sharing, replacing an existing file); each record
+  // carries exactly `length` comment bytes (DeliveredBytes). A failed write
   // removes the partial file; the error carries the system code (112 for a
   // full disk).
   Status Save(const std::string& log_path, EnumFileVersion log_version);
@@ -130,6 +146,12 @@ class BookmarkStore {
   static Status RemoveFile(const std::string& log_path);
 
  private:
+  // Reads the records behind the count; false when the file is damaged.
+  bool ReadRecords(ByteOrder order, uint32_t* error);
+  Status WriteAll(EnumFileVersion kind);
+  Status WriteComment(const Bookmark& b);
+
+  stream::LogFileStream file_;  // open only inside Load and Save
   std::vector<Bookmark> list_;
   size_t current_ = 0;  // == list_.size() at the end
   size_t reader_ = 0;   // == list_.size() at the end

@@ -1,0 +1,284 @@
+#include "logfile2/bookmark_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "logfile2/bookmark_format.h"
+#include "platform/file.h"
+#include "stream/companion_path.h"
+
+namespace corvane::logfile2 {
+
+using platform::Disposition;
+using platform::SeekOrigin;
+
+std::string Bookmark::DeliveredBytes() const {
+  std::string bytes = comment.substr(0, length);
+  bytes.resize(length, '\0');
+  return bytes;
+}
+
+uint32_t Bookmark::CopyDelivered(uint8_t* dst, uint32_t capacity) const {
+  const uint32_t n = std::min(length, capacity);
+  const uint32_t text = static_cast<uint32_t>(std::min<size_t>(n, comment.size()));
+  std::memcpy(dst, comment.data(), text);
+  std::memset(dst + text, 0, n - text);
+  return n;
+}
+
+BookmarkStore::BookmarkStore() = default;
+BookmarkStore::~BookmarkStore() = default;
+
+void BookmarkStore::Clear() {
+  list_.clear();
+  current_ = 0;
+  reader_ = 0;
+}
+
+// ---- Reading order ----
+
+int64_t BookmarkStore::PositionReader(int64_t message_number) {
+  size_t i = 0;
+  while (i < list_.size() &&
+         list_[i].log_message_number + static_cast<int64_t>(i) < message_number) {
+    ++i;
+  }
+  reader_ = i;
+  return static_cast<int64_t>(i);
+}
+
+const Bookmark* BookmarkStore::NextToDeliver() const {
+  return reader_ < list_.size() ? &list_[reader_] : nullptr;
+}
+
+void BookmarkStore::AdvanceReader() {
+  if (reader_ < list_.size()) ++reader_;
+}
+
+// ---- Changes ----
+
+void BookmarkStore::Insert(int64_t message_number, uint32_t length, std::string comment) {
+  const size_t at = static_cast<size_t>(PositionReader(message_number));
+  list_.insert(list_.begin() + static_cast<ptrdiff_t>(at),
+               Bookmark{message_number - static_cast<int64_t>(at), length, std::move(comment)});
+  // Both cursors keep their bookmark (or the end): the reader stays on the
+  // bookmark it stopped at, which now follows the new one.
+  ++reader_;
+  if (current_ >= at) ++current_;
+}
+
+void BookmarkStore::Append(int64_t log_message_number, uint32_t length, std::string comment) {
+  const size_t end = list_.size();
+  list_.push_back(Bookmark{log_message_number, length, std::move(comment)});
+  // A cursor at the end stays at the end.
+  if (reader_ == end) reader_ = list_.size();
+  if (current_ == end) current_ = list_.size();
+}
+
+// ---- The current bookmark ----
+
+bool BookmarkStore::Select(int64_t bookmark_number) {
+  if (bookmark_number >= 0 && static_cast<uint64_t>(bookmark_number) < list_.size()) {
+    current_ = static_cast<size_t>(bookmark_number);
+    return true;
+  }
+  current_ = list_.size();
+  return bookmark_number == 0 && list_.empty();
+}
+
+const Bookmark* BookmarkStore::Current() const {
+  return current_ < list_.size() ? &list_[current_] : nullptr;
+}
+
+void BookmarkStore::AdvanceCurrent() {
+  if (current_ < list_.size()) ++current_;
+}
+
+bool BookmarkStore::DeleteCurrent() {
+  if (current_ >= list_.size()) return false;
+  list_.erase(list_.begin() + static_cast<ptrdiff_t>(current_));
+  // The current index now names the follower. The reader keeps its
+  // bookmark if that lay behind, or moves to the follower if it was this one.
+  if (reader_ > current_) --reader_;
+  return true;
+}
+
+bool BookmarkStore::EditCurrent(uint32_t length, std::string comment) {
+  if (current_ >= list_.size()) return false;
+  list_[current_].length = length;
+  list_[current_].comment = std::move(comment);
+  ++current_;
+  return true;
+}
+
+// ---- Lookups ----
+
+bool BookmarkStore::MessageNumberOf(int64_t bookmark_number, int64_t* message_number) const {
+  if (bookmark_number < 0 || static_cast<uint64_t>(bookmark_number) >= list_.size()) return false;
+  *message_number =
+      list_[static_cast<size_t>(bookmark_number)].log_message_number + bookmark_number;
+  return true;
+}
+
+BookmarkStore::IndexResult BookmarkStore::BookmarkNumberOf(int64_t message_number,
+                                                           int64_t* bookmark_number) const {
+  for (size_t i = 0; i < list_.size(); ++i) {
+    const int64_t m = list_[i].log_message_number + static_cast<int64_t>(i);
+    if (m == message_number) {
+      *bookmark_number = static_cast<int64_t>(i);
+      return IndexResult::kFound;
+    }
+    if (m > message_number) return IndexResult::kNotABookmark;
+  }
+  return IndexResult::kBeyondLastBookmark;
+}
+
+// ---- The bookmark file ----
+
+std::string BookmarkStore::PathFor(const std::string& log_path) {
+  return stream::CompanionPath(log_path, "bmk");
+}
+
+EnumFileVersion BookmarkStore::KindFor(EnumFileVersion log_version) {
+  switch (log_version) {
+    case FileVersionCVR_Ve101:
+    case FileVersionCVR_Ve100:
+    case FileVersionCVR_Ve102:
+      return FileVersionBMK_Ve102;
+    case FileVersionCVR_Vu102:
+      return FileVersionBMK_Vu102;
+    default:
+      return FileVersionBMK_V0102;
+  }
+}
+
+BookmarkStore::LoadResult BookmarkStore::Load(const std::string& log_path, uint32_t* error) {
+  uint32_t code = 0;
+  current_ = list_.size();
+  const platform::OpenOptions options{platform::kAccessRead, platform::kShareRead,
+                                      Disposition::kOpenExisting, false};
+  Status st = file_.Open(PathFor(log_path), options, FileVersionUnknown, &code);
+  if (!st.ok()) {
+    file_.Close();  // a file whose key cannot be loaded stays open
+    if (error) *error = st.code();
+    return st.code() == kErrFileNotFound ? LoadResult::kNotFound : LoadResult::kFailed;
+  }
+
+  // The file is there: it replaces the list, whatever it turns out to hold.
+  list_.clear();
+  count_in_file_ = 0;
+  bool whole = false;
+  code = kErrInvalidData;
+  if (IsBookmarkVersion(file_.version())) {
+    const ByteOrder order = BookmarkNumberOrder(file_.version());
+    uint8_t field[kBookmarkCountLength];
+    uint32_t got = 0;
+    if (file_.Seek(kBookmarkCountOffset, SeekOrigin::kBegin).ok() &&
+        file_.Read(field, sizeof field, &got).ok() && got == sizeof field) {
+      count_in_file_ = Decode32(order, field);
+      whole = ReadRecords(order, &code) && list_.size() == count_in_file_;
+    }
+  }
+  file_.Close();
+  reader_ = 0;
+  current_ = list_.size();
+  if (error) *error = whole ? 0 : code;
+  return whole ? LoadResult::kLoaded : LoadResult::kFailed;
+}
+
+bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
+  *error = kErrInvalidData;
+  const int64_t size = file_.GetSize();
+  if (size < 0 || !file_.Seek(kBookmarkRecordsOffset, SeekOrigin::kBegin).ok()) return false;
+  for (;;) {
+    uint8_t head[kBookmarkRecordHeadLength];
+    uint32_t got = 0;
+    if (!file_.Read(head, kBookmarkNumberLength, &got).ok() || got == 0) return true;
+    if (got < kBookmarkNumberLength) return false;  // a record cut inside its number
+    if (!file_.Read(head + kBookmarkNumberLength, kBookmarkLengthLength, &got).ok() ||
+        got < kBookmarkLengthLength) {
+      return false;
+    }
+    const int64_t number = static_cast<int64_t>(Decode64(order, head));
+    const uint32_t length = Decode32(order, head + kBookmarkNumberLength);
+
+    // A length beyond the end of the file cannot be a comment: stop before
+    // allocating for it.
+    const int64_t start = file_.GetPosition();
+    if (start < 0 || length > size - start) return false;
+    std::string comment;
+    try {
+      comment.resize(length);
+    } catch (const std::bad_alloc&) {
+      *error = kErrNotEnoughMemory;
+      return false;
+    }
+    Status st = file_.Read(comment.data(), length, &got);
+    if (!st.ok()) {
+      // The record is dropped; the next one starts behind its comment.
+      if (!file_.Seek(start + length, SeekOrigin::kBegin).ok()) return false;
+      continue;
+    }
+    if (got < length) return false;
+    comment.resize(std::min<size_t>(comment.find('\0'), comment.size()));
+    list_.push_back(Bookmark{number, length, std::move(comment)});
+  }
+}
+
+Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_version) {
+  const std::string path = PathFor(log_path);
+  const EnumFileVersion kind = KindFor(log_version);
+  const platform::OpenOptions options{platform::kAccessWrite, platform::kShareNone,
+                                      Disposition::kCreateAlways, false};
+  // The stream writes the header of the kind when it creates the file.
+  Status st = file_.Open(path, options, kind);
+  if (st.ok()) st = WriteAll(kind);
+  if (st.ok()) st = file_.FlushBuffer();
+  const bool created = file_.is_open();
+  file_.DiscardBuffer();
+  file_.Close();
+  // A bookmark file is whole or absent. An open that failed before creating
+  // anything (the file held by someone else) leaves the file alone.
+  if (!st.ok() && created) (void)platform::RemoveFile(path);
+  return st;
+}
+
+Status BookmarkStore::WriteAll(EnumFileVersion kind) {
+  if (list_.size() > UINT32_MAX) return Status::Error(kErrInvalidParameter);
+  const ByteOrder order = BookmarkNumberOrder(kind);
+  Status st = file_.Seek(kBookmarkCountOffset, SeekOrigin::kBegin);
+  if (!st.ok()) return st;
+  uint8_t field[kBookmarkCountLength];
+  Encode32(order, field, static_cast<uint32_t>(list_.size()));
+  st = file_.WriteBuffered(field, sizeof field);
+  for (size_t i = 0; st.ok() && i < list_.size(); ++i) {
+    uint8_t head[kBookmarkRecordHeadLength];
+    EncodeBookmarkRecordHead(order, list_[i].log_message_number, list_[i].length, head);
+    st = file_.WriteBuffered(head, sizeof head);
+    if (st.ok()) st = WriteComment(list_[i]);
+  }
+  return st;
+}
+
+// The `length` bytes of DeliveredBytes(), without building them: the text
+// and then zeros, so that a length beyond the text (a bookmark block) never
+// reads past it nor needs memory of its size.
+Status BookmarkStore::WriteComment(const Bookmark& b) {
+  const uint32_t text = static_cast<uint32_t>(std::min<size_t>(b.length, b.comment.size()));
+  Status st = text > 0 ? file_.WriteBuffered(b.comment.data(), text) : Status::Ok();
+  static constexpr uint8_t kZeros[4096] = {};
+  for (uint32_t left = b.length - text; st.ok() && left > 0;) {
+    const uint32_t n = std::min<uint32_t>(left, sizeof kZeros);
+    st = file_.WriteBuffered(kZeros, n);
+    left -= n;
+  }
+  return st;
+}
+
+Status BookmarkStore::RemoveFile(const std::string& log_path) {
+  return platform::RemoveFile(PathFor(log_path));
+}
+
+}  // namespace corvane::logfile2
