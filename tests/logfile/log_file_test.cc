@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -551,16 +552,15 @@ TEST_F(LogFileTest, NewLogHoldsOnlyItsHeaderUntilTheBufferFillsOrCloses) {
   ASSERT_EQ(Write(file_.get(), MakeHeader(1, 2, 0, 3, 20), Pattern(20, 1)), S_OK);
   EXPECT_EQ(Size(), 60u);
   EXPECT_EQ(Position(), 60u);
-
-  Bytes header = ReadFileBytes(path);
-  ASSERT_EQ(header.size(), 60u);
-  EXPECT_EQ(std::string(header.begin(), header.begin() + 28), "KRV Binary Log File V e1.01\n");
-  EXPECT_EQ(header[54], '\n');
-  EXPECT_EQ(Bytes(header.begin() + 55, header.begin() + 59), Bytes(4, 0));
-  EXPECT_EQ(header[59], 0x1A);
+  EXPECT_EQ(FileSize(path), 60);
 
   ASSERT_EQ(file_->Close(), S_OK);
-  EXPECT_EQ(FileSize(path), 60 + 16 + 20);
+  Bytes bytes = ReadFileBytes(path);
+  ASSERT_EQ(bytes.size(), 60u + 16 + 20);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 28), "KRV Binary Log File V e1.01\n");
+  EXPECT_EQ(bytes[54], '\n');
+  EXPECT_EQ(Bytes(bytes.begin() + 55, bytes.begin() + 59), Bytes(4, 0));
+  EXPECT_EQ(bytes[59], 0x1A);
 }
 
 TEST_F(LogFileTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten) {
