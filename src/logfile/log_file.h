@@ -7,6 +7,16 @@
 // reach the file when it fills and at Close. Destroying an open object
 // closes the file without writing what is still buffered.
 //
+// Caller buffers are never written past the size that comes with them:
+// ReadBlockHeader delivers the natural 24-byte form when dwBlockHeaderLength
+// is 24 or more, else the packed 16-byte form, cut to dwBlockHeaderLength
+// when that is below 16. ReadBlockData with a dwDataLength below the pending
+// length fails with E_CVR_BLOCK_DATA_READ_FAILED, reads nothing and leaves
+// the data pending (the announced dwDataLength always suffices).
+//
+// Only a log this object created for writing takes blocks; WriteBlock on a
+// file opened for reading fails at once instead of failing at every Close.
+//
 // Thread safety: objects may be called from any thread. One lock (re-entrant)
 // guards every member below; the pointer and open-file checks come before
 // it, so `open_` is atomic. Nothing runs on threads of the object's own.
