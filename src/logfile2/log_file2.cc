@@ -1,40 +1,158 @@
 #include "logfile2/log_file2.h"
 
+#include "logfile2/block_header.h"
+#include "stream/settings.h"
+
 namespace corvane::logfile2 {
 namespace {
+
+using platform::CriticalSectionLock;
+
 const frame::ErrorSource kSource{"LOGFILE", &IID_ILogFile2, &CLSID_LogFile2};
+constexpr char kFileNotOpen[] = "File not open";
+
 }  // namespace
 
 LogFile2Object::LogFile2Object(IUnknown* outer) : ComObject(outer, kSource) {}
+
+// The streams close their files without flushing; the bookmarks are not
+// written.
+LogFile2Object::~LogFile2Object() { StopIndexing(); }
 
 HRESULT CreateLogFile2(IUnknown* outer, REFIID iid, void** out) {
   return frame::CreateComObject<LogFile2Object>(outer, iid, out);
 }
 
-// The methods are not built yet.
-HRESULT LogFile2Object::Open(BSTR, EnumFileAccessMode, EnumFileVersion*, LONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetFilePointerPos(LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetFileSize(LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::ReadBlockHeader(BYTE*, ULONG, ULONG*, LONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::ReadBlockData(BYTE*, ULONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::Close() { return E_NOTIMPL; }
-HRESULT LogFile2Object::WriteBlock(BYTE*, ULONG, BYTE*, ULONG, ULONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::InsertBookmark(LONGLONG, BSTR) { return E_NOTIMPL; }
+void LogFile2Object::StopIndexing() {
+  if (!indexing_thread_.Joinable()) return;
+  stop_indexing_ = true;
+  indexing_thread_.Join();  // also releases the thread handle
+  stop_indexing_ = false;
+}
+
+HRESULT LogFile2Object::Close() {
+  StopIndexing();
+  indexing_progress_ = 0;
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  // Only the buffered bytes reach the file, also for the enciphered
+  // generations: a log ends with its last, possibly short, cipher block,
+  // never with zero fill that would read back as blocks. A failed flush
+  // keeps the bytes for another Close.
+  Status st = log_.FlushBuffer();
+  if (!st.ok()) {
+    if (st.IsDiskFull()) {
+      return Raise("Insufficient disk space, final buffer flush failed", E_CVR_DISK_FULL);
+    }
+    return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+  }
+  if (!bookmarks_.empty()) {
+    st = bookmarks_.Save(path_, log_.version());
+    if (!st.ok()) {
+      if (st.IsDiskFull()) return Raise("Out of disk space", E_CVR_DISK_FULL);
+      return Raise("Failed to write Bookmarks to disk", E_CVR_BOOKMARK_DUMP_FAILED);
+    }
+  } else if (!bookmark_load_failed_) {
+    (void)BookmarkStore::RemoveFile(path_);
+  }
+  log_.Close();
+  index_.Close();
+  // A reused object must not carry this log's bookmarks into the next.
+  bookmarks_.Clear();
+  open_ = false;
+  return S_OK;
+}
+
+HRESULT LogFile2Object::FlushLogfile() {
+  CriticalSectionLock hold(lock_);
+  if (open_) (void)log_.SyncToDisk();
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetFileSize(LONGLONG* pi64FileSize) {
+  if (!pi64FileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  *pi64FileSize = log_.GetSize();
+  if (*pi64FileSize < 0) return Raise("Unable to get file size", E_FAIL);
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetFilePointerPos(LONGLONG* pi64FilePointerPos) {
+  if (!pi64FilePointerPos) return Raise("NULL pointer passed", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  *pi64FilePointerPos = log_.GetPosition();
+  if (*pi64FilePointerPos < 0) return Raise("File pointer get failed", E_FAIL);
+  return S_OK;
+}
+
+HRESULT LogFile2Object::SetDiskBufferSize(ULONG dwDiskBufferSize) {
+  {
+    CriticalSectionLock hold(lock_);
+    log_.set_disk_buffer_size(dwDiskBufferSize);  // used from the next Open on
+  }
+  stream::StoreDiskBufferSize(dwDiskBufferSize);
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetDiskBufferSize(ULONG* pdwDiskBufferSize) {
+  if (!pdwDiskBufferSize) return Raise("GetDiskBufferSize, NULL pointer passed", E_POINTER);
+  CriticalSectionLock hold(lock_);
+  *pdwDiskBufferSize = log_.disk_buffer_size();
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetIndexedRecCount(LONGLONG* pi64RecCount) {
+  if (!pi64RecCount) return Raise("GetIndexedRecCount, Null pointer passed", E_POINTER);
+  *pi64RecCount = index_complete_ ? total_messages_.load() : indexed_messages_.load();
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetIndexResolution(LONGLONG* i64IndexRes) {
+  if (!i64IndexRes) return Raise("GetIndexResolution, NULL pointer passed", E_POINTER);
+  *i64IndexRes = index_resolution_;
+  return S_OK;
+}
+
+HRESULT LogFile2Object::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlockHeaderLength,
+                                        ULONG* pdwNumberOfBytesReturned, LONG* bEndOfFile) {
+  if (!pbyStructBlockHeader || !pdwNumberOfBytesReturned || !bEndOfFile) {
+    return Raise("One or more NULL pointers passed", E_POINTER);
+  }
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  *bEndOfFile = 0;
+  *pdwNumberOfBytesReturned = 0;
+  LogBlockHeader header;
+  bool end_of_file = false;
+  ReadResult r = reader_.ReadHeader(&header, &end_of_file);
+  if (!r.ok()) return Raise(r.text, r.code);
+  DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
+  if (end_of_file) {
+    *bEndOfFile = 1;
+    return S_OK;
+  }
+  *pdwNumberOfBytesReturned = dwBlockHeaderLength;
+  return S_OK;
+}
+
+HRESULT LogFile2Object::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
+  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  ReadResult r = reader_.ReadData(pbyData, dwDataLength);
+  return r.ok() ? S_OK : Raise(r.text, r.code);
+}
+
+// Built with the index file and its thread.
 HRESULT LogFile2Object::Jump(LONGLONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetIndexedRecCount(LONGLONG*) { return E_NOTIMPL; }
 HRESULT LogFile2Object::CreateIndex(LONGLONG) { return E_NOTIMPL; }
 HRESULT LogFile2Object::GetDiskSectorSize(ULONG*) { return E_NOTIMPL; }
 HRESULT LogFile2Object::GetIndexingProgress(LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetBookmarkCount(LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::BookmarkRead(BSTR*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::BookmarkDelete() { return E_NOTIMPL; }
-HRESULT LogFile2Object::BookmarkJump(LONGLONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::BookmarkEdit(BSTR) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetBookmarkBlockNumber(LONGLONG, LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::SetDiskBufferSize(ULONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::FlushLogfile() { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetIndexResolution(LONGLONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetDiskBufferSize(ULONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetBookmarkIndexNumber(LONGLONG, LONGLONG*) { return E_NOTIMPL; }
 
 }  // namespace corvane::logfile2

@@ -1,0 +1,217 @@
+#include "logfile2/block_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "logfile2/block_header.h"
+#include "logfile2/logfile2_format.h"
+#include "stream/raw_record.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::SeekOrigin;
+
+constexpr ReadResult kHeaderReadFailed{E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed"};
+constexpr ReadResult kDataReadFailed{E_CVR_BLOCK_DATA_READ_FAILED, "Block data read failed"};
+constexpr ReadResult kLengthPastEnd{E_CVR_BLOCK_HEADER_DATA_CORRUPT,
+                                    "Corrupt Block header, data length exceeds end of file"};
+constexpr ReadResult kCorruptFile{E_CVR_BLOCK_HEADER_DATA_CORRUPT, "Corrupt file"};
+constexpr ReadResult kOk{};
+
+}  // namespace
+
+void RecordReader::Reset(EnumFileVersion version) {
+  version_ = version;
+  ClearPending();
+  message_number_ = 0;
+  bulk_header_ = LogBlockHeader{};
+  known_size_ = 0;
+}
+
+void RecordReader::ClearPending() {
+  pending_ = false;
+  pending_bookmark_ = false;
+  owe_bookmark_move_ = false;
+  bookmark_bytes_.clear();
+  data_length_ = 0;
+  remaining_sub_messages_ = 0;
+}
+
+ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
+  *header = LogBlockHeader{};
+  *end_of_file = false;
+  ReadResult r = FinishPrevious();
+  if (!r.ok()) return r;
+
+  // A cursor left behind the reader (bookmarks changed meanwhile) would
+  // block every later bookmark: move it up to the reader's place.
+  const Bookmark* next = bookmarks_.NextToDeliver();
+  while (next && next->log_message_number < message_number_) {
+    bookmarks_.AdvanceReader();
+    next = bookmarks_.NextToDeliver();
+  }
+  if (next && next->log_message_number == message_number_) {
+    ReturnBookmark(*next, header);
+    return kOk;
+  }
+
+  const bool from_file = remaining_sub_messages_ == 0;
+  if (from_file) {
+    r = ReadFileBlock(header, end_of_file);
+  } else {
+    r = ReadMessageHead(header, end_of_file);
+    if (r.ok() && !*end_of_file) {
+      header->byTimeStampMode = bulk_header_.byTimeStampMode;
+      header->qwTimeStamp = bulk_header_.qwTimeStamp;
+      --remaining_sub_messages_;
+    }
+  }
+  if (!r.ok() || *end_of_file) return r;
+  data_length_ = header->dwDataLength;
+  ++message_number_;
+  r = CheckDataFits();
+  if (!r.ok()) return r;
+  pending_ = true;
+  if (from_file && !RawRecordVersion(version_) && header->wBlockID == CVR_ID_MULTI_QUIVOX_MSG) {
+    return EnterBulkBlock(header, end_of_file);
+  }
+  return kOk;
+}
+
+ReadResult RecordReader::FinishPrevious() {
+  if (!pending_) return kOk;
+  const bool bookmark = pending_bookmark_;
+  const bool owed = owe_bookmark_move_;
+  const uint32_t length = data_length_;
+  pending_ = pending_bookmark_ = owe_bookmark_move_ = false;
+  data_length_ = 0;
+  if (bookmark) {
+    if (owed) bookmarks_.AdvanceReader();
+    return kOk;
+  }
+  if (length == 0) return kOk;
+  if (HexTextVersion(version_)) {
+    // Text positions are not byte positions: skip by decoding.
+    uint8_t scratch[512];
+    for (uint32_t left = length; left > 0;) {
+      uint32_t got = 0;
+      const uint32_t n = std::min<uint32_t>(left, sizeof scratch);
+      if (!log_.Read(scratch, n, &got).ok()) return kHeaderReadFailed;
+      if (got == 0) break;  // the end of the text; the header read finds it
+      left -= got;
+    }
+    return kOk;
+  }
+  return log_.Seek(length, SeekOrigin::kCurrent).ok() ? kOk : kHeaderReadFailed;
+}
+
+ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
+  if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
+  const uint32_t n = FileBlockHeaderLength(version_);
+  if (n == 0) return kHeaderReadFailed;
+  uint8_t raw[kBlockHeaderLength] = {};
+  uint32_t got = 0;
+  if (!log_.Read(raw, n, &got).ok()) return kHeaderReadFailed;
+  if (got < n) {
+    *end_of_file = true;
+    return kOk;
+  }
+  *header = DecodeBlockHeader(version_, raw);
+  return kOk;
+}
+
+ReadResult RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) {
+  const int64_t start = log_.GetPosition();
+  if (start < 0) return kHeaderReadFailed;
+  uint8_t bytes[stream::kRawRecordLookAhead] = {};
+  uint32_t got = 0;
+  if (!log_.Read(bytes, sizeof bytes, &got).ok()) return kHeaderReadFailed;
+  if (!log_.Seek(start, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  if (got == 0) {
+    *end_of_file = true;
+    return kOk;
+  }
+  stream::RawRecordBlock record;
+  if (!stream::DecodeRawRecord(bytes, got, &record)) return kHeaderReadFailed;
+  header->wBlockID = record.block_id;
+  header->byConnID = record.conn_id;
+  header->byTimeStampMode = record.time_stamp_mode;
+  header->qwTimeStamp = record.time_stamp;
+  // Raw records lie back to back; bulk messages occupy a padded size
+  // outside generations 7 and 8.
+  const bool own_length = RawRecordVersion(version_) || UnpaddedMessages(version_);
+  header->dwDataLength = own_length ? record.record_length : record.data_length;
+  return kOk;
+}
+
+ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_file) {
+  // The block is not delivered itself: its first message is.
+  pending_ = false;
+  uint8_t raw[kBulkCountLength];
+  uint32_t got = 0;
+  if (!log_.Read(raw, sizeof raw, &got).ok()) return kHeaderReadFailed;
+  const uint32_t count = got == sizeof raw ? Decode32(BulkCountOrder(version_), raw) : 0;
+  // A block without messages would wrap the remaining count around.
+  if (count == 0) return kCorruptFile;
+  bulk_header_ = *header;
+  ReadResult r = ReadMessageHead(header, end_of_file);
+  if (!r.ok()) return r;
+  if (*end_of_file) {
+    *end_of_file = false;
+    return kCorruptFile;  // the count promised a message the file lacks
+  }
+  header->byTimeStampMode = bulk_header_.byTimeStampMode;
+  header->qwTimeStamp = bulk_header_.qwTimeStamp;
+  data_length_ = header->dwDataLength;
+  remaining_sub_messages_ = count - 1;
+  r = CheckDataFits();
+  if (!r.ok()) return r;
+  pending_ = true;
+  return kOk;
+}
+
+ReadResult RecordReader::CheckDataFits() {
+  const int64_t position = log_.GetPosition();
+  if (position >= 0 && known_size_ - position >= int64_t{data_length_}) return kOk;
+  // The log may have grown since the size was last asked (it may still be
+  // being recorded).
+  known_size_ = log_.GetSize();
+  if (position < 0 || known_size_ < 0 || known_size_ - position < int64_t{data_length_}) {
+    pending_ = false;
+    return kLengthPastEnd;
+  }
+  return kOk;
+}
+
+void RecordReader::ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header) {
+  header->wBlockID = CVR_ID_BOOKMARK;
+  header->byConnID = kRecordConnId;
+  header->dwDataLength = bookmark.length;
+  bookmark_bytes_ = bookmark.DeliveredBytes();
+  data_length_ = bookmark.length;
+  pending_ = pending_bookmark_ = owe_bookmark_move_ = true;
+}
+
+ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
+  if (!pending_) return {E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read"};
+  if (room < data_length_) return kDataReadFailed;
+  if (pending_bookmark_) {
+    std::memcpy(dst, bookmark_bytes_.data(), std::min<size_t>(data_length_, bookmark_bytes_.size()));
+    if (owe_bookmark_move_) bookmarks_.AdvanceReader();
+  } else {
+    const int64_t start = log_.GetPosition();
+    uint32_t got = 0;
+    if (start < 0 || !log_.Read(dst, data_length_, &got).ok() || got != data_length_) {
+      // Back to the record's start: it stays pending as it was.
+      if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
+      return kDataReadFailed;
+    }
+  }
+  pending_ = pending_bookmark_ = owe_bookmark_move_ = false;
+  bookmark_bytes_.clear();
+  data_length_ = 0;
+  return kOk;
+}
+
+}  // namespace corvane::logfile2

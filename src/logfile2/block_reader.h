@@ -1,0 +1,103 @@
+// RecordReader: delivers a log as one sequence of records in message-number
+// order: every block, every message of a bulk block as a record of its own,
+// every raw message record, and the bookmarks at their places.
+//
+// Read state: the current message number (log message number of the next
+// message to come from the file; bookmarks not counted; WriteBlock counts
+// written messages with it too), the pending record (its kind and data
+// length, data not yet read), the remaining messages of the bulk block being
+// read and its header, and whether the bookmark under the bookmark store's
+// reader cursor has been returned and is owed a move of that cursor.
+//
+// Message lengths: bulk messages are delivered with the size they occupy in
+// the file (6 + payload, rounded up to a multiple of 4 outside generations
+// 7 and 8); raw records (generations 4 and 6) with their own length. The
+// header's dwDataLength is always exactly what ReadData delivers and what a
+// skip moves over.
+//
+// Jump (a later addition) drives the same reader: it seeks the stream,
+// sets the message number and the bulk state, and calls ReadHeader.
+//
+// Threads: none of its own. The LogFile2 object calls it only under its
+// object lock, which also guards the stream and the bookmark store it uses.
+#ifndef CORVANE_LOGFILE2_BLOCK_READER_H_
+#define CORVANE_LOGFILE2_BLOCK_READER_H_
+
+#include <corvane/corvane.h>
+
+#include <cstdint>
+#include <string>
+
+#include "logfile2/bookmark_store.h"
+#include "stream/log_file_stream.h"
+
+namespace corvane::logfile2 {
+
+// S_OK, or the code and text to raise.
+struct ReadResult {
+  HRESULT code = S_OK;
+  const char* text = nullptr;
+  bool ok() const { return code == S_OK; }
+};
+
+class RecordReader {
+ public:
+  RecordReader(stream::LogFileStream& log, BookmarkStore& bookmarks)
+      : log_(log), bookmarks_(bookmarks) {}
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  // Forgets everything (at Open); `version` is the log's generation.
+  void Reset(EnumFileVersion version);
+
+  // The next record. At the end of the log *end_of_file is set and the
+  // header is all zeros.
+  ReadResult ReadHeader(LogBlockHeader* header, bool* end_of_file);
+  // The pending record's data into dst[0..room). A room below the record's
+  // data length fails with "Block data read failed" and keeps the record
+  // pending, so that the caller can retry with a larger buffer.
+  ReadResult ReadData(uint8_t* dst, uint32_t room);
+
+  int64_t message_number() const { return message_number_; }
+  void CountWrittenMessages(uint32_t n) { message_number_ += n; }
+
+  // ---- Bookmark changes while reading (see BookmarkStore's cursors). ----
+  // A bookmark record has been returned and its cursor move is still owed.
+  bool owes_bookmark_move() const { return owe_bookmark_move_; }
+  // The store moved its reader cursor off the returned bookmark itself
+  // (delete or edit): the owed move is void. The pending data stays.
+  void CancelOwedBookmarkMove() { owe_bookmark_move_ = false; }
+
+  // ---- For Jump. ----
+  void set_message_number(int64_t n) { message_number_ = n; }
+  // No record pending, no bookmark owed, not inside a bulk block.
+  void ClearPending();
+  void set_remaining_sub_messages(uint32_t n) { remaining_sub_messages_ = n; }
+
+ private:
+  ReadResult FinishPrevious();
+  ReadResult ReadFileBlock(LogBlockHeader* header, bool* end_of_file);
+  // Reads a message head without consuming it (the head is the data).
+  ReadResult ReadMessageHead(LogBlockHeader* header, bool* end_of_file);
+  ReadResult EnterBulkBlock(LogBlockHeader* header, bool* end_of_file);
+  ReadResult CheckDataFits();
+  void ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header);
+
+  stream::LogFileStream& log_;
+  BookmarkStore& bookmarks_;
+  EnumFileVersion version_ = FileVersionUnknown;
+
+  bool pending_ = false;            // a record was returned, its data not read
+  bool pending_bookmark_ = false;   // ... and it is a bookmark
+  bool owe_bookmark_move_ = false;  // the store's reader cursor still stands on it
+  std::string bookmark_bytes_;      // the returned bookmark's data
+  uint32_t data_length_ = 0;
+  int64_t message_number_ = 0;
+  uint32_t remaining_sub_messages_ = 0;
+  LogBlockHeader bulk_header_{};
+  int64_t known_size_ = 0;  // file size last asked; asked again when too small
+};
+
+}  // namespace corvane::logfile2
+
+#endif  // CORVANE_LOGFILE2_BLOCK_READER_H_

@@ -1,0 +1,80 @@
+// LogFile2::WriteBlock: stamps a block, encodes its header in the byte
+// order of the log's generation and hands header and data to the log
+// stream's disk buffer. Bookmark blocks become bookmarks instead.
+#include <cstring>
+
+#include "logfile2/block_header.h"
+#include "logfile2/log_file2.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::CriticalSectionLock;
+
+// Bytes of a bookmark block's comment: up to its zero terminator, never
+// beyond the data length the header gives.
+size_t CommentLength(const uint8_t* data, uint32_t limit) {
+  const void* zero = std::memchr(data, 0, limit);
+  return zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - data) : limit;
+}
+
+}  // namespace
+
+HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLength*/,
+                                   BYTE* pbyData, ULONG /*dwDataLength*/,
+                                   ULONG dwBulkBlockMsgCount) {
+  if (!pbyData || !pStructBlockHeader) {
+    return Raise("One or more WriteBlock method parameters are NULL", E_POINTER);
+  }
+  if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
+
+  // Only the header's data length counts; the parameters are not consulted.
+  LogBlockHeader header = ReadNaturalHeader(pStructBlockHeader);
+  if (header.wBlockID == CVR_ID_BOOKMARK) {
+    const auto* text = reinterpret_cast<const char*>(pbyData);
+    bookmarks_.Append(reader_.message_number(), header.dwDataLength,
+                      std::string(text, CommentLength(pbyData, header.dwDataLength)));
+    ++total_messages_;
+    return S_OK;
+  }
+
+  const bool bulk = header.wBlockID == CVR_ID_MULTI_QUIVOX_MSG;
+  if (bulk && (dwBulkBlockMsgCount == 0 || header.dwDataLength > UINT32_MAX - kBulkCountLength)) {
+    // Readers treat a bulk block without messages as damage: never write one.
+    return Raise("Invalid bulk block message count", E_CVR_INVALID_PARAM);
+  }
+  const int64_t start = log_.GetPosition();
+  if (header.byTimeStampMode == kStampNow || header.byTimeStampMode == kStampNowAndRestart) {
+    header.qwTimeStamp = time_base_.Stamp(header.byTimeStampMode == kStampNowAndRestart);
+  }
+  const int version = log_.version();
+  uint8_t raw[kBlockHeaderLength + kBulkCountLength];
+  uint32_t raw_length = kBlockHeaderLength;
+  if (bulk) {
+    header.dwDataLength += kBulkCountLength;
+    Encode32(BulkCountOrder(version), raw + kBlockHeaderLength, dwBulkBlockMsgCount);
+    raw_length += kBulkCountLength;
+  }
+  EncodeBlockHeader(version, header, raw);
+  const uint32_t data_length = bulk ? header.dwDataLength - kBulkCountLength : header.dwDataLength;
+
+  Status st = log_.WriteBuffered(raw, raw_length);
+  const bool header_failed = !st.ok();
+  if (st.ok()) st = log_.WriteBuffered(pbyData, data_length);
+  if (!st.ok()) {
+    if (st.IsDiskFull()) {
+      if (start >= 0) (void)log_.Seek(start, platform::SeekOrigin::kBegin);
+      return Raise("Insufficient disk space", E_CVR_DISK_FULL);
+    }
+    if (header_failed) return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+  }
+  const uint32_t messages = bulk ? dwBulkBlockMsgCount : 1;
+  reader_.CountWrittenMessages(messages);
+  total_messages_ += messages;
+  return S_OK;
+}
+
+}  // namespace corvane::logfile2

@@ -1,0 +1,167 @@
+// LogFile2::Open and the rules for the companion files (the index file
+// "idx" and the bookmark file "bmk" beside the log).
+#include "frame/strings.h"
+#include "logfile2/log_file2.h"
+#include "logfile2/logfile2_format.h"
+#include "platform/file.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::CriticalSectionLock;
+using platform::Disposition;
+
+constexpr char kCreationFailed[] = "File creation failed";
+
+platform::OpenOptions IndexReadOptions() {
+  platform::OpenOptions options;
+  options.access = platform::kAccessRead;
+  options.share = platform::kShareRead;
+  options.disposition = Disposition::kOpenExisting;
+  return options;
+}
+
+}  // namespace
+
+void LogFile2Object::ResetState() {
+  index_.Close();
+  bookmarks_.Clear();
+  bookmark_load_failed_ = false;
+  index_resolution_ = 0;
+  total_messages_ = 0;
+  indexed_messages_ = 0;
+  index_complete_ = false;
+  indexing_progress_ = 0;
+  reader_.Reset(FileVersionUnknown);
+}
+
+HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
+                             EnumFileVersion* pFileFormat, LONG bFullFlush) {
+  if (!bstrFileName || !pFileFormat) {
+    return Raise("One ore more Open method parameters are NULL", E_POINTER);
+  }
+  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  CriticalSectionLock hold(lock_);
+  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+
+  // Modes and generation are checked before any companion file is touched:
+  // a refused Open must not have removed an index or bookmark file.
+  if (FileAccessMode != FileAccessModeReadOnly && FileAccessMode != FileAccessModeWriteCreateNew &&
+      FileAccessMode != FileAccessModeWriteCreateAlways) {
+    return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+  }
+  const bool writing = FileAccessMode != FileAccessModeReadOnly;
+  if (writing && !WritableVersion(*pFileFormat)) {
+    return Raise(kCreationFailed, E_CVR_INVALID_FILE_FORMAT_PARAM);
+  }
+  if (!frame::BstrToNarrow(bstrFileName, &path_) || path_.empty() ||
+      path_.size() > platform::MaxPathLength()) {
+    return Raise(kCreationFailed, E_CVR_FILE_CREATION_FAILS);
+  }
+
+  ResetState();
+  HRESULT hr = S_OK;
+  if (FileAccessMode == FileAccessModeWriteCreateNew) hr = ClearCompanionsForCreateNew();
+  if (FileAccessMode == FileAccessModeWriteCreateAlways) hr = ClearCompanionsForCreateAlways();
+  if (FAILED(hr)) return hr;
+
+  time_base_.Restart();
+  hr = OpenLog(FileAccessMode, pFileFormat, bFullFlush != 0);
+  if (FAILED(hr)) return Raise(kCreationFailed, hr);
+  if (!writing) OpenCompanionsForReading();
+  writing_ = writing;
+  open_ = true;
+  return S_OK;
+}
+
+HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
+  // A bookmark file that loads completely belongs to a log that exists.
+  const bool bookmarks_exist = bookmarks_.Load(path_) == BookmarkStore::LoadResult::kLoaded;
+  // The new log starts without bookmarks, whatever the test read.
+  bookmarks_.Clear();
+  if (bookmarks_exist) {
+    return Raise("Bookmark file already exists", E_CVR_FILE_CREATION_FAILS);
+  }
+  (void)index_.OpenIndex(path_, IndexReadOptions(), FileVersionUnknown, 0);
+  const bool index_exists = index_.is_open();
+  index_.Close();
+  if (index_exists) return Raise("Index file already exists", E_CVR_FILE_CREATION_FAILS);
+  return S_OK;
+}
+
+HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
+  // Any failure but a sharing violation (a missing file above all) is
+  // ignored: the new log replaces whatever was there.
+  Status st = platform::RemoveFile(stream::IndexFileStream::IndexPathFor(path_));
+  if (st.code() == kErrSharingViolation) {
+    return Raise("Cannot access the IDX file because it is being used by another process.",
+                 E_CVR_FILE_ALREADY_OPEN);
+  }
+  st = BookmarkStore::RemoveFile(path_);
+  if (st.code() == kErrSharingViolation) {
+    return Raise("Cannot access the BMK file because it is being used by another process.",
+                 E_CVR_FILE_ALREADY_OPEN);
+  }
+  return S_OK;
+}
+
+HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileFormat,
+                                bool full_flush) {
+  const bool writing = mode != FileAccessModeReadOnly;
+  platform::OpenOptions options;
+  options.access = writing ? platform::kAccessWrite : platform::kAccessRead;
+  options.share = platform::kShareRead;
+  options.disposition = mode == FileAccessModeWriteCreateNew      ? Disposition::kCreateNew
+                        : mode == FileAccessModeWriteCreateAlways ? Disposition::kCreateAlways
+                                                                  : Disposition::kOpenExisting;
+  options.write_through = writing && full_flush;
+  // For reading the generation is detected; an empty file has none and is
+  // refused below, whatever the caller left in *pFileFormat.
+  const int version = writing ? *pFileFormat : FileVersionUnknown;
+  uint32_t last_error = 0;
+  Status st = log_.Open(path_, options, version, &last_error);
+  // The open itself failed: nothing was created.
+  if (!log_.is_open()) return st.IsDiskFull() ? E_CVR_DISK_FULL : E_CVR_FILE_CREATION_FAILS;
+
+  HRESULT hr = S_OK;
+  if (!st.ok()) {
+    hr = st.IsDiskFull() ? E_CVR_DISK_FULL : E_CVR_FILE_CREATION_FAILS;
+  } else if (!writing) {
+    *pFileFormat = log_.version();
+    const int v = log_.version();
+    if (v < FileVersionCVR_Ve101 || v > FileVersionCVR_Vu102) {
+      hr = E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
+    } else if (log_.header_length() > 0 &&
+               !log_.Seek(log_.header_length(), platform::SeekOrigin::kBegin).ok()) {
+      hr = E_CVR_FILE_CREATION_FAILS;
+    }
+  }
+  if (FAILED(hr)) {
+    log_.DiscardBuffer();
+    log_.Close();
+    // Only a file this call created is removed; one that existed before
+    // (replaced by create-always, last error 183) or was opened for reading
+    // is not.
+    if (writing && last_error != kErrAlreadyExists) (void)platform::RemoveFile(path_);
+    return hr;
+  }
+  reader_.Reset(log_.version());
+  return S_OK;
+}
+
+void LogFile2Object::OpenCompanionsForReading() {
+  uint32_t error = 0;
+  const BookmarkStore::LoadResult loaded = bookmarks_.Load(path_, &error);
+  bookmark_load_failed_ = loaded == BookmarkStore::LoadResult::kFailed;
+  Status st = index_.OpenIndex(path_, IndexReadOptions(), log_.version(), 0);
+  if (!st.ok() || !index_.is_open()) {
+    index_.Close();
+    index_complete_ = false;
+    return;
+  }
+  index_resolution_ = static_cast<int64_t>(index_.resolution());
+  total_messages_ = static_cast<int64_t>(index_.record_count() + bookmarks_.size());
+  index_complete_ = true;
+}
+
+}  // namespace corvane::logfile2
