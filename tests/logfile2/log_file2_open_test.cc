@@ -1,0 +1,306 @@
+// LogFile2 Open and Close through ILogFile2: check order and texts, the
+// companion-file rules of the write modes, a complete index found at Open,
+// the state a new Open starts from, sizes and the disk buffer setting.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "logfile2/log_file2_test_util.h"
+
+namespace corvane::test {
+namespace {
+
+class OpenTest : public LogFile2Test {
+ protected:
+  // A small log of generation 8 with `blocks` one-byte blocks.
+  std::string MakeLog(const std::string& name, int blocks) {
+    const std::string path = dir_.File(name);
+    ComPtr<ILogFile2> writer = NewLogFile2();
+    EnumFileVersion v = FileVersionCVR_V0102;
+    EXPECT_EQ(OpenLog(writer.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
+    for (int i = 0; i < blocks; ++i) {
+      EXPECT_EQ(Write(writer.get(), MakeHeader(static_cast<uint16_t>(i), 0, 0, 0, 0), {1}), S_OK);
+    }
+    EXPECT_EQ(writer->Close(), S_OK);
+    return path;
+  }
+  // An index file of sub-version `sub` ("001") with the given fields.
+  void MakeIndex(const std::string& name, const std::string& sub, uint64_t resolution,
+                 uint64_t count) {
+    Craft(name, IndexFile(resolution, count, sub));
+  }
+  // A bookmark file of kind 12 announcing `announced` records, holding one.
+  void MakeBookmarks(const std::string& name, uint32_t announced) {
+    Bytes bmk = Header102("Binary Log Bookmark File", "BMK V 01.02");
+    PutLE(bmk, announced, 4);
+    PutLE(bmk, 0, 8);
+    PutLE(bmk, 2, 4);
+    PutText(bmk, "hi");
+    Craft(name, bmk);
+  }
+  LONGLONG BookmarkCount() {
+    LONGLONG n = -1;
+    EXPECT_EQ(log_->GetBookmarkCount(&n), S_OK);
+    return n;
+  }
+};
+
+TEST_F(OpenTest, RefusalsComeInOrderWithTheirTextsAndLeaveNoFileBehind) {
+  const std::string existing = MakeLog("existing.log", 2);
+  const Bytes before = ReadFileBytes(existing);
+  Craft("unknown.log", Pattern(300, 0x20));
+  Craft("empty.log", {});
+  struct Case {
+    const char* what;
+    std::string name;
+    int mode;
+    EnumFileVersion version;
+    HRESULT code;
+  };
+  const Case cases[] = {
+      {"mode 0", "new0.log", 0, FileVersionCVR_V0102, E_CVR_INVALID_FILE_ACCESS_MODE},
+      {"mode 4", "new4.log", 4, FileVersionCVR_V0102, E_CVR_INVALID_FILE_ACCESS_MODE},
+      {"generation 2 not writable", "v2.log", 3, FileVersionCVR_V0100, E_CVR_INVALID_FILE_FORMAT_PARAM},
+      {"generation 10 not writable", "v10.log", 2, FileVersionIDX_V0102, E_CVR_INVALID_FILE_FORMAT_PARAM},
+      {"missing file", "missing.log", 1, FileVersionUnknown, E_CVR_FILE_CREATION_FAILS},
+      {"create-new on an existing log", "existing.log", 2, FileVersionCVR_V0102, E_CVR_FILE_CREATION_FAILS},
+      {"no known generation", "unknown.log", 1, FileVersionUnknown, E_CVR_FILE_HEADER_INFO_WRONG_VERSION},
+      {"empty file", "empty.log", 1, FileVersionCVR_V0102, E_CVR_FILE_HEADER_INFO_WRONG_VERSION},
+      {"name too long", std::string(40000, 'n'), 3, FileVersionCVR_V0102, E_CVR_FILE_CREATION_FAILS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EnumFileVersion v = c.version;
+    EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File(c.name), static_cast<EnumFileAccessMode>(c.mode), &v),
+                     c.code, "File creation failed", kTag);
+  }
+  EXPECT_FALSE(FileExists(dir_.File("new0.log")));
+  EXPECT_FALSE(FileExists(dir_.File("v2.log")));
+  EXPECT_FALSE(FileExists(dir_.File("v10.log")));
+  EXPECT_EQ(ReadFileBytes(existing), before);
+  EXPECT_TRUE(FileExists(dir_.File("unknown.log")));
+
+  EnumFileVersion v = FileVersionCVR_V0102;
+  EXPECT_CVR_ERROR(log_->Open(nullptr, FileAccessModeReadOnly, &v, 0), E_POINTER,
+                   "One ore more Open method parameters are NULL", kTag);
+  Bstr name(existing);
+  EXPECT_CVR_ERROR(log_->Open(name.get(), FileAccessModeReadOnly, nullptr, 0), E_POINTER,
+                   "One ore more Open method parameters are NULL", kTag);
+  EXPECT_EQ(OpenRead(existing), FileVersionCVR_V0102);
+  EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("other.log"), FileAccessModeWriteCreateAlways, &v),
+                   E_CVR_FILE_ALREADY_OPEN, "File is already open", kTag);
+  EXPECT_EQ(ReadAll(log_.get()).size(), 2u) << "the open file is untouched";
+  EXPECT_EQ(log_->Close(), S_OK);
+  EXPECT_CVR_ERROR(log_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
+  EXPECT_EQ(log_->FlushLogfile(), S_OK);
+}
+
+TEST_F(OpenTest, CreateNewRefusesALogWhoseCompanionsExistAndKeepsNothingOpen) {
+  MakeBookmarks("a.bmk", 1);
+  EnumFileVersion v = FileVersionCVR_V0102;
+  EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("a.log"), FileAccessModeWriteCreateNew, &v),
+                   E_CVR_FILE_CREATION_FAILS, "Bookmark file already exists", kTag);
+  EXPECT_FALSE(FileExists(dir_.File("a.log")));
+  EXPECT_EQ(BookmarkCount(), 0) << "the existence test's bookmarks are dropped";
+
+  // A damaged bookmark file does not count; the index file does. Neither
+  // the damaged file's records nor the index handle survive the refusal.
+  MakeBookmarks("b.bmk", 2);
+  MakeIndex("b.idx", ".001", 10, 0);
+  EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("b.log"), FileAccessModeWriteCreateNew, &v),
+                   E_CVR_FILE_CREATION_FAILS, "Index file already exists", kTag);
+  EXPECT_EQ(BookmarkCount(), 0);
+  EXPECT_FALSE(FileExists(dir_.File("b.log")));
+  ComPtr<ILogFile2> other = NewLogFile2();
+  EXPECT_EQ(OpenLog(other.get(), dir_.File("b.log"), FileAccessModeWriteCreateAlways, &v), S_OK)
+      << "the index file is no longer held";
+  EXPECT_FALSE(FileExists(dir_.File("b.idx")));
+  EXPECT_EQ(other->Close(), S_OK);
+
+  MakeBookmarks("c.bmk", 2);
+  EXPECT_EQ(OpenLog(log_.get(), dir_.File("c.log"), FileAccessModeWriteCreateNew, &v), S_OK);
+  EXPECT_EQ(BookmarkCount(), 0) << "a new log starts without bookmarks";
+  EXPECT_EQ(log_->Close(), S_OK);
+}
+
+TEST_F(OpenTest, CreateAlwaysRemovesCompanionsUnlessAnotherHandleHoldsThem) {
+  MakeIndex("log.idx", ".001", 10, 0);
+  MakeBookmarks("log.bmk", 1);
+  OpenWrite(dir_.File("log.log"), FileVersionCVR_V0102);
+  EXPECT_FALSE(FileExists(dir_.File("log.idx")));
+  EXPECT_FALSE(FileExists(dir_.File("log.bmk")));
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  struct Case {
+    const char* held;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"held.idx", "Cannot access the IDX file because it is being used by another process."},
+      {"held.bmk", "Cannot access the BMK file because it is being used by another process."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.held);
+    // Another object holds the companion file open as a log of its own.
+    ComPtr<ILogFile2> holder = NewLogFile2();
+    EnumFileVersion v = FileVersionCVR_V0102;
+    ASSERT_EQ(OpenLog(holder.get(), dir_.File(c.held), FileAccessModeWriteCreateAlways, &v), S_OK);
+    EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("held.log"), FileAccessModeWriteCreateAlways, &v),
+                     E_CVR_FILE_ALREADY_OPEN, c.text, kTag);
+    EXPECT_FALSE(FileExists(dir_.File("held.log")));
+    EXPECT_EQ(holder->Close(), S_OK);
+    std::filesystem::remove(dir_.File(c.held));
+  }
+}
+
+TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOneDoesNot) {
+  const std::string path = MakeLog("idx.log", 3);
+  MakeIndex("idx.idx", ".001", 100, 250);
+  OpenRead(path);
+  ASSERT_EQ(log_->InsertBookmark(0, Bstr("one").get()), S_OK);
+  ASSERT_EQ(log_->InsertBookmark(0, Bstr("two").get()), S_OK);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  OpenRead(path);
+  LONGLONG count = 0, resolution = 0;
+  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+  EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
+  EXPECT_EQ(count, 252) << "indexed records plus bookmarks";
+  EXPECT_EQ(resolution, 100);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  MakeIndex("idx.idx", "", 100, 250);  // no sub-version: to be rebuilt
+  OpenRead(path);
+  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+  EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(resolution, 0);
+  EXPECT_CVR_ERROR(log_->InsertBookmark(1, nullptr), E_CVR_MSG_COUNT_EXCEEDED,
+                   "MsgNo exceeds record count", kTag);
+  ASSERT_EQ(log_->Close(), S_OK);
+}
+
+TEST_F(OpenTest, EveryOpenStartsFromFreshCountsAndReadState) {
+  // First log: a bulk block left half read, five messages written.
+  const std::string first = dir_.File("first.log");
+  OpenWrite(first, FileVersionCVR_V0102);
+  Bytes bulk;
+  for (int i = 0; i < 3; ++i) PutBytes(bulk, Message(0x1D, 0x10, 0, {1, 2}));
+  ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 0, 0, 0, 0), bulk, 3), S_OK);
+  ASSERT_EQ(Write(log_.get(), MakeHeader(7, 0, 0, 0, 0), {7}), S_OK);
+  ASSERT_EQ(log_->Close(), S_OK);
+  OpenRead(first);
+  LogBlockHeader h;
+  LONG eof = 0;
+  ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
+  EXPECT_EQ(h.wBlockID, CVR_ID_QUIVOX_MSG);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  // Second log, written by the same object: its message numbers start at 0.
+  const std::string second = dir_.File("second.log");
+  OpenWrite(second, FileVersionCVR_V0102);
+  EXPECT_CVR_ERROR(log_->InsertBookmark(1, nullptr), E_CVR_MSG_COUNT_EXCEEDED,
+                   "MsgNo exceeds record count", kTag);
+  ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), {'b', 0}), S_OK);
+  ASSERT_EQ(Write(log_.get(), MakeHeader(9, 0, 0, 0, 0), {9}), S_OK);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  // Read by the object that stopped inside the first log's bulk block.
+  OpenRead(second);
+  std::vector<Record> back = ReadAll(log_.get());
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].header.wBlockID, CVR_ID_BOOKMARK) << "stands before log message 0";
+  EXPECT_EQ(back[1].header.wBlockID, 9);
+  ASSERT_EQ(log_->Close(), S_OK);
+}
+
+TEST_F(OpenTest, CloseStoresBookmarksAndForgetsThemAndRemovesAnEmptyFile) {
+  const std::string path = MakeLog("keep.log", 4);
+  OpenWrite(path, FileVersionCVR_Vu102, FileAccessModeWriteCreateAlways);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Write(log_.get(), MakeHeader(1, 0, 0, 0, 0), {1}), S_OK);
+  ASSERT_EQ(log_->InsertBookmark(2, Bstr("mid").get()), S_OK);
+  ASSERT_EQ(log_->Close(), S_OK);
+  EXPECT_EQ(BookmarkCount(), 0) << "Close empties the list";
+  Bytes bmk = ReadFileBytes(dir_.File("keep.bmk"));
+  ASSERT_GE(bmk.size(), 132u);
+  EXPECT_EQ(Bytes(bmk.begin() + 128, bmk.begin() + 132), (Bytes{0, 0, 0, 1})) << "big-endian kind";
+
+  OpenRead(path);
+  EXPECT_EQ(BookmarkCount(), 1);
+  ASSERT_EQ(log_->BookmarkJump(0), S_OK);
+  ASSERT_EQ(log_->BookmarkDelete(), S_OK);
+  ASSERT_EQ(log_->Close(), S_OK);
+  EXPECT_FALSE(FileExists(dir_.File("keep.bmk")));
+}
+
+TEST_F(OpenTest, DiskBufferSizeIsASettingUsedFromTheNextOpen) {
+  ASSERT_EQ(log_->SetDiskBufferSize(200), S_OK);
+  ULONG size = 0;
+  EXPECT_EQ(log_->GetDiskBufferSize(&size), S_OK);
+  EXPECT_EQ(size, 200u);
+  ComPtr<ILogFile2> later = NewLogFile2();
+  EXPECT_EQ(later->GetDiskBufferSize(&size), S_OK);
+  EXPECT_EQ(size, 200u) << "stored in the settings";
+  // Enciphered generations buffer in whole multiples of 128 bytes.
+  EnumFileVersion v = FileVersionCVR_Ve102;
+  ASSERT_EQ(OpenLog(later.get(), dir_.File("enc.log"), FileAccessModeWriteCreateAlways, &v, 1), S_OK);
+  EXPECT_EQ(later->GetDiskBufferSize(&size), S_OK);
+  EXPECT_EQ(size, 256u);
+  EXPECT_EQ(later->FlushLogfile(), S_OK);
+  EXPECT_EQ(later->Close(), S_OK);
+}
+
+TEST_F(OpenTest, NullPointersAndClosedObjectsGetTheirOwnTexts) {
+  LONGLONG n = 0;
+  ULONG u = 0;
+  BYTE b[32] = {};
+  LONG eof = 0;
+  BSTR s = nullptr;
+  struct Call {
+    const char* what;
+    std::function<HRESULT()> call;
+    const char* text;
+  };
+  const Call calls[] = {
+      {"GetFileSize", [&] { return log_->GetFileSize(nullptr); }, "One ore more GetFileSize method parameters are NULL"},
+      {"GetFilePointerPos", [&] { return log_->GetFilePointerPos(nullptr); }, "NULL pointer passed"},
+      {"GetDiskBufferSize", [&] { return log_->GetDiskBufferSize(nullptr); }, "GetDiskBufferSize, NULL pointer passed"},
+      {"GetIndexedRecCount", [&] { return log_->GetIndexedRecCount(nullptr); }, "GetIndexedRecCount, Null pointer passed"},
+      {"GetIndexResolution", [&] { return log_->GetIndexResolution(nullptr); }, "GetIndexResolution, NULL pointer passed"},
+      {"GetBookmarkCount", [&] { return log_->GetBookmarkCount(nullptr); }, "GetBookmarkCount, NULL pointer passed"},
+      {"BookmarkRead", [&] { return log_->BookmarkRead(nullptr); }, "BookmarkRead, NULL pointer passed"},
+      {"GetBookmarkBlockNumber", [&] { return log_->GetBookmarkBlockNumber(0, nullptr); }, "GetBookmarkBlockNumber, NULL pointer passed"},
+      {"GetBookmarkIndexNumber", [&] { return log_->GetBookmarkIndexNumber(0, nullptr); }, "GetBookmarkIndexNumber, NULL pointer passed"},
+      {"ReadBlockHeader", [&] { return log_->ReadBlockHeader(b, 24, nullptr, &eof); }, "One or more NULL pointers passed"},
+      {"ReadBlockData", [&] { return log_->ReadBlockData(nullptr, 4); }, "One ore more ReadBlockData method parameters are NULL"},
+      {"WriteBlock", [&] { return log_->WriteBlock(b, 24, nullptr, 0, 0); }, "One or more WriteBlock method parameters are NULL"},
+  };
+  for (const Call& c : calls) {
+    SCOPED_TRACE(c.what);
+    EXPECT_CVR_ERROR(c.call(), E_POINTER, c.text, kTag);
+  }
+  const Call closed[] = {
+      {"GetFileSize", [&] { return log_->GetFileSize(&n); }, "File not open"},
+      {"GetFilePointerPos", [&] { return log_->GetFilePointerPos(&n); }, "File not open"},
+      {"ReadBlockHeader", [&] { ULONG r; return log_->ReadBlockHeader(b, 24, &r, &eof); }, "File not open"},
+      {"ReadBlockData", [&] { return log_->ReadBlockData(b, 4); }, "File not open"},
+      {"WriteBlock", [&] { return log_->WriteBlock(b, 24, b, 0, 0); }, "File not open"},
+      {"InsertBookmark", [&] { return log_->InsertBookmark(0, nullptr); }, "File not open"},
+      {"GetBookmarkBlockNumber", [&] { return log_->GetBookmarkBlockNumber(0, &n); }, "File not open"},
+      {"GetBookmarkIndexNumber", [&] { return log_->GetBookmarkIndexNumber(0, &n); }, "File not open"},
+  };
+  for (const Call& c : closed) {
+    SCOPED_TRACE(c.what);
+    EXPECT_CVR_ERROR(c.call(), E_CVR_FILE_NOT_OPEN, c.text, kTag);
+  }
+  // Without a file: counts, settings and the bookmark list still answer.
+  EXPECT_EQ(log_->GetIndexedRecCount(&n), S_OK);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(log_->GetBookmarkCount(&n), S_OK);
+  EXPECT_EQ(log_->GetDiskBufferSize(&u), S_OK);
+  EXPECT_CVR_ERROR(log_->BookmarkRead(&s), E_CVR_MSG_COUNT_EXCEEDED, "End of Bookmark list reached", kTag);
+}
+
+}  // namespace
+}  // namespace corvane::test
