@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "logfile2/bookmark_format.h"
-#include "platform/byte_order.h"
 #include "platform/file.h"
 #include "stream/file_format.h"
 #include "support/temp_dir.h"
@@ -19,256 +18,161 @@ namespace {
 
 using Load = BookmarkStore::LoadResult;
 using Index = BookmarkStore::IndexResult;
+using Strings = std::vector<std::string>;
 
-std::vector<std::string> Comments(const BookmarkStore& s) {
-  std::vector<std::string> out;
+Strings Comments(const BookmarkStore& s) {
+  Strings out;
   for (const Bookmark& b : s.list()) out.push_back(b.comment);
   return out;
 }
-
 std::vector<int64_t> MessageNumbers(const BookmarkStore& s) {
   std::vector<int64_t> out;
-  int64_t m = 0;
-  for (int64_t i = 0; s.MessageNumberOf(i, &m); ++i) out.push_back(m);
+  for (int64_t i = 0, m = 0; s.MessageNumberOf(i, &m); ++i) out.push_back(m);
   return out;
 }
-
+std::string Next(const BookmarkStore& s) { return s.NextToDeliver() ? s.NextToDeliver()->comment : "<end>"; }
+std::string Cur(const BookmarkStore& s) { return s.Current() ? s.Current()->comment : "<end>"; }
 void Add(BookmarkStore& s, int64_t message_number, const std::string& comment) {
   s.Insert(message_number, static_cast<uint32_t>(comment.size()), comment);
 }
-
 // Bookmarks before log messages 10, 10 and 20: message numbers 10, 11, 22.
 void AddTenTenTwenty(BookmarkStore& s) {
-  s.Append(10, 1, "a");
-  s.Append(10, 1, "b");
-  s.Append(20, 1, "c");
+  const std::pair<int64_t, const char*> items[] = {{10, "a"}, {10, "b"}, {20, "c"}};
+  for (auto [n, c] : items) s.Append(n, 1, c);
 }
 
-// ---- Numbering ----
-
-TEST(BookmarkNumberingTest, InsertOnATenMessageLogNumbersTheBookmarkAndShiftsTheRest) {
+TEST(BookmarkNumberingTest, InsertsOnATenMessageLogNumberBookmarksAndShiftTheRest) {
   BookmarkStore s;
   Add(s, 5, "A");
   EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{5}));
-  int64_t b = -1;
-  EXPECT_EQ(s.BookmarkNumberOf(5, &b), Index::kFound);
-  EXPECT_EQ(b, 0);
-  // Reading from the start: log messages 0 to 4, then the bookmark; log
-  // message 5 is message number 6 (one bookmark before it).
-  EXPECT_EQ(s.PositionReader(0), 0);
-  ASSERT_NE(s.NextToDeliver(), nullptr);
-  EXPECT_EQ(s.NextToDeliver()->log_message_number, 5);
-  EXPECT_EQ(s.PositionReader(6), 1);
-  EXPECT_EQ(s.NextToDeliver(), nullptr);
-}
-
-TEST(BookmarkNumberingTest, SecondInsertAtTheSameNumberGoesBefore) {
-  BookmarkStore s;
-  Add(s, 5, "A");
-  Add(s, 5, "B");
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"B", "A"}));
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{5, 6}));
-  EXPECT_EQ(s.list()[0].log_message_number, 5);
+  EXPECT_EQ(s.PositionReader(6), 1);  // log message 5 is message number 6
+  Add(s, 5, "B");                     // goes before A
+  Add(s, 12, "end");                  // the total count: after everything
+  EXPECT_EQ(Comments(s), (Strings{"B", "A", "end"}));
+  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{5, 6, 12}));
   EXPECT_EQ(s.list()[1].log_message_number, 5);
-
-  Add(s, 12, "end");  // the total count (10 log messages, 2 bookmarks): after everything
   EXPECT_EQ(s.list()[2].log_message_number, 10);
 }
 
-TEST(BookmarkNumberingTest, PositionReaderStopsAtTheFirstBookmarkAtOrAfterTheNumber) {
-  BookmarkStore s;
-  AddTenTenTwenty(s);
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{10, 11, 22}));
-  struct {
-    int64_t message_number;
-    int64_t before;
-    const char* next;  // null: the end
-  } cases[] = {{0, 0, "a"}, {10, 0, "a"}, {11, 1, "b"}, {12, 2, "c"}, {22, 2, "c"}, {23, 3, nullptr}};
-  for (auto c : cases) {
-    EXPECT_EQ(s.PositionReader(c.message_number), c.before) << c.message_number;
-    const Bookmark* next = s.NextToDeliver();
-    if (c.next) {
-      ASSERT_NE(next, nullptr) << c.message_number;
-      EXPECT_EQ(next->comment, c.next);
-    } else {
-      EXPECT_EQ(next, nullptr) << c.message_number;
-    }
-  }
-}
-
-TEST(BookmarkNumberingTest, BookmarkNumberOfTellsBetweenBookmarksFromBeyondTheLast) {
+TEST(BookmarkNumberingTest, LookupsByMessageNumber) {
   BookmarkStore s;
   AddTenTenTwenty(s);
   struct {
-    int64_t message_number;
-    Index result;
-    int64_t bookmark_number;
-  } cases[] = {{10, Index::kFound, 0},        {11, Index::kFound, 1},
-               {22, Index::kFound, 2},        {5, Index::kNotABookmark, -1},
-               {12, Index::kNotABookmark, -1}, {23, Index::kBeyondLastBookmark, -1}};
+    int64_t m;
+    int64_t before;    // PositionReader
+    const char* next;  // the reader's bookmark after it
+    Index found;
+    int64_t number;  // BookmarkNumberOf
+  } cases[] = {{0, 0, "a", Index::kNotABookmark, -1},  {10, 0, "a", Index::kFound, 0},
+               {11, 1, "b", Index::kFound, 1},         {12, 2, "c", Index::kNotABookmark, -1},
+               {22, 2, "c", Index::kFound, 2},         {23, 3, "<end>", Index::kBeyondLastBookmark, -1}};
   for (auto c : cases) {
-    int64_t b = -1;
-    EXPECT_EQ(s.BookmarkNumberOf(c.message_number, &b), c.result) << c.message_number;
-    EXPECT_EQ(b, c.bookmark_number) << c.message_number;
+    EXPECT_EQ(s.PositionReader(c.m), c.before) << c.m;
+    EXPECT_EQ(Next(s), c.next) << c.m;
+    int64_t number = -1;
+    EXPECT_EQ(s.BookmarkNumberOf(c.m, &number), c.found) << c.m;
+    EXPECT_EQ(number, c.number) << c.m;
   }
   int64_t m = 0;
   EXPECT_FALSE(s.MessageNumberOf(3, &m));
   EXPECT_FALSE(s.MessageNumberOf(-1, &m));
 }
 
-// ---- The current bookmark ----
-
-TEST(BookmarkCurrentTest, SelectThenReadWalksToTheEnd) {
+TEST(BookmarkCurrentTest, SelectAndReadWalkToTheEnd) {
   BookmarkStore s;
-  EXPECT_EQ(s.Current(), nullptr);  // a new store stands at the end
-  EXPECT_TRUE(s.Select(0));         // position 0 of an empty list
+  EXPECT_EQ(Cur(s), "<end>");
+  EXPECT_TRUE(s.Select(0));  // position 0 of an empty list
   EXPECT_FALSE(s.Select(1));
   s.Append(0, 1, "a");
   s.Append(0, 1, "b");
   ASSERT_TRUE(s.Select(0));
-  std::vector<std::string> read;
-  for (const Bookmark* b; (b = s.Current()) != nullptr; s.AdvanceCurrent()) read.push_back(b->comment);
-  EXPECT_EQ(read, (std::vector<std::string>{"a", "b"}));
-  for (int64_t bad : {int64_t{2}, int64_t{-1}}) {
+  Strings read;
+  for (; s.Current(); s.AdvanceCurrent()) read.push_back(Cur(s));
+  EXPECT_EQ(read, (Strings{"a", "b"}));
+  for (int64_t bad : {2, -1}) {
     ASSERT_TRUE(s.Select(1));
-    EXPECT_FALSE(s.Select(bad)) << bad;
-    EXPECT_EQ(s.Current(), nullptr) << bad;
+    EXPECT_FALSE(s.Select(bad));
+    EXPECT_EQ(Cur(s), "<end>") << bad;
   }
 }
 
-TEST(BookmarkCurrentTest, DeleteMakesTheFollowerCurrentAndFailsAtTheEnd) {
+TEST(BookmarkCurrentTest, DeleteAndEditMakeTheFollowerCurrent) {
   BookmarkStore s;
   AddTenTenTwenty(s);
-  ASSERT_TRUE(s.Select(1));
-  EXPECT_TRUE(s.DeleteCurrent());
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"a", "c"}));
-  ASSERT_NE(s.Current(), nullptr);
-  EXPECT_EQ(s.Current()->comment, "c");
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{10, 21}));
-  EXPECT_TRUE(s.DeleteCurrent());
-  EXPECT_FALSE(s.DeleteCurrent());
-  EXPECT_EQ(s.size(), 1u);
-}
-
-TEST(BookmarkCurrentTest, EditKeepsPlaceAndNumberAndMovesOn) {
-  BookmarkStore s;
-  AddTenTenTwenty(s);
-  ASSERT_TRUE(s.Select(1));
+  ASSERT_TRUE(s.Select(0));
   EXPECT_TRUE(s.EditCurrent(4, "edit"));
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"a", "edit", "c"}));
-  EXPECT_EQ(s.list()[1].length, 4u);
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{10, 11, 22}));
-  EXPECT_EQ(s.Current()->comment, "c");
+  EXPECT_EQ(Cur(s), "b");
+  EXPECT_TRUE(s.DeleteCurrent());
+  EXPECT_EQ(Cur(s), "c");
+  EXPECT_EQ(Comments(s), (Strings{"edit", "c"}));
+  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{10, 21}));
+  EXPECT_EQ(s.list()[0].length, 4u);
   s.AdvanceCurrent();
+  EXPECT_FALSE(s.DeleteCurrent());
   EXPECT_FALSE(s.EditCurrent(1, "x"));
 }
 
-// ---- The reader's cursor through changes ----
-
-TEST(BookmarkReaderTest, DeletingTheNextToDeliverMovesTheReaderToTheFollower) {
+TEST(BookmarkReaderTest, DeletingTheReadersBookmarkMovesTheReaderToTheFollower) {
+  const int64_t at[] = {10, 11, 22, 23};  // message numbers of positions 0..3
   struct {
-    int64_t deleted;
-    int64_t reader_on;  // position of the reader's bookmark before the delete
-    const char* next;   // the reader's bookmark after it (null: the end)
-  } cases[] = {{1, 1, "c"}, {0, 1, "b"}, {2, 1, "b"}, {2, 2, nullptr}, {0, 3, nullptr}};
+    int64_t deleted, reader_on;
+    const char* next;
+  } cases[] = {{1, 1, "c"}, {0, 1, "b"}, {2, 1, "b"}, {2, 2, "<end>"}, {0, 3, "<end>"}};
   for (auto c : cases) {
     BookmarkStore s;
     AddTenTenTwenty(s);
-    const int64_t reader_at[] = {10, 11, 22, 23};  // message numbers of positions 0..3
-    s.PositionReader(reader_at[c.reader_on]);
+    s.PositionReader(at[c.reader_on]);
     ASSERT_TRUE(s.Select(c.deleted));
     ASSERT_TRUE(s.DeleteCurrent());
-    const Bookmark* next = s.NextToDeliver();
-    if (c.next) {
-      ASSERT_NE(next, nullptr) << c.deleted << " " << c.reader_on;
-      EXPECT_EQ(next->comment, c.next) << c.deleted << " " << c.reader_on;
-    } else {
-      EXPECT_EQ(next, nullptr) << c.deleted << " " << c.reader_on;
-    }
+    EXPECT_EQ(Next(s), c.next) << c.deleted << " " << c.reader_on;
   }
 }
 
-TEST(BookmarkReaderTest, EditingTheNextToDeliverKeepsItToBeDeliveredWithTheNewComment) {
-  BookmarkStore s;
-  AddTenTenTwenty(s);
-  s.PositionReader(11);
-  ASSERT_TRUE(s.Select(1));
-  ASSERT_TRUE(s.EditCurrent(3, "new"));
-  ASSERT_NE(s.NextToDeliver(), nullptr);
-  EXPECT_EQ(s.NextToDeliver()->comment, "new");
-  s.AdvanceReader();
-  EXPECT_EQ(s.NextToDeliver()->comment, "c");
-}
-
-TEST(BookmarkReaderTest, InsertLeavesTheReaderOnTheBookmarkItStoppedAt) {
+TEST(BookmarkReaderTest, InsertEditAndAppendKeepTheReadersBookmark) {
   BookmarkStore s;
   AddTenTenTwenty(s);
   ASSERT_TRUE(s.Select(2));
-  Add(s, 11, "new");  // before "b"
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"a", "new", "b", "c"}));
-  ASSERT_NE(s.NextToDeliver(), nullptr);
-  EXPECT_EQ(s.NextToDeliver()->comment, "b");
-  EXPECT_EQ(s.Current()->comment, "c");  // the current bookmark keeps its bookmark too
-
+  Add(s, 11, "new");  // the reader stops at "b" and stays there
+  EXPECT_EQ(Comments(s), (Strings{"a", "new", "b", "c"}));
+  EXPECT_EQ(Next(s), "b");
+  EXPECT_EQ(Cur(s), "c");
+  ASSERT_TRUE(s.Select(2));
+  ASSERT_TRUE(s.EditCurrent(6, "edited"));  // still to be delivered, with its new text
+  EXPECT_EQ(Next(s), "edited");
   Add(s, 100, "last");
-  EXPECT_EQ(s.NextToDeliver(), nullptr);
-  EXPECT_EQ(s.Current()->comment, "c");
+  s.Append(40, 1, "x");  // a cursor at the end stays there
+  EXPECT_EQ(Next(s), "<end>");
+  EXPECT_EQ(Cur(s), "c");
 }
-
-TEST(BookmarkReaderTest, AppendMovesNoCursor) {
-  BookmarkStore s;
-  s.Append(0, 1, "a");
-  ASSERT_TRUE(s.Select(0));
-  s.PositionReader(5);  // at the end
-  s.Append(3, 1, "b");
-  EXPECT_EQ(s.NextToDeliver(), nullptr);
-  EXPECT_EQ(s.Current()->comment, "a");
-}
-
-// ---- Delivered bytes ----
 
 TEST(BookmarkBytesTest, DeliveredBytesArePaddedWithZerosOrCutToTheLength) {
   Bookmark longer{0, 6, "abc"};
   EXPECT_EQ(longer.DeliveredBytes(), std::string("abc\0\0\0", 6));
-  Bookmark shorter{0, 2, "abc"};
-  EXPECT_EQ(shorter.DeliveredBytes(), "ab");
-
-  uint8_t out[8];
-  std::fill(std::begin(out), std::end(out), uint8_t{0xEE});
-  EXPECT_EQ(longer.CopyDelivered(out, 5), 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 6), std::string("abc\0\0\xEE", 6));
+  EXPECT_EQ((Bookmark{0, 2, "abc"}.DeliveredBytes()), "ab");
+  char out[6] = {'#', '#', '#', '#', '#', '#'};
+  EXPECT_EQ(longer.CopyDelivered(reinterpret_cast<uint8_t*>(out), 5), 5u);
+  EXPECT_EQ(std::string(out, 6), std::string("abc\0\0#", 6));
 }
 
-// ---- Paths and kinds ----
-
-TEST(BookmarkPathTest, ExtensionBecomesBmk) {
-  struct {
-    const char* in;
-    const char* out;
-  } cases[] = {
-      {"dir/log.cvr", "dir/log.bmk"},         {"dir/log", "dir/log.bmk"},
-      {"dir.v2/log", "dir.v2/log.bmk"},       {"C:\\d.v2\\log.cvr", "C:\\d.v2\\log.bmk"},
-      {"dir/.hidden", "dir/.hidden.bmk"},     {"dir/~log.cvr", "dir/~log.bmk"},
-  };
-  for (auto c : cases) EXPECT_EQ(BookmarkStore::PathFor(c.in), c.out) << c.in;
+TEST(BookmarkPathTest, SameDirectoryAndBaseNameWithExtensionBmk) {
+  std::pair<const char*, const char*> cases[] = {
+      {"dir/log.cvr", "dir/log.bmk"}, {"dir/log", "dir/log.bmk"},         {"dir.v2/log", "dir.v2/log.bmk"},
+      {"C:\\d.2\\l.x", "C:\\d.2\\l.bmk"}, {"dir/.hidden", "dir/.hidden.bmk"}, {"dir/~log.cvr", "dir/~log.bmk"}};
+  for (auto [in, out] : cases) EXPECT_EQ(BookmarkStore::PathFor(in), out) << in;
 }
 
 TEST(BookmarkPathTest, KindFollowsTheLogGeneration) {
-  struct {
-    EnumFileVersion log;
-    EnumFileVersion kind;
-  } cases[] = {{FileVersionCVR_Ve101, FileVersionBMK_Ve102}, {FileVersionCVR_V0100, FileVersionBMK_V0102},
-               {FileVersionCVR_Ve100, FileVersionBMK_Ve102}, {FileVersionFerrow, FileVersionBMK_V0102},
-               {FileVersionCvrConvHex, FileVersionBMK_V0102}, {FileVersionVantrelHex, FileVersionBMK_V0102},
-               {FileVersionCVR_Ve102, FileVersionBMK_Ve102}, {FileVersionCVR_V0102, FileVersionBMK_V0102},
-               {FileVersionCVR_Vu102, FileVersionBMK_Vu102}};
-  for (auto c : cases) EXPECT_EQ(BookmarkStore::KindFor(c.log), c.kind) << c.log;
+  // Log generations 1 to 9.
+  const EnumFileVersion kinds[] = {FileVersionBMK_Ve102, FileVersionBMK_V0102, FileVersionBMK_Ve102,
+                                   FileVersionBMK_V0102, FileVersionBMK_V0102, FileVersionBMK_V0102,
+                                   FileVersionBMK_Ve102, FileVersionBMK_V0102, FileVersionBMK_Vu102};
+  for (int v = 1; v <= 9; ++v) {
+    EXPECT_EQ(BookmarkStore::KindFor(static_cast<EnumFileVersion>(v)), kinds[v - 1]) << v;
+  }
 }
 
-// ---- The bookmark file ----
-
-// A file system over the real one whose writes stop after a budget of bytes
-// (a full disk) and which notes the largest read asked of it.
+// The real file system, with writes that stop after a budget of bytes (a
+// full disk) and a note of the largest read asked of it.
 class TestDisk : public platform::FileSystem {
  public:
   int64_t write_budget = -1;  // -1: unlimited
@@ -281,10 +185,8 @@ class TestDisk : public platform::FileSystem {
     if (st.ok()) *out = std::make_unique<Watched>(std::move(inner), this);
     return st;
   }
-  Status Remove(const std::string& path) override { return real_->Remove(path); }
-  Status Rename(const std::string& a, const std::string& b, bool r) override {
-    return real_->Rename(a, b, r);
-  }
+  Status Remove(const std::string& p) override { return real_->Remove(p); }
+  Status Rename(const std::string& a, const std::string& b, bool r) override { return real_->Rename(a, b, r); }
   Status BytesPerSector(const std::string& p, uint32_t* b) override { return real_->BytesPerSector(p, b); }
 
  private:
@@ -314,85 +216,80 @@ class TestDisk : public platform::FileSystem {
   platform::FileSystem* real_ = platform::FileSystem::Real();
 };
 
+using Bytes = std::vector<uint8_t>;
+
+void PutCount(Bytes& f, ByteOrder o, uint32_t count) {
+  uint8_t b[4];
+  Encode32(o, b, count);
+  f.insert(f.end(), b, b + 4);
+}
+void PutRecord(Bytes& f, ByteOrder o, int64_t number, uint32_t length, const std::string& text) {
+  uint8_t head[kBookmarkRecordHeadLength];
+  EncodeBookmarkRecordHead(o, number, length, head);
+  f.insert(f.end(), head, head + sizeof head);
+  f.insert(f.end(), text.begin(), text.end());
+}
+// A kind-12 file announcing `count` records and holding "one" and "two".
+Bytes TwoRecords(uint32_t count) {
+  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
+  PutCount(f, ByteOrder::kLittle, count);
+  PutRecord(f, ByteOrder::kLittle, 1, 3, "one");
+  PutRecord(f, ByteOrder::kLittle, 2, 3, "two");
+  return f;
+}
+
 class BookmarkFileTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
   std::string log_ = dir_.File("trace.cvr");
   std::string bmk_ = dir_.File("trace.bmk");
-
-  static std::vector<uint8_t> Header(EnumFileVersion kind) { return stream::BuildHeader(kind); }
-  static void PutCount(std::vector<uint8_t>& f, ByteOrder o, uint32_t count) {
-    uint8_t b[4];
-    Encode32(o, b, count);
-    f.insert(f.end(), b, b + 4);
-  }
-  static void PutRecord(std::vector<uint8_t>& f, ByteOrder o, int64_t number, uint32_t length,
-                        const std::string& bytes) {
-    uint8_t head[kBookmarkRecordHeadLength];
-    EncodeBookmarkRecordHead(o, number, length, head);
-    f.insert(f.end(), head, head + sizeof head);
-    f.insert(f.end(), bytes.begin(), bytes.end());
-  }
-  // A kind-12 file with `count` in its count field and the records "one"
-  // (before log message 1) and "two" (before 2).
-  static std::vector<uint8_t> TwoRecords(uint32_t count) {
-    std::vector<uint8_t> f = Header(FileVersionBMK_V0102);
-    PutCount(f, ByteOrder::kLittle, count);
-    PutRecord(f, ByteOrder::kLittle, 1, 3, "one");
-    PutRecord(f, ByteOrder::kLittle, 2, 3, "two");
-    return f;
-  }
 };
 
 TEST_F(BookmarkFileTest, PlainKindsStoreCountAndRecordsInTheirByteOrder) {
   struct {
-    EnumFileVersion log;
-    EnumFileVersion kind;
-    std::vector<uint8_t> count_and_first_head;
-  } cases[] = {
-      {FileVersionCVR_V0102, FileVersionBMK_V0102,
-       {2, 0, 0, 0, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 3, 0, 0, 0}},
-      {FileVersionCVR_Vu102, FileVersionBMK_Vu102,
-       {0, 0, 0, 2, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0, 0, 0, 3}},
-  };
+    EnumFileVersion log, kind;
+    Bytes count_and_head;
+  } cases[] = {{FileVersionCVR_V0102, FileVersionBMK_V0102, {2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 3, 0, 0, 0}},
+               {FileVersionCVR_Vu102, FileVersionBMK_Vu102, {0, 0, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 3}}};
   for (const auto& c : cases) {
     BookmarkStore s;
     s.Append(0x0102030405060708, 3, "abc");
-    s.Append(0x0102030405060708, 0, "");
+    s.Append(5, 0, "");
     ASSERT_TRUE(s.Save(log_, c.log).ok());
-    std::vector<uint8_t> want = Header(c.kind);
-    want.insert(want.end(), c.count_and_first_head.begin(), c.count_and_first_head.end());
+    Bytes want = stream::BuildHeader(c.kind);
+    want.insert(want.end(), c.count_and_head.begin(), c.count_and_head.end());
     want.insert(want.end(), {'a', 'b', 'c'});
-    PutRecord(want, stream::NumberOrder(c.kind), 0x0102030405060708, 0, "");
+    PutRecord(want, BookmarkNumberOrder(c.kind), 5, 0, "");
     EXPECT_EQ(test::ReadFileBytes(bmk_), want) << c.kind;
   }
 }
 
-TEST_F(BookmarkFileTest, EncipheredKindHidesCountAndRecords) {
+TEST_F(BookmarkFileTest, EncipheredKindHidesEverythingBehindTheHeader) {
   BookmarkStore s;
   s.Append(1, 5, "hello");
   ASSERT_TRUE(s.Save(log_, FileVersionCVR_Ve102).ok());
-  std::vector<uint8_t> bytes = test::ReadFileBytes(bmk_);
-  std::vector<uint8_t> plain = Header(FileVersionBMK_Ve102);
+  Bytes plain = stream::BuildHeader(FileVersionBMK_Ve102);
   PutCount(plain, ByteOrder::kLittle, 1);
   PutRecord(plain, ByteOrder::kLittle, 1, 5, "hello");
-  ASSERT_EQ(bytes.size(), plain.size());
-  EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 128, bytes.begin()));
-  EXPECT_FALSE(std::equal(plain.begin() + 128, plain.end(), bytes.begin() + 128));
+  Bytes file = test::ReadFileBytes(bmk_);
+  ASSERT_EQ(file.size(), plain.size());
+  EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 128, file.begin()));
+  EXPECT_FALSE(std::equal(plain.begin() + 128, plain.end(), file.begin() + 128));
 }
 
-TEST_F(BookmarkFileTest, SaveThenLoadRoundTripsInEveryKind) {
+TEST_F(BookmarkFileTest, SaveLoadRoundTripsInEveryKind) {
   const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xE6\x97\xA5\xE6\x9C\xAC";
   for (EnumFileVersion log : {FileVersionCVR_V0102, FileVersionCVR_Vu102, FileVersionCVR_Ve102}) {
     BookmarkStore out;
     out.Append(0, static_cast<uint32_t>(utf8.size()), utf8);
     out.Append(0, 0, "");
     out.Append(7, 10, "block");  // a bookmark block whose length exceeds its text
-    out.Append(INT64_C(1) << 40, 1, "x");
+    out.Append(int64_t{1} << 40, 1, "x");
     ASSERT_TRUE(out.Save(log_, log).ok()) << log;
 
     BookmarkStore in;
     in.Append(99, 1, "stale");
+    ASSERT_TRUE(in.Select(0));
     uint32_t error = 99;
     ASSERT_EQ(in.Load(log_, &error), Load::kLoaded) << log;
     EXPECT_EQ(error, 0u);
@@ -402,83 +299,60 @@ TEST_F(BookmarkFileTest, SaveThenLoadRoundTripsInEveryKind) {
       EXPECT_EQ(in.list()[i].length, out.list()[i].length) << log;
       EXPECT_EQ(in.list()[i].comment, out.list()[i].comment) << log;
     }
-    EXPECT_EQ(in.NextToDeliver(), &in.list()[0]);
-    EXPECT_EQ(in.Current(), nullptr);  // BookmarkRead needs a BookmarkJump first
+    EXPECT_EQ(Next(in), utf8);
+    EXPECT_EQ(Cur(in), "<end>");  // nothing readable before a Select
   }
-}
-
-TEST_F(BookmarkFileTest, LoadLeavesTheCurrentBookmarkAtTheEnd) {
-  BookmarkStore s;
-  s.Append(0, 1, "a");
-  ASSERT_TRUE(s.Save(log_, FileVersionCVR_V0102).ok());
-  ASSERT_TRUE(s.Select(0));
-  ASSERT_EQ(s.Load(log_), Load::kLoaded);
-  EXPECT_EQ(s.Current(), nullptr);
-  ASSERT_TRUE(s.Select(0));
-  ASSERT_EQ(s.Load(dir_.File("none.cvr")), Load::kNotFound);
-  EXPECT_EQ(s.Current(), nullptr);
-}
-
-TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
-  auto huge_length = [] {
-    std::vector<uint8_t> f = TwoRecords(3);
-    PutRecord(f, ByteOrder::kLittle, 3, 0xFFFFFFF0u, "abc");
-    return f;
-  };
-  auto cut_in_number = [] {
-    std::vector<uint8_t> f = TwoRecords(3);
-    f.insert(f.end(), {1, 2, 3});
-    return f;
-  };
-  auto cut_in_length = [] {
-    std::vector<uint8_t> f = TwoRecords(3);
-    f.insert(f.end(), {0, 0, 0, 0, 0, 0, 0, 0, 5, 0});
-    return f;
-  };
-  auto no_count = [] { return Header(FileVersionBMK_V0102); };
-  auto not_bookmarks = [] {
-    std::vector<uint8_t> f = stream::BuildHeader(FileVersionCVR_V0102);
-    PutCount(f, ByteOrder::kLittle, 0);
-    return f;
-  };
-  struct {
-    const char* name;
-    std::vector<uint8_t> bytes;
-    std::vector<std::string> kept;
-  } cases[] = {
-      {"count above the records", TwoRecords(5), {"one", "two"}},
-      {"count below the records", TwoRecords(1), {"one", "two"}},
-      {"huge comment length", huge_length(), {"one", "two"}},
-      {"record cut inside its number", cut_in_number(), {"one", "two"}},
-      {"record cut inside its length", cut_in_length(), {"one", "two"}},
-      {"no count", no_count(), {}},
-      {"log header", not_bookmarks(), {}},
-      {"empty file", {}, {}},
-  };
-  for (const auto& c : cases) {
-    test::WriteFileBytes(bmk_, c.bytes);
-    BookmarkStore s;
-    s.Append(0, 1, "stale");
-    uint32_t error = 0;
-    TestDisk disk;
-    platform::ScopedFileSystemOverride use(&disk);
-    EXPECT_EQ(s.Load(log_, &error), Load::kFailed) << c.name;
-    EXPECT_LE(disk.largest_read, 1u << 20) << c.name;  // nothing sized by a damaged field
-    EXPECT_EQ(error, uint32_t{kErrInvalidData}) << c.name;
-    EXPECT_EQ(Comments(s), c.kept) << c.name;
-    EXPECT_EQ(s.NextToDeliver(), s.empty() ? nullptr : &s.list()[0]) << c.name;
-  }
+  EXPECT_TRUE(BookmarkStore::RemoveFile(log_).ok());
+  EXPECT_FALSE(test::FileExists(bmk_));
 }
 
 TEST_F(BookmarkFileTest, CommentIsCutAtItsFirstZeroByteAndKeepsItsLength) {
-  std::vector<uint8_t> f = Header(FileVersionBMK_V0102);
+  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
   PutCount(f, ByteOrder::kLittle, 1);
   PutRecord(f, ByteOrder::kLittle, 4, 5, std::string("ab\0cd", 5));
   test::WriteFileBytes(bmk_, f);
   BookmarkStore s;
   ASSERT_EQ(s.Load(log_), Load::kLoaded);
   EXPECT_EQ(s.list()[0].comment, "ab");
-  EXPECT_EQ(s.list()[0].DeliveredBytes(), std::string("ab\0\0\0", 5));
+  EXPECT_EQ(s.list()[0].length, 5u);
+}
+
+TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
+  auto with = [](Bytes f, const Bytes& tail) {
+    f.insert(f.end(), tail.begin(), tail.end());
+    return f;
+  };
+  Bytes huge_length = TwoRecords(3);
+  PutRecord(huge_length, ByteOrder::kLittle, 3, 0xFFFFFFF0u, "abc");
+  Bytes log_header = stream::BuildHeader(FileVersionCVR_V0102);
+  PutCount(log_header, ByteOrder::kLittle, 0);
+  struct {
+    const char* name;
+    Bytes bytes;
+    Strings kept;
+  } cases[] = {
+      {"count above the records", TwoRecords(5), {"one", "two"}},
+      {"count below the records", TwoRecords(1), {"one", "two"}},
+      {"huge comment length", huge_length, {"one", "two"}},
+      {"record cut inside its number", with(TwoRecords(3), {1, 2, 3}), {"one", "two"}},
+      {"record cut inside its length", with(TwoRecords(3), {0, 0, 0, 0, 0, 0, 0, 0, 5, 0}), {"one", "two"}},
+      {"no count", stream::BuildHeader(FileVersionBMK_V0102), {}},
+      {"a log, not bookmarks", log_header, {}},
+      {"empty file", {}, {}},
+  };
+  for (const auto& c : cases) {
+    test::WriteFileBytes(bmk_, c.bytes);
+    BookmarkStore s;
+    s.Append(0, 1, "stale");
+    TestDisk disk;
+    platform::ScopedFileSystemOverride use(&disk);
+    uint32_t error = 0;
+    EXPECT_EQ(s.Load(log_, &error), Load::kFailed) << c.name;
+    EXPECT_EQ(error, uint32_t{kErrInvalidData}) << c.name;
+    EXPECT_EQ(Comments(s), c.kept) << c.name;
+    EXPECT_EQ(Next(s), c.kept.empty() ? "<end>" : c.kept[0]) << c.name;
+    EXPECT_LE(disk.largest_read, 1u << 20) << c.name;  // nothing sized by a damaged field
+  }
 }
 
 TEST_F(BookmarkFileTest, MissingOrUnopenableFileLeavesTheListUntouched) {
@@ -487,22 +361,19 @@ TEST_F(BookmarkFileTest, MissingOrUnopenableFileLeavesTheListUntouched) {
   uint32_t error = 0;
   EXPECT_EQ(s.Load(log_, &error), Load::kNotFound);
   EXPECT_EQ(error, uint32_t{kErrFileNotFound});
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"kept"}));
 
   test::WriteFileBytes(bmk_, TwoRecords(2));
   std::unique_ptr<platform::File> holder;
   ASSERT_TRUE(platform::OpenFile(bmk_, {platform::kAccessWrite, platform::kShareNone,
-                                        platform::Disposition::kOpenExisting, false},
-                                 &holder)
-                  .ok());
+                                        platform::Disposition::kOpenExisting, false}, &holder).ok());
   EXPECT_EQ(s.Load(log_, &error), Load::kFailed);
   EXPECT_EQ(error, uint32_t{kErrSharingViolation});
-  EXPECT_EQ(Comments(s), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(Comments(s), (Strings{"kept"}));
 }
 
-TEST_F(BookmarkFileTest, FailedSaveLeavesNoFileAndReportsTheDiskFull) {
-  // Budgets that end the disk inside the header, the count, a record head,
-  // a comment and its zero padding.
+TEST_F(BookmarkFileTest, FailedSaveLeavesNoFileAndReportsTheFullDisk) {
+  // The disk ends inside the header, the count, a record head, a comment
+  // and the zero padding of a comment shorter than its length.
   for (EnumFileVersion log : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
     for (int64_t budget : {0, 130, 140, 146, 170}) {
       test::WriteFileBytes(bmk_, TwoRecords(2));  // an older file is replaced
@@ -512,8 +383,7 @@ TEST_F(BookmarkFileTest, FailedSaveLeavesNoFileAndReportsTheDiskFull) {
       TestDisk disk;
       disk.write_budget = budget;
       platform::ScopedFileSystemOverride use(&disk);
-      Status st = s.Save(log_, log);
-      EXPECT_EQ(st.code(), uint32_t{kErrDiskFull}) << log << " " << budget;
+      EXPECT_EQ(s.Save(log_, log).code(), uint32_t{kErrDiskFull}) << log << " " << budget;
       EXPECT_FALSE(test::FileExists(bmk_)) << log << " " << budget;
     }
   }
@@ -525,15 +395,6 @@ TEST_F(BookmarkFileTest, SaveOntoADirectoryFailsAndRemovesNothing) {
   s.Append(0, 1, "a");
   EXPECT_FALSE(s.Save(log_, FileVersionCVR_V0102).ok());
   EXPECT_TRUE(std::filesystem::is_directory(bmk_));
-}
-
-TEST_F(BookmarkFileTest, RemoveFileDeletesTheBookmarkFile) {
-  BookmarkStore s;
-  s.Append(0, 1, "a");
-  ASSERT_TRUE(s.Save(log_, FileVersionCVR_V0102).ok());
-  EXPECT_TRUE(BookmarkStore::RemoveFile(log_).ok());
-  EXPECT_FALSE(test::FileExists(bmk_));
-  EXPECT_EQ(BookmarkStore::RemoveFile(log_).code(), uint32_t{kErrFileNotFound});
 }
 
 }  // namespace
