@@ -78,22 +78,26 @@ target_compile_options(corvane_proxy PRIVATE
 set_source_files_properties(${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
   PROPERTIES GENERATED TRUE LANGUAGE C)
 
+# The type library resource, linked (through corvane_platform_libs) into the
+# module and into every program that links the static core.
+add_library(corvane_typelib_resource OBJECT ${CORVANE_WIN32_DIR}/type_library.rc)
+add_dependencies(corvane_typelib_resource corvane_idl)
+# windres finds corvane.tlb through the include path.
+target_include_directories(corvane_typelib_resource PRIVATE ${CORVANE_GENERATED_DIR})
+set_source_files_properties(${CORVANE_WIN32_DIR}/type_library.rc
+  PROPERTIES OBJECT_DEPENDS ${CORVANE_TLB})
+
 # corvane_finish_windows_module(target)
 #
-# Makes `target` the in-process server corvane.dll: exports, embedded type
-# library and version resource, static language runtimes, system libraries.
+# Makes `target` the in-process server corvane.dll: exports and version
+# resource; through corvane_platform_libs the type library resource, the
+# proxy/stub code, the system libraries and the static language runtimes.
 function(corvane_finish_windows_module target)
   target_sources(${target} PRIVATE
     ${CORVANE_WIN32_DIR}/corvane.def
     ${CORVANE_WIN32_DIR}/corvane.rc)
   add_dependencies(${target} corvane_idl)
   target_include_directories(${target} PUBLIC ${CORVANE_GENERATED_INCLUDE_DIR})
-  # windres finds corvane.tlb through the include path.
-  target_include_directories(${target} PRIVATE ${CORVANE_GENERATED_DIR})
-  set_source_files_properties(${CORVANE_WIN32_DIR}/corvane.rc
-    PROPERTIES OBJECT_DEPENDS ${CORVANE_TLB})
-  # corvane_platform_libs brings the proxy/stub library, the system
-  # libraries and the static language runtimes.
   target_link_libraries(${target} PRIVATE corvane_platform_libs)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # The .def names the stdcall exports undecorated.
