@@ -35,6 +35,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   if (!st.ok()) code = st.code();
   if (last_error) *last_error = code;
   file_.Close();
+  plain_reads_ = false;
   if (!st.ok()) return st;
   file_.Attach(std::move(handle));
 
@@ -62,11 +63,16 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     capacity_ = disk_buffer_size_;
   }
   header_length_ = HeaderLength(version_);
+  plain_reads_ = !enciphered_ && version_ != FileVersionCvrConvHex &&
+                 version_ != FileVersionVantrelHex;
   if (!reading) return WriteHeader();
   return Status::Ok();
 }
 
-void LogFileStream::Close() { file_.Close(); }
+void LogFileStream::Close() {
+  file_.Close();
+  plain_reads_ = false;
+}
 
 EnumFileVersion LogFileStream::DetectVersion() {
   platform::CriticalSectionLock hold(lock_);
@@ -97,7 +103,7 @@ int64_t LogFileStream::GetSize() {
   return file_.GetSize(&size).ok() ? size : -1;
 }
 
-Status LogFileStream::Read(void* dst, uint32_t n, uint32_t* delivered) {
+Status LogFileStream::ReadDecoded(void* dst, uint32_t n, uint32_t* delivered) {
   if (!dst || !delivered) return Status::Error(kErrInvalidParameter);
   *delivered = 0;
   if (!file_.is_open()) return Status::Error(kErrInvalidHandle);

@@ -92,7 +92,10 @@ class LogFileStream {
   // Reads n bytes at the file pointer: hex text decoded (versions 5, 6),
   // enciphered versions deciphered, others plain. *delivered may be short
   // at the end of the file.
-  Status Read(void* dst, uint32_t n, uint32_t* delivered);
+  Status Read(void* dst, uint32_t n, uint32_t* delivered) {
+    if (plain_reads_ && dst && delivered) return file_.Read(dst, n, delivered);
+    return ReadDecoded(dst, n, delivered);
+  }
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).
@@ -130,8 +133,10 @@ class LogFileStream {
 
  private:
   Status WriteFullBuffer();
+  Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
 
   ReadAheadFile file_;
+  bool plain_reads_ = false;  // open, neither hex text nor enciphered
   uint32_t buffered_ = 0;
   uint32_t disk_buffer_size_ = 0;
   uint32_t capacity_ = 0;
