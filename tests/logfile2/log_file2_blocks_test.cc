@@ -170,7 +170,8 @@ TEST_F(BlocksTest, BulkBlockWithoutMessagesIsRefusedWhenWrittenAndCorruptWhenRea
 TEST_F(BlocksTest, DataLengthPastTheEndIsCorruptAndReadingGoesOnBehindTheHeader) {
   Bytes file = Header102("Binary Log File", "CVR V 01.02");
   PutLE(file, 0x33, 2);
-  PutLE(file, 0, 10);
+  PutLE(file, 0, 2);  // conn, mode
+  PutLE(file, 0, 8);  // stamp
   PutLE(file, 1000, 4);
   PutBytes(file, Pattern(20, 1));
   OpenRead(Craft("long.log", file));
