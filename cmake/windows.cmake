@@ -93,16 +93,26 @@ set_source_files_properties(${CORVANE_WIN32_DIR}/type_library.rc
 # resource; through corvane_platform_libs the type library resource, the
 # proxy/stub code, the system libraries and the static language runtimes.
 function(corvane_finish_windows_module target)
-  target_sources(${target} PRIVATE
-    ${CORVANE_WIN32_DIR}/corvane.def
-    ${CORVANE_WIN32_DIR}/corvane.rc)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The module exports undecorated names (--kill-at), but a 32-bit client
+    # refers to the decorated stdcall names (_DllGetClassObject@12), which
+    # ole32's import library also offers: the import library must carry them,
+    # pointing at the undecorated exports, or such a client silently binds to
+    # ole32. dlltool -k makes that import library in place of the linker's.
+    target_sources(${target} PRIVATE ${CORVANE_WIN32_DIR}/corvane-x86.def)
+    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    find_program(CORVANE_DLLTOOL NAMES ${_corvane_triple}-dlltool dlltool REQUIRED)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CORVANE_DLLTOOL} -k -d ${CORVANE_WIN32_DIR}/corvane-x86.def
+              -D $<TARGET_FILE_NAME:${target}> -l $<TARGET_LINKER_FILE:${target}>
+      VERBATIM)
+  else()
+    target_sources(${target} PRIVATE ${CORVANE_WIN32_DIR}/corvane.def)
+  endif()
+  target_sources(${target} PRIVATE ${CORVANE_WIN32_DIR}/corvane.rc)
   add_dependencies(${target} corvane_idl)
   target_include_directories(${target} PUBLIC ${CORVANE_GENERATED_INCLUDE_DIR})
   target_link_libraries(${target} PRIVATE corvane_platform_libs)
-  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # The .def names the stdcall exports undecorated.
-    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
-  endif()
   set_target_properties(${target} PROPERTIES PREFIX "")
 endfunction()
 
