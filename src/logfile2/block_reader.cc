@@ -173,6 +173,7 @@ ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_fil
 
 ReadResult RecordReader::CheckDataFits() {
   const int64_t position = log_.GetPosition();
+  data_start_ = position;
   if (position >= 0 && known_size_ - position >= int64_t{data_length_}) return kOk;
   // The log may have grown since the size was last asked (it may still be
   // being recorded).
@@ -200,11 +201,10 @@ ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
     std::memcpy(dst, bookmark_bytes_.data(), std::min<size_t>(data_length_, bookmark_bytes_.size()));
     if (owe_bookmark_move_) bookmarks_.AdvanceReader();
   } else {
-    const int64_t start = log_.GetPosition();
     uint32_t got = 0;
-    if (start < 0 || !log_.Read(dst, data_length_, &got).ok() || got != data_length_) {
+    if (!log_.Read(dst, data_length_, &got).ok() || got != data_length_) {
       // Back to the record's start: it stays pending as it was.
-      if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
+      (void)log_.Seek(data_start_, SeekOrigin::kBegin);
       return kDataReadFailed;
     }
   }

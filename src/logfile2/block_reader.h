@@ -95,6 +95,7 @@ class RecordReader {
   int64_t message_number_ = 0;
   uint32_t remaining_sub_messages_ = 0;
   LogBlockHeader bulk_header_{};
+  int64_t data_start_ = 0;  // where the pending record's data begins
   int64_t known_size_ = 0;  // file size last asked; asked again when too small
 };
 

@@ -36,7 +36,7 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
     const auto* text = reinterpret_cast<const char*>(pbyData);
     bookmarks_.Append(reader_.message_number(), header.dwDataLength,
                       std::string(text, CommentLength(pbyData, header.dwDataLength)));
-    ++total_messages_;
+    AddMessages(1);
     return S_OK;
   }
 
@@ -45,7 +45,11 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
     // Readers treat a bulk block without messages as damage: never write one.
     return Raise("Invalid bulk block message count", E_CVR_INVALID_PARAM);
   }
-  const int64_t start = log_.GetPosition();
+  // An unbuffered stream writes the header before the data: after a full
+  // disk the block is taken back by moving to where it began. A buffered
+  // stream moves back by itself to where its failed buffer write began;
+  // buffers written before that stay in the file, so no position is needed.
+  const int64_t start = log_.disk_buffer_capacity() == 0 ? log_.GetPosition() : -1;
   if (header.byTimeStampMode == kStampNow || header.byTimeStampMode == kStampNowAndRestart) {
     header.qwTimeStamp = time_base_.Stamp(header.byTimeStampMode == kStampNowAndRestart);
   }
@@ -73,7 +77,7 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   }
   const uint32_t messages = bulk ? dwBulkBlockMsgCount : 1;
   reader_.CountWrittenMessages(messages);
-  total_messages_ += messages;
+  AddMessages(messages);
   return S_OK;
 }
 

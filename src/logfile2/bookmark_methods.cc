@@ -86,7 +86,7 @@ HRESULT LogFile2Object::InsertBookmark(LONGLONG i64MsgNo, BSTR bstrComment) {
   const auto length = static_cast<uint32_t>(comment.size());
   bookmarks_.Insert(i64MsgNo, length, std::move(comment));
   SetReaderCursor(behind_reader ? reader + 1 : reader);
-  ++total_messages_;
+  AddMessages(1);
   return S_OK;
 }
 
@@ -117,7 +117,7 @@ HRESULT LogFile2Object::BookmarkDelete() {
   const bool under_reader = current == bookmarks_.NextToDeliver();
   (void)bookmarks_.DeleteCurrent();
   if (under_reader) reader_.CancelOwedBookmarkMove();
-  --total_messages_;
+  AddMessages(-1);
   return S_OK;
 }
 

@@ -94,6 +94,13 @@ class LogFile2Object final : public frame::ComObject<ILogFile2> {
   // and setting it to one.
   size_t ReaderCursor() const;
   void SetReaderCursor(size_t position);
+  // Changes the total message count. Every writer holds the object lock,
+  // so a plain load and store suffice (no locked read-modify-write on the
+  // recording path); readers without the lock see either value.
+  void AddMessages(int64_t n) {
+    total_messages_.store(total_messages_.load(std::memory_order_relaxed) + n,
+                          std::memory_order_relaxed);
+  }
   // A comment for the store: its 8-bit form; false when not convertible.
   static bool CommentToNarrow(BSTR comment, std::string* out);
 
