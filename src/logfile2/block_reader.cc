@@ -33,7 +33,7 @@ void RecordReader::ClearPending() {
   pending_ = false;
   pending_bookmark_ = false;
   owe_bookmark_move_ = false;
-  bookmark_bytes_.clear();
+  bookmark_ = Bookmark();
   data_length_ = 0;
   remaining_sub_messages_ = 0;
 }
@@ -122,7 +122,7 @@ ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file
 }
 
 ReadResult RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) {
-  const int64_t start = log_.GetPosition();
+  const int64_t start = log_.position();
   if (start < 0) return kHeaderReadFailed;
   uint8_t bytes[stream::kRawRecordLookAhead] = {};
   uint32_t got = 0;
@@ -172,7 +172,7 @@ ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_fil
 }
 
 ReadResult RecordReader::CheckDataFits() {
-  const int64_t position = log_.GetPosition();
+  const int64_t position = log_.position();
   data_start_ = position;
   if (position >= 0 && known_size_ - position >= int64_t{data_length_}) return kOk;
   // The log may have grown since the size was last asked (it may still be
@@ -189,7 +189,9 @@ void RecordReader::ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* head
   header->wBlockID = CVR_ID_BOOKMARK;
   header->byConnID = kRecordConnId;
   header->dwDataLength = bookmark.length;
-  bookmark_bytes_ = bookmark.DeliveredBytes();
+  // The text only: a length beyond it is delivered as zeros, without memory
+  // of its size.
+  bookmark_ = bookmark;
   data_length_ = bookmark.length;
   pending_ = pending_bookmark_ = owe_bookmark_move_ = true;
 }
@@ -198,7 +200,7 @@ ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
   if (!pending_) return {E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read"};
   if (room < data_length_) return kDataReadFailed;
   if (pending_bookmark_) {
-    std::memcpy(dst, bookmark_bytes_.data(), std::min<size_t>(data_length_, bookmark_bytes_.size()));
+    bookmark_.CopyDelivered(dst, data_length_);
     if (owe_bookmark_move_) bookmarks_.AdvanceReader();
   } else {
     uint32_t got = 0;
@@ -209,7 +211,7 @@ ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
     }
   }
   pending_ = pending_bookmark_ = owe_bookmark_move_ = false;
-  bookmark_bytes_.clear();
+  bookmark_ = Bookmark();
   data_length_ = 0;
   return kOk;
 }

@@ -90,7 +90,7 @@ class RecordReader {
   bool pending_ = false;            // a record was returned, its data not read
   bool pending_bookmark_ = false;   // ... and it is a bookmark
   bool owe_bookmark_move_ = false;  // the store's reader cursor still stands on it
-  std::string bookmark_bytes_;      // the returned bookmark's data
+  Bookmark bookmark_;               // the returned bookmark (a copy: it may be deleted)
   uint32_t data_length_ = 0;
   int64_t message_number_ = 0;
   uint32_t remaining_sub_messages_ = 0;

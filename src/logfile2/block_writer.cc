@@ -45,11 +45,6 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
     // Readers treat a bulk block without messages as damage: never write one.
     return Raise("Invalid bulk block message count", E_CVR_INVALID_PARAM);
   }
-  // An unbuffered stream writes the header before the data: after a full
-  // disk the block is taken back by moving to where it began. A buffered
-  // stream moves back by itself to where its failed buffer write began;
-  // buffers written before that stay in the file, so no position is needed.
-  const int64_t start = log_.disk_buffer_capacity() == 0 ? log_.GetPosition() : -1;
   if (header.byTimeStampMode == kStampNow || header.byTimeStampMode == kStampNowAndRestart) {
     header.qwTimeStamp = time_base_.Stamp(header.byTimeStampMode == kStampNowAndRestart);
   }
@@ -64,14 +59,12 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   EncodeBlockHeader(version, header, raw);
   const uint32_t data_length = bulk ? header.dwDataLength - kBulkCountLength : header.dwDataLength;
 
-  Status st = log_.WriteBuffered(raw, raw_length);
-  const bool header_failed = !st.ok();
-  if (st.ok()) st = log_.WriteBuffered(pbyData, data_length);
+  // The stream takes a failed block back whole (nothing of it stays in the
+  // file or the buffer), so a retry after a full disk writes it once.
+  bool header_failed = false;
+  Status st = log_.WriteRecord(raw, raw_length, pbyData, data_length, &header_failed);
   if (!st.ok()) {
-    if (st.IsDiskFull()) {
-      if (start >= 0) (void)log_.Seek(start, platform::SeekOrigin::kBegin);
-      return Raise("Insufficient disk space", E_CVR_DISK_FULL);
-    }
+    if (st.IsDiskFull()) return Raise("Insufficient disk space", E_CVR_DISK_FULL);
     if (header_failed) return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
     return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
   }

@@ -54,6 +54,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     (void)cipher_.Load(version_);  // changes nothing for versions without a set
   }
   disk_buffer_.reset();
+  saved_buffer_.reset();
   capacity_ = 0;
   buffered_ = 0;
   if (disk_buffer_size_ > 0) {
@@ -153,6 +154,47 @@ Status LogFileStream::WriteBuffered(const void* src, uint32_t n) {
     if (!st.ok()) return st;  // the full buffer is kept for a later flush
     buffered_ = 0;
   }
+}
+
+Status LogFileStream::WriteRecord(const void* head, uint32_t head_length, const void* data,
+                                  uint32_t data_length, bool* head_failed) {
+  if (head_failed) *head_failed = false;
+  if (!head || !data) return Status::Error(kErrInvalidParameter);
+  const uint64_t total = uint64_t{head_length} + data_length;
+  if (capacity_ > 0 && total <= capacity_ - buffered_) {
+    // The common case: the record fits and nothing reaches the file.
+    std::memcpy(disk_buffer_.get() + buffered_, head, head_length);
+    std::memcpy(disk_buffer_.get() + buffered_ + head_length, data, data_length);
+    buffered_ += static_cast<uint32_t>(total);
+    return Status::Ok();
+  }
+  // Buffers will be written during this call: keep what is buffered now, so
+  // that the record can be taken back if a later write fails.
+  const int64_t record_start = file_.position();
+  const uint32_t buffered_before = buffered_;
+  if (buffered_before > 0) {
+    if (!saved_buffer_) saved_buffer_.reset(new (std::nothrow) uint8_t[capacity_]);
+    if (!saved_buffer_) return Status::Error(kErrNotEnoughMemory);
+    std::memcpy(saved_buffer_.get(), disk_buffer_.get(), buffered_before);
+  }
+  Status st = WriteBuffered(head, head_length);
+  if (!st.ok() && head_failed) *head_failed = true;
+  if (st.ok()) st = WriteBuffered(data, data_length);
+  if (!st.ok()) {
+    Status undo = TakeBackRecord(record_start, buffered_before);
+    (void)undo;  // the write's own error is the one to report
+  }
+  return st;
+}
+
+Status LogFileStream::TakeBackRecord(int64_t record_start, uint32_t buffered_before) {
+  // Whatever of the earlier buffer and of this record reached the file lies
+  // behind record_start: cut it off, and buffer the earlier bytes again.
+  Status st = file_.Seek(record_start, SeekOrigin::kBegin, nullptr);
+  if (st.ok()) st = file_.Truncate();
+  if (buffered_before > 0) std::memcpy(disk_buffer_.get(), saved_buffer_.get(), buffered_before);
+  buffered_ = buffered_before;
+  return st;
 }
 
 Status LogFileStream::FlushBuffer() {

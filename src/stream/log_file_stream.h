@@ -87,6 +87,9 @@ class LogFileStream {
 
   Status Seek(int64_t distance, platform::SeekOrigin origin);
   int64_t GetPosition();  // -1 on failure
+  // The file pointer without the stream's lock, for the owner that
+  // serialises every other call anyway (the reader's hot path).
+  int64_t position() const { return file_.position(); }
   int64_t GetSize();      // -1 on failure
 
   // Reads n bytes at the file pointer: hex text decoded (versions 5, 6),
@@ -101,6 +104,16 @@ class LogFileStream {
   // other code).
   Status Write(const void* src, uint32_t n, uint32_t* written);
   Status WriteBuffered(const void* src, uint32_t n);
+  // Appends one record (a head and its data, as a block header and its
+  // data) through the disk buffer as a unit. If any write fails, the record
+  // is taken back whole: the file is cut back to where this call's bytes
+  // would begin and the disk buffer holds again what it held before, so a
+  // retry, or the final flush, never leaves part of a record in the log.
+  // Appends only: the file pointer must stand at the end of the written
+  // data, as it does while a log is recorded. *head_failed (may be null)
+  // tells whether the failure came while the head was being written.
+  Status WriteRecord(const void* head, uint32_t head_length, const void* data,
+                     uint32_t data_length, bool* head_failed = nullptr);
   // Writes out the buffered bytes; the count becomes 0 on success.
   Status FlushBuffer();
   // Enciphers and writes the buffered bytes; leaves the count to the caller.
@@ -133,6 +146,7 @@ class LogFileStream {
 
  private:
   Status WriteFullBuffer();
+  Status TakeBackRecord(int64_t record_start, uint32_t buffered_before);
   Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
 
   ReadAheadFile file_;
@@ -142,6 +156,9 @@ class LogFileStream {
   uint32_t capacity_ = 0;
   uint32_t indexing_buffer_size_ = 0;
   std::unique_ptr<uint8_t[]> disk_buffer_;
+  // The buffered bytes of an unfinished WriteRecord whose flushes write them
+  // to the file, kept until the record is complete so it can be taken back.
+  std::unique_ptr<uint8_t[]> saved_buffer_;
   std::unique_ptr<uint8_t[]> read_buffer_;
   uint32_t read_buffer_capacity_ = 0;
   uint32_t header_length_ = 0;

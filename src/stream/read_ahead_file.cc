@@ -110,6 +110,14 @@ Status ReadAheadFile::GetSize(int64_t* size) {
   return file_->GetSize(size);
 }
 
+Status ReadAheadFile::Truncate() {
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  DropWindow();
+  Status st = SyncPointer();
+  if (!st.ok()) return st;
+  return file_->SetEndOfFile();
+}
+
 Status ReadAheadFile::Flush() {
   if (!file_) return Status::Error(kErrInvalidHandle);
   return file_->Flush();

@@ -57,6 +57,8 @@ class ReadAheadFile final : public ByteSource {
   Status GetSize(int64_t* size);
   // Writes the system's buffers to the disk.
   Status Flush();
+  // Cuts the file at the logical pointer (everything behind it is dropped).
+  Status Truncate();
 
   int64_t position() const { return pos_; }
   void DropWindow() { window_start_ = window_end_ = 0; }

@@ -319,6 +319,64 @@ TEST_F(LogFileStreamTest, FailedFlushKeepsTheBytesForARetry) {
   }
 }
 
+// A record whose write fails part way is taken back whole: whatever of it
+// (and of the bytes buffered before it) reached the file is cut off and the
+// buffer holds again what it held, so retrying the record after the disk
+// has room again leaves no partial record behind.
+TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
+  struct Case {
+    int version;
+    uint32_t buffer;
+    int64_t budget;  // bytes the disk takes once the faulty record starts
+  };
+  const Case cases[] = {
+      {FileVersionCVR_V0102, 0, 0},    {FileVersionCVR_V0102, 0, 10},
+      {FileVersionCVR_V0102, 256, 0},  {FileVersionCVR_V0102, 256, 100},
+      {FileVersionCVR_V0102, 256, 300}, {FileVersionCVR_Ve102, 256, 0},
+      {FileVersionCVR_Ve102, 256, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "version " << c.version << " buffer " << c.buffer
+                                      << " budget " << c.budget);
+    fakes::FaultFileSystem fs;
+    platform::ScopedFileSystemOverride use(&fs);
+    LogFileStream s;
+    s.set_disk_buffer_size(c.buffer);
+    ASSERT_TRUE(s.Open(Path(), ForWriting(), c.version).ok());
+    std::vector<uint8_t> expected;
+    auto write = [&](uint8_t seed, size_t length) {
+      std::vector<uint8_t> head = Pattern(16, seed), data = Pattern(length, seed + 1);
+      Status st = s.WriteRecord(head.data(), 16, data.data(), static_cast<uint32_t>(length));
+      if (st.ok()) {
+        expected.insert(expected.end(), head.begin(), head.end());
+        expected.insert(expected.end(), data.begin(), data.end());
+      }
+      return st;
+    };
+    ASSERT_TRUE(write(1, 100).ok());
+    ASSERT_TRUE(write(2, 50).ok());
+    fs.write_budget = c.budget;
+    bool head_failed = true;
+    std::vector<uint8_t> head = Pattern(16, 3), data = Pattern(600, 4);
+    EXPECT_EQ(s.WriteRecord(head.data(), 16, data.data(), 600, &head_failed).code(), kErrDiskFull);
+    fs.write_budget = -1;
+    ASSERT_TRUE(write(3, 600).ok()) << "the retry";
+    ASSERT_TRUE(write(5, 10).ok());
+    ASSERT_TRUE(s.FlushBuffer().ok());
+    s.Close();
+
+    EXPECT_EQ(test::ReadFileBytes(Path()).size(), 128 + expected.size());
+    LogFileStream r;
+    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
+    ASSERT_TRUE(r.Seek(128, SeekOrigin::kBegin).ok());
+    std::vector<uint8_t> back(expected.size() + 64);
+    uint32_t got = 0;
+    ASSERT_TRUE(r.Read(back.data(), static_cast<uint32_t>(back.size()), &got).ok());
+    back.resize(got);
+    EXPECT_EQ(back, expected);
+  }
+}
+
 TEST_F(LogFileStreamTest, NullBuffersAndClosedStreamsAreRefused) {
   LogFileStream s;
   uint8_t b[4];
