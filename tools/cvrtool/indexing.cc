@@ -1,0 +1,65 @@
+#include "indexing.h"
+
+#include <chrono>
+#include <thread>
+
+#include "com.h"
+#include "progress.h"
+
+namespace cvrtool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPoll = std::chrono::milliseconds(20);
+// Polls in a row without change, at the end of the file, before the pass
+// counts as complete: the thread still writes the final count after the
+// last message has been counted.
+constexpr int kSettledPolls = 5;
+// Without reaching the end: how long nothing may move before we stop waiting.
+constexpr auto kStalled = std::chrono::seconds(5);
+
+}  // namespace
+
+IndexState QueryIndex(ILogFile2* log) {
+  IndexState s;
+  Check(log->GetIndexResolution(&s.resolution), "GetIndexResolution");
+  Check(log->GetIndexedRecCount(&s.records), "GetIndexedRecCount");
+  s.present = s.resolution > 0;
+  return s;
+}
+
+IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress) {
+  IndexRun run;
+  Check(log->GetFileSize(&run.file_size), "GetFileSize");
+  const auto start = Clock::now();
+  Check(log->CreateIndex(resolution), "building the index (CreateIndex)");
+
+  Progress bar("indexing", show_progress);
+  int64_t last_progress = -1, last_count = -1;
+  int settled = 0;
+  auto last_change = Clock::now();
+  for (;;) {
+    std::this_thread::sleep_for(kPoll);
+    LONGLONG progress = 0, count = 0;
+    Check(log->GetIndexingProgress(&progress), "GetIndexingProgress");
+    Check(log->GetIndexedRecCount(&count), "GetIndexedRecCount");
+    bar.Update(progress, run.file_size);
+    const bool moved = progress != last_progress || count != last_count;
+    last_progress = progress;
+    last_count = count;
+    if (moved) last_change = Clock::now();
+    if (progress >= run.file_size) {
+      settled = moved ? 0 : settled + 1;
+      if (settled >= kSettledPolls) break;
+    } else if (Clock::now() - last_change > kStalled) {
+      break;
+    }
+  }
+  bar.Finish();
+  run.progress = last_progress;
+  run.records = last_count;
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return run;
+}
+
+}  // namespace cvrtool

@@ -1,0 +1,43 @@
+// Building a log's index through LogFile2 and waiting for it.
+//
+// CreateIndex starts a background thread and returns at once; the interface
+// offers GetIndexingProgress (file position reached) and GetIndexedRecCount
+// but no "finished" flag. WaitForIndex therefore takes the pass as finished
+// when the progress has reached the file size and the count has stopped
+// moving, or when neither has moved for a long while (a log whose end is
+// damaged never brings the progress to the file size).
+#ifndef CVRTOOL_INDEXING_H_
+#define CVRTOOL_INDEXING_H_
+
+#include <corvane/corvane.h>
+
+#include <cstdint>
+
+namespace cvrtool {
+
+constexpr int64_t kDefaultIndexResolution = 100;
+
+struct IndexState {
+  bool present = false;    // an index file was opened or built
+  int64_t resolution = 0;  // messages per index record
+  int64_t records = 0;     // messages plus bookmarks, as the index counts them
+};
+
+IndexState QueryIndex(ILogFile2* log);
+
+struct IndexRun {
+  int64_t progress = 0;   // file position the pass reached
+  int64_t file_size = 0;
+  int64_t records = 0;    // GetIndexedRecCount at the end
+  double seconds = 0;
+  bool reached_end() const { return progress >= file_size; }
+};
+
+// CreateIndex(resolution), then polls until the pass is over, drawing a
+// progress bar when `show_progress`. Throws LibraryError (exit code 3 for a
+// library without indexing).
+IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress);
+
+}  // namespace cvrtool
+
+#endif  // CVRTOOL_INDEXING_H_
