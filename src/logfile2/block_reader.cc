@@ -36,6 +36,7 @@ void RecordReader::ClearPending() {
   bookmark_ = Bookmark();
   data_length_ = 0;
   remaining_sub_messages_ = 0;
+  last_from_bulk_ = false;
 }
 
 ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
@@ -68,6 +69,7 @@ ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
     }
   }
   if (!r.ok() || *end_of_file) return r;
+  last_from_bulk_ = !from_file;
   data_length_ = header->dwDataLength;
   ++message_number_;
   r = CheckDataFits();
@@ -165,9 +167,25 @@ ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_fil
   header->qwTimeStamp = bulk_header_.qwTimeStamp;
   data_length_ = header->dwDataLength;
   remaining_sub_messages_ = count - 1;
+  last_from_bulk_ = true;
   r = CheckDataFits();
   if (!r.ok()) return r;
   pending_ = true;
+  return kOk;
+}
+
+ReadResult RecordReader::EnterBulkBlockAt(int64_t block_position, int64_t message_position,
+                                          uint32_t remaining) {
+  ClearPending();
+  if (!log_.Seek(block_position, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  LogBlockHeader header;
+  bool end_of_file = false;
+  ReadResult r = ReadFileBlock(&header, &end_of_file);
+  if (!r.ok()) return r;
+  if (end_of_file || header.wBlockID != CVR_ID_MULTI_QUIVOX_MSG) return kHeaderReadFailed;
+  if (!log_.Seek(message_position, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  bulk_header_ = header;
+  remaining_sub_messages_ = remaining;
   return kOk;
 }
 

@@ -73,6 +73,21 @@ class RecordReader {
   // No record pending, no bookmark owed, not inside a bulk block.
   void ClearPending();
   void set_remaining_sub_messages(uint32_t n) { remaining_sub_messages_ = n; }
+  // Stands inside the bulk block whose header lies at `block_position`:
+  // reads that header (its mode and stamp go to the block's messages), then
+  // moves to the message head at `message_position`, with `remaining`
+  // messages of the block, that one included, still to come. Nothing is
+  // pending afterwards and the message number is not changed. Fails with
+  // "Block header read failed" when no bulk block header lies there.
+  ReadResult EnterBulkBlockAt(int64_t block_position, int64_t message_position,
+                              uint32_t remaining);
+
+  // ---- For the indexing pass over raw-record and hex-text logs. ----
+  // Moves over the pending record's data (as the next ReadHeader would).
+  ReadResult SkipPending() { return FinishPrevious(); }
+  uint32_t remaining_sub_messages() const { return remaining_sub_messages_; }
+  // The last record read was a message of a bulk block.
+  bool last_from_bulk() const { return last_from_bulk_; }
 
  private:
   ReadResult FinishPrevious();
@@ -94,6 +109,7 @@ class RecordReader {
   uint32_t data_length_ = 0;
   int64_t message_number_ = 0;
   uint32_t remaining_sub_messages_ = 0;
+  bool last_from_bulk_ = false;
   LogBlockHeader bulk_header_{};
   int64_t data_start_ = 0;  // where the pending record's data begins
   int64_t known_size_ = 0;  // file size last asked; asked again when too small

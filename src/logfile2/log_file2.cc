@@ -17,22 +17,22 @@ LogFile2Object::LogFile2Object(IUnknown* outer) : ComObject(outer, kSource) {}
 
 // The streams close their files without flushing; the bookmarks are not
 // written.
-LogFile2Object::~LogFile2Object() { StopIndexing(); }
+// A running indexing thread uses the object: it is stopped and joined first.
+LogFile2Object::~LogFile2Object() {
+  CriticalSectionLock control(indexing_control_);
+  StopIndexing();
+}
 
 HRESULT CreateLogFile2(IUnknown* outer, REFIID iid, void** out) {
   return frame::CreateComObject<LogFile2Object>(outer, iid, out);
 }
 
-void LogFile2Object::StopIndexing() {
-  if (!indexing_thread_.Joinable()) return;
-  stop_indexing_ = true;
-  indexing_thread_.Join();  // also releases the thread handle
-  stop_indexing_ = false;
-}
-
 HRESULT LogFile2Object::Close() {
-  StopIndexing();
-  indexing_progress_ = 0;
+  {
+    CriticalSectionLock control(indexing_control_);
+    StopIndexing();
+    indexing_progress_ = 0;
+  }
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   // Only the buffered bytes reach the file, also for the enciphered
@@ -148,11 +148,5 @@ HRESULT LogFile2Object::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
   ReadResult r = reader_.ReadData(pbyData, dwDataLength);
   return r.ok() ? S_OK : Raise(r.text, r.code);
 }
-
-// Built with the index file and its thread.
-HRESULT LogFile2Object::Jump(LONGLONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::CreateIndex(LONGLONG) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetDiskSectorSize(ULONG*) { return E_NOTIMPL; }
-HRESULT LogFile2Object::GetIndexingProgress(LONGLONG*) { return E_NOTIMPL; }
 
 }  // namespace corvane::logfile2

@@ -17,7 +17,15 @@
 // so `open_` is atomic. The counters that the indexing thread shares with
 // the methods (progress, indexed and total message counts, the
 // index-complete and stop flags, the resolution) are atomics read without
-// the lock. Close stops the indexing thread before it takes the lock.
+// the lock; every read-modify-write of them runs under the object lock
+// (the indexing thread's own counters have no other writer while it runs).
+//
+// The indexing thread (index_builder.h) is started by CreateIndex and
+// stopped (stop flag, then join) by CreateIndex, Close and the destructor,
+// which hold `indexing_control_` for that but never the object lock, so
+// that the thread can always finish: it takes the object lock itself, only
+// to publish a completed first pass and to install a rebuilt index.
+// Lock order: `indexing_control_` before `lock_`.
 #ifndef CORVANE_LOGFILE2_LOG_FILE2_H_
 #define CORVANE_LOGFILE2_LOG_FILE2_H_
 
@@ -87,16 +95,21 @@ class LogFile2Object final : public frame::ComObject<ILogFile2> {
   void OpenCompanionsForReading();
   // Every counter, flag and the read state back to zero (at Open).
   void ResetState();
-  // Stops a running indexing thread and waits for it (without the lock).
+  // Stops a running indexing thread and waits for it (without the object
+  // lock; the caller holds `indexing_control_`).
   void StopIndexing();
+  // Reads the index record at or before log message `target` and stands the
+  // reader there (Jump); the message number becomes the record's.
+  ReadResult PositionAtIndexEntry(int64_t target);
 
   // The reader's bookmark cursor as a list position (size() at the end),
   // and setting it to one.
   size_t ReaderCursor() const;
   void SetReaderCursor(size_t position);
-  // Changes the total message count. Every writer holds the object lock,
-  // so a plain load and store suffice (no locked read-modify-write on the
-  // recording path); readers without the lock see either value.
+  // Changes the total message count. Every writer of the count holds the
+  // object lock (the indexing thread too, when it publishes a completed
+  // pass), so a plain load and store suffice (no locked read-modify-write
+  // on the recording path); readers without the lock see either value.
   void AddMessages(int64_t n) {
     total_messages_.store(total_messages_.load(std::memory_order_relaxed) + n,
                           std::memory_order_relaxed);
@@ -118,6 +131,8 @@ class LogFile2Object final : public frame::ComObject<ILogFile2> {
   bool bookmark_load_failed_ = false;
 
   // Shared with the indexing thread.
+  friend class IndexBuilder;
+  platform::CriticalSection indexing_control_;  // starting and joining the thread
   std::atomic<int64_t> requested_resolution_{0};
   std::atomic<int64_t> index_resolution_{0};
   std::atomic<int64_t> indexing_progress_{0};

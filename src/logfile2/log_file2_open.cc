@@ -1,6 +1,7 @@
 // LogFile2::Open and the rules for the companion files (the index file
 // "idx" and the bookmark file "bmk" beside the log).
 #include "frame/strings.h"
+#include "logfile2/index_builder.h"
 #include "logfile2/log_file2.h"
 #include "logfile2/logfile2_format.h"
 #include "platform/file.h"
@@ -82,7 +83,7 @@ HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
   if (bookmarks_exist) {
     return Raise("Bookmark file already exists", E_CVR_FILE_CREATION_FAILS);
   }
-  (void)index_.OpenIndex(path_, IndexReadOptions(), FileVersionUnknown, 0);
+  (void)index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), FileVersionUnknown, 0);
   const bool index_exists = index_.is_open();
   index_.Close();
   if (index_exists) return Raise("Index file already exists", E_CVR_FILE_CREATION_FAILS);
@@ -92,7 +93,7 @@ HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
 HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
   // Any failure but a sharing violation (a missing file above all) is
   // ignored: the new log replaces whatever was there.
-  Status st = platform::RemoveFile(stream::IndexFileStream::IndexPathFor(path_));
+  Status st = platform::RemoveFile(IndexPathOf(path_));
   if (st.code() == kErrSharingViolation) {
     return Raise("Cannot access the IDX file because it is being used by another process.",
                  E_CVR_FILE_ALREADY_OPEN);
@@ -153,7 +154,7 @@ void LogFile2Object::OpenCompanionsForReading() {
   uint32_t error = 0;
   const BookmarkStore::LoadResult loaded = bookmarks_.Load(path_, &error);
   bookmark_load_failed_ = loaded == BookmarkStore::LoadResult::kFailed;
-  Status st = index_.OpenIndex(path_, IndexReadOptions(), log_.version(), 0);
+  Status st = index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), log_.version(), 0);
   if (!st.ok() || !index_.is_open()) {
     index_.Close();
     index_complete_ = false;

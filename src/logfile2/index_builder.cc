@@ -1,0 +1,301 @@
+#include "logfile2/index_builder.h"
+
+#include "logfile2/log_file2.h"
+#include "platform/file.h"
+#include "platform/system.h"
+#include "stream/companion_path.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::CriticalSectionLock;
+using platform::Disposition;
+using platform::OpenOptions;
+using stream::IndexRecord;
+
+constexpr uint32_t kIconInformation = 0x40;  // MB_ICONINFORMATION
+
+OpenOptions Options(uint32_t access, uint32_t share, Disposition disposition) {
+  OpenOptions options;
+  options.access = access;
+  options.share = share;
+  options.disposition = disposition;
+  return options;
+}
+
+// The target is written from its first byte: a file left by an earlier
+// pass must not keep records behind the new ones.
+OpenOptions TargetOptions() {
+  return Options(platform::kAccessWrite, platform::kShareRead, Disposition::kCreateAlways);
+}
+
+bool AskRetry(const char* caption, const std::string& text) {
+  return platform::ShowMessageBox(caption, text, platform::kMbRetryCancel | kIconInformation) ==
+         platform::kIdRetry;
+}
+
+void ShowSystemError(uint32_t code) {
+  (void)platform::ShowMessageBox("Error", platform::SystemErrorText(code),
+                                 platform::kMbOk | kIconInformation);
+}
+
+std::string Printf1(const char* format, const std::string& arg) {
+  std::string text(format);
+  const size_t at = text.find("%s");
+  return text.replace(at, 2, arg);
+}
+
+// The text of the box after a failed rename of the rebuild file.
+std::string RenameErrorText(uint32_t code, const std::string& from, const std::string& to) {
+  switch (code) {
+    case kErrFileNotFound:
+    case kErrPathNotFound: return Printf1("File or path specified by %s not found.", from);
+    case kErrAccessDenied:
+    case kErrFileExists:
+    case kErrAlreadyExists: return Printf1("File name %s already exists.", to);
+    case kErrInvalidParameter:
+    case kErrInvalidName: return Printf1("File name contains invalid characters %s.", to);
+    default: return std::string();
+  }
+}
+
+}  // namespace
+
+std::string IndexPathOf(const std::string& log_path) {
+  return stream::CompanionPath(log_path, "idx");
+}
+
+std::string RebuildPathOf(const std::string& log_path) {
+  std::string path = IndexPathOf(log_path);
+  size_t name = path.find_last_of("/\\:");
+  name = name == std::string::npos ? 0 : name + 1;
+  return path.insert(name, "~");
+}
+
+IndexBuilder::IndexBuilder(LogFile2Object& owner, IndexJob job)
+    : owner_(owner),
+      job_(std::move(job)),
+      index_path_(IndexPathOf(job_.log_path)),
+      target_path_(job_.rebuild ? RebuildPathOf(job_.log_path) : index_path_) {}
+
+bool IndexBuilder::stop_requested() const { return owner_.stop_indexing_.load(); }
+
+void IndexBuilder::Run() {
+  owner_.indexed_messages_ = 0;
+  if (!OpenTarget()) return;
+  if (!OpenLog()) {
+    Discard();
+    return;
+  }
+  progress_ = log_.header_length();
+  owner_.indexing_progress_ = progress_;
+  switch (RunIndexPass(log_, log_.version(), *this)) {
+    case PassResult::kStopped: Stopped(); return;
+    case PassResult::kSinkFailed: Discard(); return;  // its box has been shown
+    case PassResult::kReadFailed:
+      ShowSystemError(kErrIoDevice);
+      Discard();
+      return;
+    case PassResult::kEnded: break;
+  }
+  (void)Checkpoint();
+  if (stop_requested()) {
+    Stopped();
+    return;
+  }
+  if (!FinishTarget()) {
+    Discard();
+    return;
+  }
+  log_.Close();
+  target_.Close();
+  // A stop that came while the files were finished still wins: nothing has
+  // been published yet.
+  if (stop_requested()) {
+    Stopped();
+    return;
+  }
+  if (job_.rebuild) {
+    InstallRebuild();
+  } else {
+    PublishFirstPass();
+  }
+}
+
+bool IndexBuilder::OpenTarget() {
+  for (;;) {
+    Status st = target_.OpenIndex(target_path_, TargetOptions(), job_.log_version,
+                                  static_cast<uint64_t>(job_.resolution));
+    if (st.ok()) return true;
+    // A file that was created but whose header failed is not left behind.
+    if (target_.is_open()) {
+      target_.DiscardBuffer();
+      target_.Close();
+      (void)platform::RemoveFile(target_path_);
+    }
+    if (!RetryAfter(st)) return false;
+  }
+}
+
+bool IndexBuilder::OpenLog() {
+  Status st = log_.Open(job_.log_path,
+                        Options(platform::kAccessRead, platform::kShareRead,
+                                Disposition::kOpenExisting),
+                        FileVersionUnknown);
+  if (st.ok() && log_.header_length() > 0) {
+    st = log_.Seek(log_.header_length(), platform::SeekOrigin::kBegin);
+  }
+  if (st.ok()) return true;
+  ShowSystemError(st.code());
+  log_.Close();
+  return false;
+}
+
+bool IndexBuilder::Message(const IndexRecord& record, int64_t end) {
+  if (since_record_ == job_.resolution) {
+    for (;;) {
+      Status st = WriteRecord(record);
+      if (st.ok()) break;
+      if (!RetryAfter(st)) return false;
+    }
+    since_record_ = 0;
+  }
+  ++since_record_;
+  ++counted_;
+  progress_ = end;
+  return true;
+}
+
+Status IndexBuilder::WriteRecord(const IndexRecord& record) {
+  // A record goes into the disk buffer whole or not at all, so that a retry
+  // after a full disk never leaves part of it behind twice: a buffer without
+  // room for it is written out first (and kept for the retry if that fails).
+  const uint32_t capacity = target_.disk_buffer_capacity();
+  if (capacity > 0 && capacity - target_.buffered_bytes() < stream::kIndexRecordLength) {
+    Status st = target_.FlushBuffer();
+    if (!st.ok()) return st;
+  }
+  if (capacity >= stream::kIndexRecordLength || capacity == 0) {
+    return target_.WriteIndexRecord(record);
+  }
+  // A buffer smaller than a record: one unbuffered write, which moves the
+  // file pointer back when it falls short.
+  uint8_t bytes[stream::kIndexRecordLength];
+  stream::EncodeIndexRecord(target_.field_order(), record, bytes);
+  uint32_t written = 0;
+  return target_.Write(bytes, sizeof bytes, &written);
+}
+
+bool IndexBuilder::Checkpoint() {
+  owner_.indexed_messages_.store(counted_, std::memory_order_relaxed);
+  owner_.indexing_progress_.store(progress_, std::memory_order_relaxed);
+  return stop_requested();
+}
+
+bool IndexBuilder::FinishTarget() {
+  for (;;) {
+    Status st = target_.FlushBuffer();
+    if (st.ok()) st = target_.WriteRecordCount(static_cast<uint64_t>(counted_));
+    if (st.ok()) return true;
+    if (!RetryAfter(st)) return false;
+  }
+}
+
+bool IndexBuilder::RetryAfter(Status st) {
+  if (!st.IsDiskFull()) {
+    ShowSystemError(st.code());
+    return false;
+  }
+  if (stop_requested()) return false;
+  return AskRetry("Error", "Insufficient disk space.");
+}
+
+void IndexBuilder::Discard() {
+  log_.Close();
+  target_.DiscardBuffer();
+  target_.Close();
+  (void)platform::RemoveFile(target_path_);
+  // The counts described the file just deleted.
+  owner_.indexed_messages_ = 0;
+}
+
+void IndexBuilder::Stopped() {
+  Discard();
+  owner_.indexing_progress_ = 0;
+  owner_.requested_resolution_ = 0;
+}
+
+void IndexBuilder::PublishFirstPass() {
+  CriticalSectionLock hold(owner_.lock_);
+  LogFile2Object& o = owner_;
+  // The object's stream was opened by CreateIndex; one that could not be
+  // opened then is opened now.
+  if (!o.index_.is_open()) {
+    (void)o.index_.OpenIndex(index_path_,
+                             Options(platform::kAccessRead,
+                                     platform::kShareRead | platform::kShareWrite,
+                                     Disposition::kOpenExisting),
+                             o.log_.version(), 0);
+    o.index_resolution_ = static_cast<int64_t>(o.index_.is_open() ? o.index_.resolution() : 0);
+  }
+  o.total_messages_ = counted_ + static_cast<int64_t>(o.bookmarks_.size());
+  o.index_complete_ = true;
+}
+
+void IndexBuilder::InstallRebuild() {
+  CriticalSectionLock hold(owner_.lock_);
+  LogFile2Object& o = owner_;
+  o.index_.Close();
+  for (;;) {
+    Status st = platform::RemoveFile(index_path_);
+    if (st.ok() || st.code() == kErrFileNotFound) break;
+    if (stop_requested() ||
+        !AskRetry("Indexing Error", platform::SystemErrorText(st.code()))) {
+      AbandonInstallation();
+      return;
+    }
+  }
+  for (;;) {
+    Status st = platform::RenameFile(target_path_, index_path_, false);
+    if (st.ok()) break;
+    if (stop_requested() ||
+        !AskRetry("Indexing Error", RenameErrorText(st.code(), target_path_, index_path_))) {
+      AbandonInstallation();
+      return;
+    }
+  }
+  Status st = o.index_.OpenIndex(index_path_,
+                                 Options(platform::kAccessRead,
+                                         platform::kShareRead | platform::kShareWrite,
+                                         Disposition::kOpenExisting),
+                                 o.log_.version(), 0);
+  if (st.ok() && o.index_.is_open()) {
+    o.index_resolution_ = static_cast<int64_t>(o.index_.resolution());
+    o.total_messages_ =
+        static_cast<int64_t>(o.index_.record_count()) + static_cast<int64_t>(o.bookmarks_.size());
+    o.index_complete_ = true;
+    return;
+  }
+  o.index_.Close();
+  o.index_complete_ = false;
+  o.index_resolution_ = 0;
+  o.indexed_messages_ = 0;
+}
+
+void IndexBuilder::AbandonInstallation() {
+  LogFile2Object& o = owner_;
+  (void)platform::RemoveFile(target_path_);
+  // The old index stays in use if it is still there; without it there is
+  // no complete index any more.
+  Status st = o.index_.OpenIndex(index_path_,
+                                 Options(platform::kAccessRead, platform::kShareRead,
+                                         Disposition::kOpenExisting),
+                                 o.log_.version(), 0);
+  if (st.ok() && o.index_.is_open()) return;
+  o.index_.Close();
+  o.index_complete_ = false;
+  o.index_resolution_ = 0;
+  o.indexed_messages_ = 0;
+}
+
+}  // namespace corvane::logfile2

@@ -1,0 +1,85 @@
+// The index methods of LogFile2 that start and watch the indexing thread
+// (index_builder.h): CreateIndex, GetIndexingProgress, GetDiskSectorSize.
+#include "logfile2/index_builder.h"
+#include "logfile2/log_file2.h"
+#include "platform/file.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::CriticalSectionLock;
+
+constexpr char kFileNotOpen[] = "File not open";
+constexpr char kCreateFailed[] = "Failed to create Index file";
+
+}  // namespace
+
+void LogFile2Object::StopIndexing() {
+  if (!indexing_thread_.Joinable()) return;
+  stop_indexing_ = true;
+  indexing_thread_.Join();  // also releases the thread handle
+  stop_indexing_ = false;
+}
+
+HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (i64IndexRes < 1) return Raise("Invalid IndexRes parameter", E_CVR_INVALID_PARAM);
+  CriticalSectionLock control(indexing_control_);
+  StopIndexing();
+  CriticalSectionLock hold(lock_);
+  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  requested_resolution_ = i64IndexRes;
+  IndexJob job{path_, log_.version(), i64IndexRes, index_complete_.load()};
+  if (!job.rebuild) {
+    // The index of the first pass, open for Jump while the thread writes
+    // it. Sharing delete lets the thread remove it when the pass is stopped
+    // or fails; a file of an earlier attempt is replaced.
+    const std::string index_path = IndexPathOf(path_);
+    index_.Close();
+    (void)platform::RemoveFile(index_path);
+    platform::OpenOptions options;
+    options.access = platform::kAccessRead;
+    options.share = platform::kShareRead | platform::kShareWrite | platform::kShareDelete;
+    options.disposition = platform::Disposition::kOpenAlways;
+    Status st = index_.OpenIndex(index_path, options, log_.version(),
+                                 static_cast<uint64_t>(i64IndexRes));
+    // Access denied comes from the fields the read-only stream cannot write
+    // (or from a file it may not open); the thread writes the file anyway.
+    if (!st.ok() && st.code() != kErrAccessDenied) {
+      index_.Close();
+      index_resolution_ = 0;
+      return Raise(kCreateFailed, E_CVR_FILE_CREATION_FAILS);
+    }
+    index_resolution_ = index_.is_open() ? i64IndexRes : 0;
+    indexed_messages_ = 0;
+  }
+  indexing_progress_ = 0;
+  stop_indexing_ = false;
+  if (!indexing_thread_.Start([this, job] { IndexBuilder(*this, job).Run(); })) {
+    return Raise(kCreateFailed, E_CVR_INDEXING_THREAD_FAILED);
+  }
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetIndexingProgress(LONGLONG* pi64FilePointerPos) {
+  if (!pi64FilePointerPos) return Raise("GetIndexingProgress, NULL pointer passed", E_POINTER);
+  *pi64FilePointerPos = indexing_progress_;
+  return S_OK;
+}
+
+HRESULT LogFile2Object::GetDiskSectorSize(ULONG* dwBytesPerSector) {
+  if (!dwBytesPerSector) return Raise("GetDiskSectorSize, NULL pointer passed", E_POINTER);
+  std::string place;
+  {
+    CriticalSectionLock hold(lock_);
+    place = path_;  // empty before the first Open: the current directory
+  }
+  uint32_t bytes = 0;
+  if (!platform::FileSystem::Current()->BytesPerSector(place, &bytes).ok()) {
+    return Raise("Incompatible disk drive", E_CVR_INCOMPATIBLE_DISKDRIVE);
+  }
+  *dwBytesPerSector = bytes;
+  return S_OK;
+}
+
+}  // namespace corvane::logfile2

@@ -1,0 +1,147 @@
+#include "logfile2/index_pass.h"
+
+#include "logfile2/block_header.h"
+#include "logfile2/block_reader.h"
+#include "logfile2/bookmark_store.h"
+#include "logfile2/logfile2_format.h"
+#include "platform/byte_order.h"
+#include "stream/raw_record.h"
+
+namespace corvane::logfile2 {
+namespace {
+
+using platform::SeekOrigin;
+using stream::IndexRecord;
+using stream::kRawRecordHeadLength;
+
+// How the block headers of a generation look to the chunk walk.
+struct BlockLayout {
+  uint32_t header_length;   // 16 or 12
+  ByteOrder header_order;   // of the identifier and the data length
+  uint32_t length_offset;   // of the data length in the header
+  ByteOrder count_order;    // of a bulk block's message count
+  bool padded_messages;     // bulk messages occupy a multiple of 4 bytes
+};
+
+BlockLayout LayoutFor(EnumFileVersion version) {
+  if (FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
+    return {kShortBlockHeaderLength, ByteOrder::kBig, 8, BulkCountOrder(version), true};
+  }
+  return {kBlockHeaderLength, HeaderOrder(version), 12, BulkCountOrder(version),
+          !UnpaddedMessages(version)};
+}
+
+// The largest item the chunk walk must see whole: a bulk block header with
+// its count and its first message head.
+constexpr uint32_t kLargestItem = kBlockHeaderLength + kBulkCountLength + kRawRecordHeadLength;
+static_assert(stream::LogFileStream::kMinReadBuffer >= kLargestItem,
+              "every chunk must hold the largest item, or the walk cannot progress");
+
+// Bytes a bulk message occupies, from its head.
+uint64_t MessageSize(const uint8_t* head, bool padded) {
+  const uint64_t size = kRawRecordHeadLength + DecodeBE16(head + 4);
+  return padded ? (size + 3) & ~uint64_t{3} : size;
+}
+
+// The chunk walk over generations with block headers. An item is taken
+// when all the bytes it needs lie in the chunk; its data may reach beyond
+// (the next chunk starts behind it). The next chunk starts at the first
+// item that did not fit.
+PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, MessageSink& sink) {
+  const uint32_t capacity = log.read_buffer_capacity();
+  if (capacity < kLargestItem) return PassResult::kReadFailed;  // no read buffer
+  const uint32_t h = layout.header_length;
+  uint32_t remaining = 0;  // messages of the current bulk block still to come
+  uint64_t bulk_position = 0;
+  for (;;) {
+    const int64_t chunk_start = log.GetPosition();
+    uint32_t got = 0;
+    if (chunk_start < 0 || !log.FillReadBuffer(&got).ok()) return PassResult::kReadFailed;
+    const uint8_t* chunk = log.read_buffer();
+    const auto base = static_cast<uint64_t>(chunk_start);
+    uint64_t offset = 0;  // may lie beyond the chunk after a long block
+    for (;;) {
+      if (offset >= got) break;  // every item needs bytes of the chunk
+      const uint8_t* p = chunk + offset;
+      const uint64_t at = base + offset;
+      IndexRecord record;
+      uint64_t size = 0;
+      if (remaining > 0) {
+        if (offset + kRawRecordHeadLength > got) break;
+        size = MessageSize(p, layout.padded_messages);
+        record = {at, bulk_position, remaining};
+        --remaining;
+      } else {
+        if (offset + h > got) break;
+        if (Decode16(layout.header_order, p) == CVR_ID_MULTI_QUIVOX_MSG) {
+          if (offset + h + kBulkCountLength + kRawRecordHeadLength > got) break;
+          const uint32_t count = Decode32(layout.count_order, p + h);
+          // The reader refuses a bulk block without messages: nothing
+          // behind it can be numbered.
+          if (count == 0) return PassResult::kEnded;
+          size = h + kBulkCountLength + MessageSize(p + h + kBulkCountLength, layout.padded_messages);
+          record = {at + h + kBulkCountLength, at, count};
+          remaining = count - 1;
+          bulk_position = at;
+        } else {
+          size = h + uint64_t{Decode32(layout.header_order, p + layout.length_offset)};
+          record = {at + h, at, 0};
+        }
+      }
+      if (!sink.Message(record, static_cast<int64_t>(at + size))) return PassResult::kSinkFailed;
+      offset += size;
+    }
+    if (!log.Seek(static_cast<int64_t>(base + offset), SeekOrigin::kBegin).ok()) {
+      return PassResult::kReadFailed;
+    }
+    const bool stop = sink.Checkpoint();
+    if (got < capacity) return PassResult::kEnded;
+    if (stop) return PassResult::kStopped;
+  }
+}
+
+// The record walk over raw-record and hex-text logs, through a reader of
+// its own (no bookmarks): every position is one the log's reader uses.
+PassResult WalkRecords(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink) {
+  BookmarkStore no_bookmarks;
+  RecordReader reader(log, no_bookmarks);
+  reader.Reset(version);
+  int64_t bulk_position = 0;
+  for (;;) {
+    const int64_t start = log.GetPosition();
+    const uint32_t before = reader.remaining_sub_messages();
+    LogBlockHeader header;
+    bool end_of_file = false;
+    ReadResult r = reader.ReadHeader(&header, &end_of_file);
+    // A damaged record ends the pass: the reader cannot go past it either.
+    if (start < 0 || !r.ok() || end_of_file) return PassResult::kEnded;
+    const int64_t data = log.GetPosition();
+    IndexRecord record;
+    if (before > 0) {
+      record = {static_cast<uint64_t>(start), static_cast<uint64_t>(bulk_position), before};
+    } else if (reader.last_from_bulk()) {
+      bulk_position = start;
+      record = {static_cast<uint64_t>(data), static_cast<uint64_t>(start),
+                reader.remaining_sub_messages() + 1};
+    } else {
+      record = {static_cast<uint64_t>(data), static_cast<uint64_t>(start), 0};
+    }
+    if (!reader.SkipPending().ok()) return PassResult::kReadFailed;
+    const int64_t end = log.GetPosition();
+    if (data < 0 || end < 0) return PassResult::kReadFailed;
+    if (!sink.Message(record, end)) return PassResult::kSinkFailed;
+    if (sink.Checkpoint()) return PassResult::kStopped;
+  }
+}
+
+}  // namespace
+
+PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink) {
+  if (RawRecordVersion(version) || HexTextVersion(version)) {
+    return WalkRecords(log, version, sink);
+  }
+  if (FileBlockHeaderLength(version) == 0) return PassResult::kEnded;
+  return WalkBlocks(log, LayoutFor(version), sink);
+}
+
+}  // namespace corvane::logfile2

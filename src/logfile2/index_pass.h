@@ -1,0 +1,63 @@
+// The indexing pass: walks a log from its first block to its end and hands
+// every log message, in file order, to a MessageSink together with the
+// index record that would describe it.
+//
+// Log message numbers count what the record reader delivers: an ordinary
+// block is one message, a bulk block as many as its count says, a raw
+// record one. The records carry the positions the reader works with, so
+// that Jump can seek to them:
+//
+//   ordinary block:  message position = its data, block position = its header
+//   bulk message:    message position = its head, block position = the
+//                    bulk block's header, to block end = messages left,
+//                    this one included
+//   raw record:      both positions = the start of the record
+//
+// Generations with block headers (16 bytes: 1, 7, 8, 9; 12 bytes: 2, 3) are
+// walked in chunks of the stream's read buffer without interpreting data;
+// bulk messages occupy 6 + payload bytes in 7 and 8 and that size rounded
+// up to a multiple of 4 elsewhere, as the reader has it. Raw-record and
+// hex-text logs (4, 5, 6) are walked record by record through a
+// RecordReader of the pass's own, so that their positions (text offsets
+// for hex text) are exactly those the reader seeks to and reports.
+//
+// Threads: runs on the indexing thread, on streams of its own; touches
+// nothing shared except through the sink.
+#ifndef CORVANE_LOGFILE2_INDEX_PASS_H_
+#define CORVANE_LOGFILE2_INDEX_PASS_H_
+
+#include <corvane/corvane.h>
+
+#include <cstdint>
+
+#include "stream/index_format.h"
+#include "stream/log_file_stream.h"
+
+namespace corvane::logfile2 {
+
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // One message; `end` is the log position behind it. False ends the pass
+  // (its record could not be written).
+  virtual bool Message(const stream::IndexRecord& record, int64_t end) = 0;
+  // Called between chunks or records: publishes the counts; true when the
+  // pass is to stop.
+  virtual bool Checkpoint() = 0;
+};
+
+enum class PassResult {
+  kEnded,       // the end of the log, or a record the reader would refuse
+  kStopped,     // the sink asked to stop
+  kSinkFailed,  // the sink refused a message
+  kReadFailed,  // the log could not be read
+};
+
+// Walks `log` (open for reading, standing at its first block) by its
+// generation. A generation without messages the library can number ends
+// at once.
+PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink);
+
+}  // namespace corvane::logfile2
+
+#endif  // CORVANE_LOGFILE2_INDEX_PASS_H_
