@@ -52,7 +52,8 @@ int64_t LogReader::FileSize() {
 int64_t LogReader::Position() {
   if (log2_) {
     LONGLONG pos = 0;
-    Check(log2_->GetFilePointerPos(&pos), "GetFilePointerPos");
+    const HRESULT hr = log2_->GetFilePointerPos(&pos);
+    if (FAILED(hr)) Check(hr, "GetFilePointerPos");
     return pos;
   }
   ULONGLONG pos = 0;
@@ -79,14 +80,13 @@ bool LogReader::Next(Record* record, bool with_data) {
   LogBlockHeader header{};
   ULONG returned = 0;
   LONG end = 0;
-  const std::string at = "message " + std::to_string(number_);
-  if (log2_) {
-    Check(log2_->ReadBlockHeader(reinterpret_cast<BYTE*>(&header), sizeof header, &returned, &end),
-          "reading the header of " + at);
-  } else {
-    Check(log1_->ReadBlockHeader(reinterpret_cast<BYTE*>(&header), sizeof header, &returned, &end),
-          "reading the header of " + at);
-  }
+  // The failure texts are made only on failure: this is the per-record path.
+  const int64_t number = number_;
+  auto at = [number] { return "message " + std::to_string(number); };
+  const HRESULT read =
+      log2_ ? log2_->ReadBlockHeader(reinterpret_cast<BYTE*>(&header), sizeof header, &returned, &end)
+            : log1_->ReadBlockHeader(reinterpret_cast<BYTE*>(&header), sizeof header, &returned, &end);
+  if (FAILED(read)) Check(read, "reading the header of " + at());
   if (end) return false;
 
   Record& r = *record;
@@ -121,17 +121,15 @@ bool LogReader::Next(Record* record, bool with_data) {
     // checks that before it returns the header); LogFile is held to the
     // same bound here so that a damaged length cannot drive the allocation.
     if (!log2_ && header.dwDataLength > static_cast<uint64_t>(FileSize())) {
-      throw ToolError("reading " + at + ": data length " + std::to_string(header.dwDataLength) +
+      throw ToolError("reading " + at() + ": data length " + std::to_string(header.dwDataLength) +
                       " exceeds the file size");
     }
     r.data.resize(header.dwDataLength);
     BYTE scratch = 0;
     BYTE* buffer = r.data.empty() ? &scratch : r.data.data();
-    if (log2_) {
-      Check(log2_->ReadBlockData(buffer, header.dwDataLength), "reading the data of " + at);
-    } else {
-      Check(log1_->ReadBlockData(buffer, header.dwDataLength), "reading the data of " + at);
-    }
+    const HRESULT data = log2_ ? log2_->ReadBlockData(buffer, header.dwDataLength)
+                               : log1_->ReadBlockData(buffer, header.dwDataLength);
+    if (FAILED(data)) Check(data, "reading the data of " + at());
   }
   return true;
 }

@@ -41,8 +41,8 @@ void LogWriter::Write(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp,
   h.dwDataLength = size;
   BYTE scratch = 0;
   BYTE* bytes = size ? const_cast<BYTE*>(data) : &scratch;
-  Check(log_->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, bytes, size, 0),
-        "writing block " + std::to_string(blocks_) + " to " + path_);
+  const HRESULT hr = log_->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, bytes, size, 0);
+  if (FAILED(hr)) Check(hr, "writing block " + std::to_string(blocks_) + " to " + path_);
   ++blocks_;
   ++messages_;
 }
@@ -51,7 +51,8 @@ void LogWriter::WriteBulk(uint8_t conn, uint8_t mode, uint64_t stamp,
                           const std::vector<std::vector<uint8_t>>& messages) {
   std::vector<uint8_t> data;
   for (const auto& m : messages) {
-    data.insert(data.end(), m.begin(), m.begin() + static_cast<ptrdiff_t>(MessageLength(m.data(), m.size())));
+    const size_t length = MessageLength(m.data(), m.size());
+    data.insert(data.end(), m.begin(), m.begin() + static_cast<ptrdiff_t>(length));
     if (BulkMessagesPadded(version_)) data.resize((data.size() + 3) & ~size_t{3}, 0);
   }
   LogBlockHeader h{};
@@ -61,9 +62,10 @@ void LogWriter::WriteBulk(uint8_t conn, uint8_t mode, uint64_t stamp,
   h.qwTimeStamp = stamp;
   h.dwDataLength = static_cast<ULONG>(data.size());
   BYTE scratch = 0;
-  Check(log_->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.empty() ? &scratch : data.data(),
-                         h.dwDataLength, static_cast<ULONG>(messages.size())),
-        "writing bulk block " + std::to_string(blocks_) + " to " + path_);
+  const HRESULT hr = log_->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h,
+                                      data.empty() ? &scratch : data.data(), h.dwDataLength,
+                                      static_cast<ULONG>(messages.size()));
+  if (FAILED(hr)) Check(hr, "writing bulk block " + std::to_string(blocks_) + " to " + path_);
   ++blocks_;
   messages_ += static_cast<int64_t>(messages.size());
 }
