@@ -1,0 +1,568 @@
+// LogFile2 index and jumps through ILogFile2: the index file's bytes in both
+// byte orders, the indexing thread (first pass, restart, rebuild and
+// installation, failures in message boxes), progress, sector size, and
+// Jump into blocks, bulk blocks, raw records, hex text and among bookmarks.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "logfile2/log_file2_test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+namespace corvane::test {
+namespace {
+
+constexpr char kSettingsKey[] =
+    "Software\\Tamri Zuduva Deravi\\WQS Shared\\Corvane Handler DLL\\Settings";
+
+void Pause() {
+#ifdef _WIN32
+  Sleep(1);
+#else
+  usleep(1000);
+#endif
+}
+
+// Polls until `done` holds; the bound only keeps a broken build from
+// hanging (minutes), it is no timing assertion.
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 200000; ++i) {
+    if (done()) return true;
+    Pause();
+  }
+  return false;
+}
+
+// The boxes the indexing thread shows, recorded on its thread. Box n gets
+// answers[n] (after them Cancel, or OK for a box with only that button);
+// on_box runs on the thread before the answer.
+struct BoxLog {
+  struct Box {
+    std::string caption, text;
+    unsigned type = 0;
+  };
+  std::array<Box, 16> boxes;
+  std::atomic<int> count{0};
+  std::vector<int> answers;
+  std::function<void(int)> on_box;
+};
+
+int STDMETHODCALLTYPE RecordBox(const char* caption, const char* text, unsigned type, void* context) {
+  auto* log = static_cast<BoxLog*>(context);
+  const int n = log->count.load();
+  if (n < 16) log->boxes[n] = {caption, text, type};
+  if (log->on_box) log->on_box(n);
+  log->count.store(n + 1);
+  if (n < static_cast<int>(log->answers.size())) return log->answers[n];
+  return (type & 0xF) == 0 ? 1 : 2;
+}
+
+struct IndexRec {
+  uint64_t message_position, block_position;
+  uint32_t to_block_end;
+  bool operator==(const IndexRec& o) const {
+    return message_position == o.message_position && block_position == o.block_position &&
+           to_block_end == o.to_block_end;
+  }
+};
+struct IndexView {
+  uint64_t resolution = 0, count = 0;
+  std::vector<IndexRec> records;
+  int64_t size = -1;
+};
+
+uint64_t Get(const Bytes& b, size_t at, int n, bool big) {
+  uint64_t v = 0;
+  for (int i = 0; i < n; ++i) v |= uint64_t{b[at + i]} << (8 * (big ? n - 1 - i : i));
+  return v;
+}
+
+IndexView ReadIndex(const std::string& path, bool big = false) {
+  IndexView v;
+  Bytes b = ReadFileBytes(path);
+  v.size = static_cast<int64_t>(b.size());
+  if (b.size() < 144) return v;
+  v.resolution = Get(b, 128, 8, big);
+  v.count = Get(b, 136, 8, big);
+  for (size_t at = 144; at + 24 <= b.size(); at += 24) {
+    v.records.push_back({Get(b, at, 8, big), Get(b, at + 8, 8, big),
+                         static_cast<uint32_t>(Get(b, at + 16, 4, big))});
+  }
+  return v;
+}
+
+// A message of a bulk block, taking the room it occupies in the file.
+Bytes BulkMessage(uint32_t number, size_t payload, bool padded) {
+  Bytes p = Pattern(payload, static_cast<uint8_t>(number));
+  for (int i = 0; i < 4 && i < static_cast<int>(payload); ++i) p[i] = static_cast<uint8_t>(number >> (8 * i));
+  Bytes m = Message(0x1D, 0x10, 0, p);
+  while (padded && m.size() % 4 != 0) m.push_back(0);
+  return m;
+}
+
+class IndexTest : public LogFile2Test {
+ protected:
+  void SetUp() override {
+    LogFile2Test::SetUp();
+    CorvaneSetMessageBoxHandler(&RecordBox, &boxes_);
+#ifndef _WIN32
+    if (const char* old = std::getenv("CORVANE_REGISTRY")) saved_registry_ = old;
+    setenv("CORVANE_REGISTRY", dir_.File("registry").c_str(), 1);
+#endif
+  }
+  void TearDown() override {
+    log_->Close();  // joins a thread still running
+    TakeError();
+    CorvaneSetMessageBoxHandler(nullptr, nullptr);
+#ifdef _WIN32
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, "Indexing Buffer Size");
+      RegCloseKey(key);
+    }
+#else
+    setenv("CORVANE_REGISTRY", saved_registry_.c_str(), 1);
+#endif
+  }
+
+  // The indexing thread reads its chunks in pieces of `bytes`.
+  void SetIndexingBuffer(uint32_t bytes) {
+#ifdef _WIN32
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr), ERROR_SUCCESS);
+    DWORD v = bytes;
+    RegSetValueExA(key, "Indexing Buffer Size", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
+    RegCloseKey(key);
+#else
+    Bytes text;
+    PutText(text, std::string("[HKEY_CURRENT_USER\\") + kSettingsKey + "]\n\"Indexing Buffer Size\"=dword:" +
+                      std::to_string(bytes) + "\n");
+    WriteFileBytes(dir_.File("registry"), text);
+#endif
+  }
+
+  // Writes `n` blocks (data: the block's number in 4 bytes, then a pattern
+  // of varying length) and returns the block positions.
+  std::vector<uint64_t> WriteLog(const std::string& path, EnumFileVersion v, uint32_t n) {
+    OpenWrite(path, v);
+    std::vector<uint64_t> at;
+    uint64_t pos = v == FileVersionCVR_Ve101 ? 60 : 128;  // behind the file header
+    for (uint32_t i = 0; i < n; ++i) {
+      Bytes data = BulkMessage(i, 4 + i % 9, false);
+      at.push_back(pos);
+      pos += 16 + data.size();
+      EXPECT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, i, 0), data), S_OK);
+    }
+    EXPECT_EQ(log_->Close(), S_OK);
+    return at;
+  }
+
+  // CreateIndex on the open log, then waits for the pass to complete with
+  // `messages` log messages in the index file.
+  void BuildIndex(const std::string& log_path, LONGLONG resolution, uint64_t messages, bool big = false) {
+    ASSERT_EQ(log_->CreateIndex(resolution), S_OK);
+    const std::string idx = log_path.substr(0, log_path.rfind('.')) + ".idx";
+    ASSERT_TRUE(WaitUntil([&] {
+      LONGLONG count = 0, res = 0;
+      log_->GetIndexedRecCount(&count);
+      log_->GetIndexResolution(&res);
+      IndexView v = ReadIndex(idx, big);
+      return v.count == messages && v.resolution == static_cast<uint64_t>(resolution) &&
+             res == resolution && static_cast<uint64_t>(count) >= messages;
+    }));
+  }
+
+  // The number a record written by WriteLog or BulkMessage carries.
+  uint32_t NextNumber(uint16_t* id = nullptr) {
+    std::vector<Record> one = ReadAll(log_.get(), 1);
+    if (one.empty()) return UINT32_MAX;
+    if (id) *id = one[0].header.wBlockID;
+    const Bytes& d = one[0].data;
+    if (one[0].header.wBlockID == CVR_ID_BOOKMARK) return 1000000 + d[0];
+    // Behind the 6-byte message head.
+    return d.size() < 10 ? UINT32_MAX : static_cast<uint32_t>(Get(d, 6, 4, false));
+  }
+
+  BoxLog boxes_;
+  std::string saved_registry_;
+};
+
+TEST_F(IndexTest, ChecksComeInOrderWithTheirTexts) {
+  EXPECT_CVR_ERROR(log_->CreateIndex(0), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
+  EXPECT_CVR_ERROR(log_->Jump(0), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
+  LONGLONG progress = -1;
+  EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
+  EXPECT_EQ(progress, 0);
+  ULONG sector = 0;
+  EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK) << "the current directory's disk";
+  EXPECT_TRUE(sector >= 512 && sector <= 65536 && (sector & (sector - 1)) == 0) << sector;
+  EXPECT_CVR_ERROR(log_->GetIndexingProgress(nullptr), E_POINTER, "GetIndexingProgress, NULL pointer passed", kTag);
+  EXPECT_CVR_ERROR(log_->GetDiskSectorSize(nullptr), E_POINTER, "GetDiskSectorSize, NULL pointer passed", kTag);
+
+  const std::string path = dir_.File("few.log");
+  WriteLog(path, FileVersionCVR_V0102, 3);
+  OpenRead(path);
+  EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK);
+  for (LONGLONG bad : {0LL, -5LL}) {
+    EXPECT_CVR_ERROR(log_->CreateIndex(bad), E_CVR_INVALID_PARAM, "Invalid IndexRes parameter", kTag);
+  }
+  // Without an index nothing can be reached; a negative number is refused as such.
+  EXPECT_CVR_ERROR(log_->Jump(0), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
+  EXPECT_CVR_ERROR(log_->Jump(-1), E_CVR_INVALID_PARAM, "Invalid message number parameter value", kTag);
+}
+
+// Resolution 100 over 250 blocks, in every generation LogFile2 writes: two
+// records, 192 bytes, fields in the log's byte order (big-endian only for
+// the "u" generation), positions of the blocks' data and headers.
+TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLogsByteOrder) {
+  const struct { EnumFileVersion version; bool big; } cases[] = {
+      {FileVersionCVR_V0102, false}, {FileVersionCVR_Vu102, true},
+      {FileVersionCVR_Ve102, false}, {FileVersionCVR_Ve101, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    const std::string path = dir_.File("v" + std::to_string(c.version) + ".log");
+    std::vector<uint64_t> at = WriteLog(path, c.version, 250);
+    OpenRead(path);
+    BuildIndex(path, 100, 250, c.big);
+    IndexView v = ReadIndex(dir_.File("v" + std::to_string(c.version) + ".idx"), c.big);
+    EXPECT_EQ(v.size, 192);
+    EXPECT_EQ(v.resolution, 100u);
+    EXPECT_EQ(v.records, (std::vector<IndexRec>{{at[100] + 16, at[100], 0}, {at[200] + 16, at[200], 0}}));
+    LONGLONG progress = 0, size = 0, count = 0;
+    EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
+    EXPECT_EQ(log_->GetFileSize(&size), S_OK);
+    EXPECT_EQ(progress, size);
+    EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+    EXPECT_EQ(count, 250);
+    for (LONGLONG n : {0, 99, 100, 199, 250 - 1, 150}) {
+      ASSERT_EQ(log_->Jump(n), S_OK) << n;
+      EXPECT_EQ(NextNumber(), n);
+    }
+    EXPECT_CVR_ERROR(log_->Jump(250), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
+    ASSERT_EQ(log_->Close(), S_OK);
+
+    // Reopened, the index beside the log serves at once.
+    OpenRead(path);
+    LONGLONG resolution = 0;
+    EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
+    EXPECT_EQ(resolution, 100);
+    ASSERT_EQ(log_->Jump(201), S_OK);
+    EXPECT_EQ(NextNumber(), 201u);
+    EXPECT_EQ(NextNumber(), 202u);
+    ASSERT_EQ(log_->Close(), S_OK);
+  }
+}
+
+TEST_F(IndexTest, ResolutionOneRecordsEveryMessageButTheFirst) {
+  const std::string path = dir_.File("one.log");
+  std::vector<uint64_t> at = WriteLog(path, FileVersionCVR_V0102, 5);
+  OpenRead(path);
+  BuildIndex(path, 1, 5);
+  IndexView v = ReadIndex(dir_.File("one.idx"));
+  ASSERT_EQ(v.records.size(), 4u);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(v.records[k].block_position, at[k + 1]);
+}
+
+// Bulk blocks of three messages at 99..101 (and a second one later): the
+// record for 100 stands at the second message head with 2 messages to the
+// block's end; jumps land inside with the block's stamp and read on. Small
+// indexing buffers move chunk ends across every item and give the same file.
+TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
+  const struct { EnumFileVersion version; bool padded; uint32_t buffer; } cases[] = {
+      {FileVersionCVR_V0102, false, 2048}, {FileVersionCVR_V0102, false, 1},
+      {FileVersionCVR_V0102, false, 27},   {FileVersionCVR_Vu102, true, 2048},
+      {FileVersionCVR_Vu102, true, 40}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.version) + " buffer " + std::to_string(c.buffer));
+    SetIndexingBuffer(c.buffer);
+    const std::string path = dir_.File("bulk.log");
+    OpenWrite(path, c.version);
+    uint64_t pos = 128, bulk_at = 0, second_head = 0;
+    uint32_t number = 0;
+    auto plain = [&] {
+      Bytes d = BulkMessage(number, 4 + number % 5, false);
+      ++number;
+      ASSERT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, 0, 0), d), S_OK);
+      pos += 16 + d.size();
+    };
+    auto bulk = [&] {
+      Bytes d;
+      for (int i = 0; i < 3; ++i) {
+        if (i == 1 && bulk_at == 0) second_head = pos + 20 + d.size();
+        PutBytes(d, BulkMessage(number++, 5 + i, c.padded));
+      }
+      if (bulk_at == 0) bulk_at = pos;
+      ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 2, 1, 777, 0), d, 3), S_OK);
+      pos += 20 + d.size();
+    };
+    for (int i = 0; i < 99; ++i) plain();
+    bulk();
+    for (int i = 0; i < 96; ++i) plain();
+    bulk();  // 198..200
+    plain();
+    ASSERT_EQ(log_->Close(), S_OK);
+
+    OpenRead(path);
+    BuildIndex(path, 100, 202, c.version == FileVersionCVR_Vu102);
+    IndexView v = ReadIndex(dir_.File("bulk.idx"), c.version == FileVersionCVR_Vu102);
+    ASSERT_EQ(v.records.size(), 2u);
+    EXPECT_EQ(v.records[0], (IndexRec{second_head, bulk_at, 2}));
+    EXPECT_EQ(v.records[1].to_block_end, 1u);
+    for (LONGLONG n : {100, 101, 200, 199}) {
+      ASSERT_EQ(log_->Jump(n), S_OK) << n;
+      std::vector<Record> rec = ReadAll(log_.get(), 1);
+      ASSERT_EQ(rec.size(), 1u);
+      EXPECT_EQ(rec[0].header.qwTimeStamp, 777u) << "the bulk block's stamp";
+      EXPECT_EQ(Get(rec[0].data, 6, 4, false), static_cast<uint64_t>(n));
+      for (LONGLONG next = n + 1; next < 202 && next < n + 3; ++next) EXPECT_EQ(NextNumber(), next);
+    }
+    ASSERT_EQ(log_->Close(), S_OK);
+    std::filesystem::remove(dir_.File("bulk.idx"));
+  }
+}
+
+TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
+  const std::string path = dir_.File("marks.log");
+  WriteLog(path, FileVersionCVR_V0102, 30);
+  OpenRead(path);
+  BuildIndex(path, 4, 30);
+  // Before log messages 10 and 10 (message numbers 10, 11) and 20 (22).
+  ASSERT_EQ(log_->InsertBookmark(10, Bstr("\x01").get()), S_OK);
+  ASSERT_EQ(log_->InsertBookmark(11, Bstr("\x02").get()), S_OK);
+  ASSERT_EQ(log_->InsertBookmark(22, Bstr("\x03").get()), S_OK);
+  LONGLONG count = 0;
+  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+  EXPECT_EQ(count, 33);
+  const struct { LONGLONG jump; uint32_t next; } cases[] = {
+      {11, 1000002}, {12, 10}, {23, 20}, {22, 1000003}, {10, 1000001}, {32, 29}, {9, 9}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(log_->Jump(c.jump), S_OK) << c.jump;
+    EXPECT_EQ(NextNumber(), c.next) << c.jump;
+  }
+  ASSERT_EQ(log_->Jump(10), S_OK);
+  EXPECT_EQ(NextNumber(), 1000001u);
+  EXPECT_EQ(NextNumber(), 1000002u);
+  EXPECT_EQ(NextNumber(), 10u);
+  EXPECT_CVR_ERROR(log_->Jump(33), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
+}
+
+// Raw records are indexed at the start of the message they describe, hex
+// text at the text positions its reader uses, and the read at the end of
+// the file is no message.
+TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
+  Bytes raw, records_hex, conv_hex;
+  const uint32_t n = 23;
+  for (uint32_t i = 0; i < n; ++i) {
+    Bytes payload{static_cast<uint8_t>(i), 0, 0, 0};
+    if (i == 0) payload.push_back(0x0D);  // detection reads up to a carriage return
+    for (uint32_t k = 0; k < i % 3; ++k) payload.push_back(0x55);
+    PutBytes(raw, Message(0x1D, 0x10, 0, payload));
+    std::string line = "< 1D 10 01 00 00 " + std::string(i % 3 == 2 ? "06" : "04");
+    char digits[8];
+    std::snprintf(digits, sizeof digits, " %02X", i);
+    line += digits + std::string(" 00 00 00") + (i % 3 == 2 ? " 55 55" : "") + "\r\n";
+    PutText(records_hex, line);
+    std::snprintf(digits, sizeof digits, "%02X", i);
+    PutText(conv_hex, std::string(i % 2 ? "<< " : ">> ") + "00 01 05 00 00 00 00 07 00 00 00 0A\r\n");
+    PutText(conv_hex, std::string(">> AA BB CC DD EE FF ") + digits + " 00 00 00\r\n");
+  }
+  // Progress ends behind the last message: before the line end of hex text.
+  const struct { const char* name; const Bytes* bytes; EnumFileVersion version; size_t at, tail; } cases[] = {
+      {"raw.bin", &raw, FileVersionFerrow, 6, 0},
+      {"records.hex", &records_hex, FileVersionVantrelHex, 6, 2},
+      {"conv.hex", &conv_hex, FileVersionCvrConvHex, 6, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Craft(c.name, *c.bytes);
+    EXPECT_EQ(OpenRead(path), c.version);
+    BuildIndex(path, 3, n);
+    LONGLONG count = 0, progress = 0;
+    EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+    EXPECT_EQ(count, n) << "no message for the read at the end";
+    EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
+    EXPECT_EQ(progress, static_cast<LONGLONG>(c.bytes->size() - c.tail));
+    for (LONGLONG k = n - 1; k >= 0; --k) {
+      ASSERT_EQ(log_->Jump(k), S_OK) << k;
+      std::vector<Record> rec = ReadAll(log_.get(), 1);
+      ASSERT_EQ(rec.size(), 1u);
+      ASSERT_GT(rec[0].data.size(), c.at) << k;
+      EXPECT_EQ(rec[0].data[c.at], k) << k;
+    }
+    EXPECT_CVR_ERROR(log_->Jump(n), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
+    ASSERT_EQ(log_->Close(), S_OK);
+  }
+}
+
+TEST_F(IndexTest, AnIndexThatPromisesMoreThanTheLogEndsTheJumpWithAFailure) {
+  const std::string path = dir_.File("short.log");
+  WriteLog(path, FileVersionCVR_V0102, 10);
+  Craft("short.idx", IndexFile(100, 50));
+  OpenRead(path);
+  EXPECT_CVR_ERROR(log_->Jump(30), E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header", kTag);
+  ASSERT_EQ(log_->Jump(9), S_OK);
+  EXPECT_EQ(NextNumber(), 9u);
+}
+
+// A log in a directory whose name holds "~" keeps its index beside it; the
+// log itself is never taken for an index.
+TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFile) {
+  std::filesystem::create_directory(dir_.File("a~b"));
+  const std::string path = dir_.File("a~b") + "/t.log";
+  WriteLog(path, FileVersionCVR_V0102, 12);
+  const int64_t size = FileSize(path);
+  OpenRead(path);
+  BuildIndex(path, 5, 12);
+  EXPECT_EQ(FileSize(path), size);
+  ASSERT_EQ(log_->Jump(11), S_OK);
+  EXPECT_EQ(NextNumber(), 11u);
+}
+
+// A slow pass (chunks of 32 bytes) over 40000 blocks: jumps reach what has
+// been counted, whether its record has reached the file yet or not; a new
+// CreateIndex starts over with its resolution and leaves no old record.
+TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
+  const uint32_t n = 40000;
+  const std::string path = dir_.File("big.log");
+  WriteLog(path, FileVersionCVR_V0102, n);
+  SetIndexingBuffer(32);
+  OpenRead(path);
+  ASSERT_EQ(log_->CreateIndex(100), S_OK);
+  LONGLONG count = 0;
+  ASSERT_TRUE(WaitUntil([&] { return log_->GetIndexedRecCount(&count) == S_OK && count > 500; }));
+  ASSERT_EQ(log_->Jump(count - 1), S_OK);
+  EXPECT_EQ(NextNumber(), count - 1);
+  EXPECT_CVR_ERROR(log_->Jump(n), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
+
+  ASSERT_EQ(log_->CreateIndex(7), S_OK);
+  BuildIndex(path, 7, n);
+  IndexView v = ReadIndex(dir_.File("big.idx"));
+  EXPECT_EQ(v.records.size(), (n - 1) / 7);
+  EXPECT_EQ(v.size, 144 + 24 * static_cast<int64_t>((n - 1) / 7));
+  ASSERT_EQ(log_->Jump(n - 2), S_OK);
+  EXPECT_EQ(NextNumber(), n - 2);
+  EXPECT_EQ(boxes_.count.load(), 0);
+}
+
+// A complete index is rebuilt in "~" and replaces the old file; until then
+// the old resolution serves. Another object holding the old file makes the
+// deletion fail: Retry once it has let go installs the new index, Cancel
+// keeps the old one in use.
+TEST_F(IndexTest, RebuiltIndexIsInstalledOrAbandonedKeepingTheOldOneInUse) {
+  const std::string path = dir_.File("re.log");
+  WriteLog(path, FileVersionCVR_V0102, 300);
+  for (int answer : {4 /* Retry */, 2 /* Cancel */}) {
+    SCOPED_TRACE(answer);
+    OpenRead(path);
+    BuildIndex(path, 100, 300);
+    ComPtr<ILogFile2> holder = NewLogFile2();
+    OpenRead(path, holder.get());  // holds re.idx, sharing read only
+    boxes_.count = 0;
+    boxes_.answers = {answer};
+    LONGLONG seen = 0;
+    boxes_.on_box = [&](int) {
+      log_->GetIndexResolution(&seen);
+      if (answer == 4) holder->Close();
+    };
+    ASSERT_EQ(log_->CreateIndex(10), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return boxes_.count.load() >= 1; }));
+    EXPECT_EQ(boxes_.boxes[0].caption, "Indexing Error");
+    EXPECT_FALSE(boxes_.boxes[0].text.empty());
+    EXPECT_EQ(boxes_.boxes[0].type, 0x45u);
+    EXPECT_EQ(seen, 100);
+    LONGLONG resolution = 0;
+    const LONGLONG expected = answer == 4 ? 10 : 100;
+    ASSERT_TRUE(WaitUntil([&] {
+      return log_->GetIndexResolution(&resolution) == S_OK && resolution == expected &&
+             !FileExists(dir_.File("~re.idx"));
+    }));
+    EXPECT_EQ(ReadIndex(dir_.File("re.idx")).resolution, static_cast<uint64_t>(expected));
+    ASSERT_EQ(log_->Jump(257), S_OK);
+    EXPECT_EQ(NextNumber(), 257u);
+    boxes_.on_box = nullptr;
+    holder->Close();
+    TakeError();
+    ASSERT_EQ(log_->Close(), S_OK);
+    std::filesystem::remove(dir_.File("re.idx"));
+  }
+}
+
+TEST_F(IndexTest, AThreadThatCannotReadTheLogShowsTheSystemErrorAndLeavesNoIndex) {
+  const std::string path = dir_.File("busy.log");
+  OpenWrite(path, FileVersionCVR_V0102);
+  ASSERT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, 0, 0), {1, 2, 3}), S_OK);
+  ASSERT_EQ(log_->CreateIndex(10), S_OK);  // the writer holds the log without sharing write
+  ASSERT_TRUE(WaitUntil([&] { return boxes_.count.load() >= 1; }));
+  ASSERT_EQ(log_->Close(), S_OK);
+  EXPECT_EQ(boxes_.boxes[0].caption, "Error");
+  EXPECT_FALSE(boxes_.boxes[0].text.empty());
+  EXPECT_EQ(boxes_.boxes[0].type, 0x40u);
+  EXPECT_EQ(boxes_.count.load(), 1);
+  EXPECT_FALSE(FileExists(dir_.File("busy.idx")));
+}
+
+// The object released while its thread runs stops and joins it first.
+TEST_F(IndexTest, ReleasingTheObjectDuringAPassStopsTheThread) {
+  const std::string path = dir_.File("gone.log");
+  WriteLog(path, FileVersionCVR_V0102, 20000);
+  SetIndexingBuffer(32);
+  for (int i = 0; i < 3; ++i) {
+    ComPtr<ILogFile2> f = NewLogFile2();
+    OpenRead(path, f.get());
+    ASSERT_EQ(f->CreateIndex(10 + i), S_OK);
+    if (i > 0) {
+      ASSERT_TRUE(WaitUntil([&] {
+        LONGLONG c = 0;
+        return f->GetIndexedRecCount(&c) == S_OK && c > 0;
+      }));
+    }
+  }
+  // A stopped pass deletes its file; one that completed first left a whole index.
+  EXPECT_TRUE(!FileExists(dir_.File("gone.idx")) || ReadIndex(dir_.File("gone.idx")).count == 20000);
+}
+
+#ifndef _WIN32
+// A full disk while records are written: "Insufficient disk space." with
+// Retry (the same record again) and Cancel (the pass ends, no file stays).
+TEST_F(IndexTest, AFullDiskAsksRetryOrCancelAndNeverSpins) {
+  const std::string path = dir_.File("full.log");
+  WriteLog(path, FileVersionCVR_V0102, 50);
+  OpenRead(path);
+  struct rlimit saved, small;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  small = saved;
+  small.rlim_cur = 150;  // header and fields fit, the first record does not
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  boxes_.answers = {4, 4, 2};
+  ASSERT_EQ(log_->CreateIndex(10), S_OK);
+  const bool shown = WaitUntil([&] { return boxes_.count.load() >= 3; });
+  ASSERT_EQ(log_->Close(), S_OK);  // joins the thread
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(boxes_.count.load(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(boxes_.boxes[i].caption, "Error");
+    EXPECT_EQ(boxes_.boxes[i].text, "Insufficient disk space.");
+    EXPECT_EQ(boxes_.boxes[i].type, 0x45u);
+  }
+  EXPECT_FALSE(FileExists(dir_.File("full.idx")));
+}
+#endif
+
+}  // namespace
+}  // namespace corvane::test
