@@ -2,8 +2,9 @@
 # Builds and runs every test suite:
 #   1. Linux, optimised build
 #   2. Linux, address + undefined-behaviour sanitizers
-#   3. Windows x64, cross-built with MinGW-w64, under Wine
-#   4. Windows x86, the same
+#   3. Linux, thread sanitizer
+#   4. Windows x64, cross-built with MinGW-w64, under Wine
+#   5. Windows x86, the same
 #
 #   scripts/test.sh [--linux-only]
 set -uo pipefail
@@ -14,10 +15,10 @@ linux_only=0
 
 if [ "$linux_only" = 1 ]; then
   scripts/install-deps.sh || exit 1
-  presets=(linux-release linux-asan)
+  presets=(linux-release linux-asan linux-tsan)
 else
   scripts/install-deps.sh --windows || exit 1
-  presets=(linux-release linux-asan mingw-x64 mingw-x86)
+  presets=(linux-release linux-asan linux-tsan mingw-x64 mingw-x86)
 fi
 
 jobs=$(nproc)
