@@ -150,10 +150,14 @@ if(CORVANE_BUILD_TESTS)
 endif()
 
 # corvane_windows_test(name): the Wine environment and the prefix fixture for
-# one test (called by corvane_test() and by the Windows-only tests).
+# one test (called by corvane_test() and by the Windows-only tests). All of
+# them share the prefix's registry, where some register and unregister the
+# classes while others rely on the registration: under "ctest -j" they still
+# run one at a time.
 function(corvane_windows_test name)
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${CORVANE_WINE_ENVIRONMENT})
   set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED corvane_wine)
+  set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK corvane_wine_registry)
 endfunction()
 
 # Targets created after this point (tests, tools) may include
