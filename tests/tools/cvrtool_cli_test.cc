@@ -94,7 +94,8 @@ TEST_F(CvrtoolCliTest, NoProgressBarOnAPipe) {
   const ToolRun r = Run({"convert", log, File("b.cvr"), "--to", "e1.02"});
   ASSERT_EQ(r.exit_code, kExitOk) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+  ASSERT_EQ(r.lines().size(), 1u) << r.out;
+  EXPECT_EQ(r.lines()[0].rfind("converted ", 0), 0u) << r.out;
 }
 
 #ifndef _WIN32

@@ -102,7 +102,9 @@ bool LogReader::Next(Record* record, bool with_data) {
     r.offset = Position();
     const int header_length = BlockHeaderLength(version_);
     const bool message = header.wBlockID == CVR_ID_QUIVOX_MSG && header.byConnID == 0xFF;
-    if (prev_end_ >= 0 && header_length > 0) {
+    if (!message && header_length > 0) {
+      r.bulk = BulkRole::kNone;  // bulk blocks hand out nothing else
+    } else if (prev_end_ >= 0 && header_length > 0) {
       const int64_t gap = r.offset - prev_end_;
       if (gap == header_length) {
         r.bulk = BulkRole::kNone;

@@ -12,7 +12,8 @@
 //    block header (and a bulk block's first message also behind its 4-byte
 //    count). Comparing GetFilePointerPos after each header with the end of
 //    the previous record's data tells the three apart, for the generations
-//    whose blocks carry headers.
+//    whose blocks carry headers. Any record other than a CVR_ID_QUIVOX_MSG
+//    on connection 0xFF is a block of its own.
 #ifndef CVRTOOL_LOG_READER_H_
 #define CVRTOOL_LOG_READER_H_
 
@@ -27,7 +28,8 @@
 namespace cvrtool {
 
 enum class BulkRole {
-  kUnknown,  // no file position to compare with (after a jump, other formats)
+  kUnknown,  // a message without earlier position to compare with (after a
+             // jump), or a format without block headers
   kNone,     // a block of its own
   kFirst,    // first message of a bulk block
   kNext,     // a further message of the same bulk block
