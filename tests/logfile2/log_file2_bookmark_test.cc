@@ -37,7 +37,7 @@ class BookmarkTest : public LogFile2Test {
     HRESULT hr = log_->BookmarkRead(text.out());
     return hr == S_OK ? text.utf8() : "failed";
   }
-  LONGLONG Number(HRESULT (ILogFile2::*method)(LONGLONG, LONGLONG*), LONGLONG arg) {
+  LONGLONG Number(HRESULT (STDMETHODCALLTYPE ILogFile2::*method)(LONGLONG, LONGLONG*), LONGLONG arg) {
     LONGLONG out = -1;
     EXPECT_EQ((log_.get()->*method)(arg, &out), S_OK);
     return out;
