@@ -335,6 +335,34 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
   }
 }
 
+// Generation V 01.00 (12-byte headers) numbers a bulk block by its
+// messages, as its reader does, and the index agrees.
+TEST_F(IndexTest, BulkBlocksOfTheFirstGenerationCountAsTheirMessages) {
+  const std::string path = dir_.File("v0100.log");
+  ComPtr<ICorvane> writer = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+  ASSERT_TRUE(writer);
+  Bstr name(path);
+  ASSERT_EQ(writer->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
+  Bytes first = BulkMessage(0, 4, false), last = BulkMessage(4, 4, false), bulk;
+  PutLE(bulk, 3, 4);  // the count, little-endian outside generations 1 and 9
+  for (uint32_t i = 1; i <= 3; ++i) PutBytes(bulk, BulkMessage(i, 5, true));
+  ASSERT_EQ(writer->WriteBlock(0x20, 1, first.data(), static_cast<ULONG>(first.size())), S_OK);
+  ASSERT_EQ(writer->WriteBlock(CVR_ID_MULTI_QUIVOX_MSG, 1, bulk.data(), static_cast<ULONG>(bulk.size())), S_OK);
+  ASSERT_EQ(writer->WriteBlock(0x20, 1, last.data(), static_cast<ULONG>(last.size())), S_OK);
+  ASSERT_EQ(writer->Close(), S_OK);
+
+  EXPECT_EQ(OpenRead(path), FileVersionCVR_V0100);
+  BuildIndex(path, 2, 5);
+  IndexView v = ReadIndex(dir_.File("v0100.idx"));
+  const uint64_t bulk_at = 60 + 12 + first.size();
+  const uint64_t last_at = bulk_at + 12 + bulk.size();
+  EXPECT_EQ(v.records, (std::vector<IndexRec>{{bulk_at + 16 + 12, bulk_at, 2}, {last_at + 12, last_at, 0}}));
+  for (LONGLONG k = 4; k >= 0; --k) {
+    ASSERT_EQ(log_->Jump(k), S_OK) << k;
+    EXPECT_EQ(NextNumber(), k);
+  }
+}
+
 TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
   const std::string path = dir_.File("marks.log");
   WriteLog(path, FileVersionCVR_V0102, 30);
@@ -407,14 +435,19 @@ TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
   }
 }
 
-TEST_F(IndexTest, AnIndexThatPromisesMoreThanTheLogEndsTheJumpWithAFailure) {
+// An index without the records it announces (cut short, or a pass that
+// still buffers them) costs a longer read, never a wrong place; one that
+// promises more messages than the log holds ends the jump with a failure.
+TEST_F(IndexTest, AJumpNeverTrustsAnIndexBeyondWhatTheFilesHold) {
   const std::string path = dir_.File("short.log");
-  WriteLog(path, FileVersionCVR_V0102, 10);
-  Craft("short.idx", IndexFile(100, 50));
+  WriteLog(path, FileVersionCVR_V0102, 250);
+  Craft("short.idx", IndexFile(100, 400));  // no records at all
   OpenRead(path);
-  EXPECT_CVR_ERROR(log_->Jump(30), E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header", kTag);
-  ASSERT_EQ(log_->Jump(9), S_OK);
-  EXPECT_EQ(NextNumber(), 9u);
+  ASSERT_EQ(log_->Jump(220), S_OK);
+  EXPECT_EQ(NextNumber(), 220u);
+  EXPECT_CVR_ERROR(log_->Jump(300), E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header", kTag);
+  ASSERT_EQ(log_->Jump(249), S_OK);
+  EXPECT_EQ(NextNumber(), 249u);
 }
 
 // A log in a directory whose name holds "~" keeps its index beside it; the
@@ -433,7 +466,8 @@ TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFile) {
 
 // A slow pass (chunks of 32 bytes) over 40000 blocks: jumps reach what has
 // been counted, whether its record has reached the file yet or not; a new
-// CreateIndex starts over with its resolution and leaves no old record.
+// CreateIndex starts over with its resolution and leaves no old record; a
+// bookmark inserted meanwhile is in the total.
 TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   const uint32_t n = 40000;
   const std::string path = dir_.File("big.log");
@@ -448,11 +482,14 @@ TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   EXPECT_CVR_ERROR(log_->Jump(n), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
 
   ASSERT_EQ(log_->CreateIndex(7), S_OK);
+  ASSERT_EQ(log_->InsertBookmark(0, Bstr("\x01").get()), S_OK);  // while the pass counts
   BuildIndex(path, 7, n);
+  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
+  EXPECT_EQ(count, n + 1);
   IndexView v = ReadIndex(dir_.File("big.idx"));
   EXPECT_EQ(v.records.size(), (n - 1) / 7);
   EXPECT_EQ(v.size, 144 + 24 * static_cast<int64_t>((n - 1) / 7));
-  ASSERT_EQ(log_->Jump(n - 2), S_OK);
+  ASSERT_EQ(log_->Jump(n - 1), S_OK);  // the bookmark stands before message 0
   EXPECT_EQ(NextNumber(), n - 2);
   EXPECT_EQ(boxes_.count.load(), 0);
 }
