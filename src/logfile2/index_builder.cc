@@ -1,5 +1,7 @@
 #include "logfile2/index_builder.h"
 
+#include <algorithm>
+
 #include "logfile2/log_file2.h"
 #include "platform/file.h"
 #include "platform/system.h"
@@ -87,9 +89,8 @@ void IndexBuilder::Run() {
     Discard();
     return;
   }
-  progress_ = log_.header_length();
-  owner_.indexing_progress_ = progress_;
-  switch (RunIndexPass(log_, log_.version(), *this)) {
+  owner_.indexing_progress_ = log_.header_length();
+  switch (RunIndexPass(log_, log_.version(), job_.resolution, *this, &counts_)) {
     case PassResult::kStopped: Stopped(); return;
     case PassResult::kSinkFailed: Discard(); return;  // its box has been shown
     case PassResult::kReadFailed:
@@ -98,8 +99,7 @@ void IndexBuilder::Run() {
       return;
     case PassResult::kEnded: break;
   }
-  (void)Checkpoint();
-  if (stop_requested()) {
+  if (Checkpoint(counts_.counted, counts_.progress)) {
     Stopped();
     return;
   }
@@ -123,6 +123,7 @@ void IndexBuilder::Run() {
 }
 
 bool IndexBuilder::OpenTarget() {
+  target_.set_disk_buffer_size(std::max(target_.disk_buffer_size(), kMinIndexBuffer));
   for (;;) {
     Status st = target_.OpenIndex(target_path_, TargetOptions(), job_.log_version,
                                   static_cast<uint64_t>(job_.resolution));
@@ -151,19 +152,12 @@ bool IndexBuilder::OpenLog() {
   return false;
 }
 
-bool IndexBuilder::Message(const IndexRecord& record, int64_t end) {
-  if (since_record_ == job_.resolution) {
-    for (;;) {
-      Status st = WriteRecord(record);
-      if (st.ok()) break;
-      if (!RetryAfter(st)) return false;
-    }
-    since_record_ = 0;
+bool IndexBuilder::Record(const IndexRecord& record) {
+  for (;;) {
+    Status st = WriteRecord(record);
+    if (st.ok()) return true;
+    if (!RetryAfter(st)) return false;
   }
-  ++since_record_;
-  ++counted_;
-  progress_ = end;
-  return true;
 }
 
 Status IndexBuilder::WriteRecord(const IndexRecord& record) {
@@ -186,16 +180,16 @@ Status IndexBuilder::WriteRecord(const IndexRecord& record) {
   return target_.Write(bytes, sizeof bytes, &written);
 }
 
-bool IndexBuilder::Checkpoint() {
-  owner_.indexed_messages_.store(counted_, std::memory_order_relaxed);
-  owner_.indexing_progress_.store(progress_, std::memory_order_relaxed);
+bool IndexBuilder::Checkpoint(int64_t counted, int64_t progress) {
+  owner_.indexed_messages_.store(counted, std::memory_order_relaxed);
+  owner_.indexing_progress_.store(progress, std::memory_order_relaxed);
   return stop_requested();
 }
 
 bool IndexBuilder::FinishTarget() {
   for (;;) {
     Status st = target_.FlushBuffer();
-    if (st.ok()) st = target_.WriteRecordCount(static_cast<uint64_t>(counted_));
+    if (st.ok()) st = target_.WriteRecordCount(static_cast<uint64_t>(counts_.counted));
     if (st.ok()) return true;
     if (!RetryAfter(st)) return false;
   }
@@ -238,7 +232,7 @@ void IndexBuilder::PublishFirstPass() {
                              o.log_.version(), 0);
     o.index_resolution_ = static_cast<int64_t>(o.index_.is_open() ? o.index_.resolution() : 0);
   }
-  o.total_messages_ = counted_ + static_cast<int64_t>(o.bookmarks_.size());
+  o.total_messages_ = counts_.counted + static_cast<int64_t>(o.bookmarks_.size());
   o.index_complete_ = true;
 }
 

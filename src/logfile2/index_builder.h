@@ -8,9 +8,9 @@
 //   - a complete index in use: the rebuild file ("~x.idx"), which replaces
 //     the index file once complete.
 //
-// Counting rule: before the message whose number is a multiple of the
-// resolution (from resolution on) its record is appended; then the counts
-// and the progress move over the message.
+// Records go through the target's disk buffer, at least kMinIndexBuffer
+// bytes whatever "Disk Buffer Size" says, so that the index reaches the
+// file in pieces rather than one write per record.
 //
 // Threads and locks. Run is the body of the thread; one builder per thread.
 // Without any lock it writes the object's indexing progress and indexed
@@ -44,6 +44,8 @@ namespace corvane::logfile2 {
 class LogFile2Object;
 
 // What CreateIndex hands to the thread (taken under the object lock).
+inline constexpr uint32_t kMinIndexBuffer = 64 * 1024;
+
 struct IndexJob {
   std::string log_path;
   EnumFileVersion log_version = FileVersionUnknown;  // chooses the index's byte order
@@ -64,8 +66,8 @@ class IndexBuilder final : private MessageSink {
   void Run();
 
  private:
-  bool Message(const stream::IndexRecord& record, int64_t end) override;
-  bool Checkpoint() override;
+  bool Record(const stream::IndexRecord& record) override;
+  bool Checkpoint(int64_t counted, int64_t progress) override;
 
   bool OpenTarget();
   bool OpenLog();
@@ -91,11 +93,7 @@ class IndexBuilder final : private MessageSink {
   const std::string target_path_;
   stream::LogFileStream log_;
   stream::IndexFileStream target_;
-
-  // The counting rule's state, published through Checkpoint.
-  int64_t since_record_ = 0;
-  int64_t counted_ = 0;
-  int64_t progress_ = 0;
+  PassCounts counts_;
 };
 
 }  // namespace corvane::logfile2

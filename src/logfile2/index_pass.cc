@@ -1,5 +1,8 @@
 #include "logfile2/index_pass.h"
 
+#include <memory>
+#include <new>
+
 #include "logfile2/block_header.h"
 #include "logfile2/block_reader.h"
 #include "logfile2/bookmark_store.h"
@@ -43,33 +46,71 @@ uint64_t MessageSize(const uint8_t* head, bool padded) {
   return padded ? (size + 3) & ~uint64_t{3} : size;
 }
 
+// The counting rule, applied to every message in file order: first the
+// record, when the messages since the last one reach the resolution; then
+// the counts move over the message. Kept in locals, published at
+// checkpoints, so that a message costs no memory traffic shared with other
+// threads.
+class Counter {
+ public:
+  Counter(int64_t resolution, MessageSink& sink) : resolution_(resolution), sink_(sink) {}
+
+  // `make` builds the message's record; it is called only when one is due.
+  template <class MakeRecord>
+  bool Count(int64_t end, MakeRecord make) {
+    if (since_record_ == resolution_) {
+      if (!sink_.Record(make())) return false;
+      since_record_ = 0;
+    }
+    ++since_record_;
+    ++counts_.counted;
+    counts_.progress = end;
+    return true;
+  }
+  void Start(int64_t position) { counts_.progress = position; }
+  bool Checkpoint() { return sink_.Checkpoint(counts_.counted, counts_.progress); }
+  const PassCounts& counts() const { return counts_; }
+
+ private:
+  const int64_t resolution_;
+  MessageSink& sink_;
+  int64_t since_record_ = 0;
+  PassCounts counts_;
+};
+
 // The chunk walk over generations with block headers. An item is taken
 // when all the bytes it needs lie in the chunk; its data may reach beyond
 // (the next chunk starts behind it). The next chunk starts at the first
-// item that did not fit.
-PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, MessageSink& sink) {
+// item that did not fit. Chunks are read with the stream's Read into a
+// buffer of the read buffer's size (min(bytes left, size), as
+// FillReadBuffer gives them, without asking the file's size each time).
+PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Counter& counter) {
   const uint32_t capacity = log.read_buffer_capacity();
   if (capacity < kLargestItem) return PassResult::kReadFailed;  // no read buffer
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+  if (!buffer) return PassResult::kReadFailed;
+  const uint8_t* const chunk = buffer.get();
   const uint32_t h = layout.header_length;
   uint32_t remaining = 0;  // messages of the current bulk block still to come
   uint64_t bulk_position = 0;
   for (;;) {
     const int64_t chunk_start = log.GetPosition();
     uint32_t got = 0;
-    if (chunk_start < 0 || !log.FillReadBuffer(&got).ok()) return PassResult::kReadFailed;
-    const uint8_t* chunk = log.read_buffer();
+    if (chunk_start < 0 || !log.Read(buffer.get(), capacity, &got).ok()) {
+      return PassResult::kReadFailed;
+    }
     const auto base = static_cast<uint64_t>(chunk_start);
     uint64_t offset = 0;  // may lie beyond the chunk after a long block
-    for (;;) {
-      if (offset >= got) break;  // every item needs bytes of the chunk
+    while (offset < got) {  // every item needs bytes of the chunk
       const uint8_t* p = chunk + offset;
       const uint64_t at = base + offset;
-      IndexRecord record;
       uint64_t size = 0;
+      bool counted = false;
       if (remaining > 0) {
         if (offset + kRawRecordHeadLength > got) break;
         size = MessageSize(p, layout.padded_messages);
-        record = {at, bulk_position, remaining};
+        counted = counter.Count(static_cast<int64_t>(at + size),
+                                [&] { return IndexRecord{at, bulk_position, remaining}; });
         --remaining;
       } else {
         if (offset + h > got) break;
@@ -80,21 +121,23 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Mes
           // behind it can be numbered.
           if (count == 0) return PassResult::kEnded;
           size = h + kBulkCountLength + MessageSize(p + h + kBulkCountLength, layout.padded_messages);
-          record = {at + h + kBulkCountLength, at, count};
+          counted = counter.Count(static_cast<int64_t>(at + size),
+                                  [&] { return IndexRecord{at + h + kBulkCountLength, at, count}; });
           remaining = count - 1;
           bulk_position = at;
         } else {
           size = h + uint64_t{Decode32(layout.header_order, p + layout.length_offset)};
-          record = {at + h, at, 0};
+          counted = counter.Count(static_cast<int64_t>(at + size),
+                                  [&] { return IndexRecord{at + h, at, 0}; });
         }
       }
-      if (!sink.Message(record, static_cast<int64_t>(at + size))) return PassResult::kSinkFailed;
+      if (!counted) return PassResult::kSinkFailed;
       offset += size;
     }
     if (!log.Seek(static_cast<int64_t>(base + offset), SeekOrigin::kBegin).ok()) {
       return PassResult::kReadFailed;
     }
-    const bool stop = sink.Checkpoint();
+    const bool stop = counter.Checkpoint();
     if (got < capacity) return PassResult::kEnded;
     if (stop) return PassResult::kStopped;
   }
@@ -102,7 +145,7 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Mes
 
 // The record walk over raw-record and hex-text logs, through a reader of
 // its own (no bookmarks): every position is one the log's reader uses.
-PassResult WalkRecords(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink) {
+PassResult WalkRecords(stream::LogFileStream& log, EnumFileVersion version, Counter& counter) {
   BookmarkStore no_bookmarks;
   RecordReader reader(log, no_bookmarks);
   reader.Reset(version);
@@ -129,19 +172,25 @@ PassResult WalkRecords(stream::LogFileStream& log, EnumFileVersion version, Mess
     if (!reader.SkipPending().ok()) return PassResult::kReadFailed;
     const int64_t end = log.GetPosition();
     if (data < 0 || end < 0) return PassResult::kReadFailed;
-    if (!sink.Message(record, end)) return PassResult::kSinkFailed;
-    if (sink.Checkpoint()) return PassResult::kStopped;
+    if (!counter.Count(end, [&] { return record; })) return PassResult::kSinkFailed;
+    if (counter.Checkpoint()) return PassResult::kStopped;
   }
 }
 
 }  // namespace
 
-PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink) {
+PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, int64_t resolution,
+                        MessageSink& sink, PassCounts* counts) {
+  Counter counter(resolution, sink);
+  counter.Start(log.GetPosition());
+  PassResult result = PassResult::kEnded;
   if (RawRecordVersion(version) || HexTextVersion(version)) {
-    return WalkRecords(log, version, sink);
+    result = WalkRecords(log, version, counter);
+  } else if (FileBlockHeaderLength(version) != 0) {
+    result = WalkBlocks(log, LayoutFor(version), counter);
   }
-  if (FileBlockHeaderLength(version) == 0) return PassResult::kEnded;
-  return WalkBlocks(log, LayoutFor(version), sink);
+  *counts = counter.counts();
+  return result;
 }
 
 }  // namespace corvane::logfile2

@@ -35,28 +35,41 @@
 
 namespace corvane::logfile2 {
 
+// Where the pass delivers its results (the indexing thread's target file
+// and the object's counters).
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
-  // One message; `end` is the log position behind it. False ends the pass
-  // (its record could not be written).
-  virtual bool Message(const stream::IndexRecord& record, int64_t end) = 0;
-  // Called between chunks or records: publishes the counts; true when the
-  // pass is to stop.
-  virtual bool Checkpoint() = 0;
+  // The record of a message whose number is a positive multiple of the
+  // resolution. False ends the pass (it could not be written).
+  virtual bool Record(const stream::IndexRecord& record) = 0;
+  // Called between chunks or records with the messages counted so far and
+  // the log position behind the last of them; true when the pass is to
+  // stop.
+  virtual bool Checkpoint(int64_t counted, int64_t progress) = 0;
 };
 
 enum class PassResult {
   kEnded,       // the end of the log, or a record the reader would refuse
   kStopped,     // the sink asked to stop
-  kSinkFailed,  // the sink refused a message
+  kSinkFailed,  // the sink refused a record
   kReadFailed,  // the log could not be read
 };
 
+// What a pass counted: messages, and the log position behind the last.
+struct PassCounts {
+  int64_t counted = 0;
+  int64_t progress = 0;
+};
+
 // Walks `log` (open for reading, standing at its first block) by its
-// generation. A generation without messages the library can number ends
-// at once.
-PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, MessageSink& sink);
+// generation, applying the counting rule with `resolution` (1 or more):
+// before the message whose number is a multiple of it (from resolution on)
+// the sink gets that message's record. A generation without messages the
+// library can number ends at once. *counts holds the final counts, also
+// after a stop or failure.
+PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, int64_t resolution,
+                        MessageSink& sink, PassCounts* counts);
 
 }  // namespace corvane::logfile2
 

@@ -572,8 +572,8 @@ TEST_F(IndexTest, ReleasingTheObjectDuringAPassStopsTheThread) {
 }
 
 #ifndef _WIN32
-// A full disk while records are written: "Insufficient disk space." with
-// Retry (the same record again) and Cancel (the pass ends, no file stays).
+// A full disk while the index is written: "Insufficient disk space." with
+// Retry (the same bytes again) and Cancel (the pass ends, no file stays).
 TEST_F(IndexTest, AFullDiskAsksRetryOrCancelAndNeverSpins) {
   const std::string path = dir_.File("full.log");
   WriteLog(path, FileVersionCVR_V0102, 50);
@@ -582,7 +582,7 @@ TEST_F(IndexTest, AFullDiskAsksRetryOrCancelAndNeverSpins) {
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
   small = saved;
-  small.rlim_cur = 150;  // header and fields fit, the first record does not
+  small.rlim_cur = 150;  // the header fits, fields and records do not
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   boxes_.answers = {4, 4, 2};
   ASSERT_EQ(log_->CreateIndex(10), S_OK);
