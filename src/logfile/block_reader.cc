@@ -98,11 +98,20 @@ Status BlockReader::Next(NextBlock* out) {
 
 Status BlockReader::NextFramed(NextBlock* out) {
   const uint32_t length = FileBlockHeaderLength(version_);
+  int64_t start = 0;
+  Status st = source_.Tell(&start);
+  if (!st.ok()) return st;
   uint8_t raw[kMaxRawBlockHeaderLength] = {};
   uint32_t got = 0;
-  Status st = Read(raw, length, &got);
+  st = Read(raw, length, &got);
   if (!st.ok()) return st;
-  out->end_of_file = got < length;
+  if (got > 0 && got < length) {
+    // A header cut short is damage, not the end of the file; the reader
+    // stays at its start, so every later call reports it again.
+    (void)source_.Seek(start, SeekOrigin::kBegin, nullptr);
+    return Status::Error(kErrHandleEof);
+  }
+  out->end_of_file = got == 0;
   out->header = DecodeFileBlockHeader(version_, raw);
   out->pending_length = out->header.dwDataLength;
   return Status::Ok();

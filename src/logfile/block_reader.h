@@ -49,8 +49,9 @@ class BlockReader {
   virtual Status Skip(uint32_t n);
 
   // Decodes the next block header. A failed read fails; the end of the file
-  // is a success with end_of_file set (header then decoded from the bytes
-  // that arrived, zeros elsewhere).
+  // is a success with end_of_file set (header then decoded from zeros). A
+  // header cut short at the end fails with kErrHandleEof and leaves the
+  // position at its start.
   Status Next(NextBlock* out);
 
  protected:

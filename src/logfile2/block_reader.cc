@@ -112,12 +112,20 @@ ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file
   if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
   const uint32_t n = FileBlockHeaderLength(version_);
   if (n == 0) return kHeaderReadFailed;
+  const int64_t start = log_.position();
   uint8_t raw[kBlockHeaderLength] = {};
   uint32_t got = 0;
   if (!log_.Read(raw, n, &got).ok()) return kHeaderReadFailed;
-  if (got < n) {
+  if (got == 0) {
     *end_of_file = true;
     return kOk;
+  }
+  if (got < n) {
+    // A header cut short (a recorder that died, a file copied in part) is
+    // damage, not the end of the log. Back to its start, so that a later
+    // call, after a recorder has written the rest, reads it whole.
+    if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
+    return kHeaderReadFailed;
   }
   *header = DecodeBlockHeader(version_, raw);
   return kOk;

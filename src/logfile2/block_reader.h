@@ -51,7 +51,8 @@ class RecordReader {
   void Reset(EnumFileVersion version);
 
   // The next record. At the end of the log *end_of_file is set and the
-  // header is all zeros.
+  // header is all zeros. A block header cut short at the end is damage
+  // ("Block header read failed"); the reader stays at its start.
   ReadResult ReadHeader(LogBlockHeader* header, bool* end_of_file);
   // The pending record's data into dst[0..room). A room below the record's
   // data length fails with "Block data read failed" and keeps the record

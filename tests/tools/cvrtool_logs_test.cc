@@ -131,7 +131,8 @@ TEST_F(CvrtoolLogTest, VerifyReportsTheFirstDamage) {
   huge_length[128 + 12] = 0xFF, huge_length[128 + 13] = 0xFF, huge_length[128 + 15] = 0x7F;
   const Case cases[] = {
       {"data_cut.cvr", data_cut, "data length exceeds end of file", static_cast<long long>(last_start)},
-      {"header_cut.cvr", header_cut, "8 bytes after the last complete record", static_cast<long long>(last_start)},
+      // The library reports a header cut short itself, at the header's start.
+      {"header_cut.cvr", header_cut, "Block header read failed", static_cast<long long>(last_start)},
       {"huge_length.cvr", huge_length, "data length exceeds end of file", 128},
   };
   for (const Case& c : cases) {
