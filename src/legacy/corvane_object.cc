@@ -122,11 +122,23 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   uint8_t bytes[kBlockHeaderSize];
   EncodeBlockHeader(header, bytes);
 
+  // A block that cannot be written whole (a full disk) is taken back: the
+  // file is cut where the block began, so that a retry does not put the
+  // block behind a part of itself, which would read back as garbage.
+  int64_t start = 0;
+  const bool know_start = file_->Seek(0, platform::SeekOrigin::kCurrent, &start).ok();
+  auto take_back = [&] {
+    if (know_start && file_->Seek(start, platform::SeekOrigin::kBegin, nullptr).ok()) {
+      (void)file_->SetEndOfFile();
+    }
+  };
   uint32_t written = 0;
   if (!file_->Write(bytes, kBlockHeaderSize, &written).ok()) {
+    if (written > 0) take_back();
     return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
   }
   if (!file_->Write(pbyData, dwDataLength, &written).ok()) {
+    take_back();
     return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
   }
   return S_OK;
