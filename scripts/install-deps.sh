@@ -21,7 +21,7 @@ done
 
 packages=(cmake ninja-build g++ googletest libgtest-dev)
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
-[ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-dev)
+[ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 mingw-w64-tools wine wine64 libwine-dev)
 
 missing=()

@@ -1,0 +1,94 @@
+// Shared pieces of the fuzz targets: a scratch directory per process, input
+// bytes written to files in it, one input split into several parts, and an
+// in-memory byte source for the targets that drive internal units.
+//
+// Every target calls InitFuzzEnvironment() first (from LLVMFuzzerInitialize
+// or its first run): it points the library's settings store at the scratch
+// directory, so that no run reads or writes the user's settings or picks up
+// a configured key file.
+#ifndef CORVANE_FUZZ_FUZZ_INPUT_H_
+#define CORVANE_FUZZ_FUZZ_INPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stream/byte_source.h"
+
+namespace corvane::fuzz {
+
+// Parts of one input are separated by this text. The seed generator joins
+// files with it, and the dictionary (corvane.dict) offers it to the mutator.
+inline constexpr std::string_view kPartSeparator = "%%CVRPART%%";
+
+// Creates the per-process scratch directory (removed at exit) and sets
+// CORVANE_REGISTRY inside it; clears CORVANE_KEY_FILE. Idempotent.
+void InitFuzzEnvironment();
+
+// The scratch directory (InitFuzzEnvironment must have run).
+const std::string& ScratchDir();
+// ScratchDir()/name.
+std::string ScratchPath(const std::string& name);
+
+// Writes `bytes` to ScratchPath(name), replacing any earlier file; returns the
+// path. Aborts when the file cannot be written: that is no finding.
+std::string WriteScratchFile(const std::string& name, std::span<const uint8_t> bytes);
+// Removes ScratchPath(name) if it exists.
+void RemoveScratchFile(const std::string& name);
+
+// Splits data at every kPartSeparator into exactly `count` parts: missing
+// parts are empty, and the last part takes the rest of the input, separators
+// included. An input without a separator is part 0 alone, so a plain file is
+// a valid input of every file-reading target.
+std::vector<std::span<const uint8_t>> SplitInput(const uint8_t* data, size_t size, size_t count);
+
+// Joins parts with kPartSeparator (the seed generator's inverse of SplitInput).
+std::vector<uint8_t> JoinParts(const std::vector<std::vector<uint8_t>>& parts);
+
+// Reads control values from a part of the input; yields 0 once it is used up.
+class Controls {
+ public:
+  explicit Controls(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  bool empty() const { return at_ >= bytes_.size(); }
+  uint8_t Byte() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
+  uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+  uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
+  uint64_t U64() { return U32() | static_cast<uint64_t>(U32()) << 32; }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+// A file held in memory, for detection, the cipher and the hex reader.
+// Reads at or past `fail_at` (when not negative) fail with an I/O error.
+class MemorySource final : public stream::ByteSource {
+ public:
+  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  Status Read(void* dst, uint32_t n, uint32_t* got) override;
+  Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override;
+
+  int64_t position() const { return pos_; }
+  int64_t fail_at = -1;
+
+ private:
+  std::span<const uint8_t> bytes_;
+  int64_t pos_ = 0;
+};
+
+// Stops the run with a message: an input broke a property the library
+// promises (libFuzzer records the input as a crash).
+[[noreturn]] void Violation(const char* what);
+#define CORVANE_FUZZ_CHECK(cond)                                    \
+  do {                                                              \
+    if (!(cond)) ::corvane::fuzz::Violation(__FILE__ ": " #cond);   \
+  } while (0)
+
+}  // namespace corvane::fuzz
+
+#endif  // CORVANE_FUZZ_FUZZ_INPUT_H_
