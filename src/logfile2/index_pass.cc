@@ -1,5 +1,6 @@
 #include "logfile2/index_pass.h"
 
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -93,13 +94,14 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Cou
   const uint32_t h = layout.header_length;
   uint32_t remaining = 0;  // messages of the current bulk block still to come
   uint64_t bulk_position = 0;
+  // Where the next chunk starts: the stream stands there (one position
+  // query for the whole walk, one move per chunk).
+  const int64_t first = log.GetPosition();
+  if (first < 0) return PassResult::kReadFailed;
+  auto base = static_cast<uint64_t>(first);
   for (;;) {
-    const int64_t chunk_start = log.GetPosition();
     uint32_t got = 0;
-    if (chunk_start < 0 || !log.Read(buffer.get(), capacity, &got).ok()) {
-      return PassResult::kReadFailed;
-    }
-    const auto base = static_cast<uint64_t>(chunk_start);
+    if (!log.Read(buffer.get(), capacity, &got).ok()) return PassResult::kReadFailed;
     uint64_t offset = 0;  // may lie beyond the chunk after a long block
     while (offset < got) {  // every item needs bytes of the chunk
       const uint8_t* p = chunk + offset;
@@ -134,7 +136,9 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Cou
       if (!counted) return PassResult::kSinkFailed;
       offset += size;
     }
-    if (!log.Seek(static_cast<int64_t>(base + offset), SeekOrigin::kBegin).ok()) {
+    base += offset;
+    if (base > static_cast<uint64_t>(INT64_MAX) ||
+        !log.Seek(static_cast<int64_t>(base), SeekOrigin::kBegin).ok()) {
       return PassResult::kReadFailed;
     }
     const bool stop = counter.Checkpoint();
