@@ -431,7 +431,9 @@ Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
     return Status::Ok();
   }
   ForEachBlock(s, work.data(), got, DecipherBlocks, DecipherLanes);
-  std::memcpy(dst, work.data() + off, n);
+  // A request of 0 bytes on a block boundary reads no block: the work buffer
+  // is empty (its data() may be null, which memcpy must not get even for 0).
+  if (n > 0) std::memcpy(dst, work.data() + off, n);
   *delivered = n;
   return source.Seek(pos + n, SeekOrigin::kBegin, nullptr);
 }

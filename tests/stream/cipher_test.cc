@@ -281,5 +281,21 @@ TEST(CipherTest, AllOrNothingCopiesNothingWhenShort) {
   EXPECT_EQ(DecipherAllOrNothing(f.p, src, 60, out.data(), 16, &got).code(), kErrIoDevice);
 }
 
+// No block is read for 0 bytes at a block start; the empty work buffer is
+// never handed to memcpy (the sanitizer build reports a null argument).
+TEST(CipherTest, AllOrNothingOfZeroBytesOnABlockStartDeliversNothing) {
+  std::mt19937 rng(7);
+  CipherFile f = MakeFile(rng, 60, 100);
+  MemorySource src(f.file);
+  std::vector<uint8_t> out(4, 0xCC);
+  for (int64_t pos : {int64_t{60}, int64_t{60} + f.p.block_size, int64_t{160}, int64_t{400}}) {
+    src.set_pos(pos);
+    uint32_t got = 99;
+    ASSERT_TRUE(DecipherAllOrNothing(f.p, src, 60, out.data(), 0, &got).ok()) << pos;
+    EXPECT_EQ(got, 0u) << pos;
+    EXPECT_EQ(out, std::vector<uint8_t>(4, 0xCC)) << pos;
+  }
+}
+
 }  // namespace
 }  // namespace corvane::stream
