@@ -5,6 +5,8 @@
 #   3. Linux, thread sanitizer
 #   4. Windows x64, cross-built with MinGW-w64, under Wine
 #   5. Windows x86, the same
+#   6. the fuzz targets, FUZZ_SECONDS (default 10) each (scripts/fuzz.sh);
+#      every target counts as one test
 #
 #   scripts/test.sh [--linux-only]
 set -uo pipefail
@@ -47,6 +49,19 @@ for preset in "${presets[@]}"; do
     total_failed=$((total_failed + 1))
   fi
 done
+
+# ---- Fuzz targets: a short run of each, replaying the regression inputs ----
+echo "=== linux-fuzz ==="
+out=$(scripts/fuzz.sh "${FUZZ_SECONDS:-10}" 2>&1); rc=$?
+echo "$out"
+summary=$(echo "$out" | grep -E "^[0-9]+ passed, [0-9]+ failed$" | tail -n 1)
+if [ -n "$summary" ]; then
+  total_passed=$((total_passed + $(echo "$summary" | awk '{print $1}')))
+  total_failed=$((total_failed + $(echo "$summary" | awk '{print $3}')))
+else
+  total_failed=$((total_failed + 1))
+fi
+[ "$rc" != 0 ] && failed_suites+=("linux-fuzz")
 
 echo
 if [ "${#failed_suites[@]}" -gt 0 ]; then
