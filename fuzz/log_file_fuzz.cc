@@ -3,13 +3,13 @@
 // records, both hex dumps), part 1 chooses per record how it is read.
 //
 //   part 1, per record: [how] — how % 4: 0 read the data with the announced
-//   length, 1 with a buffer one byte short (must fail and keep the data
+//   length, 1 with an empty buffer first (must fail and keep the data
 //   pending, then read it whole), 2 leave it for the next header read to
 //   skip, 3 read it with a large buffer; how / 4 % 3 picks the header buffer
 //   length (24, 16, 7).
 //
 // Properties: no crash or hang; caller buffers are never written past their
-// length; every header read that succeeds before the end of the file moves
+// length; a buffer too small is refused untouched; every header read that succeeds before the end of the file moves
 // forward, so a file of n bytes yields at most n records.
 #include <algorithm>
 #include <cstddef>
@@ -55,8 +55,10 @@ void ReadRecords(ILogFile* log, size_t file_size, Controls& c) {
     switch (how % 4) {
       case 0: (void)log->ReadBlockData(data.data(), length); break;
       case 1:
+        // Every record has data pending (a raw record at least its head),
+        // so an empty buffer must be refused untouched.
         if (length > 0) {
-          CORVANE_FUZZ_CHECK(FAILED(log->ReadBlockData(data.data(), length - 1)));
+          CORVANE_FUZZ_CHECK(FAILED(log->ReadBlockData(data.data(), 0)));
           CORVANE_FUZZ_CHECK(data[0] == kGuard);
         }
         (void)log->ReadBlockData(data.data(), length);
