@@ -60,10 +60,8 @@ void LogFile2Object::SetReaderCursor(size_t position) {
   const auto& list = bookmarks_.list();
   // Message numbers strictly increase along the list, so positioning for a
   // bookmark's own message number stops exactly at it.
-  (void)bookmarks_.PositionReader(position < list.size()
-                                      ? list[position].log_message_number +
-                                            static_cast<int64_t>(position)
-                                      : INT64_MAX);
+  (void)bookmarks_.PositionReader(position < list.size() ? bookmarks_.MessageNumberAt(position)
+                                                         : INT64_MAX);
 }
 
 HRESULT LogFile2Object::InsertBookmark(LONGLONG i64MsgNo, BSTR bstrComment) {

@@ -41,8 +41,7 @@ void BookmarkStore::Clear() {
 
 int64_t BookmarkStore::PositionReader(int64_t message_number) {
   size_t i = 0;
-  while (i < list_.size() &&
-         list_[i].log_message_number + static_cast<int64_t>(i) < message_number) {
+  while (i < list_.size() && MessageNumberAt(i) < message_number) {
     ++i;
   }
   reader_ = i;
@@ -117,15 +116,23 @@ bool BookmarkStore::EditCurrent(uint32_t length, std::string comment) {
 
 bool BookmarkStore::MessageNumberOf(int64_t bookmark_number, int64_t* message_number) const {
   if (bookmark_number < 0 || static_cast<uint64_t>(bookmark_number) >= list_.size()) return false;
-  *message_number =
-      list_[static_cast<size_t>(bookmark_number)].log_message_number + bookmark_number;
+  *message_number = MessageNumberAt(static_cast<size_t>(bookmark_number));
   return true;
+}
+
+int64_t BookmarkStore::MessageNumberAt(size_t position) const {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(list_[position].log_message_number, static_cast<int64_t>(position),
+                             &sum)) {
+    return INT64_MAX;
+  }
+  return sum;
 }
 
 BookmarkStore::IndexResult BookmarkStore::BookmarkNumberOf(int64_t message_number,
                                                            int64_t* bookmark_number) const {
   for (size_t i = 0; i < list_.size(); ++i) {
-    const int64_t m = list_[i].log_message_number + static_cast<int64_t>(i);
+    const int64_t m = MessageNumberAt(i);
     if (m == message_number) {
       *bookmark_number = static_cast<int64_t>(i);
       return IndexResult::kFound;

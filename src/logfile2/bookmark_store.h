@@ -113,6 +113,11 @@ class BookmarkStore {
   bool EditCurrent(uint32_t length, std::string comment);
 
   // ---- Lookups ----
+  // Message number of the bookmark at list position `position` (< size()):
+  // its log message number plus the position. A damaged bookmark file may
+  // store numbers close to the 64-bit limit; a sum beyond it saturates at
+  // INT64_MAX instead of overflowing, so that bookmark is never reached.
+  int64_t MessageNumberAt(size_t position) const;
   // Message number of the bookmark at `bookmark_number`; false when none.
   bool MessageNumberOf(int64_t bookmark_number, int64_t* message_number) const;
   // List position of the bookmark with `message_number`.

@@ -355,6 +355,28 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
   }
 }
 
+// A damaged file may hold log message numbers next to the 64-bit limit:
+// adding the list position saturates instead of overflowing, so those
+// bookmarks sort last and are never reached.
+TEST_F(BookmarkFileTest, NumbersAtTheLimitOfADamagedFileSaturate) {
+  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
+  PutCount(f, ByteOrder::kLittle, 3);
+  PutRecord(f, ByteOrder::kLittle, 0, 1, "a");
+  PutRecord(f, ByteOrder::kLittle, INT64_MAX, 1, "b");
+  PutRecord(f, ByteOrder::kLittle, INT64_MAX - 1, 1, "c");
+  test::WriteFileBytes(bmk_, f);
+  BookmarkStore s;
+  ASSERT_EQ(s.Load(log_), Load::kLoaded);
+  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{0, INT64_MAX, INT64_MAX}));
+  EXPECT_EQ(s.PositionReader(INT64_MAX - 5), 1);
+  EXPECT_EQ(Next(s), "b");
+  EXPECT_EQ(s.PositionReader(INT64_MAX), 1);
+  int64_t number = -1;
+  EXPECT_EQ(s.BookmarkNumberOf(INT64_MAX, &number), Index::kFound);
+  EXPECT_EQ(number, 1);
+  EXPECT_EQ(s.BookmarkNumberOf(7, &number), Index::kNotABookmark);
+}
+
 TEST_F(BookmarkFileTest, MissingOrUnopenableFileLeavesTheListUntouched) {
   BookmarkStore s;
   s.Append(0, 1, "kept");
