@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "logfile/block_header.h"
+#include "stream/block_header.h"
 #include "logfile/log_file_format.h"
 #include "stream/cipher.h"
 #include "stream/hex_text.h"
@@ -93,11 +93,11 @@ Status BlockReader::Skip(uint32_t n) { return source_.Seek(n, SeekOrigin::kCurre
 
 Status BlockReader::Next(NextBlock* out) {
   *out = NextBlock{};
-  return FileBlockHeaderLength(version_) > 0 ? NextFramed(out) : NextRawRecord(out);
+  return stream::FileBlockHeaderLength(version_) > 0 ? NextFramed(out) : NextRawRecord(out);
 }
 
 Status BlockReader::NextFramed(NextBlock* out) {
-  const uint32_t length = FileBlockHeaderLength(version_);
+  const uint32_t length = stream::FileBlockHeaderLength(version_);
   int64_t start = 0;
   Status st = source_.Tell(&start);
   if (!st.ok()) return st;
@@ -112,7 +112,7 @@ Status BlockReader::NextFramed(NextBlock* out) {
     return Status::Error(kErrHandleEof);
   }
   out->end_of_file = got == 0;
-  out->header = DecodeFileBlockHeader(version_, raw);
+  out->header = stream::DecodeBlockHeader(version_, raw);
   out->pending_length = out->header.dwDataLength;
   return Status::Ok();
 }

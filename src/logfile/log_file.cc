@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "frame/strings.h"
-#include "logfile/block_header.h"
+#include "stream/block_header.h"
 #include "platform/clock.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
@@ -217,7 +217,7 @@ HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlock
 
   pending_length_ = next.pending_length;
   header_read_ = true;
-  DeliverHeader(next.header, pbyStructBlockHeader, dwBlockHeaderLength);
+  stream::DeliverHeader(next.header, pbyStructBlockHeader, dwBlockHeaderLength);
   *pdwNumberOfBytesReturned = dwBlockHeaderLength;
   return S_OK;
 }
@@ -289,12 +289,12 @@ HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLeng
   CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
 
-  LogBlockHeader header = ReadNaturalHeader(pStructBlockHeader);
+  LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);
   if (header.byTimeStampMode == 2 || header.byTimeStampMode == 3) {
     header.qwTimeStamp = StampNow(header.byTimeStampMode == 3);
   }
   uint8_t raw[kLongBlockHeaderLength];
-  EncodeLongBlockHeader(header, raw);
+  stream::EncodeBlockHeader(FileVersionCVR_Ve101, header, raw);
 
   // Only a log this object created takes blocks; anything else fails as a
   // plain write failure, without a system error.

@@ -15,21 +15,7 @@
 // then every block as the 16-byte big-endian header and the data,
 // enciphered from byte 60 on.
 //
-// File block headers (big-endian):
-//
-//   12-byte form:  0    2      3     4              8              12
-//                  | id | conn | 0   | time (ms)    | data length  |
-//   16-byte form:  0    2      3     4                             12             16
-//                  | id | conn | mode| time stamp (ns, 64-bit)     | data length  |
-//
-// LogBlockHeader as callers receive it (host byte order):
-//
-//   natural, 24 bytes:  0    2      3      4      8               16       20
-//                       | id | conn | mode | res1 | time stamp    | length | res2 |
-//   packed, 16 bytes:   0    2      3      4                      12       16
-//                       | id | conn | mode | time stamp           | length |
-//
-// The packed form goes to callers whose dwBlockHeaderLength is below 24.
+// Block headers and the caller's header structure: stream/block_format.h.
 #ifndef CORVANE_LOGFILE_LOG_FILE_FORMAT_H_
 #define CORVANE_LOGFILE_LOG_FILE_FORMAT_H_
 
@@ -37,22 +23,20 @@
 
 #include <cstdint>
 
+#include "stream/block_format.h"
+
 namespace corvane::logfile {
 
 inline constexpr uint32_t kFileHeaderLength = 60;
-inline constexpr uint32_t kLongBlockHeaderLength = 16;   // version 1
-inline constexpr uint32_t kShortBlockHeaderLength = 12;  // versions 2, 3, 5
+using stream::kLongBlockHeaderLength;   // version 1
+using stream::kShortBlockHeaderLength;  // versions 2, 3, 5
 inline constexpr uint32_t kMaxRawBlockHeaderLength = 16;
 
 // Largest data length a block header may announce.
 inline constexpr uint32_t kMaxBlockDataLength = 32768;
 
-inline constexpr uint32_t kNaturalHeaderSize = 24;
-inline constexpr uint32_t kPackedHeaderSize = 16;
-static_assert(sizeof(LogBlockHeader) == kNaturalHeaderSize);
-
 // Milliseconds of the 12-byte form to the nanoseconds callers receive.
-inline constexpr uint64_t kNanosecondsPerMillisecond = 1000000;
+using stream::kNanosecondsPerMillisecond;
 
 // The disk buffer grows in steps of this many bytes (a multiple of every
 // cipher block size), so buffers tile the file on the cipher grid.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "logfile2/block_header.h"
 #include "logfile2/logfile2_format.h"
+#include "stream/block_header.h"
 #include "stream/raw_record.h"
 
 namespace corvane::logfile2 {
@@ -110,7 +110,7 @@ ReadResult RecordReader::FinishPrevious() {
 
 ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
   if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
-  const uint32_t n = FileBlockHeaderLength(version_);
+  const uint32_t n = stream::FileBlockHeaderLength(version_);
   if (n == 0) return kHeaderReadFailed;
   const int64_t start = log_.position();
   uint8_t raw[kBlockHeaderLength] = {};
@@ -127,7 +127,7 @@ ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file
     if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
     return kHeaderReadFailed;
   }
-  *header = DecodeBlockHeader(version_, raw);
+  *header = stream::DecodeBlockHeader(version_, raw);
   return kOk;
 }
 

@@ -3,7 +3,8 @@
 // stream's disk buffer. Bookmark blocks become bookmarks instead.
 #include <cstring>
 
-#include "logfile2/block_header.h"
+#include "logfile2/logfile2_format.h"
+#include "stream/block_header.h"
 #include "logfile2/log_file2.h"
 
 namespace corvane::logfile2 {
@@ -31,7 +32,7 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
 
   // Only the header's data length counts; the parameters are not consulted.
-  LogBlockHeader header = ReadNaturalHeader(pStructBlockHeader);
+  LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);
   if (header.wBlockID == CVR_ID_BOOKMARK) {
     const auto* text = reinterpret_cast<const char*>(pbyData);
     bookmarks_.Append(reader_.message_number(), header.dwDataLength,
@@ -56,7 +57,7 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
     Encode32(BulkCountOrder(version), raw + kBlockHeaderLength, dwBulkBlockMsgCount);
     raw_length += kBulkCountLength;
   }
-  EncodeBlockHeader(version, header, raw);
+  stream::EncodeBlockHeader(version, header, raw);
   const uint32_t data_length = bulk ? header.dwDataLength - kBulkCountLength : header.dwDataLength;
 
   // The stream takes a failed block back whole (nothing of it stays in the

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "logfile2/block_header.h"
+#include "stream/block_header.h"
 #include "logfile2/block_reader.h"
 #include "logfile2/bookmark_store.h"
 #include "logfile2/logfile2_format.h"
@@ -28,7 +28,7 @@ struct BlockLayout {
 };
 
 BlockLayout LayoutFor(EnumFileVersion version) {
-  if (FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
+  if (stream::FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
     return {kShortBlockHeaderLength, ByteOrder::kBig, 8, BulkCountOrder(version), true};
   }
   return {kBlockHeaderLength, HeaderOrder(version), 12, BulkCountOrder(version),
@@ -190,7 +190,7 @@ PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, int
   PassResult result = PassResult::kEnded;
   if (RawRecordVersion(version) || HexTextVersion(version)) {
     result = WalkRecords(log, version, counter);
-  } else if (FileBlockHeaderLength(version) != 0) {
+  } else if (stream::FileBlockHeaderLength(version) != 0) {
     result = WalkBlocks(log, LayoutFor(version), counter);
   }
   *counts = counter.counts();

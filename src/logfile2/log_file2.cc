@@ -1,6 +1,7 @@
 #include "logfile2/log_file2.h"
 
-#include "logfile2/block_header.h"
+#include "logfile2/logfile2_format.h"
+#include "stream/block_header.h"
 #include "stream/settings.h"
 
 namespace corvane::logfile2 {
@@ -131,7 +132,7 @@ HRESULT LogFile2Object::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBloc
   bool end_of_file = false;
   ReadResult r = reader_.ReadHeader(&header, &end_of_file);
   if (!r.ok()) return Raise(r.text, r.code);
-  DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
+  stream::DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
   if (end_of_file) {
     *bEndOfFile = 1;
     return S_OK;

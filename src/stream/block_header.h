@@ -1,17 +1,17 @@
 // Block headers between file bytes and the caller's LogBlockHeader (see
-// logfile2_format.h for the layouts).
+// block_format.h for the layouts), for the LogFile and LogFile2 components.
 //
 // Pure functions: safe from any thread.
-#ifndef CORVANE_LOGFILE2_BLOCK_HEADER_H_
-#define CORVANE_LOGFILE2_BLOCK_HEADER_H_
+#ifndef CORVANE_STREAM_BLOCK_HEADER_H_
+#define CORVANE_STREAM_BLOCK_HEADER_H_
 
 #include <corvane/corvane.h>
 
 #include <cstdint>
 
-#include "logfile2/logfile2_format.h"
+#include "stream/block_format.h"
 
-namespace corvane::logfile2 {
+namespace corvane::stream {
 
 // Bytes of file block header of `version`: 16 for 1, 7, 8, 9; 12 for 2, 3,
 // 5; 0 for raw-record files and anything else.
@@ -19,7 +19,7 @@ uint32_t FileBlockHeaderLength(int version);
 
 // The 16-byte form in the byte order of `version` (1, 7, 8, 9).
 void EncodeBlockHeader(int version, const LogBlockHeader& header,
-                       uint8_t out[kBlockHeaderLength]);
+                       uint8_t out[kLongBlockHeaderLength]);
 
 // Decodes the file block header of `version` (16- or 12-byte form). The
 // 12-byte form reports mode 1 and turns its milliseconds into nanoseconds.
@@ -33,6 +33,6 @@ LogBlockHeader ReadNaturalHeader(const uint8_t* bytes);
 // bytes when room is below 16. Never writes past `room`.
 void DeliverHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room);
 
-}  // namespace corvane::logfile2
+}  // namespace corvane::stream
 
-#endif  // CORVANE_LOGFILE2_BLOCK_HEADER_H_
+#endif  // CORVANE_STREAM_BLOCK_HEADER_H_
