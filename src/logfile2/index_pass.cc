@@ -82,15 +82,13 @@ class Counter {
 // The chunk walk over generations with block headers. An item is taken
 // when all the bytes it needs lie in the chunk; its data may reach beyond
 // (the next chunk starts behind it). The next chunk starts at the first
-// item that did not fit. Chunks are read with the stream's Read into a
-// buffer of the read buffer's size (min(bytes left, size), as
-// FillReadBuffer gives them, without asking the file's size each time).
+// item that did not fit. Chunks of the read buffer's size are looked at in
+// place through the stream's ReadView (min(bytes left, size), as
+// FillReadBuffer gives them, without asking the file's size each time and
+// without copying them out of the read-ahead window).
 PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Counter& counter) {
   const uint32_t capacity = log.read_buffer_capacity();
   if (capacity < kLargestItem) return PassResult::kReadFailed;  // no read buffer
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
-  if (!buffer) return PassResult::kReadFailed;
-  const uint8_t* const chunk = buffer.get();
   const uint32_t h = layout.header_length;
   uint32_t remaining = 0;  // messages of the current bulk block still to come
   uint64_t bulk_position = 0;
@@ -101,7 +99,8 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Cou
   auto base = static_cast<uint64_t>(first);
   for (;;) {
     uint32_t got = 0;
-    if (!log.Read(buffer.get(), capacity, &got).ok()) return PassResult::kReadFailed;
+    const uint8_t* chunk = nullptr;  // in place where the stream can (no copy)
+    if (!log.ReadView(capacity, &chunk, &got).ok()) return PassResult::kReadFailed;
     uint64_t offset = 0;  // may lie beyond the chunk after a long block
     while (offset < got) {  // every item needs bytes of the chunk
       const uint8_t* p = chunk + offset;

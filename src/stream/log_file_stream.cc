@@ -229,6 +229,16 @@ Status LogFileStream::FlushEnciphered() {
 
 Status LogFileStream::SyncToDisk() { return file_.Flush(); }
 
+Status LogFileStream::ReadView(uint32_t n, const uint8_t** data, uint32_t* delivered) {
+  *data = nullptr;
+  *delivered = 0;
+  n = std::min(n, read_buffer_capacity_);
+  if (plain_reads_ && n <= file_.window_capacity()) return file_.View(n, data, delivered);
+  if (!read_buffer_) return Status::Error(kErrNotEnoughMemory);
+  *data = read_buffer_.get();
+  return Read(read_buffer_.get(), n, delivered);
+}
+
 Status LogFileStream::FillReadBuffer(uint32_t* delivered) {
   *delivered = 0;
   int64_t pos = GetPosition();

@@ -99,6 +99,11 @@ class LogFileStream {
     if (plain_reads_ && dst && delivered) return file_.Read(dst, n, delivered);
     return ReadDecoded(dst, n, delivered);
   }
+  // Reads up to n bytes (at most the read buffer's capacity) like Read, but
+  // hands out a pointer instead of copying where it can: into the
+  // read-ahead window for plain versions, else into the read buffer. The
+  // bytes stay valid until the next call on the stream.
+  Status ReadView(uint32_t n, const uint8_t** data, uint32_t* delivered);
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).

@@ -76,6 +76,35 @@ Status ReadAheadFile::ReadSlow(void* dst, uint32_t n, uint32_t* got) {
   return st;
 }
 
+Status ReadAheadFile::View(uint32_t n, const uint8_t** data, uint32_t* got) {
+  *got = 0;
+  *data = nullptr;
+  if (!file_) return Status::Error(kErrInvalidHandle);
+  n = std::min(n, capacity_);
+  if (pos_ >= window_start_ && pos_ < window_end_ && n <= window_end_ - pos_) {
+    *data = window_.get() + (pos_ - window_start_);
+    pos_ += n;
+    *got = n;
+    return Status::Ok();
+  }
+  // Refill the window from the pointer, so that the whole range lies in it.
+  if (!window_) window_.reset(new (std::nothrow) uint8_t[capacity_]);
+  if (!window_) return Status::Error(kErrNotEnoughMemory);
+  Status st = SyncPointer();
+  if (!st.ok()) return st;
+  DropWindow();
+  uint32_t g = 0;
+  st = file_->Read(window_.get(), capacity_, &g);
+  system_pos_ = pos_ + g;
+  if (!st.ok()) return st;
+  window_start_ = pos_;
+  window_end_ = pos_ + g;
+  *data = window_.get();
+  *got = std::min(n, g);
+  pos_ += *got;
+  return Status::Ok();
+}
+
 Status ReadAheadFile::Seek(int64_t distance, SeekOrigin origin, int64_t* new_pos) {
   if (!file_) return Status::Error(kErrInvalidHandle);
   int64_t base = pos_;

@@ -49,6 +49,13 @@ class ReadAheadFile final : public ByteSource {
     }
     return ReadSlow(dst, n, got);
   }
+  // Makes up to n bytes at the logical pointer (at most the window's size)
+  // readable in place: *data points at them inside the window and *got
+  // tells how many there are (fewer at the end of the file). The pointer
+  // moves past them. The bytes stay valid until the next call on this
+  // object. Saves the copy that Read makes, for callers that only look.
+  Status View(uint32_t n, const uint8_t** data, uint32_t* got);
+  uint32_t window_capacity() const { return capacity_; }
   // Moves the logical pointer; a resulting negative position fails with
   // kErrNegativeSeek and leaves it unchanged. kEnd asks the file's size.
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override;

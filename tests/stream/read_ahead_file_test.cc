@@ -1,6 +1,8 @@
 // The read-ahead window beneath Read keeps the results of unbuffered reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fault_file_system.h"
 #include "platform/file.h"
 #include "stream/file_format.h"
@@ -55,6 +57,46 @@ TEST_F(ReadAheadTest, SmallReadsDoNotCostASystemCallEach) {
   } while (got);
   EXPECT_EQ(total, 200000u);
   EXPECT_LT(fs.reads - before, 10);
+}
+
+// ReadView hands out the same bytes as Read, in place for plain versions,
+// also across window refills, at the end of the file and after it grew.
+TEST_F(ReadAheadTest, ReadViewDeliversWhatReadWouldAndSeesTheFileGrow) {
+  std::vector<uint8_t> file = Plain102(150000);
+  test::WriteFileBytes(path_, file);
+  LogFileStream s;
+  ASSERT_TRUE(s.Open(path_, {platform::kAccessRead, kShareAll, Disposition::kOpenExisting}, 0).ok());
+  ASSERT_TRUE(s.Seek(100, SeekOrigin::kBegin).ok());
+  size_t at = 100;
+  for (;;) {
+    const uint8_t* data = nullptr;
+    uint32_t got = 0;
+    ASSERT_TRUE(s.ReadView(2000, &data, &got).ok());
+    if (got == 0) break;
+    ASSERT_LE(at + got, file.size());
+    ASSERT_TRUE(std::equal(data, data + got, file.begin() + at)) << "at " << at;
+    at += got;
+    // Step back a little, as the indexing walk does for an item that did
+    // not fit the chunk.
+    if (got == 2000) {
+      ASSERT_TRUE(s.Seek(-7, SeekOrigin::kCurrent).ok());
+      at -= 7;
+    }
+  }
+  EXPECT_EQ(at, file.size());
+
+  // Appended by another writer: the view reaches the new end.
+  std::vector<uint8_t> more = Plain102(300);
+  test::WriteFileBytes(path_, [&] {
+    std::vector<uint8_t> grown = file;
+    grown.insert(grown.end(), more.begin(), more.end());
+    return grown;
+  }());
+  const uint8_t* data = nullptr;
+  uint32_t got = 0;
+  ASSERT_TRUE(s.ReadView(2000, &data, &got).ok());
+  ASSERT_EQ(got, more.size());
+  EXPECT_TRUE(std::equal(data, data + got, more.begin()));
 }
 
 TEST_F(ReadAheadTest, PositionsAreThoseOfTheLogicalPointer) {
