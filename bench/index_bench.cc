@@ -10,109 +10,51 @@
 //             page a jump needs at least).
 // Both files are warm in the page cache, as a viewer's log is after it was
 // written. They are made in a scratch directory and deleted at the end
-// (INDEX_BENCH_KEEP=1 keeps them for another run).
+// (CORVANE_BENCH_KEEP=1 or INDEX_BENCH_KEEP=1 keeps them for another run or
+// for reach_bench, which jumps in the same log).
+//
+// Environment: INDEX_BENCH_MIB (indexing log, default 1024),
+// JUMP_BENCH_MESSAGES (jump log, default 10000000), JUMP_BENCH_ITERATIONS
+// (jumps per repetition, default 20000), CORVANE_BENCH_DIR (scratch base).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "logfile2/log_file2.h"
-#include "stream/settings.h"
+#include "bench_util.h"
 
-namespace corvane::logfile2 {
+namespace corvane::bench {
 namespace {
 
-const uint64_t kIndexingMessages = (1ull << 30) / 80;  // 1 GiB of 80-byte blocks
-constexpr uint64_t kJumpMessages = 10000000;
+constexpr size_t kPayload = 64;
+const uint64_t kIndexingMessages = (EnvNumber("INDEX_BENCH_MIB", 1024) << 20) / (kRecordHeader + kPayload);
+const uint64_t kJumpMessages = EnvNumber("JUMP_BENCH_MESSAGES", 10000000);
+const int64_t kJumpIterations = static_cast<int64_t>(EnvNumber("JUMP_BENCH_ITERATIONS", 20000));
 
-std::filesystem::path ScratchDir() {
-  static const std::filesystem::path dir = [] {
-    auto d = std::filesystem::temp_directory_path() / "corvane-index-bench";
-    std::filesystem::create_directories(d);
-    setenv("CORVANE_REGISTRY", (d / "registry").string().c_str(), 1);
-    return d;
-  }();
+const std::filesystem::path& Dir() {
+  static const std::filesystem::path dir = ScratchDir("corvane-index-bench");
   return dir;
 }
 
-// The settings store with one "Indexing Buffer Size"; read by the streams
-// the indexing thread constructs.
-void SetIndexingBuffer(uint32_t bytes) {
-  std::ofstream(ScratchDir() / "registry")
-      << "[HKEY_CURRENT_USER\\" << stream::kSettingsKey << "]\n\"Indexing Buffer Size\"=dword:"
-      << bytes << "\n";
-}
-
-struct Object {
-  ILogFile2* p = nullptr;
-  Object() { CreateLogFile2(nullptr, IID_ILogFile2, reinterpret_cast<void**>(&p)); }
-  ~Object() { p->Release(); }
-};
-
-HRESULT OpenLog(ILogFile2* f, const std::string& path, EnumFileAccessMode mode) {
-  EnumFileVersion v = FileVersionCVR_V0102;
-  std::u16string wide(path.begin(), path.end());
-  BSTR name = SysAllocString(reinterpret_cast<const OLECHAR*>(wide.c_str()));
-  HRESULT hr = f->Open(name, mode, &v, 0);
-  SysFreeString(name);
-  return hr;
-}
-
-std::string IndexPath(const std::string& log) { return log.substr(0, log.rfind('.')) + ".idx"; }
-
-// A log of `messages` blocks with 64-byte payloads, made once per run.
-std::string MakeLog(const std::string& name, uint64_t messages) {
-  const std::string path = (ScratchDir() / name).string();
-  if (std::filesystem::exists(path) &&
-      std::filesystem::file_size(path) == 128 + messages * 80) {
-    return path;
-  }
-  Object o;
-  o.p->SetDiskBufferSize(1 << 20);
-  OpenLog(o.p, path, FileAccessModeWriteCreateAlways);
-  std::vector<uint8_t> data(64, 0x5A);
-  LogBlockHeader h{};
-  h.wBlockID = 0x20;
-  h.dwDataLength = 64;
-  for (uint64_t i = 0; i < messages; ++i) {
-    h.qwTimeStamp = i;
-    o.p->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), 64, 0);
-  }
-  o.p->Close();
-  o.p->SetDiskBufferSize(0);
+std::string IndexingLog() {
+  const std::string path = (Dir() / "index.cvr").string();
+  MakeLog(path, kIndexingMessages, kPayload);
   return path;
 }
 
-uint64_t IndexedCountInFile(const std::string& idx) {
-  std::ifstream in(idx, std::ios::binary);
-  uint8_t b[8] = {};
-  in.seekg(136);
-  in.read(reinterpret_cast<char*>(b), 8);
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
-  return in ? v : 0;
-}
-
-// CreateIndex and wait for the complete index file (polled every 200 us).
-void BuildIndex(ILogFile2* f, const std::string& log, uint64_t messages, LONGLONG resolution) {
-  std::filesystem::remove(IndexPath(log));
-  f->CreateIndex(resolution);
-  while (IndexedCountInFile(IndexPath(log)) != messages) {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+std::string JumpLog() {
+  const std::string path = (Dir() / "jump.cvr").string();
+  MakeLog(path, kJumpMessages, kPayload);
+  return path;
 }
 
 void BM_RawRead_1MiB(benchmark::State& state) {
-  const std::string path = MakeLog("index.cvr", kIndexingMessages);
+  const std::string path = IndexingLog();
   std::vector<char> buffer(1 << 20);
   for (auto _ : state) {
     int fd = ::open(path.c_str(), O_RDONLY);
@@ -124,11 +66,11 @@ void BM_RawRead_1MiB(benchmark::State& state) {
 }
 
 void BM_Indexing(benchmark::State& state) {
-  const std::string path = MakeLog("index.cvr", kIndexingMessages);
-  SetIndexingBuffer(static_cast<uint32_t>(state.range(0)));
+  const std::string path = IndexingLog();
+  SetIndexingBuffer(Dir(), static_cast<uint32_t>(state.range(0)));
   for (auto _ : state) {
-    Object o;
-    OpenLog(o.p, path, FileAccessModeReadOnly);
+    LogFile2Object o;
+    OpenLog(o.p, path, FileAccessModeReadOnly, FileVersionCVR_V0102);
     BuildIndex(o.p, path, kIndexingMessages, 100);
     o.p->Close();
   }
@@ -145,15 +87,12 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& us) {
 }
 
 void BM_Jump(benchmark::State& state) {
-  const std::string path = MakeLog("jump.cvr", kJumpMessages);
-  SetIndexingBuffer(1 << 20);
-  Object o;
-  OpenLog(o.p, path, FileAccessModeReadOnly);
-  if (!std::filesystem::exists(IndexPath(path)) ||
-      IndexedCountInFile(IndexPath(path)) != kJumpMessages) {
-    BuildIndex(o.p, path, kJumpMessages, 100);
-    o.p->Close();
-    OpenLog(o.p, path, FileAccessModeReadOnly);  // the complete index, as a viewer finds it
+  const std::string path = JumpLog();
+  SetIndexingBuffer(Dir(), 1 << 20);
+  LogFile2Object o;
+  if (OpenIndexedLog(o.p, path, kJumpMessages) != S_OK) {
+    state.SkipWithError("open");
+    return;
   }
   std::mt19937_64 random(42);
   std::uniform_int_distribution<LONGLONG> pick(0, kJumpMessages - 1);
@@ -176,7 +115,7 @@ void BM_Jump(benchmark::State& state) {
 }
 
 void BM_RandomPread_Baseline(benchmark::State& state) {
-  const std::string path = MakeLog("jump.cvr", kJumpMessages);
+  const std::string path = JumpLog();
   const uint64_t size = std::filesystem::file_size(path);
   int fd = ::open(path.c_str(), O_RDONLY);
   std::mt19937_64 random(7);
@@ -195,17 +134,17 @@ void BM_RandomPread_Baseline(benchmark::State& state) {
 
 BENCHMARK(BM_RawRead_1MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Indexing)->Arg(2048)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RandomPread_Baseline)->Iterations(20000);
-BENCHMARK(BM_Jump)->Iterations(20000);
+BENCHMARK(BM_RandomPread_Baseline)->Iterations(kJumpIterations);
+BENCHMARK(BM_Jump)->Iterations(kJumpIterations);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
 struct Cleanup {
   ~Cleanup() {
-    if (std::getenv("INDEX_BENCH_KEEP")) return;
+    if (KeepScratch("INDEX_BENCH_KEEP")) return;
     std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::temp_directory_path() / "corvane-index-bench", ignored);
+    std::filesystem::remove_all(ScratchPath("corvane-index-bench"), ignored);
   }
 } cleanup;
 
 }  // namespace
-}  // namespace corvane::logfile2
+}  // namespace corvane::bench

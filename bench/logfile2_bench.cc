@@ -3,55 +3,44 @@
 // and the payload, 16 MiB of records per iteration):
 //   write: WriteBlock through a 64 KiB disk buffer, plain (1.02) and
 //          enciphered (e1.02); write() of the same bytes in 1 MiB chunks;
-//          pcap_dump of the same records (16-byte record header + payload);
-//   read:  ReadBlockHeader + ReadBlockData; read() of 1 MiB chunks;
+//          fwrite of each record's header and payload through a 1 MiB
+//          stdio buffer; pcap_dump of the same records (16-byte record
+//          header + payload);
+//   read:  ReadBlockHeader + ReadBlockData; read() of 1 MiB chunks; fread
+//          of each header and payload through a 1 MiB stdio buffer;
 //          pcap_next_ex.
 // Every iteration opens, fills or drains and closes its file. The settings
 // store is a private file (CORVANE_REGISTRY), so the 64 KiB disk buffer
 // never reaches the user's settings.
+//
+// Environment: LOGFILE2_BENCH_MIB (volume per iteration, default 16),
+// LOGFILE2_BENCH_PAYLOADS (default "16 64 256 1024"), LOGFILE2_BENCH_BUFFER
+// (disk buffer, default 65536), CORVANE_BENCH_DIR (scratch base).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "logfile2/log_file2.h"
+#include "bench_util.h"
 
-namespace corvane::logfile2 {
+namespace corvane::bench {
 namespace {
 
-constexpr size_t kVolume = 16u << 20;
-const ULONG kDiskBuffer = std::getenv("LOGFILE2_BENCH_BUFFER") ? std::atoi(std::getenv("LOGFILE2_BENCH_BUFFER")) : 64 * 1024;
+const size_t kVolume = EnvNumber("LOGFILE2_BENCH_MIB", 16) << 20;
+const ULONG kDiskBuffer = static_cast<ULONG>(EnvNumber("LOGFILE2_BENCH_BUFFER", 64 * 1024));
+constexpr size_t kStdioBuffer = 1 << 20;
 
 std::string Scratch(const std::string& name) {
-  static const std::filesystem::path dir = [] {
-    auto d = std::filesystem::temp_directory_path() / "corvane-logfile2-bench";
-    std::filesystem::create_directories(d);
-    setenv("CORVANE_REGISTRY", (d / "registry").string().c_str(), 1);
-    return d;
-  }();
+  static const std::filesystem::path dir = ScratchDir("corvane-logfile2-bench");
   return (dir / name).string();
 }
 
-size_t Records(size_t payload) { return kVolume / (16 + payload); }
-
-struct Object {
-  ILogFile2* p = nullptr;
-  Object() { CreateLogFile2(nullptr, IID_ILogFile2, reinterpret_cast<void**>(&p)); }
-  ~Object() { p->Release(); }
-};
-
-HRESULT OpenLog(ILogFile2* f, const std::string& path, EnumFileAccessMode mode, EnumFileVersion v) {
-  std::u16string wide(path.begin(), path.end());
-  BSTR name = SysAllocString(reinterpret_cast<const OLECHAR*>(wide.c_str()));
-  HRESULT hr = f->Open(name, mode, &v, 0);
-  SysFreeString(name);
-  return hr;
-}
+size_t Records(size_t payload) { return kVolume / (kRecordHeader + payload); }
+size_t Bytes(size_t payload) { return Records(payload) * (kRecordHeader + payload); }
 
 std::string LogPath(size_t payload, EnumFileVersion v) {
   return Scratch("log" + std::to_string(v) + "-" + std::to_string(payload) + ".cvr");
@@ -59,22 +48,19 @@ std::string LogPath(size_t payload, EnumFileVersion v) {
 
 void WriteLog(benchmark::State& state, EnumFileVersion v) {
   const size_t payload = static_cast<size_t>(state.range(0));
-  std::vector<uint8_t> data(payload, 0x5A);
-  LogBlockHeader h{};
-  h.wBlockID = CVR_ID_QUIVOX_MSG;
-  h.dwDataLength = static_cast<ULONG>(payload);
-  Object o;
+  std::vector<uint8_t> data = Payload(payload);
+  LogFile2Object o;
   o.p->SetDiskBufferSize(kDiskBuffer);
   const std::string path = LogPath(payload, v);
   for (auto _ : state) {
     if (OpenLog(o.p, path, FileAccessModeWriteCreateAlways, v) != S_OK) state.SkipWithError("open");
     for (size_t i = 0; i < Records(payload); ++i) {
-      h.qwTimeStamp = i;
+      LogBlockHeader h = Record(i, payload);
       o.p->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength, 0);
     }
     o.p->Close();
   }
-  state.SetBytesProcessed(state.iterations() * Records(payload) * (16 + payload));
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
 }
 void BM_WriteBlock_Plain(benchmark::State& s) { WriteLog(s, FileVersionCVR_V0102); }
 void BM_WriteBlock_Enciphered(benchmark::State& s) { WriteLog(s, FileVersionCVR_Ve102); }
@@ -83,7 +69,7 @@ void BM_ReadBlock(benchmark::State& state) {
   const size_t payload = static_cast<size_t>(state.range(0));
   const std::string path = LogPath(payload, FileVersionCVR_V0102);
   std::vector<uint8_t> data(payload);
-  Object o;
+  LogFile2Object o;
   for (auto _ : state) {
     if (OpenLog(o.p, path, FileAccessModeReadOnly, FileVersionUnknown) != S_OK) {
       state.SkipWithError("run the write benchmark first");
@@ -101,7 +87,7 @@ void BM_ReadBlock(benchmark::State& state) {
     if (n != Records(payload)) state.SkipWithError("record count");
     o.p->Close();
   }
-  state.SetBytesProcessed(state.iterations() * Records(payload) * (16 + payload));
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
 }
 
 // The same bytes with write() / read() in 1 MiB chunks (and, to separate
@@ -109,7 +95,7 @@ void BM_ReadBlock(benchmark::State& state) {
 // disk buffer's size).
 void RawWrite(benchmark::State& state, size_t chunk_size) {
   const size_t payload = static_cast<size_t>(state.range(0));
-  const size_t total = Records(payload) * (16 + payload);
+  const size_t total = Bytes(payload);
   std::vector<uint8_t> chunk(chunk_size, 0x5A);
   const std::string path = Scratch("raw-" + std::to_string(payload) + ".bin");
   for (auto _ : state) {
@@ -135,12 +121,65 @@ void BM_RawRead(benchmark::State& state) {
     while (::read(fd, chunk.data(), chunk.size()) > 0) benchmark::DoNotOptimize(chunk.data());
     ::close(fd);
   }
-  state.SetBytesProcessed(state.iterations() * Records(payload) * (16 + payload));
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
+}
+
+// stdio with a 1 MiB buffer: one fwrite for each record's 16-byte header
+// (the bytes a plain log holds) and one for its payload, as a simple
+// recorder writes records.
+void BM_StdioWrite(benchmark::State& state) {
+  const size_t payload = static_cast<size_t>(state.range(0));
+  std::vector<uint8_t> data = Payload(payload);
+  std::vector<char> buffer(kStdioBuffer);
+  const std::string path = Scratch("stdio-" + std::to_string(payload) + ".bin");
+  for (auto _ : state) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+      state.SkipWithError("fopen");
+      break;
+    }
+    std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+    uint8_t header[kRecordHeader];
+    for (size_t i = 0; i < Records(payload); ++i) {
+      EncodeRecordHeader(Record(i, payload), header);
+      std::fwrite(header, sizeof header, 1, f);
+      std::fwrite(data.data(), 1, payload, f);
+    }
+    if (std::fclose(f) != 0) state.SkipWithError("fclose");
+  }
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
+}
+
+// fread of each header, then of the payload whose length it gives.
+void BM_StdioRead(benchmark::State& state) {
+  const size_t payload = static_cast<size_t>(state.range(0));
+  const std::string path = Scratch("stdio-" + std::to_string(payload) + ".bin");
+  std::vector<uint8_t> data(payload);
+  std::vector<char> buffer(kStdioBuffer);
+  for (auto _ : state) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+      state.SkipWithError("run the stdio write benchmark first");
+      break;
+    }
+    std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+    uint8_t header[kRecordHeader];
+    size_t n = 0;
+    while (std::fread(header, sizeof header, 1, f) == 1) {
+      const uint32_t length = RecordLength(header);
+      if (length > data.size() || std::fread(data.data(), 1, length, f) != length) break;
+      benchmark::DoNotOptimize(data.data());
+      ++n;
+    }
+    if (n != Records(payload)) state.SkipWithError("record count");
+    std::fclose(f);
+  }
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
 }
 
 void BM_PcapDump(benchmark::State& state) {
   const size_t payload = static_cast<size_t>(state.range(0));
-  std::vector<uint8_t> data(payload, 0x5A);
+  std::vector<uint8_t> data = Payload(payload);
   const std::string path = Scratch("pcap-" + std::to_string(payload) + ".pcap");
   pcap_t* dead = pcap_open_dead(DLT_USER0, 65535);
   for (auto _ : state) {
@@ -155,7 +194,7 @@ void BM_PcapDump(benchmark::State& state) {
     pcap_dump_close(d);
   }
   pcap_close(dead);
-  state.SetBytesProcessed(state.iterations() * Records(payload) * (16 + payload));
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
 }
 
 void BM_PcapNextEx(benchmark::State& state) {
@@ -173,18 +212,32 @@ void BM_PcapNextEx(benchmark::State& state) {
     while (pcap_next_ex(p, &h, &bytes) == 1) benchmark::DoNotOptimize(bytes);
     pcap_close(p);
   }
-  state.SetBytesProcessed(state.iterations() * Records(payload) * (16 + payload));
+  state.SetBytesProcessed(state.iterations() * Bytes(payload));
 }
 
-#define PAYLOADS ->Arg(16)->Arg(64)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond)
-BENCHMARK(BM_RawWrite) PAYLOADS;
-BENCHMARK(BM_RawWrite_DiskBufferChunks) PAYLOADS;
-BENCHMARK(BM_PcapDump) PAYLOADS;
-BENCHMARK(BM_WriteBlock_Plain) PAYLOADS;
-BENCHMARK(BM_WriteBlock_Enciphered) PAYLOADS;
-BENCHMARK(BM_RawRead) PAYLOADS;
-BENCHMARK(BM_PcapNextEx) PAYLOADS;
-BENCHMARK(BM_ReadBlock) PAYLOADS;
+void Payloads(benchmark::internal::Benchmark* b) {
+  for (int64_t p : EnvList("LOGFILE2_BENCH_PAYLOADS", {16, 64, 256, 1024})) b->Arg(p);
+  b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_RawWrite)->Apply(Payloads);
+BENCHMARK(BM_RawWrite_DiskBufferChunks)->Apply(Payloads);
+BENCHMARK(BM_StdioWrite)->Apply(Payloads);
+BENCHMARK(BM_PcapDump)->Apply(Payloads);
+BENCHMARK(BM_WriteBlock_Plain)->Apply(Payloads);
+BENCHMARK(BM_WriteBlock_Enciphered)->Apply(Payloads);
+BENCHMARK(BM_RawRead)->Apply(Payloads);
+BENCHMARK(BM_StdioRead)->Apply(Payloads);
+BENCHMARK(BM_PcapNextEx)->Apply(Payloads);
+BENCHMARK(BM_ReadBlock)->Apply(Payloads);
+
+// Deletes the scratch files when the process ends (after the benchmarks).
+struct Cleanup {
+  ~Cleanup() {
+    if (KeepScratch()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchPath("corvane-logfile2-bench"), ignored);
+  }
+} cleanup;
 
 }  // namespace
-}  // namespace corvane::logfile2
+}  // namespace corvane::bench
