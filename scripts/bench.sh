@@ -6,7 +6,7 @@
 # reaching a record by Jump next to scans, the cipher next to a XOR pass,
 # indexing next to read(), and Jump latency next to pread().
 #
-#   scripts/bench.sh            full run (about 5 to 10 minutes on 2 cores)
+#   scripts/bench.sh            full run (about 5 minutes on 2 cores)
 #   scripts/bench.sh --quick    small sizes, few repetitions (about a minute)
 #
 # Data sets go to a fresh directory under $TMPDIR (default /tmp), removed at
@@ -14,7 +14,7 @@
 #
 # Environment (defaults full / --quick):
 #   BENCH_REPETITIONS      5 / 3      repetitions of each benchmark
-#   BENCH_MIN_TIME         0.5 / 0.05 seconds per repetition, at least
+#   BENCH_MIN_TIME         0.2 / 0.05 seconds per repetition, at least
 #   LOGFILE2_BENCH_MIB     16 / 4     MiB of records per write or read
 #   LOGFILE2_BENCH_PAYLOADS "16 64 256 1024" / "64 1024"
 #   INDEX_BENCH_MIB        1024 / 128 size of the indexing log
@@ -41,7 +41,7 @@ if [ "$quick" = 1 ]; then
   : "${LOGFILE2_BENCH_PAYLOADS:=64 1024}" "${INDEX_BENCH_MIB:=128}"
   : "${JUMP_BENCH_MESSAGES:=1000000}" "${JUMP_BENCH_ITERATIONS:=5000}"
 else
-  : "${BENCH_REPETITIONS:=5}" "${BENCH_MIN_TIME:=0.5}" "${LOGFILE2_BENCH_MIB:=16}"
+  : "${BENCH_REPETITIONS:=5}" "${BENCH_MIN_TIME:=0.2}" "${LOGFILE2_BENCH_MIB:=16}"
   : "${LOGFILE2_BENCH_PAYLOADS:=16 64 256 1024}" "${INDEX_BENCH_MIB:=1024}"
   : "${JUMP_BENCH_MESSAGES:=10000000}" "${JUMP_BENCH_ITERATIONS:=20000}"
 fi
