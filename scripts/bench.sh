@@ -6,7 +6,7 @@
 # reaching a record by Jump next to scans, the cipher next to a XOR pass,
 # indexing next to read(), and Jump latency next to pread().
 #
-#   scripts/bench.sh            full run (about 5 minutes on 2 cores)
+#   scripts/bench.sh            full run (about 3 minutes on 2 cores)
 #   scripts/bench.sh --quick    small sizes, few repetitions (about a minute)
 #
 # Data sets go to a fresh directory under $TMPDIR (default /tmp), removed at
