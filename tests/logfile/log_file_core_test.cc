@@ -18,6 +18,7 @@
 #include "stream/file_format.h"
 #include "stream/settings.h"
 #include "support/com_test_util.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
@@ -44,58 +45,7 @@ Bytes Decipher(int version, Bytes cipher) {
   return cipher;
 }
 
-// Writes go through to the real files until the budget is used up; then
-// they are cut short and fail with `error`. Cutting a file back can be made
-// to fail too.
-class FaultFileSystem final : public platform::FileSystem {
- public:
-  int64_t write_budget = -1;  // bytes that may still be written; -1: any
-  uint32_t error = kErrDiskFull;
-  bool fail_cut = false;
-
-  Status Open(const std::string& path, const platform::OpenOptions& options,
-              std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
-    std::unique_ptr<platform::File> inner;
-    Status st = real_->Open(path, options, &inner, last_error);
-    if (st.ok()) *out = std::make_unique<FaultFile>(std::move(inner), this);
-    return st;
-  }
-  Status Remove(const std::string& p) override { return real_->Remove(p); }
-  Status Rename(const std::string& a, const std::string& b, bool r) override {
-    return real_->Rename(a, b, r);
-  }
-  Status BytesPerSector(const std::string& p, uint32_t* b) override {
-    return real_->BytesPerSector(p, b);
-  }
-
- private:
-  class FaultFile final : public platform::File {
-   public:
-    FaultFile(std::unique_ptr<platform::File> f, FaultFileSystem* fs) : f_(std::move(f)), fs_(fs) {}
-    Status Read(void* d, uint32_t n, uint32_t* got) override { return f_->Read(d, n, got); }
-    Status Write(const void* s, uint32_t n, uint32_t* written) override {
-      *written = 0;
-      uint32_t allow = n;
-      if (fs_->write_budget >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(n, fs_->write_budget));
-      Status st = allow > 0 ? f_->Write(s, allow, written) : Status::Ok();
-      if (fs_->write_budget >= 0) fs_->write_budget -= *written;
-      if (st.ok() && allow < n) return Status::Error(fs_->error);
-      return st;
-    }
-    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return f_->Seek(d, o, p); }
-    Status GetSize(int64_t* s) override { return f_->GetSize(s); }
-    Status Flush() override { return f_->Flush(); }
-    Status SetEndOfFile() override {
-      return fs_->fail_cut ? Status::Error(kErrIoDevice) : f_->SetEndOfFile();
-    }
-
-   private:
-    std::unique_ptr<platform::File> f_;
-    FaultFileSystem* fs_;
-  };
-
-  platform::FileSystem* real_ = platform::FileSystem::Real();
-};
+using test::FaultFileSystem;
 
 class LogFileCoreTest : public ::testing::Test {
  protected:
@@ -272,7 +222,7 @@ TEST_F(LogFileFaultTest, FailedBlockIsTakenBackWholeAndLaterBlocksFollowIt) {
     SCOPED_TRACE(c.what);
     const std::string path = dir_.File("fault.log");
     fs_.write_budget = -1;
-    fs_.error = c.error;
+    fs_.write_error = c.error;
     OpenWrite(path);
     Bytes plain;
     ASSERT_EQ(WriteTracked(1, c.before, &plain), S_OK);
@@ -294,7 +244,7 @@ TEST_F(LogFileFaultTest, FailedCloseKeepsTheFileOpenAndCanBeRepeated) {
   ASSERT_EQ(WriteTracked(2, 50, &plain), S_OK);
   fs_.write_budget = 5;
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_DISK_FULL, "Out of disk space", kTag);
-  fs_.error = kErrAccessDenied;
+  fs_.write_error = kErrAccessDenied;
   fs_.write_budget = 0;
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk",
                    kTag);

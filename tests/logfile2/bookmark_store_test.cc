@@ -11,6 +11,7 @@
 #include "logfile2/bookmark_format.h"
 #include "platform/file.h"
 #include "stream/file_format.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::logfile2 {
@@ -171,50 +172,7 @@ TEST(BookmarkPathTest, KindFollowsTheLogGeneration) {
   }
 }
 
-// The real file system, with writes that stop after a budget of bytes (a
-// full disk) and a note of the largest read asked of it.
-class TestDisk : public platform::FileSystem {
- public:
-  int64_t write_budget = -1;  // -1: unlimited
-  uint32_t largest_read = 0;
-
-  Status Open(const std::string& path, const platform::OpenOptions& options,
-              std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
-    std::unique_ptr<platform::File> inner;
-    Status st = real_->Open(path, options, &inner, last_error);
-    if (st.ok()) *out = std::make_unique<Watched>(std::move(inner), this);
-    return st;
-  }
-  Status Remove(const std::string& p) override { return real_->Remove(p); }
-  Status Rename(const std::string& a, const std::string& b, bool r) override { return real_->Rename(a, b, r); }
-  Status BytesPerSector(const std::string& p, uint32_t* b) override { return real_->BytesPerSector(p, b); }
-
- private:
-  class Watched : public platform::File {
-   public:
-    Watched(std::unique_ptr<platform::File> f, TestDisk* disk) : f_(std::move(f)), disk_(disk) {}
-    Status Read(void* d, uint32_t n, uint32_t* got) override {
-      disk_->largest_read = std::max(disk_->largest_read, n);
-      return f_->Read(d, n, got);
-    }
-    Status Write(const void* s, uint32_t n, uint32_t* written) override {
-      int64_t& budget = disk_->write_budget;
-      uint32_t allow = budget < 0 ? n : static_cast<uint32_t>(std::min<int64_t>(n, budget));
-      Status st = f_->Write(s, allow, written);
-      if (budget >= 0) budget -= *written;
-      return st.ok() && allow < n ? Status::Error(kErrDiskFull) : st;
-    }
-    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return f_->Seek(d, o, p); }
-    Status GetSize(int64_t* s) override { return f_->GetSize(s); }
-    Status Flush() override { return f_->Flush(); }
-    Status SetEndOfFile() override { return f_->SetEndOfFile(); }
-
-   private:
-    std::unique_ptr<platform::File> f_;
-    TestDisk* disk_;
-  };
-  platform::FileSystem* real_ = platform::FileSystem::Real();
-};
+using TestDisk = test::FaultFileSystem;
 
 using Bytes = std::vector<uint8_t>;
 

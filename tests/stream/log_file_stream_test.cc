@@ -6,10 +6,10 @@
 
 #include <random>
 
-#include "fault_file_system.h"
 #include "platform/registry.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::stream {
@@ -254,7 +254,7 @@ TEST_F(LogFileStreamTest, HexTextDoesNotCostASystemCallPerCharacter) {
   std::string text = ">> 00 \r\n";
   for (int i = 0; i < 2000; ++i) text += "<1A 2B 3C>\r\n";
   test::WriteFileBytes(Path(), std::vector<uint8_t>(text.begin(), text.end()));
-  fakes::FaultFileSystem fs;
+  test::FaultFileSystem fs;
   platform::ScopedFileSystemOverride use(&fs);
   LogFileStream s;
   ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
@@ -270,7 +270,7 @@ TEST_F(LogFileStreamTest, HexTextDoesNotCostASystemCallPerCharacter) {
 }
 
 TEST_F(LogFileStreamTest, ShortWriteMovesBackAndFails) {
-  fakes::FaultFileSystem fs;
+  test::FaultFileSystem fs;
   platform::ScopedFileSystemOverride use(&fs);
   LogFileStream s;
   ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
@@ -288,7 +288,7 @@ TEST_F(LogFileStreamTest, ShortWriteMovesBackAndFails) {
 
 TEST_F(LogFileStreamTest, FailedFlushKeepsTheBytesForARetry) {
   for (int v : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
-    fakes::FaultFileSystem fs;
+    test::FaultFileSystem fs;
     platform::ScopedFileSystemOverride use(&fs);
     LogFileStream s;
     s.set_disk_buffer_size(256);
@@ -338,7 +338,7 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "version " << c.version << " buffer " << c.buffer
                                       << " budget " << c.budget);
-    fakes::FaultFileSystem fs;
+    test::FaultFileSystem fs;
     platform::ScopedFileSystemOverride use(&fs);
     LogFileStream s;
     s.set_disk_buffer_size(c.buffer);

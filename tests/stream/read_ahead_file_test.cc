@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "fault_file_system.h"
 #include "platform/file.h"
 #include "stream/file_format.h"
 #include "stream/log_file_stream.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::stream {
@@ -41,7 +41,7 @@ class ReadAheadTest : public ::testing::Test {
 
 TEST_F(ReadAheadTest, SmallReadsDoNotCostASystemCallEach) {
   test::WriteFileBytes(path_, Plain102(200000));
-  fakes::FaultFileSystem fs;
+  test::FaultFileSystem fs;
   platform::ScopedFileSystemOverride use(&fs);
   LogFileStream s;
   ASSERT_TRUE(s.Open(path_, {platform::kAccessRead, kShareAll, Disposition::kOpenExisting}, 0).ok());
