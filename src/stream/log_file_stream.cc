@@ -168,11 +168,17 @@ Status LogFileStream::WriteRecord(const void* head, uint32_t head_length, const 
     buffered_ += static_cast<uint32_t>(total);
     return Status::Ok();
   }
-  // Buffers will be written during this call: keep what is buffered now, so
-  // that the record can be taken back if a later write fails.
+  // Buffers will be written during this call. A write of the buffer leaves
+  // its bytes as they are, so while only one buffer write happens (the
+  // record fits into what is free now plus one more buffer), the bytes
+  // buffered before the record are still in place if that write fails.
+  // Only a record that needs a second buffer write, after the first one has
+  // reused the buffer, makes a copy of them necessary.
   const int64_t record_start = file_.position();
   const uint32_t buffered_before = buffered_;
-  if (buffered_before > 0) {
+  const bool keep_copy =
+      buffered_before > 0 && capacity_ > 0 && total > 2 * uint64_t{capacity_} - buffered_before;
+  if (keep_copy) {
     if (!saved_buffer_) saved_buffer_.reset(new (std::nothrow) uint8_t[capacity_]);
     if (!saved_buffer_) return Status::Error(kErrNotEnoughMemory);
     std::memcpy(saved_buffer_.get(), disk_buffer_.get(), buffered_before);
@@ -181,18 +187,19 @@ Status LogFileStream::WriteRecord(const void* head, uint32_t head_length, const 
   if (!st.ok() && head_failed) *head_failed = true;
   if (st.ok()) st = WriteBuffered(data, data_length);
   if (!st.ok()) {
-    Status undo = TakeBackRecord(record_start, buffered_before);
+    Status undo = TakeBackRecord(record_start, buffered_before, keep_copy);
     (void)undo;  // the write's own error is the one to report
   }
   return st;
 }
 
-Status LogFileStream::TakeBackRecord(int64_t record_start, uint32_t buffered_before) {
+Status LogFileStream::TakeBackRecord(int64_t record_start, uint32_t buffered_before,
+                                     bool from_copy) {
   // Whatever of the earlier buffer and of this record reached the file lies
   // behind record_start: cut it off, and buffer the earlier bytes again.
   Status st = file_.Seek(record_start, SeekOrigin::kBegin, nullptr);
   if (st.ok()) st = file_.Truncate();
-  if (buffered_before > 0) std::memcpy(disk_buffer_.get(), saved_buffer_.get(), buffered_before);
+  if (from_copy) std::memcpy(disk_buffer_.get(), saved_buffer_.get(), buffered_before);
   buffered_ = buffered_before;
   return st;
 }

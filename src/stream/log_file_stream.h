@@ -151,7 +151,7 @@ class LogFileStream {
 
  private:
   Status WriteFullBuffer();
-  Status TakeBackRecord(int64_t record_start, uint32_t buffered_before);
+  Status TakeBackRecord(int64_t record_start, uint32_t buffered_before, bool from_copy);
   Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
 
   ReadAheadFile file_;
@@ -161,8 +161,9 @@ class LogFileStream {
   uint32_t capacity_ = 0;
   uint32_t indexing_buffer_size_ = 0;
   std::unique_ptr<uint8_t[]> disk_buffer_;
-  // The buffered bytes of an unfinished WriteRecord whose flushes write them
-  // to the file, kept until the record is complete so it can be taken back.
+  // The bytes buffered before an unfinished WriteRecord that needs more than
+  // one buffer write, kept until the record is complete so it can be taken
+  // back.
   std::unique_ptr<uint8_t[]> saved_buffer_;
   std::unique_ptr<uint8_t[]> read_buffer_;
   uint32_t read_buffer_capacity_ = 0;

@@ -327,17 +327,20 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
   struct Case {
     int version;
     uint32_t buffer;
-    int64_t budget;  // bytes the disk takes once the faulty record starts
+    int64_t budget;   // bytes the disk takes once the faulty record starts
+    uint32_t length;  // of the faulty record's data: 200 needs one buffer
+                      // write, 600 two or more
   };
   const Case cases[] = {
-      {FileVersionCVR_V0102, 0, 0},    {FileVersionCVR_V0102, 0, 10},
-      {FileVersionCVR_V0102, 256, 0},  {FileVersionCVR_V0102, 256, 100},
-      {FileVersionCVR_V0102, 256, 300}, {FileVersionCVR_Ve102, 256, 0},
-      {FileVersionCVR_Ve102, 256, 300},
+      {FileVersionCVR_V0102, 0, 0, 600},     {FileVersionCVR_V0102, 0, 10, 600},
+      {FileVersionCVR_V0102, 256, 0, 600},   {FileVersionCVR_V0102, 256, 100, 600},
+      {FileVersionCVR_V0102, 256, 300, 600}, {FileVersionCVR_Ve102, 256, 0, 600},
+      {FileVersionCVR_Ve102, 256, 300, 600}, {FileVersionCVR_V0102, 256, 0, 200},
+      {FileVersionCVR_V0102, 256, 100, 200}, {FileVersionCVR_Ve102, 256, 0, 200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "version " << c.version << " buffer " << c.buffer
-                                      << " budget " << c.budget);
+                                      << " budget " << c.budget << " length " << c.length);
     test::FaultFileSystem fs;
     platform::ScopedFileSystemOverride use(&fs);
     LogFileStream s;
@@ -357,10 +360,11 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
     ASSERT_TRUE(write(2, 50).ok());
     fs.write_budget = c.budget;
     bool head_failed = true;
-    std::vector<uint8_t> head = Pattern(16, 3), data = Pattern(600, 4);
-    EXPECT_EQ(s.WriteRecord(head.data(), 16, data.data(), 600, &head_failed).code(), kErrDiskFull);
+    std::vector<uint8_t> head = Pattern(16, 3), data = Pattern(c.length, 4);
+    EXPECT_EQ(s.WriteRecord(head.data(), 16, data.data(), c.length, &head_failed).code(),
+              kErrDiskFull);
     fs.write_budget = -1;
-    ASSERT_TRUE(write(3, 600).ok()) << "the retry";
+    ASSERT_TRUE(write(3, c.length).ok()) << "the retry";
     ASSERT_TRUE(write(5, 10).ok());
     ASSERT_TRUE(s.FlushBuffer().ok());
     s.Close();
