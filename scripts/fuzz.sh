@@ -15,7 +15,9 @@
 # holds inputs of fixed findings, replayed first by every run.
 #
 # Environment: FUZZ_BUILD_JOBS (default 2) for the build, FUZZ_EXTRA for
-# more libFuzzer options.
+# more libFuzzer options, FUZZ_TMPDIR for the targets' scratch files (default
+# /dev/shm when writable: the targets write and open files at every run, three
+# times faster in memory than on disk).
 #
 # Exit status 0 when no target had a finding. The last line reads
 # "N passed, N failed" (targets).
@@ -47,6 +49,11 @@ fi
 "$build/bin/make_seeds" "$build/corpus" || { echo "0 passed, 1 failed"; exit 1; }
 mkdir -p "$build/logs" "$build/findings"
 
+if [ -n "${FUZZ_TMPDIR:-}" ]; then
+  export TMPDIR="$FUZZ_TMPDIR"
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
