@@ -33,13 +33,13 @@ Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionSp
     }
     const size_t eq = word.find('=');
     const std::string name = word.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     for (const OptionSpec& o : options) {
-      if (name == o.name) spec = &o;
+      if (name == o.name) known = &o;
     }
-    if (!spec) throw UsageError("unknown option '--" + name + "'");
+    if (!known) throw UsageError("unknown option '--" + name + "'");
     if (values_.count(name)) throw UsageError("option '--" + name + "' given twice");
-    if (!spec->takes_value) {
+    if (!known->takes_value) {
       if (eq != std::string::npos) throw UsageError("option '--" + name + "' takes no value");
       values_[name] = "";
     } else if (eq != std::string::npos) {
