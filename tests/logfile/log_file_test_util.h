@@ -12,16 +12,9 @@
 #include <vector>
 
 #include "support/com_test_util.h"
+#include "support/log_bytes.h"
 
 namespace corvane::test {
-
-using Bytes = std::vector<uint8_t>;
-
-inline void PutBE(Bytes& b, uint64_t v, int n) {
-  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void PutText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-inline void PutBytes(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 // A 60-byte header whose title line carries `tag` ("V 01.00", "V e1.00",
 // "V E1.01", ...), line ends LF CR as the first generation writes them.
@@ -56,39 +49,6 @@ inline Bytes LongBlock(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, 
   PutBE(b, data.size(), 4);
   PutBytes(b, data);
   return b;
-}
-
-// A raw message record: 6-byte head and payload.
-inline Bytes RawRecord(uint8_t media, uint8_t receiver, uint8_t resource, const Bytes& payload) {
-  Bytes r{media, receiver, 0x01, resource};
-  PutBE(r, payload.size(), 2);
-  PutBytes(r, payload);
-  return r;
-}
-
-// A stamped record: resource 0x7C, message kind `kind` at record byte 9,
-// the tick count at record bytes 12..19.
-inline Bytes StampedRecord(uint8_t kind, int64_t ticks) {
-  Bytes payload{0xA0, 0xA1, 0xA2, kind, 0xA4, 0xA5};
-  PutBE(payload, static_cast<uint64_t>(ticks), 8);
-  return RawRecord(0x10, 0xFD, 0x7C, payload);
-}
-
-inline Bytes Pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
-  return b;
-}
-
-inline LogBlockHeader MakeHeader(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp,
-                                 uint32_t length) {
-  LogBlockHeader h{};
-  h.wBlockID = id;
-  h.byConnID = conn;
-  h.byTimeStampMode = mode;
-  h.qwTimeStamp = stamp;
-  h.dwDataLength = length;
-  return h;
 }
 
 inline HRESULT Write(ILogFile* f, LogBlockHeader h, Bytes data) {

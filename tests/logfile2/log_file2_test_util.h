@@ -14,40 +14,19 @@
 #include <vector>
 
 #include "support/com_test_util.h"
+#include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
 
-using Bytes = std::vector<uint8_t>;
 inline constexpr char kTag[] = "LOGFILE";
-
-inline void PutBE(Bytes& b, uint64_t v, int n) {
-  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void PutLE(Bytes& b, uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-inline void PutText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-inline void PutBytes(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
-inline Bytes Pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
-  return b;
-}
 
 // A message of a bulk block or raw-record file: 6-byte head and payload.
 inline Bytes Message(uint8_t media, uint8_t receiver, uint8_t resource, const Bytes& payload) {
-  Bytes r{media, receiver, 0x01, resource};
-  PutBE(r, payload.size(), 2);
-  PutBytes(r, payload);
-  return r;
+  return RawRecord(media, receiver, resource, payload);
 }
 // A stamped message: resource 0x7C, kind 0x80 at byte 9, ticks at 12..19.
-inline Bytes StampedMessage(int64_t ticks) {
-  Bytes payload{0xA0, 0xA1, 0xA2, 0x80, 0xA4, 0xA5};
-  PutBE(payload, static_cast<uint64_t>(ticks), 8);
-  return Message(0x10, 0xFD, 0x7C, payload);
-}
+inline Bytes StampedMessage(int64_t ticks) { return StampedRecord(0x80, ticks); }
 
 // The 128-byte header of generation 1.02 files ("IDX V 01.02.001", ...).
 inline Bytes Header102(const std::string& banner, const std::string& tag) {
@@ -67,17 +46,6 @@ inline Bytes IndexFile(uint64_t resolution, uint64_t count, const std::string& s
   PutLE(idx, resolution, 8);
   PutLE(idx, count, 8);
   return idx;
-}
-
-inline LogBlockHeader MakeHeader(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp,
-                                 uint32_t length) {
-  LogBlockHeader h{};
-  h.wBlockID = id;
-  h.byConnID = conn;
-  h.byTimeStampMode = mode;
-  h.qwTimeStamp = stamp;
-  h.dwDataLength = length;
-  return h;
 }
 
 inline ComPtr<ILogFile2> NewLogFile2() { return Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2); }
