@@ -109,9 +109,11 @@ void IndexBuilder::Run() {
   }
   log_.Close();
   target_.Close();
-  // A stop that came while the files were finished still wins: nothing has
-  // been published yet.
-  if (stop_requested()) {
+  // A stop that came while the files were being finished: a first index is
+  // complete on disk by now and is kept and published (throwing it away
+  // would lose a valid index for nothing); a rebuild is not installed, and
+  // the index in use stays.
+  if (stop_requested() && job_.rebuild) {
     Stopped();
     return;
   }

@@ -457,12 +457,12 @@ TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFileAndResolutionOneRecordsAllB
   for (size_t k = 0; k < 11; ++k) EXPECT_EQ(v.records[k].block_position, at[k + 1]);
 }
 
-// A slow pass (chunks of 32 bytes) over 40000 blocks: jumps reach what has
+// A slow pass (chunks of 32 bytes) over 20000 blocks: jumps reach what has
 // been counted, whether its record has reached the file yet or not; a new
 // CreateIndex starts over with its resolution and leaves no old record; a
 // bookmark inserted meanwhile is in the total.
 TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
-  const uint32_t n = 40000;
+  const uint32_t n = 20000;
   const std::string path = dir_.File("big.log");
   WriteLog(path, FileVersionCVR_V0102, n);
   SetIndexingBuffer(32);
