@@ -1,27 +1,6 @@
 # Cross build of corvane.dll for x64 Windows with MinGW-w64; the test
 # programs run under Wine (/usr/lib/wine/wine64).
-#
-# The posix-thread-model compilers: the library itself keeps threads and
-# locks behind its platform layer (CreateThread, critical sections), but
-# GoogleTest needs std::mutex and std::condition_variable, which the default
-# win32-model compilers of Debian's MinGW lack. Everything is linked -static,
-# so no MinGW runtime DLL (libstdc++, libgcc, libwinpthread) is needed beside
-# the programs or the module.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(CORVANE_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${CORVANE_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${CORVANE_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${CORVANE_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${CORVANE_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+set(CORVANE_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
