@@ -4,6 +4,7 @@
 // Jump into blocks, bulk blocks, raw records, hex text and among bookmarks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -126,6 +127,11 @@ class IndexTest : public LogFile2Test {
   void TearDown() override {
     log_->Close();  // joins a thread still running
     TakeError();
+    if (HasFailure()) {
+      for (int i = 0; i < std::min(boxes_.count.load(), 16); ++i) {
+        ADD_FAILURE() << "box " << i << ": [" << boxes_.boxes[i].caption << "] " << boxes_.boxes[i].text;
+      }
+    }
     CorvaneSetMessageBoxHandler(nullptr, nullptr);
 #ifdef _WIN32
     HKEY key;
@@ -459,8 +465,10 @@ TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFileAndResolutionOneRecordsAllB
 
 // A slow pass (chunks of 32 bytes) over 20000 blocks: jumps reach what has
 // been counted, whether its record has reached the file yet or not; a new
-// CreateIndex starts over with its resolution and leaves no old record; a
-// bookmark inserted meanwhile is in the total.
+// CreateIndex starts over with its resolution and leaves no old record
+// (a restart while the first pass runs, or a rebuild where it has already
+// ended, as on a fast machine); a bookmark inserted meanwhile is in the
+// total.
 TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   const uint32_t n = 20000;
   const std::string path = dir_.File("big.log");

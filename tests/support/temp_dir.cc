@@ -8,6 +8,10 @@
 #include <iterator>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace corvane::test {
 namespace fs = std::filesystem;
 
@@ -43,9 +47,27 @@ std::string TempDir::File(const std::string& name) const {
   return (fs::path(path_) / name).string();
 }
 
+// A test that looks at a file must not disturb the library under test: on
+// Windows the file is opened sharing everything, delete included, so that a
+// rename or deletion by the library at that moment still succeeds.
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+#ifdef _WIN32
+  std::vector<uint8_t> bytes;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return bytes;
+  uint8_t chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  CloseHandle(h);
+  return bytes;
+#else
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+#endif
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
