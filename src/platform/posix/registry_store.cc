@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 #include "platform/byte_order.h"
 #include "platform/posix/errno_status.h"
@@ -67,16 +69,13 @@ Status MakeDirectories(const std::string& dir) {
   return Status::Ok();
 }
 
-Status ReadDocument(const std::string& path, RegistryDocument* doc) {
+Status ReadText(const std::string& path, std::string* text) {
+  text->clear();
   int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) {
-    if (errno == ENOENT) {  // no store yet: no keys
-      *doc = RegistryDocument();
-      return Status::Ok();
-    }
-    return ErrnoStatus(errno, path);
+    // No store yet: no keys.
+    return errno == ENOENT ? Status::Ok() : ErrnoStatus(errno, path);
   }
-  std::string text;
   char buf[8192];
   for (;;) {
     ssize_t n = RetryOnEintr([&] { return ::read(fd, buf, sizeof buf); });
@@ -86,10 +85,30 @@ Status ReadDocument(const std::string& path, RegistryDocument* doc) {
       return ErrnoStatus(err);
     }
     if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
+    text->append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
-  *doc = RegistryDocument::Parse(text);
+  return Status::Ok();
+}
+
+// The store as readers see it. The file is read on every call (another
+// process may have replaced it), but parsing it again is skipped when its
+// text is the one parsed last: every error object and every new stream asks
+// the store, and the text rarely changes.
+Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocument>* doc) {
+  static std::mutex mutex;
+  static std::string cached_path, cached_text;
+  static std::shared_ptr<const RegistryDocument> cached;
+  std::string text;
+  Status s = ReadText(path, &text);
+  if (!s.ok()) return s;
+  std::lock_guard<std::mutex> hold(mutex);
+  if (!cached || path != cached_path || text != cached_text) {
+    cached = std::make_shared<const RegistryDocument>(RegistryDocument::Parse(text));
+    cached_path = path;
+    cached_text = std::move(text);
+  }
+  *doc = cached;
   return Status::Ok();
 }
 
@@ -133,10 +152,14 @@ Status Modify(const std::function<Status(RegistryDocument*, bool* changed)>& cha
   if (RetryOnEintr([&] { return ::flock(lock, LOCK_EX); }) != 0) {
     s = ErrnoStatus(errno);
   } else {
+    std::string text;
     RegistryDocument doc;
     bool changed = false;
-    s = ReadDocument(path, &doc);
-    if (s.ok()) s = change(&doc, &changed);
+    s = ReadText(path, &text);
+    if (s.ok()) {
+      doc = RegistryDocument::Parse(text);
+      s = change(&doc, &changed);
+    }
     if (s.ok() && changed) s = ReplaceDocument(path, doc);
   }
   ::close(lock);  // releases the flock
@@ -183,8 +206,8 @@ Status CreateKey(Hive hive, const std::string& key, bool* created) {
   Status s = FullKey(hive, key, &full);
   if (!s.ok()) return s;
   // Most calls meet an existing key: check without the writers' lock first.
-  RegistryDocument doc;
-  if (ReadDocument(ResolvedStorePath(), &doc).ok() && doc.KeyExists(full)) return Status::Ok();
+  std::shared_ptr<const RegistryDocument> doc;
+  if (LoadDocument(ResolvedStorePath(), &doc).ok() && doc->KeyExists(full)) return Status::Ok();
   return Modify([&](RegistryDocument* d, bool* changed) {
     *changed = d->CreateKey(full);
     if (created) *created = *changed;
@@ -194,9 +217,9 @@ Status CreateKey(Hive hive, const std::string& key, bool* created) {
 
 bool KeyExists(Hive hive, const std::string& key) {
   std::string full;
-  RegistryDocument doc;
-  return FullKey(hive, key, &full).ok() && ReadDocument(ResolvedStorePath(), &doc).ok() &&
-         doc.KeyExists(full);
+  std::shared_ptr<const RegistryDocument> doc;
+  return FullKey(hive, key, &full).ok() && LoadDocument(ResolvedStorePath(), &doc).ok() &&
+         doc->KeyExists(full);
 }
 
 Status SetString(Hive hive, const std::string& key, const std::string& name,
@@ -217,10 +240,10 @@ Status QueryValue(Hive hive, const std::string& key, const std::string& name, vo
   std::string full;
   Status s = FullKey(hive, key, &full);
   if (!s.ok()) return s;
-  RegistryDocument doc;
-  s = ReadDocument(ResolvedStorePath(), &doc);
+  std::shared_ptr<const RegistryDocument> doc;
+  s = LoadDocument(ResolvedStorePath(), &doc);
   if (!s.ok()) return s;
-  const RegistryValue* value = doc.FindValue(full, name);
+  const RegistryValue* value = doc->FindValue(full, name);
   if (!value) return Status::Error(kErrFileNotFound);
   // Strings come with their terminating zero, as the ANSI registry
   // functions return them.
@@ -241,10 +264,10 @@ Status QueryString(Hive hive, const std::string& key, const std::string& name,
   std::string full;
   Status s = FullKey(hive, key, &full);
   if (!s.ok()) return s;
-  RegistryDocument doc;
-  s = ReadDocument(ResolvedStorePath(), &doc);
+  std::shared_ptr<const RegistryDocument> doc;
+  s = LoadDocument(ResolvedStorePath(), &doc);
   if (!s.ok()) return s;
-  const RegistryValue* v = doc.FindValue(full, name);
+  const RegistryValue* v = doc->FindValue(full, name);
   if (!v) return Status::Error(kErrFileNotFound);
   if (v->type != kRegString) return Status::Error(kErrInvalidData);
   *value = v->data;
