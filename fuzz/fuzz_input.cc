@@ -1,12 +1,14 @@
 #include "fuzz_input.h"
 
+#include "memory_file_system.h"
+#include "platform/file.h"
+
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace corvane::fuzz {
 namespace {
@@ -23,8 +25,15 @@ void RemoveDir() {
 
 }  // namespace
 
-void InitFuzzEnvironment() {
+void InitFuzzEnvironment(bool in_memory) {
   if (!Dir().empty()) return;
+  if (in_memory) {
+    // Installed for the life of the process (never destroyed: the library
+    // may still close files from atexit handlers).
+    static MemoryFileSystem* files = new MemoryFileSystem;
+    static auto* override_files = new platform::ScopedFileSystemOverride(files);
+    (void)override_files;
+  }
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/corvane-fuzz-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
@@ -45,17 +54,24 @@ std::string ScratchPath(const std::string& name) { return Dir() + "/" + name; }
 
 std::string WriteScratchFile(const std::string& name, std::span<const uint8_t> bytes) {
   const std::string path = ScratchPath(name);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
+  platform::OpenOptions options;
+  options.access = platform::kAccessWrite;
+  options.share = platform::kShareRead | platform::kShareWrite | platform::kShareDelete;
+  options.disposition = platform::Disposition::kCreateAlways;
+  std::unique_ptr<platform::File> file;
+  Status st = platform::OpenFile(path, options, &file);
+  uint32_t written = 0;
+  if (st.ok() && !bytes.empty()) {
+    st = file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written);
+  }
+  if (!st.ok()) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     std::abort();
   }
   return path;
 }
 
-void RemoveScratchFile(const std::string& name) { ::unlink(ScratchPath(name).c_str()); }
+void RemoveScratchFile(const std::string& name) { (void)platform::RemoveFile(ScratchPath(name)); }
 
 std::vector<std::span<const uint8_t>> SplitInput(const uint8_t* data, size_t size, size_t count) {
   std::vector<std::span<const uint8_t>> parts(count);

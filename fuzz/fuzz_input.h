@@ -26,8 +26,11 @@ namespace corvane::fuzz {
 inline constexpr std::string_view kPartSeparator = "%%CVRPART%%";
 
 // Creates the per-process scratch directory (removed at exit) and sets
-// CORVANE_REGISTRY inside it; clears CORVANE_KEY_FILE. Idempotent.
-void InitFuzzEnvironment();
+// CORVANE_REGISTRY inside it; clears CORVANE_KEY_FILE. With `in_memory`
+// (the targets) the library's files live in a MemoryFileSystem, and the
+// scratch file functions below use it; the seed generator, which reads back
+// what the library wrote, uses the disk. Idempotent.
+void InitFuzzEnvironment(bool in_memory = true);
 
 // The scratch directory (InitFuzzEnvironment must have run).
 const std::string& ScratchDir();

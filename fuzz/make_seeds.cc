@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_out = argv[1];
-  corvane::fuzz::InitFuzzEnvironment();
+  corvane::fuzz::InitFuzzEnvironment(/*in_memory=*/false);
 
   std::vector<Written> gens = {
       WriteLog2(FileVersionCVR_V0102, "plain", 14), WriteLog2(FileVersionCVR_Ve102, "e102", 14),
