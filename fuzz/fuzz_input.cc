@@ -107,16 +107,21 @@ Status MemorySource::Read(void* dst, uint32_t n, uint32_t* got) {
   return Status::Ok();
 }
 
-Status MemorySource::Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) {
+Status SeekInMemory(int64_t* pos, int64_t size, int64_t distance, platform::SeekOrigin origin,
+                    int64_t* new_pos) {
   const int64_t base = origin == platform::SeekOrigin::kBegin     ? 0
-                       : origin == platform::SeekOrigin::kCurrent ? pos_
-                                                                  : static_cast<int64_t>(bytes_.size());
+                       : origin == platform::SeekOrigin::kCurrent ? *pos
+                                                                  : size;
   int64_t target = 0;
   if (__builtin_add_overflow(base, distance, &target)) return Status::Error(kErrInvalidParameter);
   if (target < 0) return Status::Error(kErrNegativeSeek);
-  pos_ = target;
-  if (new_pos) *new_pos = pos_;
+  *pos = target;
+  if (new_pos) *new_pos = target;
   return Status::Ok();
+}
+
+Status MemorySource::Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) {
+  return SeekInMemory(&pos_, static_cast<int64_t>(bytes_.size()), distance, origin, new_pos);
 }
 
 void Violation(const char* what) {

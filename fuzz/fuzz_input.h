@@ -67,6 +67,11 @@ class Controls {
   size_t at_ = 0;
 };
 
+// Moves *pos as a file pointer over `size` bytes moves (the seek of the
+// in-memory files): overflow and negative targets fail and leave it.
+Status SeekInMemory(int64_t* pos, int64_t size, int64_t distance, platform::SeekOrigin origin,
+                    int64_t* new_pos);
+
 // A file held in memory, for detection, the cipher and the hex reader.
 // Reads at or past `fail_at` (when not negative) fail with an I/O error.
 class MemorySource final : public stream::ByteSource {

@@ -1,5 +1,7 @@
 #include "memory_file_system.h"
 
+#include "fuzz_input.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -46,18 +48,9 @@ class MemoryFile final : public platform::File {
   }
 
   Status Seek(int64_t distance, SeekOrigin origin, int64_t* new_pos) override {
-    int64_t base = pos_;
-    if (origin == SeekOrigin::kBegin) base = 0;
-    if (origin == SeekOrigin::kEnd) {
-      std::lock_guard<std::mutex> hold(node_->mutex);
-      base = static_cast<int64_t>(node_->bytes.size());
-    }
-    int64_t target = 0;
-    if (__builtin_add_overflow(base, distance, &target)) return Status::Error(kErrInvalidParameter);
-    if (target < 0) return Status::Error(kErrNegativeSeek);
-    pos_ = target;
-    if (new_pos) *new_pos = pos_;
-    return Status::Ok();
+    int64_t size = 0;
+    GetSize(&size);
+    return SeekInMemory(&pos_, size, distance, origin, new_pos);
   }
 
   Status GetSize(int64_t* size) override {
