@@ -49,7 +49,7 @@ class MemoryFile final : public platform::File {
 
   Status Seek(int64_t distance, SeekOrigin origin, int64_t* new_pos) override {
     int64_t size = 0;
-    GetSize(&size);
+    (void)GetSize(&size);
     return SeekInMemory(&pos_, size, distance, origin, new_pos);
   }
 
