@@ -15,9 +15,10 @@
 # holds inputs of fixed findings, replayed first by every run.
 #
 # Environment: FUZZ_BUILD_JOBS (default 2) for the build, FUZZ_EXTRA for
-# more libFuzzer options, FUZZ_TMPDIR for the targets' scratch files (default
-# /dev/shm when writable: the targets write and open files at every run, three
-# times faster in memory than on disk).
+# more libFuzzer options, FUZZ_TMPDIR for the targets' scratch directory
+# (default /dev/shm when writable; it holds the settings store, while the
+# logs and companion files of a run live in the targets' in-memory file
+# system).
 #
 # Exit status 0 when no target had a finding. The last line reads
 # "N passed, N failed" (targets).
