@@ -1,7 +1,6 @@
 // idl/corvane.idl is the source of the Windows declarations; the non-Windows
-// branch of include/corvane/corvane.h repeats them by hand. These tests read
-// both texts and fail on any difference a client could notice: slots,
-// parameters, types, enumeration values, the block header and identifiers.
+// branch of include/corvane/corvane.h repeats them by hand. Any difference a
+// client could notice fails here.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -11,101 +10,67 @@
 namespace corvane::test {
 namespace {
 
-class IdlHeaderAgreement : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    idl_ = new Model(ParseIdl(ReadTextFile(CORVANE_SOURCE_DIR "/idl/corvane.idl")));
-    header_ = new Model(ParseHeader(ReadTextFile(CORVANE_SOURCE_DIR "/include/corvane/corvane.h")));
-  }
-  static void TearDownTestSuite() {
-    delete idl_;
-    delete header_;
-  }
+const Model& idl = IdlModel();
+const Model& header = HeaderModel();
 
-  static const Interface* Find(const Model& m, const std::string& name) {
-    for (const Interface& i : m.interfaces) {
-      if (i.name == name) return &i;
-    }
-    return nullptr;
-  }
-
-  static Model* idl_;
-  static Model* header_;
-};
-
-Model* IdlHeaderAgreement::idl_ = nullptr;
-Model* IdlHeaderAgreement::header_ = nullptr;
-
-// Methods besides the three of IUnknown.
-TEST_F(IdlHeaderAgreement, InterfacesHaveTheirSlotCountsAndDeriveFromIUnknown) {
+TEST(IdlHeaderAgreement, InterfacesAgreeSlotBySlotWithTheirParameters) {
+  // Methods besides the three of IUnknown.
   const std::vector<std::pair<std::string, size_t>> expected = {
       {"ICorvane", 8}, {"ILogFile", 7}, {"ILogFile2", 24}};
-  for (const Model* m : {idl_, header_}) {
+  for (const Model* m : {&idl, &header}) {
     ASSERT_EQ(m->interfaces.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
       EXPECT_EQ(m->interfaces[i].name, expected[i].first);
-      EXPECT_EQ(m->interfaces[i].base, "IUnknown") << m->interfaces[i].name;
-      EXPECT_EQ(m->interfaces[i].methods.size(), expected[i].second) << m->interfaces[i].name;
+      EXPECT_EQ(m->interfaces[i].base, "IUnknown") << expected[i].first;
+      EXPECT_EQ(m->interfaces[i].methods.size(), expected[i].second) << expected[i].first;
     }
   }
-}
-
-TEST_F(IdlHeaderAgreement, MethodsAgreeSlotBySlotWithTheirParameters) {
-  for (const Interface& in_idl : idl_->interfaces) {
-    const Interface* in_header = Find(*header_, in_idl.name);
+  for (const Interface& in_idl : idl.interfaces) {
+    const Interface* in_header = Find(header.interfaces, in_idl.name);
     ASSERT_NE(in_header, nullptr) << in_idl.name;
     ASSERT_EQ(in_idl.methods.size(), in_header->methods.size()) << in_idl.name;
     for (size_t slot = 0; slot < in_idl.methods.size(); ++slot) {
       const Method& a = in_idl.methods[slot];
       const Method& b = in_header->methods[slot];
-      const std::string where = in_idl.name + "::" + a.name + " (slot " + std::to_string(slot + 3) + ")";
-      EXPECT_EQ(a.name, b.name) << where;
-      ASSERT_EQ(a.params.size(), b.params.size()) << where;
+      SCOPED_TRACE(in_idl.name + "::" + a.name + " (slot " + std::to_string(slot + 3) + ")");
+      EXPECT_EQ(a.name, b.name);
+      ASSERT_EQ(a.params.size(), b.params.size());
       for (size_t k = 0; k < a.params.size(); ++k) {
-        EXPECT_EQ(a.params[k].name, b.params[k].name) << where << " parameter " << k;
-        EXPECT_EQ(a.params[k].type, b.params[k].type) << where << " " << a.params[k].name;
-        EXPECT_EQ(a.params[k].pointers, b.params[k].pointers) << where << " " << a.params[k].name;
+        EXPECT_EQ(a.params[k].name, b.params[k].name) << k;
+        EXPECT_EQ(a.params[k].type, b.params[k].type) << a.params[k].name;
+        EXPECT_EQ(a.params[k].pointers, b.params[k].pointers) << a.params[k].name;
       }
     }
   }
 }
 
-// The directions must make sense for marshaling: out-parameters are pointers,
-// retval is the last one, and every buffer is sized by an [in] 32-bit
-// parameter of the same method.
-TEST_F(IdlHeaderAgreement, IdlDirectionsAndSizeAttributesAreConsistent) {
+// Marshaling needs sensible directions: out-parameters are pointers, retval
+// comes last, every buffer is sized by an [in] ULONG of the same method, and
+// 64-bit positions are unsigned in ILogFile, signed in ILogFile2.
+TEST(IdlHeaderAgreement, IdlDirectionsSizesAndPositionTypesAreConsistent) {
   std::set<std::string> sized;
-  for (const Interface& iface : idl_->interfaces) {
+  for (const Interface& iface : idl.interfaces) {
     EXPECT_FALSE(iface.help.empty()) << iface.name;
     for (const Method& m : iface.methods) {
-      const std::string where = iface.name + "::" + m.name;
-      EXPECT_FALSE(m.help.empty()) << where;
+      SCOPED_TRACE(iface.name + "::" + m.name);
+      EXPECT_FALSE(m.help.empty());
       for (size_t k = 0; k < m.params.size(); ++k) {
         const Param& p = m.params[k];
-        EXPECT_TRUE(p.in || p.out) << where << " " << p.name;
-        if (p.out) {
-          EXPECT_GE(p.pointers, 1) << where << " " << p.name;
+        EXPECT_TRUE(p.in || p.out) << p.name;
+        EXPECT_TRUE(!p.out || p.pointers >= 1) << p.name;
+        EXPECT_TRUE(!p.retval || (p.out && k + 1 == m.params.size())) << p.name;
+        if (p.type == "LONGLONG" || p.type == "ULONGLONG") {
+          EXPECT_EQ(p.type, iface.name == "ILogFile" ? "ULONGLONG" : "LONGLONG") << p.name;
+          EXPECT_NE(iface.name, "ICorvane");
         }
-        if (p.retval) {
-          EXPECT_TRUE(p.out) << where;
-          EXPECT_EQ(k, m.params.size() - 1) << where;
-        }
-        if (!p.size_is.empty()) {
-          sized.insert(where + "." + p.name);
-          bool found = false;
-          for (const Param& q : m.params) {
-            if (q.name == p.size_is) {
-              found = true;
-              EXPECT_TRUE(q.in && !q.out && q.pointers == 0 && q.type == "ULONG")
-                  << where << " " << p.size_is;
-            }
-          }
-          EXPECT_TRUE(found) << where << " size_is(" << p.size_is << ")";
-        }
+        if (p.size_is.empty()) continue;
+        sized.insert(iface.name + "::" + m.name + "." + p.name);
+        const Param* size = Find(m.params, p.size_is);
+        ASSERT_NE(size, nullptr) << "size_is(" << p.size_is << ")";
+        EXPECT_TRUE(size->in && !size->out && size->pointers == 0 && size->type == "ULONG");
       }
     }
   }
-  // Every byte buffer of the three interfaces.
   EXPECT_EQ(sized, (std::set<std::string>{
                        "ICorvane::WriteBlock.pbyData", "ICorvane::ReadBlockData.pbyData",
                        "ILogFile::ReadBlockHeader.pbyStructBlockHeader",
@@ -116,28 +81,12 @@ TEST_F(IdlHeaderAgreement, IdlDirectionsAndSizeAttributesAreConsistent) {
                        "ILogFile2::WriteBlock.pStructBlockHeader", "ILogFile2::WriteBlock.pbyData"}));
 }
 
-TEST_F(IdlHeaderAgreement, PositionsAreUnsignedInILogFileAndSignedInILogFile2) {
-  for (const Interface& iface : idl_->interfaces) {
-    for (const Method& m : iface.methods) {
-      for (const Param& p : m.params) {
-        if (p.type != "LONGLONG" && p.type != "ULONGLONG") continue;
-        EXPECT_EQ(p.type, iface.name == "ILogFile" ? "ULONGLONG" : "LONGLONG")
-            << iface.name << "::" << m.name << " " << p.name;
-        EXPECT_NE(iface.name, "ICorvane") << m.name;
-      }
-    }
-  }
-}
-
-TEST_F(IdlHeaderAgreement, EnumerationsHaveTheSameConstantsAndValues) {
-  ASSERT_EQ(idl_->enums.size(), 6u);
-  ASSERT_EQ(header_->enums.size(), idl_->enums.size());
-  for (const Enumeration& a : idl_->enums) {
+TEST(IdlHeaderAgreement, EnumerationsHaveTheSameConstantsAndValues) {
+  ASSERT_EQ(idl.enums.size(), 6u);
+  ASSERT_EQ(header.enums.size(), idl.enums.size());
+  for (const Enumeration& a : idl.enums) {
     EXPECT_FALSE(a.help.empty()) << a.name;
-    const Enumeration* b = nullptr;
-    for (const Enumeration& e : header_->enums) {
-      if (e.name == a.name) b = &e;
-    }
+    const Enumeration* b = Find(header.enums, a.name);
     ASSERT_NE(b, nullptr) << a.name;
     ASSERT_EQ(a.constants.size(), b->constants.size()) << a.name;
     for (size_t i = 0; i < a.constants.size(); ++i) {
@@ -145,29 +94,24 @@ TEST_F(IdlHeaderAgreement, EnumerationsHaveTheSameConstantsAndValues) {
       EXPECT_EQ(a.constants[i].value, b->constants[i].value) << a.constants[i].name;
     }
   }
-}
-
-TEST_F(IdlHeaderAgreement, ResultCodesAreNegativeThirtyTwoBitValuesWithTheirGap) {
-  const Enumeration* codes = nullptr;
-  for (const Enumeration& e : idl_->enums) {
-    if (e.name == "CORVANE_ERROR_RESULTS") codes = &e;
-  }
+  // The result codes: negative 32-bit values 0x80043000..0x8004301C without 0x80043011.
+  const Enumeration* codes = Find(idl.enums, "CORVANE_ERROR_RESULTS");
   ASSERT_NE(codes, nullptr);
   ASSERT_EQ(codes->constants.size(), 28u);
   EXPECT_EQ(codes->constants.front().value, static_cast<int32_t>(0x80043000u));
   EXPECT_EQ(codes->constants.back().value, static_cast<int32_t>(0x8004301Cu));
   for (const Constant& c : codes->constants) {
-    EXPECT_NE(c.value, static_cast<int32_t>(0x80043011u)) << c.name;  // no code has this value
+    EXPECT_NE(c.value, static_cast<int32_t>(0x80043011u)) << c.name;
     EXPECT_LT(c.value, 0) << c.name;
   }
 }
 
-TEST_F(IdlHeaderAgreement, LogBlockHeaderHasTheSameFields) {
+TEST(IdlHeaderAgreement, LogBlockHeaderHasTheSameFields) {
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"wBlockID", "USHORT"},       {"byConnID", "BYTE"},      {"byTimeStampMode", "BYTE"},
-      {"dwReserved1", "ULONG"},     {"qwTimeStamp", "ULONGLONG"}, {"dwDataLength", "ULONG"},
+      {"wBlockID", "USHORT"},   {"byConnID", "BYTE"},         {"byTimeStampMode", "BYTE"},
+      {"dwReserved1", "ULONG"}, {"qwTimeStamp", "ULONGLONG"}, {"dwDataLength", "ULONG"},
       {"dwReserved2", "ULONG"}};
-  for (const Model* m : {idl_, header_}) {
+  for (const Model* m : {&idl, &header}) {
     ASSERT_EQ(m->block_header.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
       EXPECT_EQ(m->block_header[i].name, expected[i].first);
@@ -176,19 +120,18 @@ TEST_F(IdlHeaderAgreement, LogBlockHeaderHasTheSameFields) {
   }
 }
 
-// The IDL's uuids, the hand-written Linux constants and the Windows branch's
-// selectany definitions name the same seven identifiers with the same values.
-TEST_F(IdlHeaderAgreement, IdentifiersAreTheSameInAllThreePlaces) {
-  const std::vector<std::string> names = {"IID_ICorvane",  "IID_ILogFile",   "IID_ILogFile2",
-                                          "CLSID_Corvane", "CLSID_LogFile",  "CLSID_LogFile2",
+// The IDL's uuids, the Linux constants and the Windows branch's definitions.
+TEST(IdlHeaderAgreement, IdentifiersAreTheSameInAllThreePlaces) {
+  const std::vector<std::string> names = {"IID_ICorvane",  "IID_ILogFile",  "IID_ILogFile2",
+                                          "CLSID_Corvane", "CLSID_LogFile", "CLSID_LogFile2",
                                           "LIBID_KRVCmnCorvaneLib"};
-  EXPECT_EQ(idl_->guids.size(), names.size());
+  EXPECT_EQ(idl.guids.size(), names.size());
   for (const std::string& name : names) {
-    ASSERT_EQ(idl_->guids.count(name), 1u) << name;
-    ASSERT_EQ(header_->guids.count(name), 1u) << name;
-    ASSERT_EQ(header_->guids.count("win:" + name), 1u) << name;
-    EXPECT_EQ(idl_->guids[name], header_->guids[name]) << name;
-    EXPECT_EQ(idl_->guids[name], header_->guids["win:" + name]) << name;
+    ASSERT_EQ(idl.guids.count(name), 1u) << name;
+    ASSERT_EQ(header.guids.count(name), 1u) << name;
+    ASSERT_EQ(header.guids.count("win:" + name), 1u) << name;
+    EXPECT_EQ(idl.guids.at(name), header.guids.at(name)) << name;
+    EXPECT_EQ(idl.guids.at(name), header.guids.at("win:" + name)) << name;
   }
 }
 

@@ -1,7 +1,6 @@
-// A small text-level reader of idl/corvane.idl and of the hand-written
-// declarations in include/corvane/corvane.h, reduced to one model each so that
-// the two can be compared: interfaces with their methods and parameters,
-// enumerations, the LogBlockHeader fields, and the identifiers.
+// A text-level reader of idl/corvane.idl and of the hand-written non-Windows
+// declarations in include/corvane/corvane.h, each reduced to one model so that
+// the two (and the type library built from the IDL) can be compared.
 #ifndef CORVANE_TESTS_IDL_IDL_MODEL_H_
 #define CORVANE_TESTS_IDL_IDL_MODEL_H_
 
@@ -19,58 +18,53 @@ struct Param {
   std::string name;
   std::string type;  // normalised: USHORT, BYTE, ULONG, LONG, LONGLONG, ULONGLONG, BSTR, enums
   int pointers = 0;
-  // IDL only.
-  bool in = false;
-  bool out = false;
-  bool retval = false;
-  std::string size_is;
+  bool in = false, out = false, retval = false;  // IDL only
+  std::string size_is;                           // IDL only
 };
-
 struct Method {
-  std::string name;
-  std::string help;  // IDL only
+  std::string name, help;  // help: IDL only
   std::vector<Param> params;
 };
-
 struct Interface {
-  std::string name;
-  std::string base;
-  std::string help;  // IDL only
+  std::string name, base, help;
   std::vector<Method> methods;
 };
-
 struct Constant {
   std::string name;
   int64_t value = 0;
 };
-
 struct Enumeration {
-  std::string name;
-  std::string help;  // IDL only
+  std::string name, help;
   std::vector<Constant> constants;
 };
-
+struct Coclass {  // IDL only
+  std::string name, help, default_interface;
+};
 struct Field {
-  std::string name;
-  std::string type;
+  std::string name, type;
 };
 
 struct Model {
   std::vector<Interface> interfaces;
   std::vector<Enumeration> enums;
+  std::vector<Coclass> coclasses;
   std::vector<Field> block_header;
-  // IID_*, CLSID_*, LIBID_* by name.
+  // IID_*, CLSID_*, LIBID_* by name; the header model also holds the Windows
+  // branch's definitions under the prefix "win:".
   std::map<std::string, GuidValue> guids;
 };
 
-// The model of the IDL text.
-Model ParseIdl(const std::string& text);
-// The model of the non-Windows branch of corvane.h (declarations written out
-// by hand); guids also holds the Windows branch's definitions under the
-// prefix "win:".
-Model ParseHeader(const std::string& text);
+// The models of the source tree's IDL and header, parsed once.
+const Model& IdlModel();
+const Model& HeaderModel();
 
-std::string ReadTextFile(const std::string& path);
+template <class T>
+const T* Find(const std::vector<T>& items, const std::string& name) {
+  for (const T& item : items) {
+    if (item.name == name) return &item;
+  }
+  return nullptr;
+}
 
 }  // namespace corvane::test
 
