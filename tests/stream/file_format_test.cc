@@ -13,90 +13,61 @@ std::string Slice(const std::vector<uint8_t>& h, size_t at, size_t n) {
   return std::string(h.begin() + at, h.begin() + at + n);
 }
 
-// Every byte not covered by [from, to) ranges is zero.
-void ExpectZeroOutside(const std::vector<uint8_t>& h,
-                       std::initializer_list<std::pair<size_t, size_t>> used) {
-  for (size_t i = 0; i < h.size(); ++i) {
-    bool covered = false;
-    for (auto [a, b] : used) covered |= i >= a && i < b;
-    if (!covered) {
-      EXPECT_EQ(h[i], 0) << "offset " << i;
+TEST(HeaderTest, Generation102IsLaidOutByteForByte) {
+  const struct {
+    int version;
+    std::string banner, field;
+  } cases[] = {{7, "Binary Log File\n", "CVR V e1.02\n"},
+               {8, "Binary Log File\n", "CVR V 01.02\n"},
+               {9, "Binary Log File\n", "CVR V u1.02\n"},
+               {10, "Binary Log Index File\n", "IDX V 01.02.001\n"},
+               {11, "Binary Log Index File\n", "IDX V u1.02.001\n"},
+               {12, "Binary Log Bookmark File\n", "BMK V 01.02\n"},
+               {13, "Binary Log Bookmark File\n", "BMK V e1.02\n"},
+               {14, "Binary Log Bookmark File\n", "BMK V u1.02\n"},
+               {15, "Binary Log InfoMsg File\n", "INF V 01.02\n"},
+               {16, "Binary Log InfoMsg File\n", "INF V e1.02\n"},
+               {17, "Binary Log InfoMsg File\n", "INF V u1.02\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    std::vector<uint8_t> h = BuildHeader(c.version);
+    ASSERT_EQ(h.size(), 128u);
+    // Maker, banner, tag and notice in their places; every gap zero.
+    std::string expect(128, '\0');
+    expect.replace(0, 20, "Tamri Zuduva Deravi\n");
+    expect.replace(32, c.banner.size(), c.banner);
+    expect.replace(64, c.field.size(), c.field);
+    expect.replace(96, 25, Slice(h, 96, 24) + "\n");
+    expect[127] = 0x1A;
+    EXPECT_EQ(Slice(h, 0, 128), expect);
+    // The notice is 24 characters without line end, 0x1A, zero or tag.
+    std::string notice = Slice(h, 96, 24);
+    EXPECT_EQ(notice.find_first_of(std::string("\r\n\x1a\0", 4)), std::string::npos);
+    EXPECT_EQ(MatchTags(notice, FullTagSet()), FileVersionUnknown);
+    EXPECT_EQ(MatchTags(Slice(h, 0, 128), FullTagSet()), c.version);
+  }
+  for (int v : {-1, 0, 2, 3, 4, 5, 6, 18}) EXPECT_TRUE(BuildHeader(v).empty()) << v;
+}
+
+TEST(HeaderTest, BothE101FormsShareTitleAndEnd) {
+  const struct {
+    E101Form form;
+    size_t line_end;  // the notice fills 28 up to it, zeros follow up to 58
+  } cases[] = {{E101Form::kStream, 57}, {E101Form::kLogFile, 54}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line_end);
+    auto a = BuildE101Header(c.form);
+    std::vector<uint8_t> h(a.begin(), a.end());
+    EXPECT_EQ(Slice(h, 0, 28), "KRV Binary Log File V e1.01\n");
+    for (size_t i = 28; i < c.line_end; ++i) EXPECT_NE(h[i], 0) << i;
+    EXPECT_EQ(h[c.line_end], '\n');
+    for (size_t i = c.line_end + 1; i < 59; ++i) EXPECT_EQ(h[i], 0) << i;
+    EXPECT_EQ(h[59], 0x1A);
+    EXPECT_EQ(MatchTags(Slice(h, 0, 60), ReducedTagSet()), FileVersionCVR_Ve101);
+    if (c.form == E101Form::kStream) {
+      EXPECT_EQ(BuildHeader(1), h);
     }
   }
-}
-
-struct Header102Case {
-  int version;
-  const char* banner;
-  const char* field;
-};
-
-class Header102Test : public ::testing::TestWithParam<Header102Case> {};
-
-TEST_P(Header102Test, IsLaidOutByteForByte) {
-  const Header102Case& c = GetParam();
-  std::vector<uint8_t> h = BuildHeader(c.version);
-  ASSERT_EQ(h.size(), 128u);
-  EXPECT_EQ(Slice(h, 0, 20), "Tamri Zuduva Deravi\n");
-  std::string banner = c.banner, field = c.field;
-  EXPECT_EQ(Slice(h, 32, banner.size()), banner);
-  EXPECT_EQ(Slice(h, 64, field.size()), field);
-  EXPECT_EQ(Slice(h, 96, 25).size(), 25u);
-  EXPECT_EQ(h[120], '\n');
-  EXPECT_EQ(h[127], 0x1A);
-  ExpectZeroOutside(h, {{0, 20}, {32, 32 + banner.size()}, {64, 64 + field.size()}, {96, 121},
-                        {127, 128}});
-  // The notice may hold no line end, no 0x1A and no tag.
-  std::string notice = Slice(h, 96, 24);
-  EXPECT_EQ(notice.find_first_of("\r\n\x1a"), std::string::npos);
-  EXPECT_EQ(MatchTags(notice, FullTagSet()), FileVersionUnknown);
-  // The header detects as its own version.
-  std::string text(h.begin(), h.end());
-  EXPECT_EQ(MatchTags(text, FullTagSet()), c.version);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AllWriters, Header102Test,
-    ::testing::Values(Header102Case{7, "Binary Log File\n", "CVR V e1.02\n"},
-                      Header102Case{8, "Binary Log File\n", "CVR V 01.02\n"},
-                      Header102Case{9, "Binary Log File\n", "CVR V u1.02\n"},
-                      Header102Case{10, "Binary Log Index File\n", "IDX V 01.02.001\n"},
-                      Header102Case{11, "Binary Log Index File\n", "IDX V u1.02.001\n"},
-                      Header102Case{12, "Binary Log Bookmark File\n", "BMK V 01.02\n"},
-                      Header102Case{13, "Binary Log Bookmark File\n", "BMK V e1.02\n"},
-                      Header102Case{14, "Binary Log Bookmark File\n", "BMK V u1.02\n"},
-                      Header102Case{15, "Binary Log InfoMsg File\n", "INF V 01.02\n"},
-                      Header102Case{16, "Binary Log InfoMsg File\n", "INF V e1.02\n"},
-                      Header102Case{17, "Binary Log InfoMsg File\n", "INF V u1.02\n"}));
-
-TEST(HeaderE101Test, BothFormsShareTitleAndEnd) {
-  for (E101Form form : {E101Form::kStream, E101Form::kLogFile}) {
-    auto a = BuildE101Header(form);
-    std::vector<uint8_t> h(a.begin(), a.end());
-    EXPECT_EQ(Slice(h, 0, 27), "KRV Binary Log File V e1.01");
-    EXPECT_EQ(h[27], '\n');
-    EXPECT_EQ(h[59], 0x1A);
-    EXPECT_EQ(MatchTags(std::string(h.begin(), h.end()), ReducedTagSet()), FileVersionCVR_Ve101);
-  }
-}
-
-TEST(HeaderE101Test, StreamFormHas29NoticeCharacters) {
-  std::vector<uint8_t> h = BuildHeader(1);
-  ASSERT_EQ(h.size(), 60u);
-  for (size_t i = 28; i <= 56; ++i) EXPECT_NE(h[i], 0) << i;
-  EXPECT_EQ(h[57], '\n');
-  EXPECT_EQ(h[58], 0);
-}
-
-TEST(HeaderE101Test, LogFileFormHas26NoticeCharacters) {
-  auto h = BuildE101Header(E101Form::kLogFile);
-  for (size_t i = 28; i <= 53; ++i) EXPECT_NE(h[i], 0) << i;
-  EXPECT_EQ(h[54], '\n');
-  for (size_t i = 55; i <= 58; ++i) EXPECT_EQ(h[i], 0) << i;
-}
-
-TEST(HeaderTest, VersionsWithoutWriterGiveNothing) {
-  for (int v : {-1, 0, 2, 3, 4, 5, 6, 18}) EXPECT_TRUE(BuildHeader(v).empty()) << v;
 }
 
 TEST(VersionTableTest, LengthsCipherAndByteOrder) {
@@ -113,55 +84,54 @@ TEST(VersionTableTest, LengthsCipherAndByteOrder) {
 }
 
 TEST(TagTest, FirstTagInFixedOrderWins) {
-  struct Case {
+  const struct {
     std::string text;
-    int version;
+    int full, reduced;
   } cases[] = {
-      {"xx CVR V 01.02 and V 01.00", 2},  // V 01.00 is tried first
-      {"V E1.00", 3},
-      {"CVR V E1.02", 7},
-      {"BMK V E1.02", 13},
-      {"INF V E1.02", 16},
-      {"IDX V 01.02.001", 10},
-      {"IDX V u1.02", 11},
-      {"cvr v 01.02", 0},  // case-sensitive
-      {std::string("\0\0CVR V u1.02", 13), 9},  // zero bytes do not end the search
+      {"xx CVR V 01.02 and V 01.00", 2, 2},  // V 01.00 is tried first
+      {"V E1.00", 3, 3},
+      {"V E1.01", 1, 1},
+      {"CVR V 01.02", 8, 0},  // the reduced set knows only the old generations
+      {"CVR V E1.02", 7, 0},
+      {"BMK V E1.02", 13, 0},
+      {"INF V E1.02", 16, 0},
+      {"IDX V 01.02.001", 10, 0},
+      {"IDX V u1.02", 11, 0},
+      {"cvr v 01.02", 0, 0},  // case-sensitive
+      {std::string("\0\0CVR V u1.02", 13), 9, 0},  // zero bytes do not end the search
   };
-  for (const Case& c : cases) EXPECT_EQ(MatchTags(c.text, FullTagSet()), c.version) << c.text;
-}
-
-TEST(TagTest, ReducedSetKnowsOnlyTheOldGenerations) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchTags(c.text, FullTagSet()), c.full) << c.text;
+    EXPECT_EQ(MatchTags(c.text, ReducedTagSet()), c.reduced) << c.text;
+  }
   ASSERT_EQ(ReducedTagSet().size(), 5u);
-  EXPECT_EQ(MatchTags("CVR V 01.02", ReducedTagSet()), FileVersionUnknown);
-  EXPECT_EQ(MatchTags("V E1.01", ReducedTagSet()), FileVersionCVR_Ve101);
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(ReducedTagSet()[i].tag, FullTagSet()[i].tag);
 }
 
 TEST(IndexSubVersionTest, ParsesLikeAtoiAtOffset76) {
   std::vector<uint8_t> h = BuildHeader(10);
-  std::string text(h.begin(), h.end());
-  EXPECT_EQ(ParseIndexSubVersion(text), 1);
-  std::string old = text;
-  old.replace(64, 16, std::string("IDX V 01.02\n\0\0\0\0", 16));
-  EXPECT_EQ(ParseIndexSubVersion(old), 0);
-  std::string padded = text;
-  padded.replace(76, 4, "  +7");
-  EXPECT_EQ(ParseIndexSubVersion(padded), 7);
-  std::string negative = text;
-  negative.replace(76, 4, "-3x\n");
-  EXPECT_EQ(ParseIndexSubVersion(negative), -3);
-  std::string huge = text;
-  huge.replace(76, 4, "9999");
-  huge.insert(80, "99999999999");
-  EXPECT_EQ(ParseIndexSubVersion(huge), INT32_MAX);
+  const std::string text(h.begin(), h.end());
+  const struct {
+    size_t at, count;
+    std::string by;
+    int32_t expect;
+  } cases[] = {
+      {64, 0, "", 1},
+      {64, 16, std::string("IDX V 01.02\n\0\0\0\0", 16), 0},
+      {76, 4, "  +7", 7},
+      {76, 4, "-3x\n", -3},
+      {76, 4, "999999999999999", INT32_MAX},
+      {70, 1, std::string(1, '\0'), 0},  // a zero byte within 64..75
+  };
+  for (const auto& c : cases) {
+    std::string t = text;
+    EXPECT_EQ(ParseIndexSubVersion(t.replace(c.at, c.count, c.by)), c.expect) << c.by;
+  }
   EXPECT_EQ(ParseIndexSubVersion(text.substr(0, 76)), 0);  // 76 bytes or shorter
-  std::string hole = text;
-  hole[70] = '\0';
-  EXPECT_EQ(ParseIndexSubVersion(hole), 0);
 }
 
 TEST(HexDumpTest, FirstLineRules) {
-  struct Case {
+  const struct {
     const char* line;
     int version;
   } cases[] = {
@@ -169,7 +139,7 @@ TEST(HexDumpTest, FirstLineRules) {
       {"><", 6},       {"x> 0a", 6},    {"x> 0g", 0},     {">>  00", 0},
       {"> 00", 0},     {"", 0},         {"<", 6},
   };
-  for (const Case& c : cases) EXPECT_EQ(ClassifyHexDump(c.line), c.version) << c.line;
+  for (const auto& c : cases) EXPECT_EQ(ClassifyHexDump(c.line), c.version) << c.line;
 }
 
 TEST(FerrowHeadTest, MediaAndReceiverSets) {
@@ -180,8 +150,7 @@ TEST(FerrowHeadTest, MediaAndReceiverSets) {
       EXPECT_EQ(FerrowPayloadLength(head), 0x0102);
     }
   }
-  uint8_t bad_media[6] = {0x1C, 0x10};
-  uint8_t bad_receiver[6] = {0x10, 0xFE};
+  uint8_t bad_media[6] = {0x1C, 0x10}, bad_receiver[6] = {0x10, 0xFE};
   EXPECT_FALSE(IsFerrowHead(bad_media));
   EXPECT_FALSE(IsFerrowHead(bad_receiver));
 }

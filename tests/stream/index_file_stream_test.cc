@@ -19,7 +19,7 @@ constexpr OpenOptions kExisting{platform::kAccessRead, platform::kShareRead,
                                 Disposition::kOpenExisting, false};
 
 TEST(IndexPathTest, ExtensionBecomesIdxUnlessThePathHasATilde) {
-  struct {
+  const struct {
     const char* in;
     const char* out;
   } cases[] = {
@@ -37,11 +37,7 @@ TEST(IndexPathTest, ExtensionBecomesIdxUnlessThePathHasATilde) {
 
 class IndexFileStreamTest : public ::testing::Test {
  protected:
-  test::TempDir dir_;
-  std::string log_ = dir_.File("log.cvr");
-  std::string idx_ = dir_.File("log.idx");
-
-  // Creates an index for a log of `log_version` holding `records`.
+  // Creates the index of a log of `log_version` holding `records`.
   void MakeIndex(int log_version, uint64_t resolution, const std::vector<IndexRecord>& records,
                  uint64_t count) {
     IndexFileStream s;
@@ -51,12 +47,15 @@ class IndexFileStreamTest : public ::testing::Test {
     ASSERT_TRUE(s.FlushBuffer().ok());
     ASSERT_TRUE(s.WriteRecordCount(count).ok());
     EXPECT_EQ(s.GetPosition(), 144);
-    s.Close();
   }
+
+  test::TempDir dir_;
+  std::string log_ = dir_.File("log.cvr");
+  std::string idx_ = dir_.File("log.idx");
 };
 
-TEST_F(IndexFileStreamTest, ByteOrderFollowsTheLogVersion) {
-  struct {
+TEST_F(IndexFileStreamTest, ByteOrderFollowsTheLogVersionAndRecordsReadBack) {
+  const struct {
     int log_version;
     EnumFileVersion index_version;
     ByteOrder order;
@@ -64,6 +63,7 @@ TEST_F(IndexFileStreamTest, ByteOrderFollowsTheLogVersion) {
                {FileVersionCVR_V0102, FileVersionIDX_V0102, ByteOrder::kLittle},
                {FileVersionCVR_Ve102, FileVersionIDX_V0102, ByteOrder::kLittle}};
   for (auto c : cases) {
+    SCOPED_TRACE(c.log_version);
     MakeIndex(c.log_version, 100, {{1000, 990, 0}, {0x0102030405060708, 7, 3}}, 250);
     std::vector<uint8_t> f = test::ReadFileBytes(idx_);
     ASSERT_EQ(f.size(), 144u + 48u);
@@ -86,17 +86,12 @@ TEST_F(IndexFileStreamTest, ByteOrderFollowsTheLogVersion) {
     EXPECT_EQ(rec, (IndexRecord{1000, 990, 0}));
     EXPECT_EQ(r.ReadIndexRecord(300, &rec).code(), kErrHandleEof) << "not written yet";
     EXPECT_EQ(rec, IndexRecord{});
+    // No record lies below the resolution.
+    EXPECT_EQ(r.ReadIndexRecord(99, &rec).code(), kErrInvalidParameter);
+    EXPECT_EQ(r.ReadIndexRecord(UINT64_MAX, &rec).code(), kErrInvalidParameter);
   }
-}
-
-TEST_F(IndexFileStreamTest, LookupsWithoutARecordFailCleanly) {
-  MakeIndex(FileVersionCVR_V0102, 100, {{1, 2, 0}}, 150);
-  IndexFileStream r;
-  ASSERT_TRUE(r.OpenIndex(log_, kExisting, FileVersionCVR_V0102, 0).ok());
-  IndexRecord rec;
-  EXPECT_EQ(r.ReadIndexRecord(99, &rec).code(), kErrInvalidParameter);
-  EXPECT_EQ(r.ReadIndexRecord(UINT64_MAX, &rec).code(), kErrInvalidParameter);
   IndexFileStream never_opened;
+  IndexRecord rec;
   EXPECT_EQ(never_opened.ReadIndexRecord(5, &rec).code(), kErrInvalidParameter);
 }
 
@@ -105,18 +100,14 @@ TEST_F(IndexFileStreamTest, OutdatedOrForeignIndexReadsAsMissing) {
   std::copy_n("IDX V 01.02\n\0\0\0\0", 16, old.begin() + 64);
   old.resize(144 + 24, 0);
   old[128] = 1;
-  struct {
+  const struct {
     const char* name;
     std::vector<uint8_t> bytes;
-  } cases[] = {{"sub-version 0", old},
-               {"a log file", BuildHeader(FileVersionCVR_V0102)},
-               {"empty", {}}};
+  } cases[] = {{"sub-version 0", old}, {"a log file", BuildHeader(FileVersionCVR_V0102)}, {"empty", {}}};
   for (auto& c : cases) {
     test::WriteFileBytes(idx_, c.bytes);
     IndexFileStream r;
-    uint32_t err = 0;
-    EXPECT_EQ(r.OpenIndex(log_, kExisting, FileVersionCVR_V0102, 0, &err).code(), kErrFileNotFound)
-        << c.name;
+    EXPECT_EQ(r.OpenIndex(log_, kExisting, FileVersionCVR_V0102, 0).code(), kErrFileNotFound) << c.name;
     EXPECT_TRUE(r.is_open()) << c.name;
   }
   IndexFileStream r;
@@ -126,8 +117,8 @@ TEST_F(IndexFileStreamTest, OutdatedOrForeignIndexReadsAsMissing) {
 TEST_F(IndexFileStreamTest, HeaderFieldReadsKeepThePosition) {
   MakeIndex(FileVersionCVR_Vu102, 7, {}, 0);
   IndexFileStream s;
-  OpenOptions rw{platform::kAccessRead | platform::kAccessWrite, platform::kShareRead,
-                 Disposition::kOpenExisting, false};
+  OpenOptions rw = kExisting;
+  rw.access |= platform::kAccessWrite;
   ASSERT_TRUE(s.OpenIndex(log_, rw, FileVersionCVR_Vu102, 0).ok());
   ASSERT_TRUE(s.Seek(60, platform::SeekOrigin::kBegin).ok());
   EXPECT_EQ(s.ReadResolution(), 7u);

@@ -38,6 +38,16 @@ class KeySourceTest : public ::testing::Test {
     (void)platform::registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey);
   }
   void TearDown() override { SetUp(); }
+
+  // Writes a key file and names it in the settings.
+  std::string Configure(const char* name, const std::string& text) {
+    std::string path = dir_.File(name);
+    test::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_TRUE(platform::registry::SetString(platform::Hive::kCurrentUser, kSettingsKey,
+                                              kKeyFileValueName, path)
+                    .ok());
+    return path;
+  }
   test::TempDir dir_;
 };
 
@@ -51,73 +61,58 @@ TEST_F(KeySourceTest, DefaultSetsMeetEveryRequirement) {
   EXPECT_EQ(k.sets, DefaultKeyMaterial().sets);
 }
 
-TEST_F(KeySourceTest, ParsesEachParameterFromItsByte) {
-  KeyMaterial k;
-  std::string msg;
-  ASSERT_TRUE(ParseKeyFile(kGood, &k, &msg).ok()) << msg;
-  CipherParameters e100 = ParametersFromKey(k.sets[0]);
-  EXPECT_EQ(e100.whitening, 1);
-  EXPECT_EQ(e100.feedback, 2);
-  EXPECT_EQ(e100.pass_count, 3);
-  EXPECT_EQ(e100.block_size, 2);
-  EXPECT_EQ(ParametersFromKey(k.sets[1]).whitening, 0xA7);
-  EXPECT_EQ(k.sets[1], DefaultKeyMaterial().sets[1]);
-}
-
 TEST_F(KeySourceTest, RefusesMalformedOrUnusableFiles) {
-  const std::string good_e100 = "e1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
-  const std::string good_shared = "shared 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
-  const std::string magic = "corvane-key-file 1\n";
-  struct Case {
+  const std::string magic = "corvane-key-file 1\n", e100 = "e1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n",
+                    shared = "shared 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
+  // An e1.00 line of whitening, feedback, pass count, ten taps and block size.
+  auto with_e100 = [&](const char* values) { return magic + "e1.00 " + values + "\n" + shared; };
+  const struct {
     std::string text;
     const char* fault;
   } cases[] = {
       {"", "empty"},
-      {"corvane-key-file 2\n" + good_e100 + good_shared, "expected"},
-      {good_e100 + good_shared, "expected"},
-      {magic + good_e100, "lacks the set \"shared\""},
-      {magic + good_e100 + good_e100 + good_shared, "repeated"},
-      {magic + "other 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + good_shared, "unknown set"},
-      {magic + "e1.00 1 2 3 1 1 1 1 1 1 1 1 1 1\n" + good_shared, "13 values"},
-      {magic + "e1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2 5\n" + good_shared, "15 values"},
-      {magic + "e1.00 256 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + good_shared, "not a byte"},
-      {magic + "e1.00 -1 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + good_shared, "not a byte"},
-      {magic + "e1.00 0x1FF 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + good_shared, "not a byte"},
-      {magic + "e1.00 1 2 0 1 1 1 1 1 1 1 1 1 1 2\n" + good_shared, "pass count"},
-      {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 1 1\n" + good_shared, "block size"},
-      {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 1 96\n" + good_shared, "block size"},
-      {magic + "e1.00 1 2 1 1 1 1 1 0 1 1 1 1 1 2\n" + good_shared, "tap 5"},
-      {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 2 2\n" + good_shared, "tap 10"},
+      {"corvane-key-file 2\n" + e100 + shared, "expected"},
+      {e100 + shared, "expected"},
+      {magic + e100, "lacks the set \"shared\""},
+      {magic + e100 + e100 + shared, "repeated"},
+      {magic + "other 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + shared, "unknown set"},
+      {with_e100("1 2 3 1 1 1 1 1 1 1 1 1 1"), "13 values"},
+      {with_e100("1 2 3 1 1 1 1 1 1 1 1 1 1 2 5"), "15 values"},
+      {with_e100("256 2 3 1 1 1 1 1 1 1 1 1 1 2"), "not a byte"},
+      {with_e100("-1 2 3 1 1 1 1 1 1 1 1 1 1 2"), "not a byte"},
+      {with_e100("0x1FF 2 3 1 1 1 1 1 1 1 1 1 1 2"), "not a byte"},
+      {with_e100("1 2 0 1 1 1 1 1 1 1 1 1 1 2"), "pass count"},
+      {with_e100("1 2 1 1 1 1 1 1 1 1 1 1 1 1"), "block size"},
+      {with_e100("1 2 1 1 1 1 1 1 1 1 1 1 1 96"), "block size"},
+      {with_e100("1 2 1 1 1 1 1 0 1 1 1 1 1 2"), "tap 5"},
+      {with_e100("1 2 1 1 1 1 1 1 1 1 1 1 2 2"), "tap 10"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     KeyMaterial k = DefaultKeyMaterial();
     std::string msg;
-    EXPECT_EQ(ParseKeyFile(c.text, &k, &msg).code(), kErrInvalidData) << c.text;
+    EXPECT_EQ(ParseKeyFile(c.text, &k, &msg).code(), kErrInvalidData);
     EXPECT_NE(msg.find(c.fault), std::string::npos) << msg;
     EXPECT_EQ(k.sets, DefaultKeyMaterial().sets) << "output untouched";
   }
 }
 
 TEST_F(KeySourceTest, KeyFileNamedInTheSettingsReplacesTheDefaults) {
-  std::string path = dir_.File("key.txt");
-  test::WriteFileBytes(path, std::vector<uint8_t>(kGood, kGood + sizeof kGood - 1));
-  ASSERT_TRUE(platform::registry::SetString(platform::Hive::kCurrentUser, kSettingsKey,
-                                            kKeyFileValueName, path)
-                  .ok());
+  Configure("key.txt", kGood);
   CipherParameters p;
-  ASSERT_TRUE(p.Load(3).ok());
+  ASSERT_TRUE(p.Load(3).ok());  // e1.00: each parameter from its byte
+  EXPECT_EQ(p.whitening, 1);
+  EXPECT_EQ(p.feedback, 2);
+  EXPECT_EQ(p.pass_count, 3);
   EXPECT_EQ(p.block_size, 2);
   ASSERT_TRUE(p.Load(13).ok());
-  EXPECT_EQ(p.block_size, 64);
+  EXPECT_EQ(p, ParametersFromKey(DefaultKeyMaterial().sets[1])) << "the same as the built-in set";
 }
 
 TEST_F(KeySourceTest, EnvironmentWinsAndBadFilesAreNeverUsed) {
-  std::string good = dir_.File("good.txt"), bad = dir_.File("bad.txt");
-  test::WriteFileBytes(good, std::vector<uint8_t>(kGood, kGood + sizeof kGood - 1));
+  Configure("good.txt", kGood);
+  std::string bad = dir_.File("bad.txt");
   test::WriteFileBytes(bad, {'x', '\n'});
-  ASSERT_TRUE(platform::registry::SetString(platform::Hive::kCurrentUser, kSettingsKey,
-                                            kKeyFileValueName, good)
-                  .ok());
   SetEnv(kKeyFileEnvironment, bad);
   EXPECT_EQ(ConfiguredKeyFilePath(), bad);
   CipherParameters p;

@@ -4,34 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "platform/registry.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
+#include "stream_test_util.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::stream {
 namespace {
 
-using platform::Disposition;
-using platform::OpenOptions;
+using namespace files;
 using platform::SeekOrigin;
-
-OpenOptions ForWriting() {
-  return {platform::kAccessWrite, platform::kShareRead, Disposition::kCreateAlways, false};
-}
-OpenOptions ForReading() {
-  return {platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
-          Disposition::kOpenExisting, false};
-}
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 1) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
-  return v;
-}
 
 class LogFileStreamTest : public ::testing::Test {
  protected:
@@ -41,38 +25,6 @@ class LogFileStreamTest : public ::testing::Test {
   std::string Path(const char* name = "log.cvr") { return dir_.File(name); }
   test::TempDir dir_;
 };
-
-TEST_F(LogFileStreamTest, ConstructionReadsTheSettings) {
-  StoreDiskBufferSize(4096);
-  LogFileStream s;
-  EXPECT_EQ(s.disk_buffer_size(), 4096u);
-  EXPECT_EQ(s.indexing_buffer_size(), 2048u);
-  EXPECT_EQ(s.read_buffer_capacity(), 2048u);
-  EXPECT_FALSE(s.is_open());
-  EXPECT_EQ(s.version(), FileVersionUnknown);
-}
-
-TEST_F(LogFileStreamTest, EncipheredVersionsRoundTheBufferUpTo128) {
-  struct {
-    uint32_t configured, capacity;
-  } cases[] = {{0, 128}, {200, 256}, {256, 256}, {1, 128}};
-  for (auto c : cases) {
-    LogFileStream s;
-    s.set_disk_buffer_size(c.configured);
-    ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_Ve102).ok());
-    EXPECT_EQ(s.disk_buffer_capacity(), c.capacity) << c.configured;
-    EXPECT_EQ(s.disk_buffer_size(), c.capacity);
-    EXPECT_TRUE(s.enciphered());
-  }
-  uint32_t stored = 1;
-  uint8_t data[4] = {};
-  uint32_t size = 4;
-  ASSERT_TRUE(platform::registry::QueryValue(platform::Hive::kCurrentUser, kSettingsKey,
-                                             kDiskBufferSizeName, data, &size, nullptr)
-                  .ok());
-  stored = DecodeLE32(data);
-  EXPECT_EQ(stored, 0u) << "the registry is not changed";
-}
 
 TEST_F(LogFileStreamTest, CreatingWritesTheHeaderAndReadingDetects) {
   for (int v : {1, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}) {
@@ -95,34 +47,51 @@ TEST_F(LogFileStreamTest, OpenReportsTheSystemCodeAlsoOnSuccess) {
   test::WriteFileBytes(Path(), {1, 2, 3});
   LogFileStream s;
   uint32_t err = 0;
-  OpenOptions always = ForWriting();
-  always.disposition = Disposition::kOpenAlways;
+  platform::OpenOptions always = ForWriting();
+  always.disposition = platform::Disposition::kOpenAlways;
   ASSERT_TRUE(s.Open(Path(), always, FileVersionCVR_V0102, &err).ok());
   EXPECT_EQ(err, kErrAlreadyExists);
   EXPECT_EQ(s.Open(Path("missing"), ForReading(), 0, &err).code(), kErrFileNotFound);
   EXPECT_EQ(err, kErrFileNotFound);
   EXPECT_FALSE(s.is_open()) << "the earlier file is closed in any case";
-}
+  std::string overlong(platform::MaxPathLength() + 1, 'a');
+  EXPECT_EQ(s.Open(overlong, ForWriting(), 8, &err).code(), kErrFilenameTooLong);
+  EXPECT_EQ(err, kErrFilenameTooLong);
 
-TEST_F(LogFileStreamTest, EmptyFileTakesTheVersionPassedIn) {
   test::WriteFileBytes(Path(), {});
-  LogFileStream s;
   ASSERT_TRUE(s.Open(Path(), ForReading(), FileVersionCVR_Vu102).ok());
-  EXPECT_EQ(s.version(), FileVersionCVR_Vu102);
-}
-
-TEST_F(LogFileStreamTest, VersionWithoutHeaderWriterFailsWithTheFileOpen) {
-  LogFileStream s;
-  EXPECT_FALSE(s.Open(Path(), ForWriting(), FileVersionCVR_V0100).ok());
+  EXPECT_EQ(s.version(), FileVersionCVR_Vu102) << "an empty file takes the version passed in";
+  EXPECT_FALSE(s.Open(Path(), ForWriting(), FileVersionCVR_V0100).ok()) << "no header writer";
   EXPECT_TRUE(s.is_open());
 }
 
-TEST_F(LogFileStreamTest, OverlongPathIsRefused) {
+// The size is read from the settings at construction and used from the next
+// open on; enciphered versions round it up to a multiple of 128 (at least
+// 128) without storing that.
+TEST_F(LogFileStreamTest, BufferSizeComesFromTheSettingsAndTakesEffectAtTheNextOpen) {
+  StoreDiskBufferSize(256);
   LogFileStream s;
-  std::string path(platform::MaxPathLength() + 1, 'a');
-  uint32_t err = 0;
-  EXPECT_EQ(s.Open(path, ForWriting(), 8, &err).code(), kErrFilenameTooLong);
-  EXPECT_EQ(err, kErrFilenameTooLong);
+  EXPECT_EQ(s.disk_buffer_size(), 256u);
+  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
+  s.set_disk_buffer_size(4096);
+  EXPECT_EQ(s.disk_buffer_capacity(), 256u);
+  std::vector<uint8_t> data = Pattern(257);
+  ASSERT_TRUE(s.WriteBuffered(data.data(), 257).ok());
+  EXPECT_EQ(s.GetSize(), 128 + 256);
+  ASSERT_TRUE(s.Open(Path("b"), ForWriting(), FileVersionCVR_V0102).ok());
+  EXPECT_EQ(s.disk_buffer_capacity(), 4096u);
+
+  struct {
+    uint32_t configured, capacity;
+  } cases[] = {{0, 128}, {200, 256}, {256, 256}, {1, 128}};
+  for (auto c : cases) {
+    LogFileStream e;
+    e.set_disk_buffer_size(c.configured);
+    ASSERT_TRUE(e.Open(Path(), ForWriting(), FileVersionCVR_Ve102).ok());
+    EXPECT_EQ(e.disk_buffer_capacity(), c.capacity) << c.configured;
+    EXPECT_EQ(e.disk_buffer_size(), c.capacity) << c.configured;
+  }
+  EXPECT_EQ(ReadLogFileDiskBufferSetting(), 256u) << "the setting is not changed";
 }
 
 TEST_F(LogFileStreamTest, ExactlyFullBufferIsWrittenOnlyWhenTheNextByteArrives) {
@@ -142,83 +111,13 @@ TEST_F(LogFileStreamTest, ExactlyFullBufferIsWrittenOnlyWhenTheNextByteArrives) 
   ASSERT_TRUE(s.FlushBuffer().ok());
   EXPECT_EQ(s.buffered_bytes(), 0u);
   s.Close();
-  std::vector<uint8_t> file = test::ReadFileBytes(Path());
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + 128));
-  EXPECT_EQ(file.size(), 128u + 300u);
-}
+  EXPECT_EQ(ReadBody(Path()), data);
 
-TEST_F(LogFileStreamTest, ZeroBufferWritesEveryCallThrough) {
-  LogFileStream s;
+  s.set_disk_buffer_size(0);  // writes every call through
   ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
-  uint8_t b[3] = {1, 2, 3};
-  ASSERT_TRUE(s.WriteBuffered(b, 3).ok());
+  ASSERT_TRUE(s.WriteBuffered(data.data(), 3).ok());
   EXPECT_EQ(s.GetSize(), 131);
   EXPECT_EQ(s.buffered_bytes(), 0u);
-}
-
-TEST_F(LogFileStreamTest, NewBufferSizeWaitsForTheNextOpen) {
-  LogFileStream s;
-  s.set_disk_buffer_size(256);
-  ASSERT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok());
-  s.set_disk_buffer_size(4096);
-  EXPECT_EQ(s.disk_buffer_capacity(), 256u);
-  std::vector<uint8_t> data = Pattern(257);
-  ASSERT_TRUE(s.WriteBuffered(data.data(), 257).ok());
-  EXPECT_EQ(s.GetSize(), 128 + 256);
-  ASSERT_TRUE(s.Open(Path("b"), ForWriting(), FileVersionCVR_V0102).ok());
-  EXPECT_EQ(s.disk_buffer_capacity(), 4096u);
-}
-
-TEST_F(LogFileStreamTest, EncipheredLogRoundTripsAndEndsWithItsLastShortBlock) {
-  std::mt19937 rng(77);
-  for (int v : {1, 7, 13, 16}) {
-    LogFileStream w;
-    w.set_disk_buffer_size(384);
-    ASSERT_TRUE(w.Open(Path(), ForWriting(), v).ok());
-    std::vector<uint8_t> data = Pattern(5000 + rng() % 500, static_cast<uint8_t>(v));
-    for (size_t at = 0; at < data.size();) {
-      uint32_t n = std::min<uint32_t>(1 + rng() % 700, static_cast<uint32_t>(data.size() - at));
-      ASSERT_TRUE(w.WriteBuffered(data.data() + at, n).ok());
-      at += n;
-    }
-    ASSERT_TRUE(w.FlushBuffer().ok());
-    w.Close();
-    std::vector<uint8_t> file = test::ReadFileBytes(Path());
-    ASSERT_EQ(file.size(), HeaderLength(v) + data.size()) << "no zero fill reaches the file";
-    EXPECT_FALSE(std::equal(data.begin(), data.begin() + 64, file.begin() + HeaderLength(v)));
-
-    LogFileStream r;
-    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
-    ASSERT_EQ(r.version(), v);
-    ASSERT_TRUE(r.Seek(r.header_length(), SeekOrigin::kBegin).ok());
-    std::vector<uint8_t> back;
-    for (;;) {
-      uint8_t piece[997];
-      uint32_t got = 0;
-      ASSERT_TRUE(r.Read(piece, 1 + rng() % sizeof piece, &got).ok());
-      if (got == 0) break;
-      back.insert(back.end(), piece, piece + got);
-    }
-    EXPECT_EQ(back, data) << "version " << v;
-  }
-}
-
-TEST_F(LogFileStreamTest, FillReadBufferReadsUpToTheIndexingBufferSize) {
-  std::vector<uint8_t> file = BuildHeader(8);
-  std::vector<uint8_t> body = Pattern(3000);
-  file.insert(file.end(), body.begin(), body.end());
-  test::WriteFileBytes(Path(), file);
-  LogFileStream s;
-  ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
-  ASSERT_TRUE(s.Seek(128, SeekOrigin::kBegin).ok());
-  uint32_t got = 0;
-  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
-  EXPECT_EQ(got, 2048u);
-  EXPECT_TRUE(std::equal(body.begin(), body.begin() + 2048, s.read_buffer()));
-  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
-  EXPECT_EQ(got, 3000u - 2048u);
-  ASSERT_TRUE(s.FillReadBuffer(&got).ok());
-  EXPECT_EQ(got, 0u);
 }
 
 TEST_F(LogFileStreamTest, HexTextDecodesDigitPairs) {
@@ -250,25 +149,6 @@ TEST_F(LogFileStreamTest, HexTextDecodesDigitPairs) {
   }
 }
 
-TEST_F(LogFileStreamTest, HexTextDoesNotCostASystemCallPerCharacter) {
-  std::string text = ">> 00 \r\n";
-  for (int i = 0; i < 2000; ++i) text += "<1A 2B 3C>\r\n";
-  test::WriteFileBytes(Path(), std::vector<uint8_t>(text.begin(), text.end()));
-  test::FaultFileSystem fs;
-  platform::ScopedFileSystemOverride use(&fs);
-  LogFileStream s;
-  ASSERT_TRUE(s.Open(Path(), ForReading(), 0).ok());
-  int before = fs.reads;
-  uint8_t out[3];
-  uint32_t got = 0, total = 0;
-  do {
-    ASSERT_TRUE(s.Read(out, 3, &got).ok());
-    total += got;
-  } while (got);
-  EXPECT_EQ(total, 1u + 6000u);  // the first line's "00" too
-  EXPECT_LT(fs.reads - before, 20);
-}
-
 TEST_F(LogFileStreamTest, ShortWriteMovesBackAndFails) {
   test::FaultFileSystem fs;
   platform::ScopedFileSystemOverride use(&fs);
@@ -288,6 +168,7 @@ TEST_F(LogFileStreamTest, ShortWriteMovesBackAndFails) {
 
 TEST_F(LogFileStreamTest, FailedFlushKeepsTheBytesForARetry) {
   for (int v : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
+    SCOPED_TRACE(v);
     test::FaultFileSystem fs;
     platform::ScopedFileSystemOverride use(&fs);
     LogFileStream s;
@@ -307,29 +188,19 @@ TEST_F(LogFileStreamTest, FailedFlushKeepsTheBytesForARetry) {
     fs.write_budget = -1;
     ASSERT_TRUE(s.FlushBuffer().ok());
     s.Close();
-
-    LogFileStream r;
-    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
-    ASSERT_TRUE(r.Seek(128, SeekOrigin::kBegin).ok());
-    std::vector<uint8_t> back(700);
-    uint32_t got = 0;
-    ASSERT_TRUE(r.Read(back.data(), 700, &got).ok());
-    back.resize(got);
-    EXPECT_EQ(back, data) << "version " << v;
+    EXPECT_EQ(ReadBody(Path()), data);
   }
 }
 
-// A record whose write fails part way is taken back whole: whatever of it
-// (and of the bytes buffered before it) reached the file is cut off and the
-// buffer holds again what it held, so retrying the record after the disk
-// has room again leaves no partial record behind.
+// A record whose write fails part way is taken back whole (what reached the
+// file is cut off, the buffer holds again what it held), so its retry leaves
+// no partial record behind.
 TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
   struct Case {
     int version;
     uint32_t buffer;
     int64_t budget;   // bytes the disk takes once the faulty record starts
-    uint32_t length;  // of the faulty record's data: 200 needs one buffer
-                      // write, 600 two or more
+    uint32_t length;  // of its data: 200 needs one buffer write, 600 two or more
   };
   const Case cases[] = {
       {FileVersionCVR_V0102, 0, 0, 600},     {FileVersionCVR_V0102, 0, 10, 600},
@@ -347,9 +218,9 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
     s.set_disk_buffer_size(c.buffer);
     ASSERT_TRUE(s.Open(Path(), ForWriting(), c.version).ok());
     std::vector<uint8_t> expected;
-    auto write = [&](uint8_t seed, size_t length) {
+    auto write = [&](uint8_t seed, uint32_t length) {
       std::vector<uint8_t> head = Pattern(16, seed), data = Pattern(length, seed + 1);
-      Status st = s.WriteRecord(head.data(), 16, data.data(), static_cast<uint32_t>(length));
+      Status st = s.WriteRecord(head.data(), 16, data.data(), length);
       if (st.ok()) {
         expected.insert(expected.end(), head.begin(), head.end());
         expected.insert(expected.end(), data.begin(), data.end());
@@ -359,25 +230,14 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
     ASSERT_TRUE(write(1, 100).ok());
     ASSERT_TRUE(write(2, 50).ok());
     fs.write_budget = c.budget;
-    bool head_failed = true;
-    std::vector<uint8_t> head = Pattern(16, 3), data = Pattern(c.length, 4);
-    EXPECT_EQ(s.WriteRecord(head.data(), 16, data.data(), c.length, &head_failed).code(),
-              kErrDiskFull);
+    EXPECT_EQ(write(3, c.length).code(), kErrDiskFull);
     fs.write_budget = -1;
     ASSERT_TRUE(write(3, c.length).ok()) << "the retry";
     ASSERT_TRUE(write(5, 10).ok());
     ASSERT_TRUE(s.FlushBuffer().ok());
     s.Close();
-
     EXPECT_EQ(test::ReadFileBytes(Path()).size(), 128 + expected.size());
-    LogFileStream r;
-    ASSERT_TRUE(r.Open(Path(), ForReading(), 0).ok());
-    ASSERT_TRUE(r.Seek(128, SeekOrigin::kBegin).ok());
-    std::vector<uint8_t> back(expected.size() + 64);
-    uint32_t got = 0;
-    ASSERT_TRUE(r.Read(back.data(), static_cast<uint32_t>(back.size()), &got).ok());
-    back.resize(got);
-    EXPECT_EQ(back, expected);
+    EXPECT_EQ(ReadBody(Path()), expected);
   }
 }
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "stream/byte_source.h"
@@ -15,7 +14,6 @@ namespace corvane::stream::fakes {
 class MemorySource : public ByteSource {
  public:
   explicit MemorySource(std::vector<uint8_t> bytes = {}) : bytes_(std::move(bytes)) {}
-  explicit MemorySource(const std::string& text) : bytes_(text.begin(), text.end()) {}
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     ++reads;
@@ -40,7 +38,6 @@ class MemorySource : public ByteSource {
 
   int64_t pos() const { return pos_; }
   void set_pos(int64_t p) { pos_ = p; }
-  std::vector<uint8_t>& bytes() { return bytes_; }
 
   int64_t fail_reads_at = -1;  // reads at or past this offset fail
   int reads = 0;
