@@ -27,6 +27,10 @@ LogFileStream::~LogFileStream() = default;
 
 Status LogFileStream::Open(const std::string& path, const platform::OpenOptions& options,
                            int version, uint32_t* last_error) {
+  // The earlier file is let go first, so that the same file can be opened
+  // again on this stream without meeting its own share mode.
+  file_.Close();
+  plain_reads_ = false;
   std::unique_ptr<platform::File> handle;
   uint32_t code = 0;
   Status st = path.size() > platform::MaxPathLength()
@@ -34,8 +38,6 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
                   : platform::OpenFile(path, options, &handle, &code);
   if (!st.ok()) code = st.code();
   if (last_error) *last_error = code;
-  file_.Close();
-  plain_reads_ = false;
   if (!st.ok()) return st;
   file_.Attach(std::move(handle));
 

@@ -63,6 +63,8 @@ TEST_F(LogFileStreamTest, OpenReportsTheSystemCodeAlsoOnSuccess) {
   EXPECT_EQ(s.version(), FileVersionCVR_Vu102) << "an empty file takes the version passed in";
   EXPECT_FALSE(s.Open(Path(), ForWriting(), FileVersionCVR_V0100).ok()) << "no header writer";
   EXPECT_TRUE(s.is_open());
+  EXPECT_TRUE(s.Open(Path(), ForWriting(), FileVersionCVR_V0102).ok())
+      << "the file still open on this stream does not stand in the way of its reopening";
 }
 
 // The size is read from the settings at construction and used from the next
