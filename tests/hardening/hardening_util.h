@@ -1,36 +1,47 @@
 // Helpers of the hardening tests: numbered blocks whose every byte follows
-// from their number (so that a reader can tell an intact block from a cut,
-// shifted or repeated one), reading them back through each interface, a
-// second process (hardening_child) and bounded waits.
+// from their number (so a reader can tell an intact block from a cut,
+// shifted or repeated one), written and read back through each interface.
 #ifndef CORVANE_TESTS_HARDENING_HARDENING_UTIL_H_
 #define CORVANE_TESTS_HARDENING_HARDENING_UTIL_H_
 
 #include <corvane/corvane.h>
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/com_test_util.h"
 
 namespace corvane::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// ---- Numbered blocks. ----
-// Block i: identifier 0x20 + i % 3, connection i & 0xFF, mode 0, stamp
-// i * 1000, data of 4 + (i * 53) % 120 bytes: i little-endian, then a
-// pattern seeded by i.
-uint32_t NumberedLength(uint32_t i);
+// Block i: identifier 0x20 + i % 3, connection i & 0xFF, stamp i * 1000,
+// data of 4 + (i * 53) % 120 bytes: i little-endian, then a pattern.
 Bytes NumberedData(uint32_t i);
 LogBlockHeader NumberedHeader(uint32_t i);
 // Bytes the block occupies in a 1.02 or e1.01 log (16-byte header).
-inline uint64_t NumberedSize(uint32_t i) { return 16 + NumberedLength(i); }
+inline uint64_t NumberedSize(uint32_t i) { return 16 + NumberedHeader(i).dwDataLength; }
 
 HRESULT WriteNumbered(ILogFile2* log, uint32_t i);
 HRESULT WriteNumbered(ILogFile* log, uint32_t i);
 HRESULT WriteNumbered(ICorvane* log, uint32_t i);
+
+// One record as read: header fields and data.
+struct Record {
+  USHORT id = 0;
+  BYTE conn = 0;
+  ULONGLONG stamp = 0;
+  Bytes data;
+};
+// Reads the next record; *eof set at the end of the file. A failure's error
+// object stays in the thread's slot.
+HRESULT ReadRecord(ILogFile2* log, Record* r, bool* eof);
+HRESULT ReadRecord(ILogFile* log, Record* r, bool* eof);
+HRESULT ReadRecord(ICorvane* log, Record* r, bool* eof);
+// The record is block i (the stamp is compared when `stamp` is set).
+bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* where = nullptr);
 
 // What reading a log of numbered blocks from its first block found.
 struct ReadBack {
@@ -40,58 +51,58 @@ struct ReadBack {
   HRESULT failure = S_OK;    // the call that stopped the reading, if it failed
   std::string description;   // its error object's description
   std::string where;         // what differed, for a mismatch
+  bool whole(uint32_t n) const { return clean_end && !mismatch && blocks == n; }
 };
-// Reads up to `limit` records. Bookmarks (0x43) are skipped and counted in
-// *bookmarks when given.
+// Reads up to `limit` blocks. LogFile2 skips bookmarks (0x43), collecting
+// their comments in *bookmarks when given.
 ReadBack ReadNumbered(ILogFile2* log, uint32_t limit = 1000000, std::vector<std::string>* bookmarks = nullptr);
-ReadBack ReadNumbered(ILogFile* log, uint32_t limit = 1000000);
-ReadBack ReadNumbered(ICorvane* log, uint32_t limit = 1000000);
+ReadBack ReadNumbered(ILogFile* log, uint32_t limit = 1000000, std::vector<std::string>* bookmarks = nullptr);
+ReadBack ReadNumbered(ICorvane* log, uint32_t limit = 1000000, std::vector<std::string>* bookmarks = nullptr);
 // Reads the next record and checks that it is block i.
-bool NextIsNumbered(ILogFile2* log, uint32_t i, HRESULT* failure = nullptr);
+bool NextIsNumbered(ILogFile2* log, uint32_t i);
 
-// ---- Objects and files. ----
+// A new object of the class.
+template <class Log> ComPtr<Log> New();
+template <> inline ComPtr<ILogFile2> New() { return Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2); }
+template <> inline ComPtr<ILogFile> New() { return Create<ILogFile>(CLSID_LogFile, IID_ILogFile); }
+template <> inline ComPtr<ICorvane> New() { return Create<ICorvane>(CLSID_Corvane, IID_ICorvane); }
+
+enum class Kind { kLogFile2, kLogFile, kCorvane };
+// Calls fn with a new object of the kind.
+template <class Fn> void WithNew(Kind kind, Fn fn) {
+  if (kind == Kind::kLogFile2) return fn(New<ILogFile2>());
+  if (kind == Kind::kLogFile) return fn(New<ILogFile>());
+  fn(New<ICorvane>());
+}
+
+// The disk buffer of the next Open: LogFile2's own, LogFile's in the
+// settings (which LogFile2 writes); Corvane has none.
+void SetBuffer(ILogFile2* log, ULONG bytes);
+void SetBuffer(ILogFile* log, ULONG bytes);
+inline void SetBuffer(ICorvane*, ULONG) {}
+// Opens a log as a new file for writing (LogFile2: of generation
+// `version`) or an existing one for reading.
+HRESULT OpenLog(ILogFile2* log, const std::string& path, bool write, EnumFileVersion version = FileVersionCVR_V0102);
+HRESULT OpenLog(ILogFile* log, const std::string& path, bool write, EnumFileVersion = {});
+HRESULT OpenLog(ICorvane* log, const std::string& path, bool write, EnumFileVersion = {});
 HRESULT OpenLogFile2(ILogFile2* log, const std::string& path, EnumFileAccessMode mode,
                      EnumFileVersion version = FileVersionCVR_V0102);
-HRESULT OpenLogFile(ILogFile* log, const std::string& path, EnumFileAccessMode mode);
-HRESULT OpenCorvane(ICorvane* log, const std::string& path, EnumCVRFileAccessMode access,
-                    EnumCVRFileCreateMode create);
+// Reads a closed log with a new object of the class.
+template <class Log>
+ReadBack ReadLog(const std::string& path, std::vector<std::string>* bookmarks = nullptr) {
+  auto log = New<Log>();
+  ReadBack r;
+  r.failure = OpenLog(log.get(), path, false);
+  if (FAILED(r.failure)) return r.description = TakeError().description, r;
+  return ReadNumbered(log.get(), 1000000, bookmarks);
+}
+// Writes `blocks` numbered blocks with LogFile2 into a new log.
+void WriteLog(const std::string& path, uint32_t blocks, EnumFileVersion version = FileVersionCVR_V0102,
+              ULONG buffer = 65536);
 // The companion file of a log: same name, other extension ("idx", "bmk").
 std::string Companion(const std::string& log_path, const std::string& extension);
-
-// ---- Waiting without hanging. ----
-void PauseMs(int ms);
-// Polls `done` every millisecond or so, at most `limit` times. The bound
-// keeps a broken build from hanging; it is no statement about speed.
-bool WaitUntil(const std::function<bool()>& done, int limit = 120000);
-
-// ---- The second process. ----
-// Full path of hardening_child beside the running test executable.
-std::string ChildPath();
-// Runs it to its end; its exit code, or -1 when it did not exit normally.
-int RunChild(const std::vector<std::string>& args);
-
-// Runs the child on a thread of its own (std::system blocks), so that the
-// test can act while the child holds a file. Join waits for its exit code.
-class BackgroundChild {
- public:
-  explicit BackgroundChild(std::vector<std::string> args);
-  ~BackgroundChild();
-  BackgroundChild(const BackgroundChild&) = delete;
-  BackgroundChild& operator=(const BackgroundChild&) = delete;
-  int Join();
-  // The child has ended (Join then returns at once).
-  bool finished() const { return finished_.load(); }
-  // Waits (bounded) until `path` exists or the child has ended; true when
-  // the file is there.
-  bool AwaitFile(const std::string& path);
-
- private:
-  // Before the thread, which starts in the constructor and writes them.
-  std::atomic<bool> finished_{false};
-  int code_ = -1;
-  bool joined_ = false;
-  std::thread thread_;
-};
+// Size of a complete index of `blocks` messages at `resolution`.
+inline int64_t IndexSize(int64_t blocks, int64_t resolution) { return 144 + 24 * ((blocks - 1) / resolution); }
 
 }  // namespace corvane::test
 

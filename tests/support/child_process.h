@@ -1,0 +1,47 @@
+// Helper programs built beside the tests, run as second processes, and
+// bounded waits for what they do.
+#ifndef CORVANE_TESTS_SUPPORT_CHILD_PROCESS_H_
+#define CORVANE_TESTS_SUPPORT_CHILD_PROCESS_H_
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvane::test {
+
+// Full path of program `name` in the directory of the running test.
+std::string SiblingProgram(const std::string& name);
+// Runs it to its end: its exit code, or -1 when it did not exit normally.
+int RunProgram(const std::string& name, const std::vector<std::string>& args);
+
+// Runs a program on a thread of its own, so that the test can act while the
+// program holds a file. Join waits for the exit code.
+class BackgroundProgram {
+ public:
+  BackgroundProgram(const std::string& name, std::vector<std::string> args);
+  ~BackgroundProgram() { Join(); }
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+  int Join();
+  bool finished() const { return finished_.load(); }
+  // Waits (bounded) until `path` exists or the program has ended; true when
+  // the file is there.
+  bool AwaitFile(const std::string& path);
+
+ private:
+  std::atomic<bool> finished_{false};  // declared before the thread that writes it
+  int code_ = -1;
+  bool joined_ = false;
+  std::thread thread_;
+};
+
+void PauseMs(int ms);
+// Polls `done` about every millisecond, at most `limit` times. The bound
+// only keeps a broken build from hanging; it says nothing about speed.
+bool WaitUntil(const std::function<bool()>& done, int limit = 120000);
+
+}  // namespace corvane::test
+
+#endif  // CORVANE_TESTS_SUPPORT_CHILD_PROCESS_H_
