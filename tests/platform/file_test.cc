@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #ifndef _WIN32
@@ -10,17 +11,16 @@
 
 #include <csignal>
 #endif
-#include <string>
 
-#include "child_process.h"
 #include "platform/file.h"
+#include "support/child_process.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::platform {
 namespace {
 
 using test::ReadFileBytes;
-using test::RunChild;
 using test::WriteFileBytes;
 
 constexpr uint32_t R = kAccessRead;
@@ -36,6 +36,14 @@ OpenOptions Options(uint32_t access, uint32_t share,
   o.share = share;
   o.disposition = disposition;
   return o;
+}
+
+// Opens `path` from platform_child and closes it again: the Windows error
+// code, 0 for success.
+int ChildOpen(const std::string& path, uint32_t access, uint32_t share,
+              Disposition d = Disposition::kOpenExisting) {
+  return test::RunProgram("platform_child", {"open", path, std::to_string(access), std::to_string(share),
+                                             std::to_string(static_cast<uint32_t>(d))});
 }
 
 class FileTest : public ::testing::Test {
@@ -58,8 +66,6 @@ class FileTest : public ::testing::Test {
   test::TempDir dir_;
   std::string path_;
 };
-
-// ---- Share modes ----
 
 struct ShareCase {
   uint32_t first_access, first_share, second_access, second_share;
@@ -93,40 +99,28 @@ std::string Describe(const ShareCase& c) {
          " share=" + std::to_string(c.second_share);
 }
 
-TEST_F(FileTest, ShareModesDecideSecondOpenInProcess) {
+TEST_F(FileTest, ShareModesDecideSecondOpenInProcessAndAcrossProcesses) {
   for (const ShareCase& c : kShareCases) {
+    SCOPED_TRACE(Describe(c));
     auto first = MustOpen(Options(c.first_access, c.first_share));
-    EXPECT_EQ(OpenCode(path_, Options(c.second_access, c.second_share)), c.expected)
-        << Describe(c);
-  }
-}
-
-TEST_F(FileTest, ShareModesDecideSecondOpenAcrossProcesses) {
-  for (const ShareCase& c : kShareCases) {
-    auto first = MustOpen(Options(c.first_access, c.first_share));
-    EXPECT_EQ(RunChild({"open", path_, std::to_string(c.second_access),
-                        std::to_string(c.second_share), "3"}),
-              static_cast<int>(c.expected))
-        << Describe(c);
+    EXPECT_EQ(OpenCode(path_, Options(c.second_access, c.second_share)), c.expected);
+    EXPECT_EQ(ChildOpen(path_, c.second_access, c.second_share), static_cast<int>(c.expected));
   }
 }
 
 TEST_F(FileTest, ClosingHandleReleasesItsShareMode) {
   MustOpen(Options(RW, kShareNone)).reset();
   auto again = MustOpen(Options(RW, kShareNone));
-  EXPECT_EQ(RunChild({"open", path_, std::to_string(R), std::to_string(kShareAll), "3"}),
-            static_cast<int>(kErrSharingViolation));
+  EXPECT_EQ(ChildOpen(path_, R, kShareAll), static_cast<int>(kErrSharingViolation));
   again.reset();
-  EXPECT_EQ(RunChild({"open", path_, std::to_string(R), std::to_string(kShareAll), "3"}), 0);
+  EXPECT_EQ(ChildOpen(path_, R, kShareAll), 0);
 }
 
 TEST_F(FileTest, RefusedTruncatingOpenLeavesFileIntact) {
   auto holder = MustOpen(Options(R, kShareRead));
   for (Disposition d : {Disposition::kCreateAlways, Disposition::kTruncateExisting}) {
     EXPECT_EQ(OpenCode(path_, Options(W, kShareRW, d)), kErrSharingViolation);
-    EXPECT_EQ(RunChild({"open", path_, std::to_string(W), std::to_string(kShareRW),
-                        std::to_string(static_cast<uint32_t>(d))}),
-              static_cast<int>(kErrSharingViolation));
+    EXPECT_EQ(ChildOpen(path_, W, kShareRW, d), static_cast<int>(kErrSharingViolation));
     EXPECT_EQ(ReadFileBytes(path_).size(), 8u);
   }
 }
@@ -144,13 +138,11 @@ TEST_F(FileTest, RemoveAndRenameNeedDeleteSharingOfOpenHandles) {
     if (c.expected) {
       EXPECT_EQ(RemoveFile(current).code(), c.expected);
     }
-    EXPECT_EQ(RunChild({"remove", current}), static_cast<int>(c.expected));
+    EXPECT_EQ(test::RunProgram("platform_child", {"remove", current}), static_cast<int>(c.expected));
     holder.reset();
     EXPECT_EQ(test::FileExists(current), c.expected != 0);
   }
 }
-
-// ---- Dispositions and error codes ----
 
 TEST_F(FileTest, OpenFailuresCarryWindowsCodes) {
   const std::string missing = dir_.File("missing.bin");
@@ -223,8 +215,6 @@ TEST_F(FileTest, RenameDoesNotReplaceUnlessAsked) {
   EXPECT_FALSE(test::FileExists(path_));
 }
 
-// ---- Handle operations ----
-
 TEST_F(FileTest, OperationsNeedTheMatchingAccess) {
   uint8_t buf[4] = {};
   uint32_t n = 99;
@@ -238,7 +228,7 @@ TEST_F(FileTest, OperationsNeedTheMatchingAccess) {
   EXPECT_TRUE(writer->Flush().ok());
 }
 
-TEST_F(FileTest, NegativeSeekFailsAndKeepsPointer) {
+TEST_F(FileTest, NegativeSeekFailsAndKeepsPointerAndReadAtEndIsShortThenEmpty) {
   auto f = MustOpen(Options(R, kShareRead));
   int64_t pos = -1;
   ASSERT_TRUE(f->Seek(5, SeekOrigin::kBegin, &pos).ok());
@@ -246,13 +236,6 @@ TEST_F(FileTest, NegativeSeekFailsAndKeepsPointer) {
   EXPECT_EQ(f->Seek(-6, SeekOrigin::kCurrent, &pos).code(), kErrNegativeSeek);
   EXPECT_EQ(f->Seek(-9, SeekOrigin::kEnd, nullptr).code(), kErrNegativeSeek);
   EXPECT_EQ(f->Seek(-1, SeekOrigin::kBegin, nullptr).code(), kErrNegativeSeek);
-  ASSERT_TRUE(f->Seek(0, SeekOrigin::kCurrent, &pos).ok());
-  EXPECT_EQ(pos, 5);
-}
-
-TEST_F(FileTest, ReadAtEndIsShortThenEmpty) {
-  auto f = MustOpen(Options(R, kShareRead));
-  ASSERT_TRUE(f->Seek(-3, SeekOrigin::kEnd, nullptr).ok());
   uint8_t buf[16] = {};
   uint32_t got = 0;
   ASSERT_TRUE(f->Read(buf, sizeof buf, &got).ok());
@@ -267,24 +250,18 @@ TEST_F(FileTest, ReadAtEndIsShortThenEmpty) {
 
 TEST_F(FileTest, SetEndOfFileCutsAndExtendsAtPointer) {
   auto f = MustOpen(Options(RW, kShareRead));
-  int64_t size = 0;
-  ASSERT_TRUE(f->Seek(3, SeekOrigin::kBegin, nullptr).ok());
-  ASSERT_TRUE(f->SetEndOfFile().ok());
-  ASSERT_TRUE(f->GetSize(&size).ok());
-  EXPECT_EQ(size, 3);
-  ASSERT_TRUE(f->Seek(10, SeekOrigin::kBegin, nullptr).ok());
-  ASSERT_TRUE(f->SetEndOfFile().ok());
-  ASSERT_TRUE(f->GetSize(&size).ok());
-  EXPECT_EQ(size, 10);
+  for (int64_t end : {3, 10}) {
+    int64_t size = 0;
+    ASSERT_TRUE(f->Seek(end, SeekOrigin::kBegin, nullptr).ok());
+    ASSERT_TRUE(f->SetEndOfFile().ok());
+    ASSERT_TRUE(f->GetSize(&size).ok());
+    EXPECT_EQ(size, end);
+  }
   uint32_t written = 0;
   ASSERT_TRUE(f->Write("\x2a", 1, &written).ok());
   EXPECT_EQ(written, 1u);
   f.reset();
-  std::vector<uint8_t> bytes = ReadFileBytes(path_);
-  ASSERT_EQ(bytes.size(), 11u);
-  EXPECT_EQ(bytes[2], 3);
-  EXPECT_EQ(bytes[3], 0);
-  EXPECT_EQ(bytes[10], 0x2a);
+  EXPECT_EQ(ReadFileBytes(path_), (std::vector<uint8_t>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0x2a}));
 }
 
 TEST_F(FileTest, BytesPerSectorIsAPowerOfTwoForFilesAndNewNames) {
@@ -319,38 +296,19 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
 }
 #endif
 
-// ---- The replaceable file system ----
-
-class CountingFileSystem : public FileSystem {
- public:
-  Status Open(const std::string&, const OpenOptions&, std::unique_ptr<File>*,
-              uint32_t* last_error) override {
-    ++opens;
-    if (last_error) *last_error = kErrDiskFull;
-    return Status::Error(kErrDiskFull);
-  }
-  Status Remove(const std::string&) override { return Status::Error(kErrAccessDenied); }
-  Status Rename(const std::string&, const std::string&, bool) override {
-    return Status::Error(kErrAccessDenied);
-  }
-  Status BytesPerSector(const std::string&, uint32_t* bytes) override {
-    *bytes = 4096;
-    return Status::Ok();
-  }
-  int opens = 0;
-};
-
 TEST_F(FileTest, OverrideReplacesFileSystemForItsScope) {
-  CountingFileSystem fake;
+  test::FaultFileSystem fake;
+  uint8_t buf[4];
+  uint32_t got = 0;
   {
     ScopedFileSystemOverride scope(&fake);
     EXPECT_EQ(FileSystem::Current(), &fake);
-    EXPECT_EQ(OpenCode(path_, Options(R, kShareRead)), kErrDiskFull);
-    EXPECT_EQ(RemoveFile(path_).code(), kErrAccessDenied);
-    EXPECT_EQ(fake.opens, 1);
+    ASSERT_TRUE(MustOpen(Options(R, kShareRead))->Read(buf, 4, &got).ok());
+    EXPECT_EQ(fake.reads, 1);
   }
   EXPECT_EQ(FileSystem::Current(), FileSystem::Real());
-  EXPECT_EQ(OpenCode(path_, Options(R, kShareRead)), 0u);
+  ASSERT_TRUE(MustOpen(Options(R, kShareRead))->Read(buf, 4, &got).ok());
+  EXPECT_EQ(fake.reads, 1);
 }
 
 }  // namespace

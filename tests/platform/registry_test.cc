@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace corvane::platform {
@@ -73,33 +73,28 @@ TEST_F(RegistryTest, QueryValueReportsMissingAndTooSmall) {
             kErrFileNotFound);
   std::string text;
   EXPECT_EQ(registry::QueryString(kUser, Key("S"), "Other", &text).code(), kErrFileNotFound);
+
+  // Setting a value again replaces it, whatever the case of its name.
+  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "disk BUFFER size", 0xFFFFFFFFu).ok());
+  EXPECT_EQ(Dword(Key("S"), "Disk Buffer Size"), 0xFFFFFFFFu);
 }
 
 TEST_F(RegistryTest, StringsRoundTripWithSpecialCharacters) {
-  const std::string values[] = {"plain",          "C:\\Program Files\\corvane.dll",
-                                "say \"hi\"",     "two\nlines\r\n\tand a tab",
-                                "",               "trailing backslash\\",
-                                "[not a section]", "\"Name\"=dword:1"};
+  const std::string values[] = {"plain", "C:\\Program Files\\corvane.dll", "say \"hi\"",
+                                "two\nlines\r\n\tand a tab", "", "trailing backslash\\",
+                                "[not a section]", "\"Name\"=dword:1", "default"};
+  // Names with quotes and backslashes; the last value goes to the default ("") name.
+  auto name = [&](size_t i) {
+    return i + 1 == std::size(values) ? std::string() : "V" + std::to_string(i) + " \"q\\\"";
+  };
   for (size_t i = 0; i < std::size(values); ++i) {
-    const std::string name = "Value " + std::to_string(i) + " \"quoted\\\"";
-    ASSERT_TRUE(registry::SetString(kUser, Key("Strings"), name, values[i]).ok());
+    ASSERT_TRUE(registry::SetString(kUser, Key("Strings"), name(i), values[i]).ok());
   }
-  ASSERT_TRUE(registry::SetString(kUser, Key("Strings"), "", "default").ok());
   for (size_t i = 0; i < std::size(values); ++i) {
     std::string text;
-    const std::string name = "Value " + std::to_string(i) + " \"quoted\\\"";
-    ASSERT_TRUE(registry::QueryString(kUser, Key("Strings"), name, &text).ok()) << i;
+    ASSERT_TRUE(registry::QueryString(kUser, Key("Strings"), name(i), &text).ok()) << i;
     EXPECT_EQ(text, values[i]);
   }
-  std::string text;
-  ASSERT_TRUE(registry::QueryString(kUser, Key("Strings"), "", &text).ok());
-  EXPECT_EQ(text, "default");
-}
-
-TEST_F(RegistryTest, SettingValueAgainReplacesIt) {
-  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "N", 1).ok());
-  ASSERT_TRUE(registry::SetDword(kUser, Key("S"), "n", 0xFFFFFFFFu).ok());
-  EXPECT_EQ(Dword(Key("S"), "N"), 0xFFFFFFFFu);
 }
 
 TEST_F(RegistryTest, DeleteRemovesValuesAndWholeTrees) {
@@ -128,7 +123,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNoValue) {
     const std::string prefix = "w" + std::to_string(w) + "-";
     ASSERT_TRUE(writers.back()->Start([&, w, prefix] {
       if (w < 2) {
-        child_codes[w] = test::RunChild({"regwrite", key, prefix, std::to_string(kPerWriter)});
+        child_codes[w] = test::RunProgram("platform_child", {"regwrite", key, prefix, std::to_string(kPerWriter)});
         return;
       }
       for (int i = 0; i < kPerWriter; ++i) {
@@ -169,35 +164,24 @@ class StoreFileTest : public ::testing::Test {
   std::string saved_;
 };
 
-TEST_F(StoreFileTest, StoreIsReadableText) {
+TEST_F(StoreFileTest, StoreIsReadableTextKeepsLinesItDoesNotKnowAndIsLookedUpAtEveryCall) {
+  ASSERT_TRUE(registry::CreateKey(kUser, "K", nullptr).ok());  // makes the directories
+  const std::string hand = "; my notes\n[HKEY_CURRENT_USER\\K]\n\"Odd\"=qword:5\n\"N\"=dword:7\n";
+  test::WriteFileBytes(store_, std::vector<uint8_t>(hand.begin(), hand.end()));
   const std::string key = "Software\\Vendor\\Settings";
   ASSERT_TRUE(registry::SetDword(kUser, key, "Disk Buffer Size", 128).ok());
   ASSERT_TRUE(registry::SetString(kUser, key, "Key File", "/tmp/a \"b\"\\c").ok());
   ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "CLSID\\{X}", "", "Corvane.Test").ok());
+  ASSERT_TRUE(registry::SetDword(kUser, "K", "M", 8).ok());
   const std::string text = Text();
-  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vendor\\Settings]\n"), std::string::npos);
-  EXPECT_NE(text.find("\"Disk Buffer Size\"=dword:128\n"), std::string::npos);
-  EXPECT_NE(text.find("\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n"), std::string::npos);
-  EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"), std::string::npos);
-}
-
-TEST_F(StoreFileTest, StorePathIsLookedUpAtEveryCall) {
-  ASSERT_TRUE(registry::SetDword(kUser, "K", "N", 1).ok());
+  for (const char* line : {"; my notes\n", "\"Odd\"=qword:5\n", "\"N\"=dword:7\n", "\"M\"=dword:8\n",
+                           "[HKEY_CURRENT_USER\\Software\\Vendor\\Settings]\n", "\"Disk Buffer Size\"=dword:128\n",
+                           "\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n", "[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
   EXPECT_TRUE(registry::KeyExists(kUser, "K"));
   setenv("CORVANE_REGISTRY", dir_.File("other").c_str(), 1);
   EXPECT_FALSE(registry::KeyExists(kUser, "K"));
-}
-
-TEST_F(StoreFileTest, LinesItDoesNotKnowSurviveWrites) {
-  ASSERT_TRUE(registry::CreateKey(kUser, "K", nullptr).ok());  // makes the directories
-  const std::string hand = "; my notes\n[HKEY_CURRENT_USER\\K]\n\"Odd\"=qword:5\n\"N\"=dword:7\n";
-  test::WriteFileBytes(store_, std::vector<uint8_t>(hand.begin(), hand.end()));
-  ASSERT_TRUE(registry::SetDword(kUser, "K", "M", 8).ok());
-  const std::string text = Text();
-  EXPECT_NE(text.find("; my notes\n"), std::string::npos);
-  EXPECT_NE(text.find("\"Odd\"=qword:5\n"), std::string::npos);
-  EXPECT_NE(text.find("\"N\"=dword:7\n"), std::string::npos);
-  EXPECT_NE(text.find("\"M\"=dword:8\n"), std::string::npos);
 }
 #endif  // !_WIN32
 

@@ -14,8 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "support/temp_dir.h"
 #endif
@@ -57,7 +56,7 @@ std::string CaptureStderr(Fn fn) {
   test::TempDir dir;
   const std::string path = dir.File("stderr.txt");
   std::fflush(stderr);
-  int saved = dup(2);
+  const int saved = dup(2);
   FILE* f = std::fopen(path.c_str(), "w");
   dup2(fileno(f), 2);
   fn();
@@ -65,10 +64,8 @@ std::string CaptureStderr(Fn fn) {
   dup2(saved, 2);
   close(saved);
   std::fclose(f);
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(MessageBoxTest, DefaultWritesTwoLinesAndAnswersCancelOrOk) {
@@ -86,11 +83,6 @@ TEST(MessageBoxTest, DefaultWritesTwoLinesAndAnswersCancelOrOk) {
   EXPECT_EQ(out, "Corvane\nIndex write failed\nNote\nDone\n");
 }
 
-TEST(SystemTest, ErrorTextsAreTheWindowsOnes) {
-  EXPECT_EQ(SystemErrorText(2), "The system cannot find the file specified.");
-  EXPECT_EQ(SystemErrorText(112), "There is not enough space on the disk.");
-}
-
 TEST(SystemTest, ModulePathNamesAnExistingFile) {
   const std::string path = ModulePath();
   ASSERT_FALSE(path.empty());
@@ -99,13 +91,17 @@ TEST(SystemTest, ModulePathNamesAnExistingFile) {
 }
 #endif
 
-TEST(SystemTest, ErrorTextsHaveNoLineEnd) {
+TEST(SystemTest, ErrorTextsAreTheWindowsOnesWithoutLineEnd) {
   for (uint32_t code : {2u, 3u, 5u, 32u, 112u}) {
     const std::string text = SystemErrorText(code);
     ASSERT_FALSE(text.empty()) << code;
     EXPECT_NE(text.back(), '\n') << code;
     EXPECT_NE(text.back(), '\r') << code;
   }
+#ifndef _WIN32
+  EXPECT_EQ(SystemErrorText(2), "The system cannot find the file specified.");
+  EXPECT_EQ(SystemErrorText(112), "There is not enough space on the disk.");
+#endif
 }
 
 TEST(SyncTest, CriticalSectionIsReentrantAndExcludesOtherThreads) {
