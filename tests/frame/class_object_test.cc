@@ -28,62 +28,47 @@ ComPtr<IClassFactory> Factory(REFCLSID clsid) {
   return factory;
 }
 
+// QueryInterface refuses the interface and clears the out pointer.
+void ExpectNoInterface(IUnknown* object, REFIID iid) {
+  void* raw = reinterpret_cast<void*>(1);
+  EXPECT_EQ(object->QueryInterface(iid, &raw), E_NOINTERFACE);
+  EXPECT_EQ(raw, nullptr);
+}
+
 class ClassObjectTest : public ::testing::TestWithParam<ClassCase> {};
 
-TEST_P(ClassObjectTest, SameClassObjectOnEveryRequest) {
-  ComPtr<IClassFactory> a = Factory(*GetParam().clsid);
-  ComPtr<IClassFactory> b = Factory(*GetParam().clsid);
+TEST_P(ClassObjectTest, OneClassObjectAnsweringOnlyItsInterfaces) {
+  ComPtr<IClassFactory> a = Factory(*GetParam().clsid), b = Factory(*GetParam().clsid);
   ASSERT_TRUE(a && b);
   EXPECT_EQ(a.get(), b.get());
   ComPtr<IUnknown> unknown;
   EXPECT_EQ(DllGetClassObject(*GetParam().clsid, IID_IUnknown, unknown.out_void()), S_OK);
   EXPECT_EQ(static_cast<IUnknown*>(a.get()), unknown.get());
+  for (const IID* iid : {&IID_IDispatch, GetParam().iid}) {
+    ExpectNoInterface(a.get(), *iid);
+    void* raw = reinterpret_cast<void*>(1);
+    EXPECT_EQ(DllGetClassObject(*GetParam().clsid, *iid, &raw), E_NOINTERFACE);
+    EXPECT_EQ(raw, nullptr);
+  }
 }
 
-TEST_P(ClassObjectTest, ClassObjectAnswersOnlyItsInterfaces) {
-  ComPtr<IClassFactory> factory = Factory(*GetParam().clsid);
-  ComPtr<IUnknown> other;
-  void* raw = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &raw), E_NOINTERFACE);
-  EXPECT_EQ(raw, nullptr);
-  EXPECT_EQ(factory->QueryInterface(*GetParam().iid, other.out_void()), E_NOINTERFACE);
-}
-
+// Its own interface, IUnknown and ISupportErrorInfo; error information for
+// its own interface only.
 TEST_P(ClassObjectTest, ObjectAnswersExactlyThreeInterfaces) {
-  ComPtr<IUnknown> object;
+  ComPtr<IUnknown> object, own, identity;
+  ComPtr<ISupportErrorInfo> support;
   ASSERT_EQ(CreateInstance(*GetParam().clsid, nullptr, IID_IUnknown, object.out_void()), S_OK);
-
-  ComPtr<IUnknown> own, support, identity;
   EXPECT_EQ(object->QueryInterface(*GetParam().iid, own.out_void()), S_OK);
-  EXPECT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
+  ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
   // Identity: IUnknown asked of any interface is the same pointer.
   EXPECT_EQ(own->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
   EXPECT_EQ(identity.get(), object.get());
-
-  const IID* refused[] = {&IID_IDispatch, &IID_IClassFactory, &IID_IErrorInfo};
-  for (const IID* iid : refused) {
-    void* raw = reinterpret_cast<void*>(1);
-    EXPECT_EQ(object->QueryInterface(*iid, &raw), E_NOINTERFACE);
-    EXPECT_EQ(raw, nullptr);
-  }
-  for (const ClassCase& other : kClasses) {
-    if (other.iid == GetParam().iid) continue;
-    void* raw = nullptr;
-    EXPECT_EQ(object->QueryInterface(*other.iid, &raw), E_NOINTERFACE) << other.name;
-  }
-}
-
-TEST_P(ClassObjectTest, SupportsErrorInfoForItsOwnInterfaceOnly) {
-  ComPtr<ISupportErrorInfo> support =
-      Create<ISupportErrorInfo>(*GetParam().clsid, IID_ISupportErrorInfo);
-  ASSERT_TRUE(support);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(*GetParam().iid), S_OK);
-  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
-  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_ISupportErrorInfo), S_FALSE);
-  for (const ClassCase& other : kClasses) {
-    if (other.iid != GetParam().iid) {
-      EXPECT_EQ(support->InterfaceSupportsErrorInfo(*other.iid), S_FALSE) << other.name;
-    }
+  for (const IID* other : {&IID_IDispatch, &IID_IClassFactory, &IID_IErrorInfo, &IID_ICorvane, &IID_ILogFile,
+                           &IID_ILogFile2, &IID_IUnknown, &IID_ISupportErrorInfo}) {
+    if (IsEqualIID(*other, *GetParam().iid)) continue;
+    if (other != &IID_IUnknown && other != &IID_ISupportErrorInfo) ExpectNoInterface(object.get(), *other);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*other), S_FALSE);
   }
 }
 
@@ -126,12 +111,6 @@ TEST(ClassObject, UnknownClassIsNotAvailable) {
   EXPECT_EQ(DllGetClassObject(CLSID_Corvane, IID_IClassFactory, nullptr), E_POINTER);
 }
 
-TEST(ClassObject, WrongInterfaceOfClassObjectIsRefused) {
-  void* raw = reinterpret_cast<void*>(1);
-  EXPECT_EQ(DllGetClassObject(CLSID_LogFile2, IID_ILogFile2, &raw), E_NOINTERFACE);
-  EXPECT_EQ(raw, nullptr);
-}
-
 // ---- The unload rule ----
 
 TEST(Unload, ModuleStaysWhileAnythingHoldsIt) {
@@ -153,9 +132,8 @@ TEST(Unload, ModuleStaysWhileAnythingHoldsIt) {
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(Factory(CLSID_LogFile2)->LockServer(FALSE), S_OK);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
-}
 
-TEST(Unload, ObjectsKeepModuleAfterTheirFactoryIsReleased) {
+  // An object keeps the module after its class object is released.
   ComPtr<IUnknown> object;
   {
     ComPtr<IClassFactory> factory = Factory(CLSID_LogFile);
@@ -197,35 +175,30 @@ class Outer final : public IUnknown {
   int queries = 0;
 };
 
-TEST(Aggregation, InnerInterfacesDelegateToTheOuterObject) {
-  Outer outer;
-  ASSERT_NE(outer.inner_, nullptr);
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-
-  ILogFile* log = nullptr;
-  ASSERT_EQ(outer.QueryInterface(IID_ILogFile, reinterpret_cast<void**>(&log)), S_OK);
-  // Reference counts of the inner interface land on the outer object.
-  EXPECT_EQ(outer.refs, 2u);
-  log->AddRef();
-  EXPECT_EQ(outer.refs, 3u);
-  log->Release();
-
-  // QueryInterface through the inner interface reaches the outer object,
-  // so the aggregate has one identity.
-  const int before = outer.queries;
-  IUnknown* identity = nullptr;
-  ASSERT_EQ(log->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-  EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
-  EXPECT_GT(outer.queries, before);
-  identity->Release();
-  log->Release();
-  EXPECT_EQ(outer.refs, 1u);
-}
-
-TEST(Aggregation, InnerUnknownControlsTheInnerObjectsLife) {
+TEST(Aggregation, InnerInterfacesDelegateToTheOuterObjectWhichControlsTheInnerLife) {
   {
     Outer outer;
+    ASSERT_NE(outer.inner_, nullptr);
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+
+    ILogFile* log = nullptr;
+    ASSERT_EQ(outer.QueryInterface(IID_ILogFile, reinterpret_cast<void**>(&log)), S_OK);
+    // Reference counts of the inner interface land on the outer object.
+    EXPECT_EQ(outer.refs, 2u);
+    log->AddRef();
+    EXPECT_EQ(outer.refs, 3u);
+    log->Release();
+
+    // QueryInterface through the inner interface reaches the outer object,
+    // so the aggregate has one identity.
+    const int before = outer.queries;
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(log->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+    EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+    EXPECT_GT(outer.queries, before);
+    identity->Release();
+    log->Release();
+    EXPECT_EQ(outer.refs, 1u);
   }  // the outer object releases the inner unknown
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }

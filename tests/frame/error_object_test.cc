@@ -40,31 +40,25 @@ TEST_F(ErrorObjectTest, DescriptionCarriesTextTagAndLowerCaseHexCode) {
   EXPECT_EQ(TakeError().description, "Illegal Access Flag combination;CORVANE=0x8004300f");
 }
 
-TEST_F(ErrorObjectTest, ANewFailureReplacesTheOldErrorObject) {
+TEST_F(ErrorObjectTest, ANewFailureReplacesTheOldErrorObjectAndSuccessLeavesItAlone) {
   ComPtr<ICorvane> log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   ULONG size = 0;
   EXPECT_EQ(log->Close(), E_CVR_FILE_NOT_OPEN);
   EXPECT_EQ(log->GetFileSize(&size), E_CVR_FILE_NOT_OPEN);
   EXPECT_EQ(log->GetFileSize(nullptr), E_POINTER);
-  ErrorRecord error = TakeError();
-  EXPECT_EQ(error.description, "One ore more GetFileSize method parameters are NULL;CORVANE=0x80004003");
-  // Taking the error object empties the thread's slot.
-  EXPECT_FALSE(TakeError().present);
-}
-
-TEST_F(ErrorObjectTest, SuccessLeavesTheSlotAlone) {
-  ComPtr<ICorvane> log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
-  EXPECT_EQ(log->Close(), E_CVR_FILE_NOT_OPEN);
   ComPtr<ISupportErrorInfo> support;
   ASSERT_EQ(log->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_ICorvane), S_OK);
-  EXPECT_EQ(TakeError().description, "File not open;CORVANE=0x80043006");
+  EXPECT_EQ(TakeError().description, "One ore more GetFileSize method parameters are NULL;CORVANE=0x80004003");
+  EXPECT_FALSE(TakeError().present) << "taking the error object empties the thread's slot";
 }
 
 // Registration writes the ProgIDs that error objects name as their source.
 TEST_F(ErrorObjectTest, SourceIsTheRegisteredProgId) {
   ASSERT_EQ(DllUnregisterServer(), S_OK);  // also fine when nothing is registered
-  EXPECT_EQ(ProgId(CLSID_Corvane), "");
+  LPOLESTR none = reinterpret_cast<LPOLESTR>(1);
+  EXPECT_EQ(ProgIDFromCLSID(CLSID_Corvane, &none), static_cast<HRESULT>(0x80040154));  // class not registered
+  EXPECT_EQ(none, nullptr);
 
   ComPtr<ICorvane> log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   EXPECT_EQ(log->Close(), E_CVR_FILE_NOT_OPEN);

@@ -3,6 +3,9 @@
 
 #include <corvane/corvane.h>
 
+#include <string>
+#include <vector>
+
 #include "frame/registration.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -19,61 +22,35 @@ std::string Default(const std::string& key, const std::string& name = "") {
   return value;
 }
 
-struct Expected {
-  const char* key;
+struct ClassKeys {
+  const char* progid;  // version independent; ".1" is the versioned one
   const char* name;
-  const char* value;  // null: the module path
+  const char* clsid;
+};
+const ClassKeys kClasses[] = {
+    {"KRV.Cmn.Corvane", "KRV Cmn Corvane Component", "{72F30636-98F2-11D4-ADBD-009027A2E3E1}"},
+    {"KRV.Cmn.Corvane.LogFile", "KRV Cmn Logfile Handler Component", "{3A28BAE7-81B7-11D5-ADA6-00508BF11413}"},
+    {"Corvane.LogFile2", "LogFile2 Class", "{80012F71-89CA-11D6-A7F7-00508BF5D0B7}"},
 };
 
-const Expected kEntries[] = {
-    {"KRV.Cmn.Corvane.1", "", "KRV Cmn Corvane Component"},
-    {"KRV.Cmn.Corvane.1\\CLSID", "", "{72F30636-98F2-11D4-ADBD-009027A2E3E1}"},
-    {"KRV.Cmn.Corvane", "", "KRV Cmn Corvane Component"},
-    {"KRV.Cmn.Corvane\\CLSID", "", "{72F30636-98F2-11D4-ADBD-009027A2E3E1}"},
-    {"KRV.Cmn.Corvane\\CurVer", "", "KRV.Cmn.Corvane.1"},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}", "", "KRV Cmn Corvane Component"},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}\\ProgID", "", "KRV.Cmn.Corvane.1"},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}\\VersionIndependentProgID", "",
-     "KRV.Cmn.Corvane"},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}\\InprocServer32", "", nullptr},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}\\InprocServer32", "ThreadingModel", "Both"},
-    {"CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}\\TypeLib", "",
-     "{72F30627-98F2-11D4-ADBD-009027A2E3E1}"},
-    {"KRV.Cmn.Corvane.LogFile.1", "", "KRV Cmn Logfile Handler Component"},
-    {"KRV.Cmn.Corvane.LogFile.1\\CLSID", "", "{3A28BAE7-81B7-11D5-ADA6-00508BF11413}"},
-    {"KRV.Cmn.Corvane.LogFile", "", "KRV Cmn Logfile Handler Component"},
-    {"KRV.Cmn.Corvane.LogFile\\CLSID", "", "{3A28BAE7-81B7-11D5-ADA6-00508BF11413}"},
-    {"KRV.Cmn.Corvane.LogFile\\CurVer", "", "KRV.Cmn.Corvane.LogFile.1"},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}", "", "KRV Cmn Logfile Handler Component"},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\ProgID", "", "KRV.Cmn.Corvane.LogFile.1"},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\VersionIndependentProgID", "",
-     "KRV.Cmn.Corvane.LogFile"},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\InprocServer32", "", nullptr},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\InprocServer32", "ThreadingModel", "Both"},
-    {"CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\TypeLib", "",
-     "{72F30627-98F2-11D4-ADBD-009027A2E3E1}"},
-    {"Corvane.LogFile2.1", "", "LogFile2 Class"},
-    {"Corvane.LogFile2.1\\CLSID", "", "{80012F71-89CA-11D6-A7F7-00508BF5D0B7}"},
-    {"Corvane.LogFile2", "", "LogFile2 Class"},
-    {"Corvane.LogFile2\\CLSID", "", "{80012F71-89CA-11D6-A7F7-00508BF5D0B7}"},
-    {"Corvane.LogFile2\\CurVer", "", "Corvane.LogFile2.1"},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}", "", "LogFile2 Class"},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}\\ProgID", "", "Corvane.LogFile2.1"},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}\\VersionIndependentProgID", "",
-     "Corvane.LogFile2"},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}\\InprocServer32", "", nullptr},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}\\InprocServer32", "ThreadingModel", "Both"},
-    {"CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}\\TypeLib", "",
-     "{72F30627-98F2-11D4-ADBD-009027A2E3E1}"},
+struct Expected {
+  std::string key, name, value;  // an empty value: the module path
 };
-
-const char* const kRemovedKeys[] = {
-    "KRV.Cmn.Corvane.1", "KRV.Cmn.Corvane", "KRV.Cmn.Corvane.LogFile.1", "KRV.Cmn.Corvane.LogFile",
-    "Corvane.LogFile2.1", "Corvane.LogFile2",
-    "CLSID\\{72F30636-98F2-11D4-ADBD-009027A2E3E1}",
-    "CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}",
-    "CLSID\\{80012F71-89CA-11D6-A7F7-00508BF5D0B7}",
-};
+// Every entry registration writes for one class.
+std::vector<Expected> EntriesOf(const ClassKeys& c) {
+  const std::string progid = c.progid, v1 = progid + ".1", cls = std::string("CLSID\\") + c.clsid;
+  return {{v1, "", c.name},
+          {v1 + "\\CLSID", "", c.clsid},
+          {progid, "", c.name},
+          {progid + "\\CLSID", "", c.clsid},
+          {progid + "\\CurVer", "", v1},
+          {cls, "", c.name},
+          {cls + "\\ProgID", "", v1},
+          {cls + "\\VersionIndependentProgID", "", progid},
+          {cls + "\\InprocServer32", "", ""},
+          {cls + "\\InprocServer32", "ThreadingModel", "Both"},
+          {cls + "\\TypeLib", "", "{72F30627-98F2-11D4-ADBD-009027A2E3E1}"}};
+}
 
 class RegistrationTest : public ::testing::Test {
  protected:
@@ -85,8 +62,10 @@ TEST_F(RegistrationTest, WritesEveryEntryOfTheThreeClasses) {
   ASSERT_EQ(RegisterServer(), S_OK);
   const std::string module_path = platform::ModulePath();
   ASSERT_FALSE(module_path.empty());
-  for (const Expected& e : kEntries) {
-    EXPECT_EQ(Default(e.key, e.name), e.value ? e.value : module_path) << e.key << " " << e.name;
+  for (const ClassKeys& c : kClasses) {
+    for (const Expected& e : EntriesOf(c)) {
+      EXPECT_EQ(Default(e.key, e.name), e.value.empty() ? module_path : e.value) << e.key << " " << e.name;
+    }
   }
 }
 
@@ -96,8 +75,10 @@ TEST_F(RegistrationTest, UnregisterRemovesProgIdsAndClassKeysButKeepsClsidKey) {
   ASSERT_TRUE(registry::CreateKey(Hive::kClassesRoot, "CLSID\\{00000000-1111-2222-3333-444444444444}",
                                   &created).ok());
   ASSERT_EQ(UnregisterServer(), S_OK);
-  for (const char* key : kRemovedKeys) {
-    EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, key)) << key;
+  for (const ClassKeys& c : kClasses) {
+    for (const std::string& key : {std::string(c.progid), c.progid + std::string(".1"), "CLSID\\" + std::string(c.clsid)}) {
+      EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, key)) << key;
+    }
   }
   EXPECT_TRUE(registry::KeyExists(Hive::kClassesRoot, "CLSID"));
   EXPECT_TRUE(registry::KeyExists(Hive::kClassesRoot, "CLSID\\{00000000-1111-2222-3333-444444444444}"));
