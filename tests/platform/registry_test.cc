@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry.h"
-#include "platform/sync.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -113,32 +113,25 @@ TEST_F(RegistryTest, DeleteRemovesValuesAndWholeTrees) {
 
 TEST_F(RegistryTest, ConcurrentWritersLoseNoValue) {
   constexpr int kPerWriter = 60;
-  const std::string key = Key("Concurrent");
+  const std::string key = Key("Concurrent"), count = std::to_string(kPerWriter);
   // Two processes and two threads of this one write distinct values at once.
-  std::vector<std::unique_ptr<Thread>> writers;
-  int child_codes[2] = {-1, -1};
+  test::BackgroundProgram child0("platform_child", {"regwrite", key, "w0-", count});
+  test::BackgroundProgram child1("platform_child", {"regwrite", key, "w1-", count});
   std::atomic<int> failed_writes{0};
-  for (int w = 0; w < 4; ++w) {
-    writers.push_back(std::make_unique<Thread>());
-    const std::string prefix = "w" + std::to_string(w) + "-";
-    ASSERT_TRUE(writers.back()->Start([&, w, prefix] {
-      if (w < 2) {
-        child_codes[w] = test::RunProgram("platform_child", {"regwrite", key, prefix, std::to_string(kPerWriter)});
-        return;
-      }
-      for (int i = 0; i < kPerWriter; ++i) {
-        if (!registry::SetDword(kUser, key, prefix + std::to_string(i), i).ok()) ++failed_writes;
-      }
-    }));
-  }
-  for (auto& t : writers) t->Join();
-  EXPECT_EQ(child_codes[0], 0);
-  EXPECT_EQ(child_codes[1], 0);
+  auto write = [&](const std::string& prefix) {
+    for (int i = 0; i < kPerWriter; ++i) {
+      if (!registry::SetDword(kUser, key, prefix + std::to_string(i), i).ok()) ++failed_writes;
+    }
+  };
+  std::thread w2(write, "w2-"), w3(write, "w3-");
+  w2.join();
+  w3.join();
+  EXPECT_EQ(child0.Join(), 0);
+  EXPECT_EQ(child1.Join(), 0);
   EXPECT_EQ(failed_writes, 0);
   for (int w = 0; w < 4; ++w) {
     for (int i = 0; i < kPerWriter; ++i) {
-      EXPECT_EQ(Dword(key, "w" + std::to_string(w) + "-" + std::to_string(i)),
-                static_cast<uint32_t>(i));
+      EXPECT_EQ(Dword(key, "w" + std::to_string(w) + "-" + std::to_string(i)), static_cast<uint32_t>(i));
     }
   }
 }
