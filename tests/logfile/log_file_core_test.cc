@@ -1,15 +1,8 @@
 // LogFile with the library's internals at hand: enciphered files crafted with
-// the cipher, the "Disk Buffer Size" setting set through the registry, and
-// writes that fail on a full disk (a file system that cuts writes short).
+// the cipher, the "Disk Buffer Size" setting in the registry, and writes that
+// fail on a full disk (a file system that cuts writes short).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
-#include <numeric>
-#include <string>
-#include <vector>
-
-#include "logfile/log_file.h"
 #include "logfile/log_file_test_util.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -17,9 +10,7 @@
 #include "stream/cipher_parameters.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
-#include "support/com_test_util.h"
 #include "support/fault_file_system.h"
-#include "support/temp_dir.h"
 
 namespace corvane::test {
 namespace {
@@ -27,156 +18,84 @@ namespace {
 using platform::Hive;
 namespace registry = platform::registry;
 
-constexpr char kTag[] = "LOGFILE";
-
-stream::CipherParameters Key(int version) {
+Bytes Cipher(int version, Bytes bytes, bool encipher) {
   stream::CipherParameters p;
   EXPECT_TRUE(p.Load(version).ok());
-  return p;
+  auto transform = encipher ? stream::EncipherInPlace : stream::DecipherInPlace;
+  EXPECT_TRUE(transform(p, bytes.data(), bytes.size()).ok());
+  return bytes;
 }
 
-Bytes Encipher(int version, Bytes plain) {
-  EXPECT_TRUE(stream::EncipherInPlace(Key(version), plain.data(), plain.size()).ok());
-  return plain;
-}
-
-Bytes Decipher(int version, Bytes cipher) {
-  EXPECT_TRUE(stream::DecipherInPlace(Key(version), cipher.data(), cipher.size()).ok());
-  return cipher;
-}
-
-using test::FaultFileSystem;
-
-class LogFileCoreTest : public ::testing::Test {
+class LogFileCoreTest : public LogFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(logfile::CreateLogFile(nullptr, IID_ILogFile, file_.out_void()), S_OK);
-  }
-
   void SetDiskBufferSize(uint32_t size) {
-    ASSERT_TRUE(registry::SetDword(Hive::kCurrentUser, stream::kSettingsKey,
-                                   stream::kDiskBufferSizeName, size).ok());
+    ASSERT_TRUE(
+        registry::SetDword(Hive::kCurrentUser, stream::kSettingsKey, stream::kDiskBufferSizeName, size).ok());
   }
-
-  void OpenWrite(const std::string& path) {
-    EnumFileVersion v = FileVersionCVR_Ve101;
-    ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
-  }
-
   // Writes a block and appends its plain form to `plain`.
   HRESULT WriteTracked(uint16_t id, uint32_t length, Bytes* plain) {
     const Bytes data = Pattern(length, static_cast<uint8_t>(id));
-    HRESULT hr = Write(file_.get(), MakeHeader(id, 1, 0, 1000u * id, length), data);
+    HRESULT hr = Write(file_.get(), MakeHeader(id, 1, 0, 1000u * id, 0), data);
     if (SUCCEEDED(hr)) PutBytes(*plain, LongBlock(id, 1, 0, 1000u * id, data));
     return hr;
   }
-
   // The file must be the LogFile header and `plain` enciphered, nothing more.
   void ExpectLog(const std::string& path, const Bytes& plain) {
     Bytes bytes = ReadFileBytes(path);
     ASSERT_EQ(bytes.size(), 60 + plain.size());
     const auto header = stream::BuildE101Header(stream::E101Form::kLogFile);
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 60), Bytes(header.begin(), header.end()));
-    EXPECT_EQ(Decipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end())), plain);
+    EXPECT_EQ(Cipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end()), false), plain);
   }
-
-  TempDir dir_;
-  ComPtr<ILogFile> file_;
 };
 
-// ---- Enciphered generations crafted with the cipher ----
-
 TEST_F(LogFileCoreTest, ReadsCraftedEncipheredGenerations) {
-  struct Case {
-    std::string tag;
-    EnumFileVersion version;
-  };
-  const Case cases[] = {
-      {"V e1.00", FileVersionCVR_Ve100},
-      {"V E1.00", FileVersionCVR_Ve100},
-      {"V e1.01", FileVersionCVR_Ve101},
-      {"V E1.01", FileVersionCVR_Ve101},
-  };
+  const std::pair<const char*, EnumFileVersion> cases[] = {
+      {"V e1.00", FileVersionCVR_Ve100}, {"V E1.00", FileVersionCVR_Ve100},
+      {"V e1.01", FileVersionCVR_Ve101}, {"V E1.01", FileVersionCVR_Ve101}};
   const std::vector<Bytes> datas = {Pattern(3, 1), {}, Pattern(200, 2), Pattern(17, 3)};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.tag);
+  for (auto [tag, version] : cases) {
+    SCOPED_TRACE(tag);
+    const bool short_form = version == FileVersionCVR_Ve100;
     Bytes plain;
     for (size_t i = 0; i < datas.size(); ++i) {
       const uint16_t id = static_cast<uint16_t>(0x20 + i);
-      PutBytes(plain, c.version == FileVersionCVR_Ve100
-                          ? ShortBlock(id, 9, 500 + i, datas[i])
-                          : LongBlock(id, 9, 3, 0x1122334455667788ull + i, datas[i]));
+      PutBytes(plain, short_form ? ShortBlock(id, 9, 500 + i, datas[i])
+                                 : LongBlock(id, 9, 3, 0x1122334455667788ull + i, datas[i]));
     }
-    Bytes file = TitledHeader(c.tag);
-    PutBytes(file, Encipher(c.version, plain));
-    const std::string path = dir_.File("crafted.log");
-    WriteFileBytes(path, file);
-
-    EnumFileVersion v = FileVersionUnknown;
-    ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeReadOnly, &v), S_OK);
-    EXPECT_EQ(v, c.version);
+    Bytes file = TitledHeader(tag);
+    PutBytes(file, Cipher(version, plain, true));
+    EXPECT_EQ(OpenRead(Craft("crafted.log", file)), version);
     std::vector<ReadBack> blocks = ReadAll(file_.get());
     ASSERT_EQ(blocks.size(), datas.size());
     for (size_t i = 0; i < datas.size(); ++i) {
       EXPECT_EQ(blocks[i].header.wBlockID, 0x20 + i);
       EXPECT_EQ(blocks[i].header.byConnID, 9);
-      if (c.version == FileVersionCVR_Ve100) {
-        EXPECT_EQ(blocks[i].header.byTimeStampMode, 1);
-        EXPECT_EQ(blocks[i].header.qwTimeStamp, (500 + i) * 1000000ull);
-      } else {
-        EXPECT_EQ(blocks[i].header.byTimeStampMode, 3);
-        EXPECT_EQ(blocks[i].header.qwTimeStamp, 0x1122334455667788ull + i);
-      }
+      EXPECT_EQ(blocks[i].header.byTimeStampMode, short_form ? 1 : 3);
+      EXPECT_EQ(blocks[i].header.qwTimeStamp,
+                short_form ? (500 + i) * 1000000ull : 0x1122334455667788ull + i);
       EXPECT_EQ(blocks[i].data, datas[i]);
     }
     EXPECT_EQ(file_->Close(), S_OK);
   }
 }
 
-// ---- Disk buffer size from the registry ----
-
-TEST_F(LogFileCoreTest, FirstOpenCreatesTheSettingWithTheDefault) {
-  (void)registry::DeleteTree(Hive::kCurrentUser, stream::kSettingsKey);
-  OpenWrite(dir_.File("first.log"));
-  uint8_t data[8] = {};
-  uint32_t size = sizeof data;
-  ASSERT_TRUE(registry::QueryValue(Hive::kCurrentUser, stream::kSettingsKey,
-                                   stream::kDiskBufferSizeName, data, &size, nullptr).ok());
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24, 128);
-  EXPECT_EQ(file_->Close(), S_OK);
-}
-
 TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlock) {
-  struct Case {
-    uint32_t setting;
-    uint32_t buffer;  // in effect
-    bool remove_value;
-  };
-  const Case cases[] = {
-      {128, 128, false}, {200, 256, false}, {4096, 4096, false},
-      {0, 128, false},   {0, 128, true},  // a stored 0 and a missing value take the default
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.setting);
-    SetDiskBufferSize(c.setting);
-    if (c.remove_value) {
-      ASSERT_TRUE(registry::DeleteValue(Hive::kCurrentUser, stream::kSettingsKey,
-                                        stream::kDiskBufferSizeName).ok());
-    }
+  // The setting and the buffer in effect.
+  const std::pair<uint32_t, uint32_t> cases[] = {{128, 128}, {200, 256}, {4096, 4096}, {0, 128}};
+  for (auto [setting, buffer] : cases) {
+    SCOPED_TRACE(setting);
+    SetDiskBufferSize(setting);
     const std::string path = dir_.File("sized.log");
     OpenWrite(path);
     Bytes plain;
-    // One byte short of a full buffer: nothing reaches the file yet.
-    ASSERT_EQ(WriteTracked(1, c.buffer - 16 - 1, &plain), S_OK);
+    ASSERT_EQ(WriteTracked(1, buffer - 16 - 1, &plain), S_OK);  // one byte short of a full buffer
     EXPECT_EQ(FileSize(path), 60);
-    // The next block fills the buffer: exactly one buffer is written.
-    ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);
-    EXPECT_EQ(FileSize(path), 60 + c.buffer);
-    // Blocks spanning several buffers, then a short tail.
-    ASSERT_EQ(WriteTracked(3, 3 * c.buffer + 7, &plain), S_OK);
+    ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);  // exactly one buffer is written
+    EXPECT_EQ(FileSize(path), 60 + buffer);
+    ASSERT_EQ(WriteTracked(3, 3 * buffer + 7, &plain), S_OK);
     ASSERT_EQ(WriteTracked(4, 1, &plain), S_OK);
-    EXPECT_EQ(FileSize(path) % c.buffer, 60 % c.buffer);
+    EXPECT_EQ(FileSize(path) % buffer, 60 % buffer);
     ASSERT_EQ(file_->Close(), S_OK);
     ASSERT_NE(plain.size() % 128, 0u);
     ExpectLog(path, plain);
@@ -192,7 +111,7 @@ class LogFileFaultTest : public LogFileCoreTest {
     LogFileCoreTest::SetUp();
     SetDiskBufferSize(128);
   }
-  FaultFileSystem fs_;
+  test::FaultFileSystem fs_;
   platform::ScopedFileSystemOverride override_{&fs_};
 };
 
@@ -206,15 +125,13 @@ TEST_F(LogFileFaultTest, FailedBlockIsTakenBackWholeAndLaterBlocksFollowIt) {
     HRESULT code;
     const char* text;
   };
+  const char* kHeaderFull = "Block header write failed, disk full";
+  const char* kDataFull = "Block data write failed, disk full";
   const Case cases[] = {
-      {"header fills the buffer", 100, 10, 20, kErrDiskFull, E_CVR_DISK_FULL,
-       "Block header write failed, disk full"},
-      {"data fills the buffer", 10, 200, 50, kErrDiskFull, E_CVR_DISK_FULL,
-       "Block data write failed, disk full"},
-      {"nothing written", 10, 200, 0, kErrDiskFull, E_CVR_DISK_FULL,
-       "Block data write failed, disk full"},
-      {"a later buffer", 10, 600, 300, kErrDiskFull, E_CVR_DISK_FULL,
-       "Block data write failed, disk full"},
+      {"header fills the buffer", 100, 10, 20, kErrDiskFull, E_CVR_DISK_FULL, kHeaderFull},
+      {"data fills the buffer", 10, 200, 50, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
+      {"nothing written", 10, 200, 0, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
+      {"a later buffer", 10, 600, 300, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
       {"other error", 10, 600, 300, kErrAccessDenied, E_CVR_BLOCK_DATA_WRITE_FAILED,
        "Block data write failed"},
   };
@@ -246,8 +163,7 @@ TEST_F(LogFileFaultTest, FailedCloseKeepsTheFileOpenAndCanBeRepeated) {
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_DISK_FULL, "Out of disk space", kTag);
   fs_.write_error = kErrAccessDenied;
   fs_.write_budget = 0;
-  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk",
-                   kTag);
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
   ULONGLONG size = 0;
   EXPECT_EQ(file_->GetFileSize(&size), S_OK);  // still open
   fs_.write_budget = -1;
@@ -263,14 +179,12 @@ TEST_F(LogFileFaultTest, BufferThatCannotBeCutBackTakesNoMoreBlocks) {
   ASSERT_EQ(WriteTracked(1, 10, &plain), S_OK);
   fs_.write_budget = 10;
   fs_.fail_cut = true;
-  EXPECT_CVR_ERROR(WriteTracked(2, 100, &plain), E_CVR_DISK_FULL,
-                   "Block data write failed, disk full", kTag);
+  EXPECT_CVR_ERROR(WriteTracked(2, 100, &plain), E_CVR_DISK_FULL, "Block data write failed, disk full", kTag);
   fs_.write_budget = -1;
-  EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED,
-                   "Block header write failed", kTag);
-  // Close gives the file up rather than writing after bytes of unknown state.
-  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk",
+  EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed",
                    kTag);
+  // Close gives the file up rather than writing after bytes of unknown state.
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
   fs_.fail_cut = false;
   EXPECT_EQ(FileSize(path), 60 + 10);
