@@ -1,7 +1,6 @@
-// LogFile2 index and jumps through ILogFile2: the index file's bytes in both
-// byte orders, the indexing thread (first pass, restart, rebuild and
-// installation, failures in message boxes), progress, sector size, and
-// Jump into blocks, bulk blocks, raw records, hex text and among bookmarks.
+// LogFile2 index and jumps: the index file's bytes in both byte orders, the
+// indexing thread (first pass, restart, rebuild, failures shown in message
+// boxes), progress, and Jump into every kind of record and among bookmarks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,8 +36,8 @@ void Pause() {
 #endif
 }
 
-// Polls until `done` holds; the bound only keeps a broken build from
-// hanging (minutes), it is no timing assertion.
+// Polls until `done` holds; the bound (minutes) only keeps a broken build
+// from hanging.
 bool WaitUntil(const std::function<bool()>& done) {
   for (int i = 0; i < 200000; ++i) {
     if (done()) return true;
@@ -47,9 +46,8 @@ bool WaitUntil(const std::function<bool()>& done) {
   return false;
 }
 
-// The boxes the indexing thread shows, recorded on its thread. Box n gets
-// answers[n] (after them Cancel, or OK for a box with only that button);
-// on_box runs on the thread before the answer.
+// The boxes the indexing thread shows. Box n gets answers[n] (then Cancel,
+// or OK for a box with only that button); on_box runs before the answer.
 struct BoxLog {
   struct Box {
     std::string caption, text;
@@ -74,10 +72,7 @@ int STDMETHODCALLTYPE RecordBox(const char* caption, const char* text, unsigned 
 struct IndexRec {
   uint64_t message_position, block_position;
   uint32_t to_block_end;
-  bool operator==(const IndexRec& o) const {
-    return message_position == o.message_position && block_position == o.block_position &&
-           to_block_end == o.to_block_end;
-  }
+  bool operator==(const IndexRec&) const = default;
 };
 struct IndexView {
   uint64_t resolution = 0, count = 0;
@@ -109,7 +104,7 @@ IndexView ReadIndex(const std::string& path, bool big = false) {
 Bytes BulkMessage(uint32_t number, size_t payload, bool padded) {
   Bytes p = Pattern(payload, static_cast<uint8_t>(number));
   for (int i = 0; i < 4 && i < static_cast<int>(payload); ++i) p[i] = static_cast<uint8_t>(number >> (8 * i));
-  Bytes m = Message(0x1D, 0x10, 0, p);
+  Bytes m = RawRecord(0x1D, 0x10, 0, p);
   while (padded && m.size() % 4 != 0) m.push_back(0);
   return m;
 }
@@ -161,9 +156,8 @@ class IndexTest : public LogFile2Test {
 #endif
   }
 
-  // Writes `n` blocks (data: the block's number in 4 bytes, then a pattern
-  // of varying length) and returns the block positions.
-  std::vector<uint64_t> WriteLog(const std::string& path, EnumFileVersion v, uint32_t n) {
+  // Writes `n` numbered blocks of varying length; returns their positions.
+  std::vector<uint64_t> WriteNumbered(const std::string& path, EnumFileVersion v, uint32_t n) {
     OpenWrite(path, v);
     std::vector<uint64_t> at;
     uint64_t pos = v == FileVersionCVR_Ve101 ? 60 : 128;  // behind the file header
@@ -177,8 +171,7 @@ class IndexTest : public LogFile2Test {
     return at;
   }
 
-  // CreateIndex on the open log, then waits for the pass to complete with
-  // `messages` log messages in the index file.
+  // CreateIndex, then waits until the index file holds `messages` messages.
   void BuildIndex(const std::string& log_path, LONGLONG resolution, uint64_t messages, bool big = false) {
     ASSERT_EQ(log_->CreateIndex(resolution), S_OK);
     const std::string idx = log_path.substr(0, log_path.rfind('.')) + ".idx";
@@ -192,7 +185,7 @@ class IndexTest : public LogFile2Test {
     }));
   }
 
-  // The number a record written by WriteLog or BulkMessage carries.
+  // The number a record of WriteNumbered or BulkMessage carries.
   uint32_t NextNumber() {
     std::vector<Record> one = ReadAll(log_.get(), 1);
     if (one.empty()) return UINT32_MAX;
@@ -215,11 +208,13 @@ TEST_F(IndexTest, ChecksComeInOrderWithTheirTexts) {
   ULONG sector = 0;
   EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK) << "the current directory's disk";
   EXPECT_TRUE(sector >= 512 && sector <= 65536 && (sector & (sector - 1)) == 0) << sector;
-  EXPECT_CVR_ERROR(log_->GetIndexingProgress(nullptr), E_POINTER, "GetIndexingProgress, NULL pointer passed", kTag);
-  EXPECT_CVR_ERROR(log_->GetDiskSectorSize(nullptr), E_POINTER, "GetDiskSectorSize, NULL pointer passed", kTag);
+  EXPECT_CVR_ERROR(log_->GetIndexingProgress(nullptr), E_POINTER, "GetIndexingProgress, NULL pointer passed",
+                   kTag);
+  EXPECT_CVR_ERROR(log_->GetDiskSectorSize(nullptr), E_POINTER, "GetDiskSectorSize, NULL pointer passed",
+                   kTag);
 
   const std::string path = dir_.File("few.log");
-  WriteLog(path, FileVersionCVR_V0102, 3);
+  WriteNumbered(path, FileVersionCVR_V0102, 3);
   OpenRead(path);
   EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK);
   for (LONGLONG bad : {0LL, -5LL}) {
@@ -230,9 +225,8 @@ TEST_F(IndexTest, ChecksComeInOrderWithTheirTexts) {
   EXPECT_CVR_ERROR(log_->Jump(-1), E_CVR_INVALID_PARAM, "Invalid message number parameter value", kTag);
 }
 
-// Resolution 100 over 250 blocks, in every generation LogFile2 writes: two
-// records, 192 bytes, fields in the log's byte order (big-endian only for
-// the "u" generation), positions of the blocks' data and headers.
+// Resolution 100 over 250 blocks in every writable generation: two records,
+// fields in the log's byte order (big-endian only for "u").
 TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLogsByteOrder) {
   const struct { EnumFileVersion version; bool big; } cases[] = {
       {FileVersionCVR_V0102, false}, {FileVersionCVR_Vu102, true},
@@ -240,7 +234,7 @@ TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLog
   for (const auto& c : cases) {
     SCOPED_TRACE(c.version);
     const std::string path = dir_.File("v" + std::to_string(c.version) + ".log");
-    std::vector<uint64_t> at = WriteLog(path, c.version, 250);
+    std::vector<uint64_t> at = WriteNumbered(path, c.version, 250);
     OpenRead(path);
     BuildIndex(path, 100, 250, c.big);
     IndexView v = ReadIndex(dir_.File("v" + std::to_string(c.version) + ".idx"), c.big);
@@ -272,10 +266,9 @@ TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLog
   }
 }
 
-// Bulk blocks of three messages at 99..101 (and a second one later): the
-// record for 100 stands at the second message head with 2 messages to the
-// block's end; jumps land inside with the block's stamp and read on. Small
-// indexing buffers move chunk ends across every item and give the same file.
+// Bulk blocks of three messages at 99..101 and 198..200: the record for 100
+// stands at the second message head with 2 to go; jumps land inside with the
+// block's stamp. Small indexing buffers move chunk ends across every item.
 TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
   const struct { EnumFileVersion version; bool padded; uint32_t buffer; } cases[] = {
       {FileVersionCVR_V0102, false, 2048}, {FileVersionCVR_V0102, false, 1},
@@ -329,8 +322,8 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
   }
 }
 
-// Generation V 01.00 (12-byte headers) numbers a bulk block by its
-// messages, as its reader does, and the index agrees.
+// A V 01.00 log of the Corvane object reads with its stamps in nanoseconds and
+// numbers a bulk block by its messages; the index agrees.
 TEST_F(IndexTest, BulkBlocksOfTheFirstGenerationCountAsTheirMessages) {
   const std::string path = dir_.File("v0100.log");
   ComPtr<ICorvane> writer = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
@@ -341,11 +334,24 @@ TEST_F(IndexTest, BulkBlocksOfTheFirstGenerationCountAsTheirMessages) {
   PutLE(bulk, 3, 4);  // the count, little-endian outside generations 1 and 9
   for (uint32_t i = 1; i <= 3; ++i) PutBytes(bulk, BulkMessage(i, 5, true));
   ASSERT_EQ(writer->WriteBlock(0x20, 1, first.data(), static_cast<ULONG>(first.size())), S_OK);
-  ASSERT_EQ(writer->WriteBlock(CVR_ID_MULTI_QUIVOX_MSG, 1, bulk.data(), static_cast<ULONG>(bulk.size())), S_OK);
+  ASSERT_EQ(writer->WriteBlock(CVR_ID_MULTI_QUIVOX_MSG, 1, bulk.data(), static_cast<ULONG>(bulk.size())),
+            S_OK);
   ASSERT_EQ(writer->WriteBlock(0x20, 1, last.data(), static_cast<ULONG>(last.size())), S_OK);
   ASSERT_EQ(writer->Close(), S_OK);
 
+  // Read from the start: milliseconds become nanoseconds, the bulk block its messages.
   EXPECT_EQ(OpenRead(path), FileVersionCVR_V0100);
+  std::vector<Record> back = ReadAll(log_.get());
+  ASSERT_EQ(back.size(), 5u);
+  EXPECT_EQ(back[0].header.wBlockID, 0x20);
+  EXPECT_EQ(back[0].header.byConnID, 1);
+  EXPECT_EQ(back[0].header.byTimeStampMode, 1);
+  EXPECT_EQ(back[0].header.qwTimeStamp % 1000000, 0u);
+  EXPECT_EQ(back[0].data, first);
+  EXPECT_EQ(back[2].header.wBlockID, CVR_ID_QUIVOX_MSG);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  OpenRead(path);
   BuildIndex(path, 2, 5);
   IndexView v = ReadIndex(dir_.File("v0100.idx"));
   const uint64_t bulk_at = 60 + 12 + first.size();
@@ -359,13 +365,12 @@ TEST_F(IndexTest, BulkBlocksOfTheFirstGenerationCountAsTheirMessages) {
 
 TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
   const std::string path = dir_.File("marks.log");
-  WriteLog(path, FileVersionCVR_V0102, 30);
+  WriteNumbered(path, FileVersionCVR_V0102, 30);
   OpenRead(path);
   BuildIndex(path, 4, 30);
-  // Before log messages 10 and 10 (message numbers 10, 11) and 20 (22).
-  // The thread publishes the message count a moment after the index file
-  // is complete, and a client has no signal for that: wait until the
-  // first insert is taken (a refused insert changes nothing).
+  // Before log messages 10, 10 and 20 (message numbers 10, 11, 22). The count
+  // is published a moment after the index file is complete: wait for the
+  // first insert to be taken (a refused one changes nothing).
   ASSERT_TRUE(WaitUntil([&] { return log_->InsertBookmark(10, Bstr("\x01").get()) == S_OK; }));
   ASSERT_EQ(log_->InsertBookmark(11, Bstr("\x02").get()), S_OK);
   ASSERT_EQ(log_->InsertBookmark(22, Bstr("\x03").get()), S_OK);
@@ -385,9 +390,8 @@ TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
   EXPECT_CVR_ERROR(log_->Jump(33), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
 }
 
-// Raw records are indexed at the start of the message they describe, hex
-// text at the text positions its reader uses, and the read at the end of
-// the file is no message.
+// Raw records and hex text are indexed where their readers start a message;
+// the read at the end of the file is no message.
 TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
   Bytes raw, records_hex, conv_hex;
   const uint32_t n = 23;
@@ -395,7 +399,7 @@ TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
     Bytes payload{static_cast<uint8_t>(i), 0, 0, 0};
     if (i == 0) payload.push_back(0x0D);  // detection reads up to a carriage return
     for (uint32_t k = 0; k < i % 3; ++k) payload.push_back(0x55);
-    PutBytes(raw, Message(0x1D, 0x10, 0, payload));
+    PutBytes(raw, RawRecord(0x1D, 0x10, 0, payload));
     std::string line = "< 1D 10 01 00 00 " + std::string(i % 3 == 2 ? "06" : "04");
     char digits[8];
     std::snprintf(digits, sizeof digits, " %02X", i);
@@ -432,12 +436,11 @@ TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
   }
 }
 
-// An index without the records it announces (cut short, or a pass that
-// still buffers them) costs a longer read, never a wrong place; one that
-// promises more messages than the log holds ends the jump with a failure.
+// An index without the records it announces costs a longer read, never a
+// wrong place; messages it promises beyond the log's end fail the jump.
 TEST_F(IndexTest, AJumpNeverTrustsAnIndexBeyondWhatTheFilesHold) {
   const std::string path = dir_.File("short.log");
-  WriteLog(path, FileVersionCVR_V0102, 250);
+  WriteNumbered(path, FileVersionCVR_V0102, 250);
   Craft("short.idx", IndexFile(100, 400));  // no records at all
   OpenRead(path);
   ASSERT_EQ(log_->Jump(220), S_OK);
@@ -447,13 +450,12 @@ TEST_F(IndexTest, AJumpNeverTrustsAnIndexBeyondWhatTheFilesHold) {
   EXPECT_EQ(NextNumber(), 249u);
 }
 
-// A log in a directory whose name holds "~" keeps its index beside it (the
-// log is never taken for an index); resolution 1 records every message but
-// the first.
+// "~" in a directory name marks no rebuild file; resolution 1 records every
+// message but the first.
 TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFileAndResolutionOneRecordsAllButTheFirst) {
   std::filesystem::create_directory(dir_.File("a~b"));
   const std::string path = dir_.File("a~b") + "/t.log";
-  std::vector<uint64_t> at = WriteLog(path, FileVersionCVR_V0102, 12);
+  std::vector<uint64_t> at = WriteNumbered(path, FileVersionCVR_V0102, 12);
   const int64_t size = FileSize(path);
   OpenRead(path);
   BuildIndex(path, 1, 12);
@@ -463,16 +465,13 @@ TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFileAndResolutionOneRecordsAllB
   for (size_t k = 0; k < 11; ++k) EXPECT_EQ(v.records[k].block_position, at[k + 1]);
 }
 
-// A slow pass (chunks of 32 bytes) over 20000 blocks: jumps reach what has
-// been counted, whether its record has reached the file yet or not; a new
-// CreateIndex starts over with its resolution and leaves no old record
-// (a restart while the first pass runs, or a rebuild where it has already
-// ended, as on a fast machine); a bookmark inserted meanwhile is in the
-// total.
+// A slow pass (chunks of 32 bytes) over 20000 blocks serves jumps to what it
+// has counted; a new CreateIndex (a restart, or a rebuild on a fast machine)
+// starts over and leaves no old record; a bookmark inserted meanwhile counts.
 TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   const uint32_t n = 20000;
   const std::string path = dir_.File("big.log");
-  WriteLog(path, FileVersionCVR_V0102, n);
+  WriteNumbered(path, FileVersionCVR_V0102, n);
   SetIndexingBuffer(32);
   OpenRead(path);
   ASSERT_EQ(log_->CreateIndex(100), S_OK);
@@ -495,19 +494,27 @@ TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   EXPECT_EQ(boxes_.count.load(), 0);
 }
 
-// A complete index is rebuilt in "~" and replaces the old file; until then
-// the old resolution serves. Another object holding the old file makes the
-// deletion fail: Retry once it has let go installs the new index, Cancel
-// keeps the old one in use.
+// A rebuild in "~" replaces the old index, which serves until then. Another
+// object holding the old file fails the deletion: Retry once it has let go
+// installs the new index, Cancel keeps the old one.
 TEST_F(IndexTest, RebuiltIndexIsInstalledOrAbandonedKeepingTheOldOneInUse) {
   const std::string path = dir_.File("re.log");
-  WriteLog(path, FileVersionCVR_V0102, 300);
+  WriteNumbered(path, FileVersionCVR_V0102, 300);
   for (int answer : {4 /* Retry */, 2 /* Cancel */}) {
     SCOPED_TRACE(answer);
     OpenRead(path);
     BuildIndex(path, 100, 300);
+    // The holder keeps re.idx open (sharing read only) once it finds it
+    // complete, which it may not while the pass is still closing the file.
     ComPtr<ILogFile2> holder = NewLogFile2();
-    OpenRead(path, holder.get());  // holds re.idx, sharing read only
+    ASSERT_TRUE(WaitUntil([&] {
+      EnumFileVersion v = FileVersionUnknown;
+      LONGLONG held = 0;
+      holder->Close();
+      return OpenLog(holder.get(), path, FileAccessModeReadOnly, &v) == S_OK &&
+             holder->GetIndexResolution(&held) == S_OK && held == 100;
+    }));
+    TakeError();
     boxes_.count = 0;
     boxes_.answers = {answer};
     LONGLONG seen = 0;
@@ -552,11 +559,11 @@ TEST_F(IndexTest, AThreadThatCannotReadTheLogShowsTheSystemErrorAndLeavesNoIndex
   EXPECT_FALSE(FileExists(dir_.File("busy.idx")));
 }
 
-// The object released while its thread runs stops and joins it first (the
-// sanitizer builds see any use after the release).
+// Releasing the object stops and joins its thread (the sanitizers see any
+// use after the release).
 TEST_F(IndexTest, ReleasingTheObjectDuringAPassStopsTheThread) {
   const std::string path = dir_.File("gone.log");
-  WriteLog(path, FileVersionCVR_V0102, 20000);
+  WriteNumbered(path, FileVersionCVR_V0102, 20000);
   SetIndexingBuffer(32);
   ComPtr<ILogFile2> f = NewLogFile2();
   OpenRead(path, f.get());
@@ -569,11 +576,11 @@ TEST_F(IndexTest, ReleasingTheObjectDuringAPassStopsTheThread) {
 }
 
 #ifndef _WIN32
-// A full disk while the index is written: "Insufficient disk space." with
-// Retry (the same bytes again) and Cancel (the pass ends, no file stays).
+// A full disk while the index is written: Retry writes again, Cancel ends
+// the pass and leaves no file.
 TEST_F(IndexTest, AFullDiskAsksRetryOrCancelAndNeverSpins) {
   const std::string path = dir_.File("full.log");
-  WriteLog(path, FileVersionCVR_V0102, 50);
+  WriteNumbered(path, FileVersionCVR_V0102, 50);
   OpenRead(path);
   struct rlimit saved, small;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
