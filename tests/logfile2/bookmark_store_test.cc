@@ -1,5 +1,6 @@
-// BookmarkStore: numbering, both cursors, the bookmark file in every kind,
-// damaged and missing files, failed saves.
+// BookmarkStore: lookups by message number, the reader after a deletion, the
+// bookmark file in every kind, damaged and missing files, failed saves (the
+// cursors through ILogFile2 are in log_file2_bookmark_test).
 #include "logfile2/bookmark_store.h"
 
 #include <gtest/gtest.h>
@@ -33,26 +34,10 @@ std::vector<int64_t> MessageNumbers(const BookmarkStore& s) {
 }
 std::string Next(const BookmarkStore& s) { return s.NextToDeliver() ? s.NextToDeliver()->comment : "<end>"; }
 std::string Cur(const BookmarkStore& s) { return s.Current() ? s.Current()->comment : "<end>"; }
-void Add(BookmarkStore& s, int64_t message_number, const std::string& comment) {
-  s.Insert(message_number, static_cast<uint32_t>(comment.size()), comment);
-}
 // Bookmarks before log messages 10, 10 and 20: message numbers 10, 11, 22.
 void AddTenTenTwenty(BookmarkStore& s) {
   const std::pair<int64_t, const char*> items[] = {{10, "a"}, {10, "b"}, {20, "c"}};
   for (auto [n, c] : items) s.Append(n, 1, c);
-}
-
-TEST(BookmarkNumberingTest, InsertsOnATenMessageLogNumberBookmarksAndShiftTheRest) {
-  BookmarkStore s;
-  Add(s, 5, "A");
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{5}));
-  EXPECT_EQ(s.PositionReader(6), 1);  // log message 5 is message number 6
-  Add(s, 5, "B");                     // goes before A
-  Add(s, 12, "end");                  // the total count: after everything
-  EXPECT_EQ(Comments(s), (Strings{"B", "A", "end"}));
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{5, 6, 12}));
-  EXPECT_EQ(s.list()[1].log_message_number, 5);
-  EXPECT_EQ(s.list()[2].log_message_number, 10);
 }
 
 TEST(BookmarkNumberingTest, LookupsByMessageNumber) {
@@ -68,49 +53,16 @@ TEST(BookmarkNumberingTest, LookupsByMessageNumber) {
                {11, 1, "b", Index::kFound, 1},         {12, 2, "c", Index::kNotABookmark, -1},
                {22, 2, "c", Index::kFound, 2},         {23, 3, "<end>", Index::kBeyondLastBookmark, -1}};
   for (auto c : cases) {
-    EXPECT_EQ(s.PositionReader(c.m), c.before) << c.m;
-    EXPECT_EQ(Next(s), c.next) << c.m;
+    SCOPED_TRACE(c.m);
+    EXPECT_EQ(s.PositionReader(c.m), c.before);
+    EXPECT_EQ(Next(s), c.next);
     int64_t number = -1;
-    EXPECT_EQ(s.BookmarkNumberOf(c.m, &number), c.found) << c.m;
-    EXPECT_EQ(number, c.number) << c.m;
+    EXPECT_EQ(s.BookmarkNumberOf(c.m, &number), c.found);
+    EXPECT_EQ(number, c.number);
   }
   int64_t m = 0;
   EXPECT_FALSE(s.MessageNumberOf(3, &m));
   EXPECT_FALSE(s.MessageNumberOf(-1, &m));
-}
-
-TEST(BookmarkCurrentTest, SelectAndReadWalkToTheEnd) {
-  BookmarkStore s;
-  EXPECT_EQ(Cur(s), "<end>");
-  EXPECT_TRUE(s.Select(0));  // position 0 of an empty list
-  EXPECT_FALSE(s.Select(1));
-  s.Append(0, 1, "a");
-  s.Append(0, 1, "b");
-  ASSERT_TRUE(s.Select(0));
-  Strings read;
-  for (; s.Current(); s.AdvanceCurrent()) read.push_back(Cur(s));
-  EXPECT_EQ(read, (Strings{"a", "b"}));
-  for (int64_t bad : {2, -1}) {
-    ASSERT_TRUE(s.Select(1));
-    EXPECT_FALSE(s.Select(bad));
-    EXPECT_EQ(Cur(s), "<end>") << bad;
-  }
-}
-
-TEST(BookmarkCurrentTest, DeleteAndEditMakeTheFollowerCurrent) {
-  BookmarkStore s;
-  AddTenTenTwenty(s);
-  ASSERT_TRUE(s.Select(0));
-  EXPECT_TRUE(s.EditCurrent(4, "edit"));
-  EXPECT_EQ(Cur(s), "b");
-  EXPECT_TRUE(s.DeleteCurrent());
-  EXPECT_EQ(Cur(s), "c");
-  EXPECT_EQ(Comments(s), (Strings{"edit", "c"}));
-  EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{10, 21}));
-  EXPECT_EQ(s.list()[0].length, 4u);
-  s.AdvanceCurrent();
-  EXPECT_FALSE(s.DeleteCurrent());
-  EXPECT_FALSE(s.EditCurrent(1, "x"));
 }
 
 TEST(BookmarkReaderTest, DeletingTheReadersBookmarkMovesTheReaderToTheFollower) {
@@ -120,30 +72,14 @@ TEST(BookmarkReaderTest, DeletingTheReadersBookmarkMovesTheReaderToTheFollower) 
     const char* next;
   } cases[] = {{1, 1, "c"}, {0, 1, "b"}, {2, 1, "b"}, {2, 2, "<end>"}, {0, 3, "<end>"}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << c.deleted << " " << c.reader_on);
     BookmarkStore s;
     AddTenTenTwenty(s);
     s.PositionReader(at[c.reader_on]);
     ASSERT_TRUE(s.Select(c.deleted));
     ASSERT_TRUE(s.DeleteCurrent());
-    EXPECT_EQ(Next(s), c.next) << c.deleted << " " << c.reader_on;
+    EXPECT_EQ(Next(s), c.next);
   }
-}
-
-TEST(BookmarkReaderTest, InsertEditAndAppendKeepTheReadersBookmark) {
-  BookmarkStore s;
-  AddTenTenTwenty(s);
-  ASSERT_TRUE(s.Select(2));
-  Add(s, 11, "new");  // the reader stops at "b" and stays there
-  EXPECT_EQ(Comments(s), (Strings{"a", "new", "b", "c"}));
-  EXPECT_EQ(Next(s), "b");
-  EXPECT_EQ(Cur(s), "c");
-  ASSERT_TRUE(s.Select(2));
-  ASSERT_TRUE(s.EditCurrent(6, "edited"));  // still to be delivered, with its new text
-  EXPECT_EQ(Next(s), "edited");
-  Add(s, 100, "last");
-  s.Append(40, 1, "x");  // a cursor at the end stays there
-  EXPECT_EQ(Next(s), "<end>");
-  EXPECT_EQ(Cur(s), "c");
 }
 
 TEST(BookmarkBytesTest, DeliveredBytesArePaddedWithZerosOrCutToTheLength) {
@@ -155,14 +91,9 @@ TEST(BookmarkBytesTest, DeliveredBytesArePaddedWithZerosOrCutToTheLength) {
   EXPECT_EQ(std::string(out, 6), std::string("abc\0\0#", 6));
 }
 
-TEST(BookmarkPathTest, SameDirectoryAndBaseNameWithExtensionBmk) {
-  std::pair<const char*, const char*> cases[] = {
-      {"dir/log.cvr", "dir/log.bmk"}, {"dir/log", "dir/log.bmk"},         {"dir.v2/log", "dir.v2/log.bmk"},
-      {"C:\\d.2\\l.x", "C:\\d.2\\l.bmk"}, {"dir/.hidden", "dir/.hidden.bmk"}, {"dir/~log.cvr", "dir/~log.bmk"}};
-  for (auto [in, out] : cases) EXPECT_EQ(BookmarkStore::PathFor(in), out) << in;
-}
-
-TEST(BookmarkPathTest, KindFollowsTheLogGeneration) {
+TEST(BookmarkPathTest, SameDirectoryAndBaseNameWithExtensionBmkAndAKindPerGeneration) {
+  // The companion path rules are CompanionPath's; a "~" is nothing special here.
+  EXPECT_EQ(BookmarkStore::PathFor("dir/~log.cvr"), "dir/~log.bmk");
   // Log generations 1 to 9.
   const EnumFileVersion kinds[] = {FileVersionBMK_Ve102, FileVersionBMK_V0102, FileVersionBMK_Ve102,
                                    FileVersionBMK_V0102, FileVersionBMK_V0102, FileVersionBMK_V0102,
@@ -173,26 +104,28 @@ TEST(BookmarkPathTest, KindFollowsTheLogGeneration) {
 }
 
 using TestDisk = test::FaultFileSystem;
-
 using Bytes = std::vector<uint8_t>;
 
-void PutCount(Bytes& f, ByteOrder o, uint32_t count) {
-  uint8_t b[4];
-  Encode32(o, b, count);
-  f.insert(f.end(), b, b + 4);
-}
-void PutRecord(Bytes& f, ByteOrder o, int64_t number, uint32_t length, const std::string& text) {
+void PutRecord(Bytes& f, int64_t number, uint32_t length, const std::string& text,
+               ByteOrder o = ByteOrder::kLittle) {
   uint8_t head[kBookmarkRecordHeadLength];
   EncodeBookmarkRecordHead(o, number, length, head);
   f.insert(f.end(), head, head + sizeof head);
   f.insert(f.end(), text.begin(), text.end());
 }
+// A kind-12 file (or the header of `kind`) announcing `count` records.
+Bytes Announcing(uint32_t count, EnumFileVersion kind = FileVersionBMK_V0102) {
+  Bytes f = stream::BuildHeader(kind);
+  uint8_t b[4];
+  Encode32(ByteOrder::kLittle, b, count);
+  f.insert(f.end(), b, b + 4);
+  return f;
+}
 // A kind-12 file announcing `count` records and holding "one" and "two".
 Bytes TwoRecords(uint32_t count) {
-  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
-  PutCount(f, ByteOrder::kLittle, count);
-  PutRecord(f, ByteOrder::kLittle, 1, 3, "one");
-  PutRecord(f, ByteOrder::kLittle, 2, 3, "two");
+  Bytes f = Announcing(count);
+  PutRecord(f, 1, 3, "one");
+  PutRecord(f, 2, 3, "two");
   return f;
 }
 
@@ -217,7 +150,7 @@ TEST_F(BookmarkFileTest, PlainKindsStoreCountAndRecordsInTheirByteOrder) {
     Bytes want = stream::BuildHeader(c.kind);
     want.insert(want.end(), c.count_and_head.begin(), c.count_and_head.end());
     want.insert(want.end(), {'a', 'b', 'c'});
-    PutRecord(want, BookmarkNumberOrder(c.kind), 5, 0, "");
+    PutRecord(want, 5, 0, "", BookmarkNumberOrder(c.kind));
     EXPECT_EQ(test::ReadFileBytes(bmk_), want) << c.kind;
   }
 }
@@ -226,9 +159,8 @@ TEST_F(BookmarkFileTest, EncipheredKindHidesEverythingBehindTheHeader) {
   BookmarkStore s;
   s.Append(1, 5, "hello");
   ASSERT_TRUE(s.Save(log_, FileVersionCVR_Ve102).ok());
-  Bytes plain = stream::BuildHeader(FileVersionBMK_Ve102);
-  PutCount(plain, ByteOrder::kLittle, 1);
-  PutRecord(plain, ByteOrder::kLittle, 1, 5, "hello");
+  Bytes plain = Announcing(1, FileVersionBMK_Ve102);
+  PutRecord(plain, 1, 5, "hello");
   Bytes file = test::ReadFileBytes(bmk_);
   ASSERT_EQ(file.size(), plain.size());
   EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 128, file.begin()));
@@ -264,26 +196,14 @@ TEST_F(BookmarkFileTest, SaveLoadRoundTripsInEveryKind) {
   EXPECT_FALSE(test::FileExists(bmk_));
 }
 
-TEST_F(BookmarkFileTest, CommentIsCutAtItsFirstZeroByteAndKeepsItsLength) {
-  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
-  PutCount(f, ByteOrder::kLittle, 1);
-  PutRecord(f, ByteOrder::kLittle, 4, 5, std::string("ab\0cd", 5));
-  test::WriteFileBytes(bmk_, f);
-  BookmarkStore s;
-  ASSERT_EQ(s.Load(log_), Load::kLoaded);
-  EXPECT_EQ(s.list()[0].comment, "ab");
-  EXPECT_EQ(s.list()[0].length, 5u);
-}
-
 TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
   auto with = [](Bytes f, const Bytes& tail) {
     f.insert(f.end(), tail.begin(), tail.end());
     return f;
   };
   Bytes huge_length = TwoRecords(3);
-  PutRecord(huge_length, ByteOrder::kLittle, 3, 0xFFFFFFF0u, "abc");
-  Bytes log_header = stream::BuildHeader(FileVersionCVR_V0102);
-  PutCount(log_header, ByteOrder::kLittle, 0);
+  PutRecord(huge_length, 3, 0xFFFFFFF0u, "abc");
+  Bytes log_header = Announcing(0, FileVersionCVR_V0102);
   struct {
     const char* name;
     Bytes bytes;
@@ -299,32 +219,34 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
       {"empty file", {}, {}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     test::WriteFileBytes(bmk_, c.bytes);
     BookmarkStore s;
     s.Append(0, 1, "stale");
     TestDisk disk;
     platform::ScopedFileSystemOverride use(&disk);
     uint32_t error = 0;
-    EXPECT_EQ(s.Load(log_, &error), Load::kFailed) << c.name;
-    EXPECT_EQ(error, uint32_t{kErrInvalidData}) << c.name;
-    EXPECT_EQ(Comments(s), c.kept) << c.name;
-    EXPECT_EQ(Next(s), c.kept.empty() ? "<end>" : c.kept[0]) << c.name;
-    EXPECT_LE(disk.largest_read, 1u << 20) << c.name;  // nothing sized by a damaged field
+    EXPECT_EQ(s.Load(log_, &error), Load::kFailed);
+    EXPECT_EQ(error, uint32_t{kErrInvalidData});
+    EXPECT_EQ(Comments(s), c.kept);
+    EXPECT_EQ(Next(s), c.kept.empty() ? "<end>" : c.kept[0]);
+    EXPECT_LE(disk.largest_read, 1u << 20);  // nothing sized by a damaged field
   }
 }
 
-// A damaged file may hold log message numbers next to the 64-bit limit:
-// adding the list position saturates instead of overflowing, so those
-// bookmarks sort last and are never reached.
-TEST_F(BookmarkFileTest, NumbersAtTheLimitOfADamagedFileSaturate) {
-  Bytes f = stream::BuildHeader(FileVersionBMK_V0102);
-  PutCount(f, ByteOrder::kLittle, 3);
-  PutRecord(f, ByteOrder::kLittle, 0, 1, "a");
-  PutRecord(f, ByteOrder::kLittle, INT64_MAX, 1, "b");
-  PutRecord(f, ByteOrder::kLittle, INT64_MAX - 1, 1, "c");
+// A comment ends at its first zero byte and keeps its stored length. Log
+// message numbers next to the 64-bit limit (a damaged file) saturate when
+// the list position is added, so those bookmarks sort last.
+TEST_F(BookmarkFileTest, CommentsEndAtAZeroAndNumbersAtTheLimitSaturate) {
+  Bytes f = Announcing(3);
+  PutRecord(f, 0, 5, std::string("ab\0cd", 5));
+  PutRecord(f, INT64_MAX, 1, "b");
+  PutRecord(f, INT64_MAX - 1, 1, "c");
   test::WriteFileBytes(bmk_, f);
   BookmarkStore s;
   ASSERT_EQ(s.Load(log_), Load::kLoaded);
+  EXPECT_EQ(s.list()[0].comment, "ab");
+  EXPECT_EQ(s.list()[0].length, 5u);
   EXPECT_EQ(MessageNumbers(s), (std::vector<int64_t>{0, INT64_MAX, INT64_MAX}));
   EXPECT_EQ(s.PositionReader(INT64_MAX - 5), 1);
   EXPECT_EQ(Next(s), "b");
