@@ -1,6 +1,6 @@
 // LogFile2 writing and reading of blocks through ILogFile2: round trips of
-// every writable generation, exact file bytes, bulk blocks, the disk buffer,
-// enciphered logs across buffer sizes, caller buffers and damaged blocks.
+// every writable generation across buffer sizes, exact file bytes, bulk
+// blocks, the disk buffer, caller buffers and damaged blocks.
 #include <gtest/gtest.h>
 
 #include "logfile2/log_file2_test_util.h"
@@ -26,36 +26,49 @@ class BlocksTest : public LogFile2Test {
 constexpr EnumFileVersion kWritable[] = {FileVersionCVR_Ve101, FileVersionCVR_Ve102,
                                          FileVersionCVR_V0102, FileVersionCVR_Vu102};
 
-TEST_F(BlocksTest, EveryWritableGenerationReadsBackWhatWasWrittenInEveryStampMode) {
+// Blocks in every stamp mode and of many lengths read back whatever the disk
+// buffer, and the file ends with the last block (no phantom blocks, no zero
+// fill of an enciphered generation).
+TEST_F(BlocksTest, EveryWritableGenerationReadsBackWhatWasWrittenWhateverTheBuffer) {
   constexpr uint64_t kCallerStamp = 0x0123456789ABCDEFull;
   for (EnumFileVersion v : kWritable) {
-    SCOPED_TRACE(v);
-    std::vector<Record> blocks;
-    for (uint8_t mode = 0; mode < 5; ++mode) {
-      blocks.push_back({MakeHeader(0x100 + mode, mode, mode, kCallerStamp + mode, 0),
-                        Pattern(mode * 13, mode)});
-    }
-    blocks.push_back({MakeHeader(0xFFFF, 0xFE, 2, kCallerStamp, 0), Pattern(1000, 9)});
-    std::vector<Record> back = RoundTrip(v, blocks);
-    ASSERT_EQ(back.size(), blocks.size());
-    uint64_t last_generated = 0;
-    for (size_t i = 0; i < blocks.size(); ++i) {
-      const LogBlockHeader& w = blocks[i].header;
-      const LogBlockHeader& r = back[i].header;
-      EXPECT_EQ(r.wBlockID, w.wBlockID);
-      EXPECT_EQ(r.byConnID, w.byConnID);
-      EXPECT_EQ(r.byTimeStampMode, w.byTimeStampMode);  // stored as given
-      EXPECT_EQ(back[i].data, blocks[i].data);
-      if (w.byTimeStampMode == 2 || w.byTimeStampMode == 3) {
-        EXPECT_NE(r.qwTimeStamp, w.qwTimeStamp) << "a generated stamp replaces the caller's";
-        EXPECT_LT(r.qwTimeStamp, 1ull << 62);
-        if (w.byTimeStampMode == 2 && i > 0 && blocks[i - 1].header.byTimeStampMode == 2) {
-          EXPECT_GE(r.qwTimeStamp, last_generated);
-        }
-        last_generated = r.qwTimeStamp;
-      } else {
-        EXPECT_EQ(r.qwTimeStamp, w.qwTimeStamp);
+    for (ULONG buffer : {0u, 100u, 128u, 4096u}) {
+      SCOPED_TRACE(testing::Message() << "version " << v << ", buffer " << buffer);
+      ASSERT_EQ(log_->SetDiskBufferSize(buffer), S_OK);
+      std::vector<Record> blocks;
+      for (uint8_t mode = 0; mode < 5; ++mode) {
+        blocks.push_back(
+            {MakeHeader(0x100 + mode, mode, mode, kCallerStamp + mode, 0), Pattern(mode * 13, mode)});
       }
+      blocks.push_back({MakeHeader(0xFFFF, 0xFE, 2, kCallerStamp, 0), Pattern(1000, 9)});
+      for (int i = 0; i < 30; ++i) {
+        blocks.push_back({MakeHeader(static_cast<uint16_t>(i), 1, 0, i, 0),
+                          Pattern((i * 37) % 300, static_cast<uint8_t>(i))});
+      }
+      std::vector<Record> back = RoundTrip(v, blocks);
+      ASSERT_EQ(back.size(), blocks.size());
+      int64_t size = v == FileVersionCVR_Ve101 ? 60 : 128;
+      uint64_t last_generated = 0;
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        const LogBlockHeader& w = blocks[i].header;
+        const LogBlockHeader& r = back[i].header;
+        size += 16 + blocks[i].data.size();
+        EXPECT_EQ(r.wBlockID, w.wBlockID);
+        EXPECT_EQ(r.byConnID, w.byConnID);
+        EXPECT_EQ(r.byTimeStampMode, w.byTimeStampMode);  // stored as given
+        EXPECT_EQ(back[i].data, blocks[i].data);
+        if (w.byTimeStampMode == 2 || w.byTimeStampMode == 3) {
+          EXPECT_NE(r.qwTimeStamp, w.qwTimeStamp) << "a generated stamp replaces the caller's";
+          EXPECT_LT(r.qwTimeStamp, 1ull << 62);
+          if (w.byTimeStampMode == 2 && i > 0 && blocks[i - 1].header.byTimeStampMode == 2) {
+            EXPECT_GE(r.qwTimeStamp, last_generated);
+          }
+          last_generated = r.qwTimeStamp;
+        } else {
+          EXPECT_EQ(r.qwTimeStamp, w.qwTimeStamp);
+        }
+      }
+      EXPECT_EQ(FileSize(dir_.File("round.log")), size);
     }
   }
 }
@@ -73,26 +86,24 @@ TEST_F(BlocksTest, HeaderBytesFollowTheGenerationsByteOrder) {
     SCOPED_TRACE(c.v);
     const std::string path = dir_.File("bytes.log");
     OpenWrite(path, c.v);
-    ASSERT_EQ(Write(log_.get(), MakeHeader(0x0102, 3, 0, 0x0102030405060708ull, 0),
-                    {0xA, 0xB, 0xC, 0xD, 0xE}),
-              S_OK);
+    const Bytes data = {0xA, 0xB, 0xC, 0xD, 0xE};
+    ASSERT_EQ(Write(log_.get(), MakeHeader(0x0102, 3, 0, 0x0102030405060708ull, 0), data), S_OK);
     ASSERT_EQ(log_->Close(), S_OK);
     Bytes file = ReadFileBytes(path);
     ASSERT_EQ(file.size(), 128u + 16 + 5);
     EXPECT_EQ(Bytes(file.begin() + 128, file.begin() + 144), c.header);
-    EXPECT_EQ(Bytes(file.begin() + 144, file.end()), (Bytes{0xA, 0xB, 0xC, 0xD, 0xE}));
+    EXPECT_EQ(Bytes(file.begin() + 144, file.end()), data);
   }
 }
 
 // Seven messages in 100 bytes: each occupies 6 + payload in generation 8,
 // a multiple of 4 in generation 9.
 Bytes BulkData(EnumFileVersion v, std::vector<Bytes>* messages) {
-  const std::vector<size_t> payloads =
-      v == FileVersionCVR_V0102 ? std::vector<size_t>{8, 8, 8, 8, 8, 8, 10}
-                                : std::vector<size_t>{6, 6, 6, 6, 6, 6, 22};
+  const std::vector<size_t> payloads = v == FileVersionCVR_V0102 ? std::vector<size_t>{8, 8, 8, 8, 8, 8, 10}
+                                                                 : std::vector<size_t>{6, 6, 6, 6, 6, 6, 22};
   Bytes data;
   for (size_t i = 0; i < payloads.size(); ++i) {
-    Bytes m = Message(0x1D, 0x10, 0, Pattern(payloads[i], static_cast<uint8_t>(i)));
+    Bytes m = RawRecord(0x1D, 0x10, 0, Pattern(payloads[i], static_cast<uint8_t>(i)));
     messages->push_back(m);
     PutBytes(data, m);
   }
@@ -139,7 +150,9 @@ TEST_F(BlocksTest, BulkBlockStoresLengthPlusFourAndCountAndReadsBackAsItsMessage
   }
 }
 
-TEST_F(BlocksTest, BulkBlockWithoutMessagesIsRefusedWhenWrittenAndCorruptWhenRead) {
+// A bulk block without messages is refused; crafted blocks whose count or
+// data do not fit the file are corrupt, and no data read follows them.
+TEST_F(BlocksTest, BulkBlockWithoutMessagesIsRefusedAndBlocksPastTheEndAreCorrupt) {
   OpenWrite(dir_.File("zero.log"), FileVersionCVR_V0102);
   EXPECT_CVR_ERROR(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 0, 0, 0, 0), {1, 2}, 0),
                    E_CVR_INVALID_PARAM, "Invalid bulk block message count", kTag);
@@ -147,91 +160,57 @@ TEST_F(BlocksTest, BulkBlockWithoutMessagesIsRefusedWhenWrittenAndCorruptWhenRea
 
   struct Case {
     const char* what;
-    Bytes count;
+    uint16_t id;
+    uint32_t length;
+    Bytes data;
+    const char* text;
   };
-  const Case cases[] = {{"count 0", {0, 0, 0, 0}}, {"count cut short", {1, 0}}};
+  const Case cases[] = {
+      {"bulk count 0", CVR_ID_MULTI_QUIVOX_MSG, 4, {0, 0, 0, 0}, "Corrupt file"},
+      {"bulk count cut short", CVR_ID_MULTI_QUIVOX_MSG, 2, {1, 0}, "Corrupt file"},
+      {"data length past the end", 0x33, 1000, Pattern(20, 1),
+       "Corrupt Block header, data length exceeds end of file"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes file = Header102("Binary Log File", "CVR V 01.02");
-    PutLE(file, CVR_ID_MULTI_QUIVOX_MSG, 2);
-    PutLE(file, 0, 2);
-    PutLE(file, 0, 8);
-    PutLE(file, c.count.size(), 4);
-    PutBytes(file, c.count);
+    PutLE(file, c.id, 2);
+    PutLE(file, 0, 2);  // conn, mode
+    PutLE(file, 0, 8);  // stamp
+    PutLE(file, c.length, 4);
+    PutBytes(file, c.data);
     OpenRead(Craft("corrupt.log", file));
     LogBlockHeader h;
     LONG eof = 0;
-    EXPECT_CVR_ERROR(NextHeader(log_.get(), &h, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT,
-                     "Corrupt file", kTag);
+    EXPECT_CVR_ERROR(NextHeader(log_.get(), &h, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT, c.text, kTag);
+    BYTE data[4];
+    EXPECT_CVR_ERROR(log_->ReadBlockData(data, sizeof data), E_CVR_BLOCK_HEADER_NOT_READ,
+                     "Block header not read", kTag);
     ASSERT_EQ(log_->Close(), S_OK);
   }
 }
 
-TEST_F(BlocksTest, DataLengthPastTheEndIsCorruptAndReadingGoesOnBehindTheHeader) {
-  Bytes file = Header102("Binary Log File", "CVR V 01.02");
-  PutLE(file, 0x33, 2);
-  PutLE(file, 0, 2);  // conn, mode
-  PutLE(file, 0, 8);  // stamp
-  PutLE(file, 1000, 4);
-  PutBytes(file, Pattern(20, 1));
-  OpenRead(Craft("long.log", file));
-  LogBlockHeader h;
-  LONG eof = 0;
-  EXPECT_CVR_ERROR(NextHeader(log_.get(), &h, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT,
-                   "Corrupt Block header, data length exceeds end of file", kTag);
-  BYTE data[4];
-  EXPECT_CVR_ERROR(log_->ReadBlockData(data, sizeof data), E_CVR_BLOCK_HEADER_NOT_READ,
-                   "Block header not read", kTag);
-}
-
-TEST_F(BlocksTest, EncipheredLogsEndWithTheirLastBlockWhateverTheBufferSize) {
-  for (EnumFileVersion v : {FileVersionCVR_Ve101, FileVersionCVR_Ve102}) {
-    for (ULONG size : {0u, 100u, 128u, 1000u, 4096u}) {
-      SCOPED_TRACE(testing::Message() << "version " << v << ", buffer " << size);
-      ASSERT_EQ(log_->SetDiskBufferSize(size), S_OK);
-      std::vector<Record> blocks;
-      uint64_t bytes = 0;
-      for (int i = 0; i < 40; ++i) {
-        blocks.push_back({MakeHeader(static_cast<uint16_t>(i), 1, 0, i, 0),
-                          Pattern((i * 37) % 300, static_cast<uint8_t>(i))});
-        bytes += 16 + blocks.back().data.size();
-      }
-      std::vector<Record> back = RoundTrip(v, blocks);
-      ASSERT_EQ(back.size(), blocks.size()) << "no phantom blocks behind the last one";
-      for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(back[i].data, blocks[i].data);
-      const uint64_t header = v == FileVersionCVR_Ve101 ? 60 : 128;
-      EXPECT_EQ(static_cast<uint64_t>(FileSize(dir_.File("round.log"))), header + bytes);
-    }
-  }
-}
-
 TEST_F(BlocksTest, BufferedBytesAreNotCountedUntilClose) {
-  ASSERT_EQ(log_->SetDiskBufferSize(4096), S_OK);
   const std::string path = dir_.File("buffered.log");
-  OpenWrite(path, FileVersionCVR_V0102);
-  ASSERT_EQ(Write(log_.get(), MakeHeader(1, 1, 0, 0, 0), Pattern(100, 1)), S_OK);
-  LONGLONG size = 0, position = 0;
-  EXPECT_EQ(log_->GetFileSize(&size), S_OK);
-  EXPECT_EQ(log_->GetFilePointerPos(&position), S_OK);
-  EXPECT_EQ(size, 128);
-  EXPECT_EQ(position, 128);
-  ASSERT_EQ(log_->Close(), S_OK);
-  EXPECT_EQ(FileSize(path), 128 + 116);
-
-  // Without a buffer every block reaches the file at once.
-  ASSERT_EQ(log_->SetDiskBufferSize(0), S_OK);
-  OpenWrite(path, FileVersionCVR_V0102);
-  ASSERT_EQ(Write(log_.get(), MakeHeader(1, 1, 0, 0, 0), Pattern(100, 1)), S_OK);
-  EXPECT_EQ(log_->GetFileSize(&size), S_OK);
-  EXPECT_EQ(size, 128 + 116);
-  ASSERT_EQ(log_->Close(), S_OK);
+  for (ULONG buffer : {4096u, 0u}) {
+    SCOPED_TRACE(buffer);
+    ASSERT_EQ(log_->SetDiskBufferSize(buffer), S_OK);
+    OpenWrite(path, FileVersionCVR_V0102);
+    ASSERT_EQ(Write(log_.get(), MakeHeader(1, 1, 0, 0, 0), Pattern(100, 1)), S_OK);
+    LONGLONG size = 0, position = 0;
+    EXPECT_EQ(log_->GetFileSize(&size), S_OK);
+    EXPECT_EQ(log_->GetFilePointerPos(&position), S_OK);
+    EXPECT_EQ(size, buffer ? 128 : 128 + 116);
+    EXPECT_EQ(position, size);
+    ASSERT_EQ(log_->Close(), S_OK);
+    EXPECT_EQ(FileSize(path), 128 + 116);
+  }
 }
 
 TEST_F(BlocksTest, HeadersAndDataNeverOverrunTheCallersBuffers) {
   const std::string path = dir_.File("room.log");
   OpenWrite(path, FileVersionCVR_V0102);
-  ASSERT_EQ(Write(log_.get(), MakeHeader(0x0A0B, 7, 1, 0x1122334455667788ull, 0), Pattern(40, 3)),
-            S_OK);
+  ASSERT_EQ(Write(log_.get(), MakeHeader(0x0A0B, 7, 1, 0x1122334455667788ull, 0), Pattern(40, 3)), S_OK);
   ASSERT_EQ(log_->Close(), S_OK);
 
   struct Case {
@@ -269,29 +248,7 @@ TEST_F(BlocksTest, HeadersAndDataNeverOverrunTheCallersBuffers) {
   }
 }
 
-TEST_F(BlocksTest, AnUnreadRecordIsSkippedAndTheEndIsReportedAgainAndAgain) {
-  const std::string path = dir_.File("skip.log");
-  OpenWrite(path, FileVersionCVR_Vu102);
-  for (uint16_t id = 1; id <= 3; ++id) ASSERT_EQ(Write(log_.get(), MakeHeader(id, 0, 0, 0, 0), Pattern(id * 10, 0)), S_OK);
-  ASSERT_EQ(log_->Close(), S_OK);
-  OpenRead(path);
-  LogBlockHeader h;
-  LONG eof = 0;
-  for (uint16_t id = 1; id <= 3; ++id) {
-    ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
-    EXPECT_EQ(h.wBlockID, id);
-  }
-  for (int i = 0; i < 2; ++i) {
-    ULONG returned = 7;
-    h.wBlockID = 0xEEEE;
-    ASSERT_EQ(log_->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof), S_OK);
-    EXPECT_EQ(eof, 1);
-    EXPECT_EQ(returned, 0u);
-    EXPECT_EQ(h.wBlockID, 0);
-  }
-}
-
-TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndLeavesTheLogUnchanged) {
+TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndUnreadRecordsAreSkipped) {
   const std::string path = dir_.File("bmkblock.log");
   OpenWrite(path, FileVersionCVR_V0102);
   ASSERT_EQ(Write(log_.get(), MakeHeader(1, 0, 0, 0, 0), {1}), S_OK);
@@ -303,9 +260,7 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndLeavesTheLogUnchanged) {
   Bytes unterminated = {'d', 'e', 'f'};
   ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), unterminated), S_OK);
   ASSERT_EQ(Write(log_.get(), MakeHeader(2, 0, 0, 0, 0), {2}), S_OK);
-  LONGLONG count = 0;
-  EXPECT_EQ(log_->GetBookmarkCount(&count), S_OK);
-  EXPECT_EQ(count, 2);
+  EXPECT_EQ(BookmarkCount(), 2);
   ASSERT_EQ(log_->Close(), S_OK);
   EXPECT_EQ(FileSize(path), 128 + 2 * 17);
 
@@ -318,6 +273,24 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndLeavesTheLogUnchanged) {
   EXPECT_EQ(back[1].data, (Bytes{'a', 'b', 'c', 0, 0, 0, 0}));
   EXPECT_EQ(back[2].data, (Bytes{'d', 'e', 'f'}));
   EXPECT_EQ(back[3].header.wBlockID, 2);
+  ASSERT_EQ(log_->Close(), S_OK);
+
+  // Unread records are skipped; the end comes again and again with a zeroed header.
+  OpenRead(path);
+  LogBlockHeader h;
+  LONG eof = 0;
+  for (const Record& r : back) {
+    ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
+    EXPECT_EQ(h.wBlockID, r.header.wBlockID);
+  }
+  for (int i = 0; i < 2; ++i) {
+    ULONG returned = 7;
+    h.wBlockID = 0xEEEE;
+    ASSERT_EQ(log_->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof), S_OK);
+    EXPECT_EQ(eof, 1);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(h.wBlockID, 0);
+  }
 }
 
 }  // namespace

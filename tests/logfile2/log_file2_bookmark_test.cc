@@ -10,14 +10,6 @@ namespace {
 
 class BookmarkTest : public LogFile2Test {
  protected:
-  // Opens a new log of generation 8 with `messages` blocks whose ids are
-  // their log message numbers.
-  void WriteMessages(const std::string& path, int messages) {
-    OpenWrite(path, FileVersionCVR_V0102);
-    for (int i = 0; i < messages; ++i) {
-      ASSERT_EQ(Write(log_.get(), MakeHeader(static_cast<uint16_t>(i), 0, 0, 0, 0), {1}), S_OK);
-    }
-  }
   // Record ids in reading order; bookmarks as "<comment>".
   std::vector<std::string> Sequence(size_t limit = 1000) {
     std::vector<std::string> out;
@@ -45,14 +37,12 @@ class BookmarkTest : public LogFile2Test {
 };
 
 using V = std::vector<std::string>;
+constexpr char kEndOfList[] = "End of Bookmark list reached";
 
 TEST_F(BookmarkTest, InsertedBookmarksAreNumberedAmongTheMessagesAndReadInPlace) {
-  const std::string path = dir_.File("ten.log");
-  WriteMessages(path, 10);
+  const std::string path = WriteLog("ten.log", 10, true);
   ASSERT_EQ(log_->InsertBookmark(5, Bstr("A").get()), S_OK);
-  LONGLONG count = 0;
-  EXPECT_EQ(log_->GetBookmarkCount(&count), S_OK);
-  EXPECT_EQ(count, 1);
+  EXPECT_EQ(BookmarkCount(), 1);
   EXPECT_EQ(Number(&ILogFile2::GetBookmarkBlockNumber, 0), 5);
   EXPECT_EQ(Number(&ILogFile2::GetBookmarkIndexNumber, 5), 0);
   ASSERT_EQ(log_->InsertBookmark(5, Bstr("B").get()), S_OK);  // before A
@@ -78,17 +68,14 @@ TEST_F(BookmarkTest, InsertedBookmarksAreNumberedAmongTheMessagesAndReadInPlace)
 }
 
 TEST_F(BookmarkTest, TheCurrentBookmarkIsSelectedReadEditedAndDeleted) {
-  const std::string path = dir_.File("cur.log");
-  WriteMessages(path, 3);
+  const std::string path = WriteLog("cur.log", 3, true);
   for (const char* c : {"one", "two", "three"}) ASSERT_EQ(log_->InsertBookmark(3, Bstr(c).get()), S_OK);
   // Inserted at the same number, each before the last: three, two, one.
-  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED,
-                   "End of Bookmark list reached", kTag);
+  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED, kEndOfList, kTag);
   ASSERT_EQ(log_->BookmarkJump(1), S_OK);
   EXPECT_EQ(ReadComment(), "two");
   EXPECT_EQ(ReadComment(), "one");
-  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED,
-                   "End of Bookmark list reached", kTag);
+  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED, kEndOfList, kTag);
   EXPECT_CVR_ERROR(log_->BookmarkJump(3), E_CVR_MSG_COUNT_EXCEEDED, "BookmarkNo out of range", kTag);
   EXPECT_CVR_ERROR(log_->BookmarkDelete(), E_CVR_MSG_COUNT_EXCEEDED, "BookmarkNo out of range", kTag);
   EXPECT_CVR_ERROR(log_->BookmarkEdit(nullptr), E_CVR_MSG_COUNT_EXCEEDED, "BookmarkNo out of range", kTag);
@@ -105,8 +92,7 @@ TEST_F(BookmarkTest, TheCurrentBookmarkIsSelectedReadEditedAndDeleted) {
   ASSERT_EQ(log_->Close(), S_OK);
 
   OpenRead(path);
-  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED,
-                   "End of Bookmark list reached", kTag);
+  EXPECT_CVR_ERROR(log_->BookmarkRead(Bstr().out()), E_CVR_MSG_COUNT_EXCEEDED, kEndOfList, kTag);
   ASSERT_EQ(log_->BookmarkJump(0), S_OK);
   EXPECT_EQ(ReadComment(), "THREE");
   EXPECT_EQ(Sequence(), (V{"0", "1", "2", "<THREE>", "<one>"}));
@@ -118,7 +104,7 @@ TEST_F(BookmarkTest, TheReaderKeepsItsPlaceWhenBookmarksChangeUnderIt) {
   // log's message count while reading.
   const std::string path = dir_.File("under.log");
   auto make = [&] {
-    WriteMessages(path, 4);
+    WriteLog("under.log", 4, true);
     for (const char* c : {"Y", "X"}) ASSERT_EQ(log_->InsertBookmark(2, Bstr(c).get()), S_OK);
     ASSERT_EQ(log_->Close(), S_OK);
     Craft("under.idx", IndexFile(10, 4));
@@ -131,25 +117,25 @@ TEST_F(BookmarkTest, TheReaderKeepsItsPlaceWhenBookmarksChangeUnderIt) {
     std::function<void()> change;
     V rest;
   };
+  auto delete_x = [&] {
+    ASSERT_EQ(log_->BookmarkJump(0), S_OK);
+    ASSERT_EQ(log_->BookmarkDelete(), S_OK);
+  };
+  auto edit_x = [&] {
+    ASSERT_EQ(log_->BookmarkJump(0), S_OK);
+    ASSERT_EQ(log_->BookmarkEdit(Bstr("x2").get()), S_OK);
+  };
+  auto insert = [&](LONGLONG at, const char* text) {
+    return [&, at, text] { ASSERT_EQ(log_->InsertBookmark(at, Bstr(text).get()), S_OK); };
+  };
   const Case cases[] = {
-      {"delete the bookmark about to come", 2,
-       [&] { ASSERT_EQ(log_->BookmarkJump(0), S_OK); ASSERT_EQ(log_->BookmarkDelete(), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"delete the bookmark just returned", 3,
-       [&] { ASSERT_EQ(log_->BookmarkJump(0), S_OK); ASSERT_EQ(log_->BookmarkDelete(), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"edit the bookmark about to come", 2,
-       [&] { ASSERT_EQ(log_->BookmarkJump(0), S_OK); ASSERT_EQ(log_->BookmarkEdit(Bstr("x2").get()), S_OK); },
-       {"<x2>", "<Y>", "2", "3"}},
-      {"edit the bookmark just returned", 3,
-       [&] { ASSERT_EQ(log_->BookmarkJump(0), S_OK); ASSERT_EQ(log_->BookmarkEdit(Bstr("x2").get()), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"insert behind the reader", 3, [&] { ASSERT_EQ(log_->InsertBookmark(1, Bstr("B").get()), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"insert ahead of the reader", 3, [&] { ASSERT_EQ(log_->InsertBookmark(5, Bstr("C").get()), S_OK); },
-       {"<Y>", "2", "<C>", "3"}},
-      {"insert at the reader's place", 2, [&] { ASSERT_EQ(log_->InsertBookmark(2, Bstr("W").get()), S_OK); },
-       {"<W>", "<X>", "<Y>", "2", "3"}},
+      {"delete the bookmark about to come", 2, delete_x, {"<Y>", "2", "3"}},
+      {"delete the bookmark just returned", 3, delete_x, {"<Y>", "2", "3"}},
+      {"edit the bookmark about to come", 2, edit_x, {"<x2>", "<Y>", "2", "3"}},
+      {"edit the bookmark just returned", 3, edit_x, {"<Y>", "2", "3"}},
+      {"insert behind the reader", 3, insert(1, "B"), {"<Y>", "2", "3"}},
+      {"insert ahead of the reader", 3, insert(5, "C"), {"<Y>", "2", "<C>", "3"}},
+      {"insert at the reader's place", 2, insert(2, "W"), {"<W>", "<X>", "<Y>", "2", "3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,8 +154,7 @@ TEST_F(BookmarkTest, TheReaderKeepsItsPlaceWhenBookmarksChangeUnderIt) {
 }
 
 TEST_F(BookmarkTest, CommentLengthsCountTheBytesHeldSoNoCharacterIsCut) {
-  const std::string path = dir_.File("text.log");
-  WriteMessages(path, 1);
+  const std::string path = WriteLog("text.log", 1, true);
   const std::string wide = "gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC";  // "grüße €"
   ASSERT_EQ(log_->InsertBookmark(0, Bstr("AB").get()), S_OK);
   ASSERT_EQ(log_->InsertBookmark(2, Bstr(wide).get()), S_OK);

@@ -1,6 +1,6 @@
-// LogFile2 reading the older and foreign formats: V 01.00 written by the
-// Corvane object, e1.01 written by the LogFile object, raw message records
-// and both hexadecimal dumps, crafted byte by byte.
+// LogFile2 reading the older and foreign formats: e1.01 written by the
+// LogFile object, raw message records and both hexadecimal dumps, crafted
+// byte by byte (V 01.00: log_file2_index_test).
 #include <gtest/gtest.h>
 
 #include "logfile2/log_file2_test_util.h"
@@ -9,29 +9,6 @@ namespace corvane::test {
 namespace {
 
 using FormatsTest = LogFile2Test;
-
-TEST_F(FormatsTest, FirstGenerationLogOfTheCorvaneObjectReadsWithMillisecondsAsNanoseconds) {
-  const std::string path = dir_.File("v0100.log");
-  ComPtr<ICorvane> writer = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
-  ASSERT_TRUE(writer);
-  Bstr name(path);
-  ASSERT_EQ(writer->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
-  Bytes a = Pattern(30, 1), b = Pattern(3, 2);
-  ASSERT_EQ(writer->WriteBlock(0x41, 9, a.data(), 30), S_OK);
-  ASSERT_EQ(writer->WriteBlock(0x1234, 2, b.data(), 3), S_OK);
-  ASSERT_EQ(writer->Close(), S_OK);
-
-  EXPECT_EQ(OpenRead(path), FileVersionCVR_V0100);
-  std::vector<Record> back = ReadAll(log_.get());
-  ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back[0].header.wBlockID, 0x41);
-  EXPECT_EQ(back[0].header.byConnID, 9);
-  EXPECT_EQ(back[0].header.byTimeStampMode, 1);
-  EXPECT_EQ(back[0].header.qwTimeStamp % 1000000, 0u);
-  EXPECT_EQ(back[0].data, a);
-  EXPECT_EQ(back[1].header.wBlockID, 0x1234);
-  EXPECT_EQ(back[1].data, b);
-}
 
 TEST_F(FormatsTest, EncipheredLogOfTheLogFileObjectReadsBlockForBlock) {
   const std::string path = dir_.File("e101.log");
@@ -42,13 +19,15 @@ TEST_F(FormatsTest, EncipheredLogOfTheLogFileObjectReadsBlockForBlock) {
   ASSERT_EQ(writer->Open(name.get(), FileAccessModeWriteCreateAlways, &v), S_OK);
   std::vector<Record> blocks;
   for (int i = 0; i < 25; ++i) {
-    blocks.push_back({MakeHeader(static_cast<uint16_t>(i * 3), 4, 1, 1000u * i, 0),
-                      Pattern((i * 29) % 200, static_cast<uint8_t>(i))});
-    LogBlockHeader h = blocks.back().header;
-    h.dwDataLength = static_cast<ULONG>(blocks.back().data.size());
-    Bytes data = blocks.back().data;
-    data.push_back(0);
-    ASSERT_EQ(writer->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength), S_OK);
+    Record r{MakeHeader(static_cast<uint16_t>(i * 3), 4, 1, 1000u * i, 0),
+             Pattern((i * 29) % 200, static_cast<uint8_t>(i))};
+    r.header.dwDataLength = static_cast<ULONG>(r.data.size());
+    Bytes data = r.data;
+    data.push_back(0);  // a buffer even for 0 bytes
+    ASSERT_EQ(writer->WriteBlock(reinterpret_cast<BYTE*>(&r.header), sizeof r.header, data.data(),
+                                 r.header.dwDataLength),
+              S_OK);
+    blocks.push_back(std::move(r));
   }
   ASSERT_EQ(writer->Close(), S_OK);
 
@@ -66,10 +45,10 @@ TEST_F(FormatsTest, RawRecordsAreDeliveredWithTheirOwnLengthAndStamp) {
   Bytes file;
   std::vector<Bytes> records;
   // Detection reads the text up to a carriage return: the first payload has one.
-  records.push_back(Message(0x1D, 0x10, 0, {0x0D}));
-  for (int i = 1; i < 10; ++i) records.push_back(Message(0x1D, 0x10, 0, Pattern(i % 4, 0x30)));
-  records.push_back(StampedMessage(3686400));  // one second of ticks
-  records.push_back(Message(0x1B, 0xFD, 0x7C, {0, 0, 0, 0x85, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+  records.push_back(RawRecord(0x1D, 0x10, 0, {0x0D}));
+  for (int i = 1; i < 10; ++i) records.push_back(RawRecord(0x1D, 0x10, 0, Pattern(i % 4, 0x30)));
+  records.push_back(StampedRecord(0x80, 3686400));  // one second of ticks
+  records.push_back(RawRecord(0x1B, 0xFD, 0x7C, {0, 0, 0, 0x85, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
   for (const Bytes& r : records) PutBytes(file, r);
   EXPECT_EQ(OpenRead(Craft("raw.bin", file)), FileVersionFerrow);
 
@@ -92,9 +71,9 @@ TEST_F(FormatsTest, RawRecordsAreDeliveredWithTheirOwnLengthAndStamp) {
   OpenRead(dir_.File("raw.bin"));
   LogBlockHeader h;
   LONG eof = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
+  for (const Bytes& r : records) {
     ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
-    EXPECT_EQ(h.dwDataLength, records[i].size());
+    EXPECT_EQ(h.dwDataLength, r.size());
   }
   ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
   EXPECT_EQ(eof, 1);

@@ -1,9 +1,9 @@
 // LogFile2 Open and Close through ILogFile2: check order and texts, the
-// companion-file rules of the write modes, a complete index found at Open,
-// the state a new Open starts from, sizes and the disk buffer setting.
+// companion-file rules of the write modes (companions held by another process:
+// tests/hardening/process_test.cc), a complete index found at Open, the state
+// a new Open starts from, sizes and the disk buffer setting.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 
 #include "logfile2/log_file2_test_util.h"
@@ -13,23 +13,6 @@ namespace {
 
 class OpenTest : public LogFile2Test {
  protected:
-  // A small log of generation 8 with `blocks` one-byte blocks.
-  std::string MakeLog(const std::string& name, int blocks) {
-    const std::string path = dir_.File(name);
-    ComPtr<ILogFile2> writer = NewLogFile2();
-    EnumFileVersion v = FileVersionCVR_V0102;
-    EXPECT_EQ(OpenLog(writer.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
-    for (int i = 0; i < blocks; ++i) {
-      EXPECT_EQ(Write(writer.get(), MakeHeader(static_cast<uint16_t>(i), 0, 0, 0, 0), {1}), S_OK);
-    }
-    EXPECT_EQ(writer->Close(), S_OK);
-    return path;
-  }
-  // An index file of sub-version `sub` ("001") with the given fields.
-  void MakeIndex(const std::string& name, const std::string& sub, uint64_t resolution,
-                 uint64_t count) {
-    Craft(name, IndexFile(resolution, count, sub));
-  }
   // A bookmark file of kind 12 announcing `announced` records, holding one.
   void MakeBookmarks(const std::string& name, uint32_t announced) {
     Bytes bmk = Header102("Binary Log Bookmark File", "BMK V 01.02");
@@ -39,15 +22,10 @@ class OpenTest : public LogFile2Test {
     PutText(bmk, "hi");
     Craft(name, bmk);
   }
-  LONGLONG BookmarkCount() {
-    LONGLONG n = -1;
-    EXPECT_EQ(log_->GetBookmarkCount(&n), S_OK);
-    return n;
-  }
 };
 
 TEST_F(OpenTest, RefusalsComeInOrderWithTheirTextsAndLeaveNoFileBehind) {
-  const std::string existing = MakeLog("existing.log", 2);
+  const std::string existing = WriteLog("existing.log", 2);
   const Bytes before = ReadFileBytes(existing);
   Craft("unknown.log", Pattern(300, 0x20));
   Craft("empty.log", {});
@@ -75,18 +53,18 @@ TEST_F(OpenTest, RefusalsComeInOrderWithTheirTextsAndLeaveNoFileBehind) {
     EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File(c.name), static_cast<EnumFileAccessMode>(c.mode), &v),
                      c.code, "File creation failed", kTag);
   }
-  EXPECT_FALSE(FileExists(dir_.File("new0.log")));
-  EXPECT_FALSE(FileExists(dir_.File("v2.log")));
-  EXPECT_FALSE(FileExists(dir_.File("v10.log")));
+  for (const char* name : {"new0.log", "v2.log", "v10.log"}) {
+    EXPECT_FALSE(FileExists(dir_.File(name))) << name;
+  }
   EXPECT_EQ(ReadFileBytes(existing), before);
   EXPECT_TRUE(FileExists(dir_.File("unknown.log")));
 
   EnumFileVersion v = FileVersionCVR_V0102;
-  EXPECT_CVR_ERROR(log_->Open(nullptr, FileAccessModeReadOnly, &v, 0), E_POINTER,
-                   "One ore more Open method parameters are NULL", kTag);
-  Bstr name(existing);
-  EXPECT_CVR_ERROR(log_->Open(name.get(), FileAccessModeReadOnly, nullptr, 0), E_POINTER,
-                   "One ore more Open method parameters are NULL", kTag);
+  for (bool null_name : {true, false}) {
+    EXPECT_CVR_ERROR(log_->Open(null_name ? nullptr : Bstr(existing).get(), FileAccessModeReadOnly,
+                                null_name ? &v : nullptr, 0),
+                     E_POINTER, "One ore more Open method parameters are NULL", kTag);
+  }
   EXPECT_EQ(OpenRead(existing), FileVersionCVR_V0102);
   EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("other.log"), FileAccessModeWriteCreateAlways, &v),
                    E_CVR_FILE_ALREADY_OPEN, "File is already open", kTag);
@@ -107,7 +85,7 @@ TEST_F(OpenTest, CreateNewRefusesALogWhoseCompanionsExistAndKeepsNothingOpen) {
   // A damaged bookmark file does not count; the index file does. Neither
   // the damaged file's records nor the index handle survive the refusal.
   MakeBookmarks("b.bmk", 2);
-  MakeIndex("b.idx", ".001", 10, 0);
+  Craft("b.idx", IndexFile(10, 0));
   EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("b.log"), FileAccessModeWriteCreateNew, &v),
                    E_CVR_FILE_CREATION_FAILS, "Index file already exists", kTag);
   EXPECT_EQ(BookmarkCount(), 0);
@@ -124,39 +102,18 @@ TEST_F(OpenTest, CreateNewRefusesALogWhoseCompanionsExistAndKeepsNothingOpen) {
   EXPECT_EQ(log_->Close(), S_OK);
 }
 
-TEST_F(OpenTest, CreateAlwaysRemovesCompanionsUnlessAnotherHandleHoldsThem) {
-  MakeIndex("log.idx", ".001", 10, 0);
+TEST_F(OpenTest, CreateAlwaysRemovesTheCompanions) {
+  Craft("log.idx", IndexFile(10, 0));
   MakeBookmarks("log.bmk", 1);
   OpenWrite(dir_.File("log.log"), FileVersionCVR_V0102);
   EXPECT_FALSE(FileExists(dir_.File("log.idx")));
   EXPECT_FALSE(FileExists(dir_.File("log.bmk")));
   ASSERT_EQ(log_->Close(), S_OK);
-
-  struct Case {
-    const char* held;
-    const char* text;
-  };
-  const Case cases[] = {
-      {"held.idx", "Cannot access the IDX file because it is being used by another process."},
-      {"held.bmk", "Cannot access the BMK file because it is being used by another process."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.held);
-    // Another object holds the companion file open as a log of its own.
-    ComPtr<ILogFile2> holder = NewLogFile2();
-    EnumFileVersion v = FileVersionCVR_V0102;
-    ASSERT_EQ(OpenLog(holder.get(), dir_.File(c.held), FileAccessModeWriteCreateAlways, &v), S_OK);
-    EXPECT_CVR_ERROR(OpenLog(log_.get(), dir_.File("held.log"), FileAccessModeWriteCreateAlways, &v),
-                     E_CVR_FILE_ALREADY_OPEN, c.text, kTag);
-    EXPECT_FALSE(FileExists(dir_.File("held.log")));
-    EXPECT_EQ(holder->Close(), S_OK);
-    std::filesystem::remove(dir_.File(c.held));
-  }
 }
 
 TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOneDoesNot) {
-  const std::string path = MakeLog("idx.log", 3);
-  MakeIndex("idx.idx", ".001", 100, 250);
+  const std::string path = WriteLog("idx.log", 3);
+  Craft("idx.idx", IndexFile(100, 250));
   OpenRead(path);
   ASSERT_EQ(log_->InsertBookmark(0, Bstr("one").get()), S_OK);
   ASSERT_EQ(log_->InsertBookmark(0, Bstr("two").get()), S_OK);
@@ -170,7 +127,7 @@ TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOneDoesNot) {
   EXPECT_EQ(resolution, 100);
   ASSERT_EQ(log_->Close(), S_OK);
 
-  MakeIndex("idx.idx", "", 100, 250);  // no sub-version: to be rebuilt
+  Craft("idx.idx", IndexFile(100, 250, ""));  // no sub-version: to be rebuilt
   OpenRead(path);
   EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
   EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
@@ -186,7 +143,7 @@ TEST_F(OpenTest, EveryOpenStartsFromFreshCountsAndReadState) {
   const std::string first = dir_.File("first.log");
   OpenWrite(first, FileVersionCVR_V0102);
   Bytes bulk;
-  for (int i = 0; i < 3; ++i) PutBytes(bulk, Message(0x1D, 0x10, 0, {1, 2}));
+  for (int i = 0; i < 3; ++i) PutBytes(bulk, RawRecord(0x1D, 0x10, 0, {1, 2}));
   ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 0, 0, 0, 0), bulk, 3), S_OK);
   ASSERT_EQ(Write(log_.get(), MakeHeader(7, 0, 0, 0, 0), {7}), S_OK);
   ASSERT_EQ(log_->Close(), S_OK);
@@ -216,7 +173,7 @@ TEST_F(OpenTest, EveryOpenStartsFromFreshCountsAndReadState) {
 }
 
 TEST_F(OpenTest, CloseStoresBookmarksAndForgetsThemAndRemovesAnEmptyFile) {
-  const std::string path = MakeLog("keep.log", 4);
+  const std::string path = WriteLog("keep.log", 4);
   OpenWrite(path, FileVersionCVR_Vu102, FileAccessModeWriteCreateAlways);
   for (int i = 0; i < 4; ++i) ASSERT_EQ(Write(log_.get(), MakeHeader(1, 0, 0, 0, 0), {1}), S_OK);
   ASSERT_EQ(log_->InsertBookmark(2, Bstr("mid").get()), S_OK);

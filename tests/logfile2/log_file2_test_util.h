@@ -21,13 +21,6 @@ namespace corvane::test {
 
 inline constexpr char kTag[] = "LOGFILE";
 
-// A message of a bulk block or raw-record file: 6-byte head and payload.
-inline Bytes Message(uint8_t media, uint8_t receiver, uint8_t resource, const Bytes& payload) {
-  return RawRecord(media, receiver, resource, payload);
-}
-// A stamped message: resource 0x7C, kind 0x80 at byte 9, ticks at 12..19.
-inline Bytes StampedMessage(int64_t ticks) { return StampedRecord(0x80, ticks); }
-
 // The 128-byte header of generation 1.02 files ("IDX V 01.02.001", ...).
 inline Bytes Header102(const std::string& banner, const std::string& tag) {
   Bytes h(128, 0);
@@ -114,6 +107,27 @@ class LogFile2Test : public ::testing::Test {
   void OpenWrite(const std::string& path, EnumFileVersion v,
                  EnumFileAccessMode mode = FileAccessModeWriteCreateAlways) {
     ASSERT_EQ(OpenLog(log_.get(), path, mode, &v), S_OK) << path;
+  }
+  // Writes a log of generation 8 with `blocks` one-byte blocks whose ids are
+  // their numbers: with `keep_open` through log_, which keeps it open, else
+  // through an object of its own.
+  std::string WriteLog(const std::string& name, int blocks, bool keep_open = false) {
+    const std::string path = dir_.File(name);
+    ComPtr<ILogFile2> writer = keep_open ? log_ : NewLogFile2();
+    EnumFileVersion v = FileVersionCVR_V0102;
+    EXPECT_EQ(OpenLog(writer.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
+    for (int i = 0; i < blocks; ++i) {
+      EXPECT_EQ(Write(writer.get(), MakeHeader(static_cast<uint16_t>(i), 0, 0, 0, 0), {1}), S_OK);
+    }
+    if (!keep_open) {
+      EXPECT_EQ(writer->Close(), S_OK);
+    }
+    return path;
+  }
+  LONGLONG BookmarkCount() {
+    LONGLONG n = -1;
+    EXPECT_EQ(log_->GetBookmarkCount(&n), S_OK);
+    return n;
   }
 
   TempDir dir_;
