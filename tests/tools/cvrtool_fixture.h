@@ -1,5 +1,6 @@
-// Fixture for the cvrtool tests: a scratch directory, the tool runner and
-// demo logs recorded by the tool itself.
+// The cvrtool tests' helpers: running the built tool as a user would, the
+// fields of its JSON lines, and a fixture with a scratch directory and demo
+// logs recorded by the tool itself.
 #ifndef CORVANE_TESTS_TOOLS_CVRTOOL_FIXTURE_H_
 #define CORVANE_TESTS_TOOLS_CVRTOOL_FIXTURE_H_
 
@@ -9,12 +10,32 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "tools/tool_runner.h"
 
 namespace corvane::test {
 
 // cvrtool's exit codes.
-constexpr int kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitUnavailable = 3;
+constexpr int kExitOk = 0, kExitFailure = 1, kExitUsage = 2;
+
+struct ToolRun {
+  int exit_code = -1;
+  std::string out, err;  // standard output and error
+  std::vector<std::string> lines() const;  // `out` split into lines
+};
+
+// `text` quoted for the shell (POSIX sh, or cmd on Windows).
+std::string ShellQuote(const std::string& text);
+// The command line that runs cvrtool (the one beside this test program on
+// Windows) with `args`.
+std::string ToolCommand(const std::vector<std::string>& args);
+// Runs a shell command (popen) and collects its standard output.
+ToolRun RunShell(const std::string& command);
+// Runs cvrtool; standard error goes through a file in `scratch_dir`.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch_dir);
+
+// The raw value of "key" in a one-line JSON object: a number as written, a
+// string unescaped; "" (JsonInt: -1) when the key is missing.
+std::string JsonField(const std::string& line, const std::string& key);
+long long JsonInt(const std::string& line, const std::string& key);
 
 class CvrtoolTest : public ::testing::Test {
  protected:
@@ -32,23 +53,12 @@ class CvrtoolTest : public ::testing::Test {
   }
 
   // `dump --json` of a log, one JSON object per record.
-  std::vector<std::string> DumpJson(const std::string& path,
-                                    std::vector<std::string> extra = {}) const {
+  std::vector<std::string> DumpJson(const std::string& path, std::vector<std::string> extra = {}) const {
     std::vector<std::string> args = {"dump", path, "--json"};
     args.insert(args.end(), extra.begin(), extra.end());
     const ToolRun r = Run(args);
     EXPECT_EQ(r.exit_code, kExitOk) << r.err;
     return r.lines();
-  }
-
-  // Builds the index of `path`; skips the test while the library has none.
-  void IndexOrSkip(const std::string& path, const std::string& resolution = "10") const {
-    const ToolRun r = Run({"index", path, "--resolution", resolution});
-    if (r.exit_code == kExitUnavailable) {
-      ASSERT_NE(r.err.find("not implemented"), std::string::npos) << r.err;
-      GTEST_SKIP() << "indexing not available in this build of the library: " << r.err;
-    }
-    ASSERT_EQ(r.exit_code, kExitOk) << r.err;
   }
 
   TempDir dir_;

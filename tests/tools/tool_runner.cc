@@ -1,4 +1,5 @@
-#include "tools/tool_runner.h"
+// Runs the built cvrtool through the shell and reads its JSON lines.
+#include "tools/cvrtool_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,15 +24,6 @@ std::string ShellQuote(const std::string& arg) {
 #endif
 }
 
-namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-}  // namespace
-
 std::vector<std::string> ToolRun::lines() const {
   std::vector<std::string> result;
   std::istringstream in(out);
@@ -42,19 +34,16 @@ std::vector<std::string> ToolRun::lines() const {
   return result;
 }
 
-std::string ToolPath() {
+std::string ToolCommand(const std::vector<std::string>& args) {
 #ifdef _WIN32
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string dir(self);
-  return dir.substr(0, dir.find_last_of("\\/") + 1) + "cvrtool.exe";
+  std::string tool(self);
+  tool = tool.substr(0, tool.find_last_of("\\/") + 1) + "cvrtool.exe";
 #else
-  return CVRTOOL_PATH;
+  const std::string tool = CVRTOOL_PATH;
 #endif
-}
-
-std::string ToolCommand(const std::vector<std::string>& args) {
-  std::string command = ShellQuote(ToolPath());
+  std::string command = ShellQuote(tool);
   for (const std::string& a : args) command += " " + ShellQuote(a);
   return command;
 }
@@ -83,7 +72,9 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch
   static int counter = 0;
   const std::string err_path = scratch_dir + "/stderr-" + std::to_string(++counter) + ".txt";
   ToolRun run = RunShell(ToolCommand(args) + " 2>" + ShellQuote(err_path));
-  run.err = ReadAll(err_path);
+  std::ifstream in(err_path, std::ios::binary);
+  run.err.assign(std::istreambuf_iterator<char>(in), {});
+  in.close();
   std::remove(err_path.c_str());
   return run;
 }
