@@ -361,27 +361,13 @@ TEST_F(LogFileApiTest, HexDumpsYieldTheirBlocksAndSkipUnreadOnes) {
 
 // ---- Writing e1.01 ----
 
-TEST_F(LogFileApiTest, NewLogHoldsOnlyItsHeaderUntilTheBufferFillsOrCloses) {
+// A new log holds only its header until the buffer fills or Close; then it
+// ends with the last byte written and reads back block for block; opened
+// for reading it takes no blocks.
+TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten) {
   const std::string path = dir_.File("new.log");
   EnumFileVersion v = FileVersionCVR_Ve101;
   ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeWriteCreateNew, &v), S_OK);
-  ASSERT_EQ(Write(file_.get(), MakeHeader(1, 2, 0, 3, 0), Pattern(20, 1)), S_OK);
-  ULONGLONG size = 0;
-  EXPECT_EQ(file_->GetFileSize(&size), S_OK);
-  EXPECT_EQ(size, 60u);
-  EXPECT_EQ(Position(), 60u);
-  EXPECT_EQ(FileSize(path), 60);
-
-  ASSERT_EQ(file_->Close(), S_OK);
-  Bytes bytes = ReadFileBytes(path);
-  ASSERT_EQ(bytes.size(), 60u + 16 + 20);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 28), "KRV Binary Log File V e1.01\n");
-  EXPECT_EQ(Bytes(bytes.begin() + 54, bytes.begin() + 60), (Bytes{'\n', 0, 0, 0, 0, 0x1A}));
-}
-
-TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten) {
-  const std::string path = dir_.File("roundtrip.log");
-  OpenWrite(path);
   const uint32_t lengths[] = {0, 1, 15, 16, 100, 111, 112, 113, 300, 1000, 5};
   int64_t total = 60;
   for (size_t i = 0; i < std::size(lengths); ++i) {
@@ -389,9 +375,19 @@ TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten)
                                   static_cast<uint8_t>(i % 2), 0x0102030405060708ull + i, 0);
     ASSERT_EQ(Write(file_.get(), h, Pattern(lengths[i], static_cast<uint8_t>(i))), S_OK);
     total += 16 + lengths[i];
+    if (i == 0) {  // buffered: neither in the file nor counted
+      ULONGLONG size = 0;
+      EXPECT_EQ(file_->GetFileSize(&size), S_OK);
+      EXPECT_EQ(size, 60u);
+      EXPECT_EQ(Position(), 60u);
+      EXPECT_EQ(FileSize(path), 60);
+    }
   }
   ASSERT_EQ(file_->Close(), S_OK);
-  EXPECT_EQ(FileSize(path), total);  // no zero fill behind the last block
+  const Bytes bytes = ReadFileBytes(path);
+  ASSERT_EQ(static_cast<int64_t>(bytes.size()), total);  // no zero fill behind the last block
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 28), "KRV Binary Log File V e1.01\n");
+  EXPECT_EQ(Bytes(bytes.begin() + 54, bytes.begin() + 60), (Bytes{'\n', 0, 0, 0, 0, 0x1A}));
 
   EXPECT_EQ(OpenRead(path), FileVersionCVR_Ve101);
   std::vector<ReadBack> blocks = ReadAll(file_.get());
@@ -409,6 +405,10 @@ TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten)
   EXPECT_EQ(eof, 1);
   EXPECT_EQ(end.byTimeStampMode, 0);
   EXPECT_EQ(end.dwDataLength, 0u);
+  EXPECT_CVR_ERROR(Write(file_.get(), MakeHeader(1, 0, 0, 0, 0), Pattern(4, 1)),
+                   E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
+  EXPECT_EQ(file_->Close(), S_OK);
+  EXPECT_EQ(ReadFileBytes(path), bytes);
 }
 
 // x opens before y and restarts its time base with a mode-3 block; then both
@@ -438,19 +438,6 @@ TEST_F(LogFileApiTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   for (const ReadBack& b : xs) EXPECT_NE(b.header.qwTimeStamp, given);
   EXPECT_LE(xs[0].header.qwTimeStamp, xs[1].header.qwTimeStamp);
   EXPECT_LE(xs[2].header.qwTimeStamp, ys[0].header.qwTimeStamp);
-}
-
-TEST_F(LogFileApiTest, ALogOpenedForReadingTakesNoBlocks) {
-  const std::string path = dir_.File("written.log");
-  OpenWrite(path);
-  ASSERT_EQ(Write(file_.get(), MakeHeader(1, 0, 0, 0, 0), Pattern(4, 1)), S_OK);
-  ASSERT_EQ(file_->Close(), S_OK);
-  const Bytes before = ReadFileBytes(path);
-  OpenRead(path);
-  EXPECT_CVR_ERROR(Write(file_.get(), MakeHeader(1, 0, 0, 0, 0), Pattern(4, 1)),
-                   E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
-  EXPECT_EQ(file_->Close(), S_OK);
-  EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 }  // namespace
