@@ -96,19 +96,24 @@ Status ReadText(const std::string& path, std::string* text) {
 // text is the one parsed last: every error object and every new stream asks
 // the store, and the text rarely changes.
 Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocument>* doc) {
-  static std::mutex mutex;
-  static std::string cached_path, cached_text;
-  static std::shared_ptr<const RegistryDocument> cached;
+  // Never destroyed: error objects may still be raised from other
+  // objects' destructors at exit.
+  struct Cache {
+    std::mutex mutex;
+    std::string path, text;
+    std::shared_ptr<const RegistryDocument> doc;
+  };
+  static Cache* cache = new Cache;
   std::string text;
   Status s = ReadText(path, &text);
   if (!s.ok()) return s;
-  std::lock_guard<std::mutex> hold(mutex);
-  if (!cached || path != cached_path || text != cached_text) {
-    cached = std::make_shared<const RegistryDocument>(RegistryDocument::Parse(text));
-    cached_path = path;
-    cached_text = std::move(text);
+  std::lock_guard<std::mutex> hold(cache->mutex);
+  if (!cache->doc || path != cache->path || text != cache->text) {
+    cache->doc = std::make_shared<const RegistryDocument>(RegistryDocument::Parse(text));
+    cache->path = path;
+    cache->text = std::move(text);
   }
-  *doc = cached;
+  *doc = cache->doc;
   return Status::Ok();
 }
 
