@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -173,6 +174,17 @@ TEST_F(StoreFileTest, StoreIsReadableTextKeepsLinesItDoesNotKnowAndIsLookedUpAtE
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_TRUE(registry::KeyExists(kUser, "K"));
+  // An edit in place that keeps the size, just after a read, is seen too.
+  std::string value;
+  ASSERT_TRUE(registry::QueryString(kUser, key, "Key File", &value).ok());
+  std::string edited = Text();
+  edited.replace(edited.find("/tmp/a"), 6, "/var/b");
+  if (FILE* f = std::fopen(store_.c_str(), "r+")) {
+    std::fwrite(edited.data(), 1, edited.size(), f);
+    std::fclose(f);
+  }
+  ASSERT_TRUE(registry::QueryString(kUser, key, "Key File", &value).ok());
+  EXPECT_EQ(value, "/var/b \"b\"\\c");
   setenv("CORVANE_REGISTRY", dir_.File("other").c_str(), 1);
   EXPECT_FALSE(registry::KeyExists(kUser, "K"));
 }

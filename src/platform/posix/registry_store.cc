@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,17 @@ Status MakeDirectories(const std::string& dir) {
   return Status::Ok();
 }
 
+// Reads the whole of an open file.
+Status ReadAll(int fd, std::string* text) {
+  char buf[8192];
+  for (;;) {
+    ssize_t n = RetryOnEintr([&] { return ::read(fd, buf, sizeof buf); });
+    if (n < 0) return ErrnoStatus(errno);
+    if (n == 0) return Status::Ok();
+    text->append(buf, static_cast<size_t>(n));
+  }
+}
+
 Status ReadText(const std::string& path, std::string* text) {
   text->clear();
   int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
@@ -76,43 +88,89 @@ Status ReadText(const std::string& path, std::string* text) {
     // No store yet: no keys.
     return errno == ENOENT ? Status::Ok() : ErrnoStatus(errno, path);
   }
-  char buf[8192];
-  for (;;) {
-    ssize_t n = RetryOnEintr([&] { return ::read(fd, buf, sizeof buf); });
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      return ErrnoStatus(err);
-    }
-    if (n == 0) break;
-    text->append(buf, static_cast<size_t>(n));
-  }
+  Status s = ReadAll(fd, text);
   ::close(fd);
-  return Status::Ok();
+  return s;
 }
 
-// The store as readers see it. The file is read on every call (another
-// process may have replaced it), but parsing it again is skipped when its
-// text is the one parsed last: every error object and every new stream asks
-// the store, and the text rarely changes.
+// What stat() tells of a version of the store file.
+struct FileStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{}, ctime{};
+
+  static FileStamp Of(const struct stat& st) {
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const FileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+// File times come from a clock that may lag the real one by a tick, so a
+// file changed within this long before it was read may change again
+// without its stamp showing it.
+constexpr time_t kStampSettleSeconds = 2;
+
+// The store as readers see it. Every error object and every new stream asks
+// the store, and the store rarely changes, so the last parsed version is
+// kept with the stamp of the file it came from. A call whose stat() finds
+// that same stamp uses it as it is. Writers replace the file with rename(),
+// which gives it a new inode; an edit in place changes its size or times.
+// The stamp is trusted only once the file was older than the settle time
+// when it was read, so two edits within one clock tick are not missed
+// either. Otherwise the file is read, and parsed again only when its text
+// differs.
 Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocument>* doc) {
   // Never destroyed: error objects may still be raised from other
   // objects' destructors at exit.
   struct Cache {
     std::mutex mutex;
     std::string path, text;
+    FileStamp stamp;
+    bool stamp_settled = false;
     std::shared_ptr<const RegistryDocument> doc;
   };
   static Cache* cache = new Cache;
+
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) {
+    std::lock_guard<std::mutex> hold(cache->mutex);
+    if (cache->doc && cache->stamp_settled && path == cache->path &&
+        cache->stamp == FileStamp::Of(st)) {
+      *doc = cache->doc;
+      return Status::Ok();
+    }
+  }
+
   std::string text;
-  Status s = ReadText(path, &text);
-  if (!s.ok()) return s;
+  FileStamp stamp;
+  bool settled = false;
+  int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) {
+    // No store yet: no keys.
+    if (errno != ENOENT) return ErrnoStatus(errno, path);
+  } else {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    Status s = ::fstat(fd, &st) == 0 ? ReadAll(fd, &text) : ErrnoStatus(errno);
+    ::close(fd);
+    if (!s.ok()) return s;
+    stamp = FileStamp::Of(st);
+    settled = st.st_mtim.tv_sec + kStampSettleSeconds < now.tv_sec &&
+              st.st_ctim.tv_sec + kStampSettleSeconds < now.tv_sec;
+  }
   std::lock_guard<std::mutex> hold(cache->mutex);
   if (!cache->doc || path != cache->path || text != cache->text) {
     cache->doc = std::make_shared<const RegistryDocument>(RegistryDocument::Parse(text));
     cache->path = path;
     cache->text = std::move(text);
   }
+  cache->stamp = stamp;
+  cache->stamp_settled = settled;
   *doc = cache->doc;
   return Status::Ok();
 }
@@ -212,7 +270,7 @@ Status CreateKey(Hive hive, const std::string& key, bool* created) {
   if (!s.ok()) return s;
   // Most calls meet an existing key: check without the writers' lock first.
   std::shared_ptr<const RegistryDocument> doc;
-  if (LoadDocument(ResolvedStorePath(), &doc).ok() && doc->KeyExists(full)) return Status::Ok();
+  if (LoadDocument(StorePath(), &doc).ok() && doc->KeyExists(full)) return Status::Ok();
   return Modify([&](RegistryDocument* d, bool* changed) {
     *changed = d->CreateKey(full);
     if (created) *created = *changed;
@@ -223,7 +281,7 @@ Status CreateKey(Hive hive, const std::string& key, bool* created) {
 bool KeyExists(Hive hive, const std::string& key) {
   std::string full;
   std::shared_ptr<const RegistryDocument> doc;
-  return FullKey(hive, key, &full).ok() && LoadDocument(ResolvedStorePath(), &doc).ok() &&
+  return FullKey(hive, key, &full).ok() && LoadDocument(StorePath(), &doc).ok() &&
          doc->KeyExists(full);
 }
 
@@ -246,7 +304,7 @@ Status QueryValue(Hive hive, const std::string& key, const std::string& name, vo
   Status s = FullKey(hive, key, &full);
   if (!s.ok()) return s;
   std::shared_ptr<const RegistryDocument> doc;
-  s = LoadDocument(ResolvedStorePath(), &doc);
+  s = LoadDocument(StorePath(), &doc);
   if (!s.ok()) return s;
   const RegistryValue* value = doc->FindValue(full, name);
   if (!value) return Status::Error(kErrFileNotFound);
@@ -270,7 +328,7 @@ Status QueryString(Hive hive, const std::string& key, const std::string& name,
   Status s = FullKey(hive, key, &full);
   if (!s.ok()) return s;
   std::shared_ptr<const RegistryDocument> doc;
-  s = LoadDocument(ResolvedStorePath(), &doc);
+  s = LoadDocument(StorePath(), &doc);
   if (!s.ok()) return s;
   const RegistryValue* v = doc->FindValue(full, name);
   if (!v) return Status::Error(kErrFileNotFound);
