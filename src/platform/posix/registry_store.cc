@@ -144,6 +144,12 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
       *doc = cache->doc;
       return Status::Ok();
     }
+  } else if (errno == ENOENT) {
+    // No store yet: no keys.
+    static const auto* empty = new std::shared_ptr<const RegistryDocument>(
+        std::make_shared<const RegistryDocument>());
+    *doc = *empty;
+    return Status::Ok();
   }
 
   std::string text;
