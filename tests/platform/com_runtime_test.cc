@@ -1,7 +1,5 @@
 // The COM runtime functions clients use: BSTRs, error objects and their
-// per-thread slot. Libcorvane.so provides them on POSIX; on Windows the
-// same tests run against the system's. Error objects posted by the library
-// and ProgID lookup are tested in tests/frame.
+// per-thread slot (libcorvane.so's on POSIX, the system's on Windows).
 #include <gtest/gtest.h>
 
 #include <corvane/corvane.h>
@@ -20,9 +18,7 @@ std::u16string Str(const OLECHAR* s, size_t n) {
   return std::u16string(reinterpret_cast<const char16_t*>(s), n);
 }
 
-// ---- BSTR ----
-
-TEST(BstrTest, KeepsLengthPrefixTerminatorAndEmbeddedZeros) {
+TEST(BstrTest, LengthPrefixTerminatorEmbeddedZerosAndNullInputs) {
   const OLECHAR text[] = {'a', 'b', 0, 'c'};
   BSTR s = SysAllocStringLen(text, 4);
   ASSERT_NE(s, nullptr);
@@ -33,20 +29,16 @@ TEST(BstrTest, KeepsLengthPrefixTerminatorAndEmbeddedZeros) {
   EXPECT_EQ(s[4], 0);
   EXPECT_EQ(Str(s, 4), Str(text, 4));
   SysFreeString(s);
-}
 
-TEST(BstrTest, NullAndEmptyInputs) {
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);
-  // Empty, room for the caller to fill, and a copy: each with its terminator.
-  for (BSTR s : {SysAllocString(OLESTR("")), SysAllocStringLen(nullptr, 5), SysAllocString(OLESTR("text"))}) {
-    ASSERT_NE(s, nullptr);
-    const unsigned n = SysStringLen(s);
-    EXPECT_TRUE(n == 0 || n == 5 || n == 4) << n;
-    EXPECT_EQ(s[n], 0);
-    SysFreeString(s);
-  }
+  // Room for the caller to fill, with its terminator.
+  s = SysAllocStringLen(nullptr, 5);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(SysStringLen(s), 5u);
+  EXPECT_EQ(s[5], 0);
+  SysFreeString(s);
 }
 
 // ---- Error objects ----
@@ -132,7 +124,6 @@ TEST(ErrorObjectTest, AnswersItsInterfacesOnly) {
   } cases[] = {{&IID_IUnknown, S_OK},
                {&IID_IErrorInfo, S_OK},
                {&IID_ICreateErrorInfo, S_OK},
-               {&IID_IClassFactory, E_NOINTERFACE},
                {&IID_IDispatch, E_NOINTERFACE}};
   for (const auto& c : cases) {
     void* p = reinterpret_cast<void*>(1);
