@@ -35,78 +35,55 @@ void ExpectNoInterface(IUnknown* object, REFIID iid) {
   EXPECT_EQ(raw, nullptr);
 }
 
-class ClassObjectTest : public ::testing::TestWithParam<ClassCase> {};
-
-TEST_P(ClassObjectTest, OneClassObjectAnsweringOnlyItsInterfaces) {
-  ComPtr<IClassFactory> a = Factory(*GetParam().clsid), b = Factory(*GetParam().clsid);
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(a.get(), b.get());
-  ComPtr<IUnknown> unknown;
-  EXPECT_EQ(DllGetClassObject(*GetParam().clsid, IID_IUnknown, unknown.out_void()), S_OK);
-  EXPECT_EQ(static_cast<IUnknown*>(a.get()), unknown.get());
-  for (const IID* iid : {&IID_IDispatch, GetParam().iid}) {
-    ExpectNoInterface(a.get(), *iid);
-    void* raw = reinterpret_cast<void*>(1);
-    EXPECT_EQ(DllGetClassObject(*GetParam().clsid, *iid, &raw), E_NOINTERFACE);
-    EXPECT_EQ(raw, nullptr);
-  }
-}
-
-// Its own interface, IUnknown and ISupportErrorInfo; error information for
-// its own interface only.
-TEST_P(ClassObjectTest, ObjectAnswersExactlyThreeInterfaces) {
-  ComPtr<IUnknown> object, own, identity;
-  ComPtr<ISupportErrorInfo> support;
-  ASSERT_EQ(CreateInstance(*GetParam().clsid, nullptr, IID_IUnknown, object.out_void()), S_OK);
-  EXPECT_EQ(object->QueryInterface(*GetParam().iid, own.out_void()), S_OK);
-  ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
-  // Identity: IUnknown asked of any interface is the same pointer.
-  EXPECT_EQ(own->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
-  EXPECT_EQ(identity.get(), object.get());
-  EXPECT_EQ(support->InterfaceSupportsErrorInfo(*GetParam().iid), S_OK);
-  for (const IID* other : {&IID_IDispatch, &IID_IClassFactory, &IID_IErrorInfo, &IID_ICorvane, &IID_ILogFile,
-                           &IID_ILogFile2, &IID_IUnknown, &IID_ISupportErrorInfo}) {
-    if (IsEqualIID(*other, *GetParam().iid)) continue;
-    if (other != &IID_IUnknown && other != &IID_ISupportErrorInfo) ExpectNoInterface(object.get(), *other);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*other), S_FALSE);
-  }
-}
-
-TEST_P(ClassObjectTest, CreateInstanceChecksItsArguments) {
-  ComPtr<IClassFactory> factory = Factory(*GetParam().clsid);
-  EXPECT_EQ(factory->CreateInstance(nullptr, *GetParam().iid, nullptr), E_POINTER);
-
-  void* raw = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &raw), E_NOINTERFACE);
-  EXPECT_EQ(raw, nullptr);
-
-  // An outer object may ask for IUnknown only.
+// The class object is one per class and answers IClassFactory and IUnknown
+// only; its objects answer their own interface, IUnknown and
+// ISupportErrorInfo, and only LogFile and LogFile2 can be aggregated.
+TEST(ClassObject, EveryClassWithItsObjects) {
   ComPtr<IUnknown> outer;
   ASSERT_EQ(CreateInstance(CLSID_LogFile, nullptr, IID_IUnknown, outer.out_void()), S_OK);
-  raw = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory->CreateInstance(outer.get(), IID_ILogFile, &raw), CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(raw, nullptr);
-  raw = reinterpret_cast<void*>(1);
-  HRESULT hr = factory->CreateInstance(outer.get(), IID_IUnknown, &raw);
-  if (GetParam().aggregatable) {
-    EXPECT_EQ(hr, S_OK);
-    ASSERT_NE(raw, nullptr);
-    static_cast<IUnknown*>(raw)->Release();
-  } else {
-    EXPECT_EQ(hr, CLASS_E_NOAGGREGATION);
+  for (const ClassCase& c : kClasses) {
+    SCOPED_TRACE(c.name);
+    ComPtr<IClassFactory> factory = Factory(*c.clsid), again = Factory(*c.clsid);
+    ASSERT_TRUE(factory && again);
+    EXPECT_EQ(factory.get(), again.get());
+    for (const IID* iid : {&IID_IDispatch, c.iid}) {
+      ExpectNoInterface(factory.get(), *iid);
+      void* raw = reinterpret_cast<void*>(1);
+      EXPECT_EQ(DllGetClassObject(*c.clsid, *iid, &raw), E_NOINTERFACE);
+      EXPECT_EQ(raw, nullptr);
+    }
+
+    ComPtr<IUnknown> object, own, identity;
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.out_void()), S_OK);
+    EXPECT_EQ(object->QueryInterface(*c.iid, own.out_void()), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
+    EXPECT_EQ(own->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
+    EXPECT_EQ(identity.get(), object.get()) << "one identity";
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.iid), S_OK);
+    for (const IID* other : {&IID_IDispatch, &IID_IClassFactory, &IID_ICorvane, &IID_ILogFile, &IID_ILogFile2}) {
+      if (IsEqualIID(*other, *c.iid)) continue;
+      ExpectNoInterface(object.get(), *other);
+      EXPECT_EQ(support->InterfaceSupportsErrorInfo(*other), S_FALSE);
+    }
+
+    EXPECT_EQ(factory->CreateInstance(nullptr, *c.iid, nullptr), E_POINTER);
+    void* raw = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &raw), E_NOINTERFACE);
     EXPECT_EQ(raw, nullptr);
+    // An outer object may ask for IUnknown only.
+    raw = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(outer.get(), *c.iid, &raw), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(raw, nullptr);
+    HRESULT hr = factory->CreateInstance(outer.get(), IID_IUnknown, &raw);
+    EXPECT_EQ(hr, c.aggregatable ? S_OK : CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(raw != nullptr, c.aggregatable);
+    if (raw) static_cast<IUnknown*>(raw)->Release();
   }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllClasses, ClassObjectTest, ::testing::ValuesIn(kClasses),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ClassObject, UnknownClassIsNotAvailable) {
   const CLSID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
   void* raw = reinterpret_cast<void*>(1);
   EXPECT_EQ(DllGetClassObject(unknown, IID_IClassFactory, &raw), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(raw, nullptr);
-  // The interface identifiers are no class identifiers.
   EXPECT_EQ(DllGetClassObject(IID_ILogFile, IID_IClassFactory, &raw), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(DllGetClassObject(CLSID_Corvane, IID_IClassFactory, nullptr), E_POINTER);
 }

@@ -52,13 +52,18 @@ std::vector<Expected> EntriesOf(const ClassKeys& c) {
           {cls + "\\TypeLib", "", "{72F30627-98F2-11D4-ADBD-009027A2E3E1}"}};
 }
 
-class RegistrationTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(UnregisterServer(), S_OK); }
-  void TearDown() override { EXPECT_EQ(UnregisterServer(), S_OK); }
-};
+// Registration rebuilds the class keys and writes into existing ProgID keys;
+// unregistration takes ProgID and class keys whole but leaves CLSID itself
+// and other classes alone.
+TEST(RegistrationTest, WritesEveryEntryAndRemovesThemAgain) {
+  ASSERT_EQ(UnregisterServer(), S_OK);
+  const std::string stale = std::string("CLSID\\") + kClasses[1].clsid + "\\Stale",
+                    other = "CLSID\\{00000000-1111-2222-3333-444444444444}";
+  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, stale, "", "x").ok());
+  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "Corvane.LogFile2\\Extra", "", "kept").ok());
+  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "Corvane.LogFile2", "", "old text").ok());
+  ASSERT_TRUE(registry::CreateKey(Hive::kClassesRoot, other, nullptr).ok());
 
-TEST_F(RegistrationTest, WritesEveryEntryOfTheThreeClasses) {
   ASSERT_EQ(RegisterServer(), S_OK);
   const std::string module_path = platform::ModulePath();
   ASSERT_FALSE(module_path.empty());
@@ -67,45 +72,18 @@ TEST_F(RegistrationTest, WritesEveryEntryOfTheThreeClasses) {
       EXPECT_EQ(Default(e.key, e.name), e.value.empty() ? module_path : e.value) << e.key << " " << e.name;
     }
   }
-}
+  EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, stale));
+  EXPECT_EQ(Default("Corvane.LogFile2\\Extra"), "kept");
 
-TEST_F(RegistrationTest, UnregisterRemovesProgIdsAndClassKeysButKeepsClsidKey) {
-  ASSERT_EQ(RegisterServer(), S_OK);
-  bool created = false;
-  ASSERT_TRUE(registry::CreateKey(Hive::kClassesRoot, "CLSID\\{00000000-1111-2222-3333-444444444444}",
-                                  &created).ok());
   ASSERT_EQ(UnregisterServer(), S_OK);
   for (const ClassKeys& c : kClasses) {
     for (const std::string& key : {std::string(c.progid), c.progid + std::string(".1"), "CLSID\\" + std::string(c.clsid)}) {
       EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, key)) << key;
     }
   }
-  EXPECT_TRUE(registry::KeyExists(Hive::kClassesRoot, "CLSID"));
-  EXPECT_TRUE(registry::KeyExists(Hive::kClassesRoot, "CLSID\\{00000000-1111-2222-3333-444444444444}"));
-  EXPECT_TRUE(registry::DeleteTree(Hive::kClassesRoot, "CLSID\\{00000000-1111-2222-3333-444444444444}").ok());
-  // Unregistering again, with nothing registered, still succeeds.
-  EXPECT_EQ(UnregisterServer(), S_OK);
-}
-
-TEST_F(RegistrationTest, ClassKeyIsRebuiltWhileProgIdKeysAreWrittenInto) {
-  const std::string class_key = "CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}";
-  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, class_key + "\\Stale", "", "x").ok());
-  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "Corvane.LogFile2\\Extra", "", "kept").ok());
-  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "Corvane.LogFile2", "", "old text").ok());
-
-  ASSERT_EQ(RegisterServer(), S_OK);
-  EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, class_key + "\\Stale"));
-  EXPECT_EQ(Default("Corvane.LogFile2\\Extra"), "kept");
-  EXPECT_EQ(Default("Corvane.LogFile2"), "LogFile2 Class");
-
-  // Unregistration takes ProgID keys with all their subkeys.
-  ASSERT_EQ(UnregisterServer(), S_OK);
-  EXPECT_FALSE(registry::KeyExists(Hive::kClassesRoot, "Corvane.LogFile2\\Extra"));
-}
-
-TEST(GuidText, IsUpperCaseWithBraces) {
-  EXPECT_EQ(GuidToString(IID_ILogFile2), "{80012F70-89CA-11D6-A7F7-00508BF5D0B7}");
-  EXPECT_EQ(GuidToString(LIBID_KRVCmnCorvaneLib), "{72F30627-98F2-11D4-ADBD-009027A2E3E1}");
+  EXPECT_TRUE(registry::KeyExists(Hive::kClassesRoot, other));
+  EXPECT_TRUE(registry::DeleteTree(Hive::kClassesRoot, other).ok());
+  EXPECT_EQ(UnregisterServer(), S_OK) << "also with nothing registered";
 }
 
 }  // namespace
