@@ -77,19 +77,17 @@ class ApartmentTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(ApartmentTest, CallsGoThroughAProxy) {
-  ComPtr<IUnknown> identity, multi_qi;
-  ASSERT_EQ(proxy_->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
-  EXPECT_NE(identity.get(), host_.identity);
-  // Only a standard proxy answers IMultiQI; the object itself does not.
-  EXPECT_EQ(proxy_->QueryInterface(IID_IMultiQI, multi_qi.out_void()), S_OK);
-}
-
 // The size attributes decide how many bytes travel: 300 arrive as 300 and no
 // byte more is touched, 0 transfers nothing. A failure comes back as its code
 // (and on Windows with its error object; Wine drops that, so there it only
 // reports) and leaves the data pending.
 TEST_F(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) {
+  // A proxy: another identity, and IMultiQI, which only a standard proxy answers.
+  ComPtr<IUnknown> identity, multi_qi;
+  ASSERT_EQ(proxy_->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
+  EXPECT_NE(identity.get(), host_.identity);
+  EXPECT_EQ(proxy_->QueryInterface(IID_IMultiQI, multi_qi.out_void()), S_OK);
+
   std::vector<BYTE> data(300);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 7 + 3);
   Bstr name(dir_.File("marshaled.cvr"));
