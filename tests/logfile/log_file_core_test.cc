@@ -1,6 +1,6 @@
 // LogFile with the library's internals at hand: enciphered files crafted with
-// the cipher, the "Disk Buffer Size" setting in the registry, and writes that
-// fail on a full disk (a file system that cuts writes short).
+// the cipher, the "Disk Buffer Size" setting, tick stamps of raw records, and
+// writes that fail on a full disk (a file system that cuts writes short).
 #include <gtest/gtest.h>
 
 #include "logfile/log_file_test_util.h"
@@ -9,14 +9,12 @@
 #include "stream/cipher.h"
 #include "stream/cipher_parameters.h"
 #include "stream/file_format.h"
+#include "stream/raw_record.h"
 #include "stream/settings.h"
 #include "support/fault_file_system.h"
 
 namespace corvane::test {
 namespace {
-
-using platform::Hive;
-namespace registry = platform::registry;
 
 Bytes Cipher(int version, Bytes bytes, bool encipher) {
   stream::CipherParameters p;
@@ -29,8 +27,8 @@ Bytes Cipher(int version, Bytes bytes, bool encipher) {
 class LogFileCoreTest : public LogFileTest {
  protected:
   void SetDiskBufferSize(uint32_t size) {
-    ASSERT_TRUE(
-        registry::SetDword(Hive::kCurrentUser, stream::kSettingsKey, stream::kDiskBufferSizeName, size).ok());
+    ASSERT_TRUE(platform::registry::SetDword(platform::Hive::kCurrentUser, stream::kSettingsKey,
+                                             stream::kDiskBufferSizeName, size).ok());
   }
   // Writes a block and appends its plain form to `plain`.
   HRESULT WriteTracked(uint16_t id, uint32_t length, Bytes* plain) {
@@ -49,11 +47,12 @@ class LogFileCoreTest : public LogFileTest {
   }
 };
 
+// e1.00 blocks have the 12-byte header (milliseconds), e1.01 the 16-byte one;
+// the tag is recognised in either case.
 TEST_F(LogFileCoreTest, ReadsCraftedEncipheredGenerations) {
-  const std::pair<const char*, EnumFileVersion> cases[] = {
-      {"V e1.00", FileVersionCVR_Ve100}, {"V E1.00", FileVersionCVR_Ve100},
-      {"V e1.01", FileVersionCVR_Ve101}, {"V E1.01", FileVersionCVR_Ve101}};
-  const std::vector<Bytes> datas = {Pattern(3, 1), {}, Pattern(200, 2), Pattern(17, 3)};
+  const std::pair<const char*, EnumFileVersion> cases[] = {{"V e1.00", FileVersionCVR_Ve100},
+                                                           {"V E1.01", FileVersionCVR_Ve101}};
+  const std::vector<Bytes> datas = {Pattern(3, 1), {}, Pattern(200, 2)};
   for (auto [tag, version] : cases) {
     SCOPED_TRACE(tag);
     const bool short_form = version == FileVersionCVR_Ve100;
@@ -72,17 +71,17 @@ TEST_F(LogFileCoreTest, ReadsCraftedEncipheredGenerations) {
       EXPECT_EQ(blocks[i].header.wBlockID, 0x20 + i);
       EXPECT_EQ(blocks[i].header.byConnID, 9);
       EXPECT_EQ(blocks[i].header.byTimeStampMode, short_form ? 1 : 3);
-      EXPECT_EQ(blocks[i].header.qwTimeStamp,
-                short_form ? (500 + i) * 1000000ull : 0x1122334455667788ull + i);
+      EXPECT_EQ(blocks[i].header.qwTimeStamp, short_form ? (500 + i) * 1000000ull : 0x1122334455667788ull + i);
       EXPECT_EQ(blocks[i].data, datas[i]);
     }
     EXPECT_EQ(file_->Close(), S_OK);
   }
 }
 
+// A buffer of the setting rounded up to 128 (128 for 0) is written when full;
+// Close writes the rest up to the last cipher block, no fill.
 TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlock) {
-  // The setting and the buffer in effect.
-  const std::pair<uint32_t, uint32_t> cases[] = {{128, 128}, {200, 256}, {4096, 4096}, {0, 128}};
+  const std::pair<uint32_t, uint32_t> cases[] = {{200, 256}, {0, 128}};  // setting, buffer
   for (auto [setting, buffer] : cases) {
     SCOPED_TRACE(setting);
     SetDiskBufferSize(setting);
@@ -91,7 +90,7 @@ TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlo
     Bytes plain;
     ASSERT_EQ(WriteTracked(1, buffer - 16 - 1, &plain), S_OK);  // one byte short of a full buffer
     EXPECT_EQ(FileSize(path), 60);
-    ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);  // exactly one buffer is written
+    ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);
     EXPECT_EQ(FileSize(path), 60 + buffer);
     ASSERT_EQ(WriteTracked(3, 3 * buffer + 7, &plain), S_OK);
     ASSERT_EQ(WriteTracked(4, 1, &plain), S_OK);
@@ -101,6 +100,12 @@ TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlo
     ExpectLog(path, plain);
   }
   SetDiskBufferSize(128);
+}
+
+// Raw record ticks (3.6864 MHz) become nanoseconds, truncated and saturated.
+TEST(RawRecordTicksTest, TickConversionTruncatesAndSaturates) {
+  const std::pair<int64_t, int64_t> cases[] = {{1, 271}, {-1, -271}, {INT64_MAX, INT64_MAX}, {INT64_MIN, INT64_MIN}};
+  for (auto [ticks, ns] : cases) EXPECT_EQ(static_cast<int64_t>(stream::TicksToNanoseconds(ticks)), ns) << ticks;
 }
 
 // ---- Failed flushes ----
@@ -115,25 +120,21 @@ class LogFileFaultTest : public LogFileCoreTest {
   platform::ScopedFileSystemOverride override_{&fs_};
 };
 
+// A block that meets a full disk is taken back whole: later blocks follow the
+// one before it, and the log holds no part of it.
 TEST_F(LogFileFaultTest, FailedBlockIsTakenBackWholeAndLaterBlocksFollowIt) {
   struct Case {
     const char* what;
-    uint32_t before;    // data bytes of the block written first
-    uint32_t failing;   // data bytes of the block that meets the full disk
-    int64_t budget;     // bytes the disk takes once the first block is in
+    uint32_t before, failing;  // data bytes of the block written first and of the failing one
+    int64_t budget;            // bytes the disk takes once the first block is in
     uint32_t error;
     HRESULT code;
     const char* text;
   };
-  const char* kHeaderFull = "Block header write failed, disk full";
-  const char* kDataFull = "Block data write failed, disk full";
   const Case cases[] = {
-      {"header fills the buffer", 100, 10, 20, kErrDiskFull, E_CVR_DISK_FULL, kHeaderFull},
-      {"data fills the buffer", 10, 200, 50, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
-      {"nothing written", 10, 200, 0, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
-      {"a later buffer", 10, 600, 300, kErrDiskFull, E_CVR_DISK_FULL, kDataFull},
-      {"other error", 10, 600, 300, kErrAccessDenied, E_CVR_BLOCK_DATA_WRITE_FAILED,
-       "Block data write failed"},
+      {"header fills the buffer", 100, 10, 20, kErrDiskFull, E_CVR_DISK_FULL, "Block header write failed, disk full"},
+      {"a later buffer", 10, 600, 300, kErrDiskFull, E_CVR_DISK_FULL, "Block data write failed, disk full"},
+      {"other error", 10, 600, 300, kErrAccessDenied, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -164,14 +165,14 @@ TEST_F(LogFileFaultTest, FailedCloseKeepsTheFileOpenAndCanBeRepeated) {
   fs_.write_error = kErrAccessDenied;
   fs_.write_budget = 0;
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
-  ULONGLONG size = 0;
-  EXPECT_EQ(file_->GetFileSize(&size), S_OK);  // still open
   fs_.write_budget = -1;
-  ASSERT_EQ(WriteTracked(3, 7, &plain), S_OK);
+  ASSERT_EQ(WriteTracked(3, 7, &plain), S_OK);  // still open
   ASSERT_EQ(file_->Close(), S_OK);
   ExpectLog(path, plain);
 }
 
+// A buffer whose failed write cannot be cut back takes no more blocks, and
+// Close gives the file up rather than writing after bytes of unknown state.
 TEST_F(LogFileFaultTest, BufferThatCannotBeCutBackTakesNoMoreBlocks) {
   const std::string path = dir_.File("broken.log");
   OpenWrite(path);
@@ -181,9 +182,7 @@ TEST_F(LogFileFaultTest, BufferThatCannotBeCutBackTakesNoMoreBlocks) {
   fs_.fail_cut = true;
   EXPECT_CVR_ERROR(WriteTracked(2, 100, &plain), E_CVR_DISK_FULL, "Block data write failed, disk full", kTag);
   fs_.write_budget = -1;
-  EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed",
-                   kTag);
-  // Close gives the file up rather than writing after bytes of unknown state.
+  EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
   EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
   fs_.fail_cut = false;

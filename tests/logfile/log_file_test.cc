@@ -1,6 +1,5 @@
-// ILogFile through the public interface: argument and state checks with
-// their texts, opening, reading every plain format from crafted bytes, and
-// writing e1.01 logs.
+// ILogFile through the public interface: checks and their texts, opening,
+// reading every plain format from crafted bytes, writing e1.01 logs.
 #include <corvane/corvane.h>
 #include <gtest/gtest.h>
 
@@ -41,9 +40,6 @@ TEST_F(LogFileApiTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsTe
   ULONG returned = 0;
   LONG eof = 0;
   ULONGLONG value = 0;
-  const char* header_text = "One or more ReadBlockHeader method parameters are NULL";
-  const char* write_text = "One or more WriteBlock method parameters are NULL";
-  const char* open_text = "One ore more Open method parameters are NULL";
   const HRESULT kNull = E_POINTER, kClosed = E_CVR_FILE_NOT_OPEN;
   ILogFile* f = file_.get();
   struct Call {
@@ -53,19 +49,18 @@ TEST_F(LogFileApiTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsTe
     const char* text;
   };
   const Call calls[] = {
-      {"Open name", [&] { return f->Open(nullptr, FileAccessModeReadOnly, &v); }, kNull, open_text},
-      {"Open format", [&] { return f->Open(name.get(), FileAccessModeReadOnly, nullptr); }, kNull, open_text},
+      {"Open name", [&] { return f->Open(nullptr, FileAccessModeReadOnly, &v); }, kNull,
+       "One ore more Open method parameters are NULL"},
       {"GetFilePointerPos", [&] { return f->GetFilePointerPos(nullptr); }, kNull,
        "GetFilePointerPos method parameter is NULL"},
       {"GetFileSize", [&] { return f->GetFileSize(nullptr); }, kNull,
        "One ore more GetFileSize method parameters are NULL"},
-      {"ReadBlockHeader struct", [&] { return f->ReadBlockHeader(nullptr, 24, &returned, &eof); }, kNull, header_text},
-      {"ReadBlockHeader count", [&] { return f->ReadBlockHeader(buf, 24, nullptr, &eof); }, kNull, header_text},
-      {"ReadBlockHeader eof", [&] { return f->ReadBlockHeader(buf, 24, &returned, nullptr); }, kNull, header_text},
+      {"ReadBlockHeader", [&] { return f->ReadBlockHeader(buf, 24, nullptr, &eof); }, kNull,
+       "One or more ReadBlockHeader method parameters are NULL"},
       {"ReadBlockData", [&] { return f->ReadBlockData(nullptr, 10); }, kNull,
        "One ore more ReadBlockData method parameters are NULL"},
-      {"WriteBlock header", [&] { return f->WriteBlock(nullptr, 24, buf, 1); }, kNull, write_text},
-      {"WriteBlock data", [&] { return f->WriteBlock(buf, 24, nullptr, 1); }, kNull, write_text},
+      {"WriteBlock", [&] { return f->WriteBlock(buf, 24, nullptr, 1); }, kNull,
+       "One or more WriteBlock method parameters are NULL"},
       {"closed GetFilePointerPos", [&] { return f->GetFilePointerPos(&value); }, kClosed, "File not open"},
       {"closed GetFileSize", [&] { return f->GetFileSize(&value); }, kClosed, "File not open"},
       {"closed ReadBlockHeader", [&] { return f->ReadBlockHeader(buf, 24, &returned, &eof); }, kClosed, "File not open"},
@@ -89,7 +84,7 @@ TEST_F(LogFileApiTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
   gen102[127] = 0x1A;
   Bytes nine_records;
   for (int i = 0; i < 9; ++i) PutBytes(nine_records, RawRecord(0x1D, 0x10, 0, {1, 2, 0x0D}));
-  const Bytes other = Pattern(100, 3), no_line_end = Pattern(3000, 0x20), empty;
+  const Bytes other = Pattern(100, 3);
   constexpr int kUnchecked = -1;
   struct Case {
     const char* what;
@@ -98,22 +93,16 @@ TEST_F(LogFileApiTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
     HRESULT code;
     int format_after;
   };
-  const int kRead = FileAccessModeReadOnly, kNew = FileAccessModeWriteCreateNew,
-            kAlways = FileAccessModeWriteCreateAlways, kE101 = FileVersionCVR_Ve101;
+  const int kRead = FileAccessModeReadOnly, kNew = FileAccessModeWriteCreateNew, kE101 = FileVersionCVR_Ve101;
   const HRESULT kMode = E_CVR_INVALID_FILE_ACCESS_MODE, kFormat = E_CVR_INVALID_FILE_FORMAT_PARAM,
                 kFails = E_CVR_FILE_CREATION_FAILS, kUnknown = E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
   const Case cases[] = {
       {"mode 0", 0, kE101, nullptr, kMode, kE101},
-      {"mode 4", 4, kE101, nullptr, kMode, kE101},
       {"write V 01.00", kNew, FileVersionCVR_V0100, nullptr, kFormat, FileVersionCVR_V0100},
-      {"write unknown", kAlways, FileVersionUnknown, nullptr, kFormat, FileVersionUnknown},
-      {"write V 01.02", kAlways, FileVersionCVR_V0102, nullptr, kFormat, FileVersionCVR_V0102},
       {"read a missing file", kRead, FileVersionUnknown, nullptr, kFails, kUnchecked},
       {"create new on a file", kNew, kE101, &other, kFails, kUnchecked},
       {"generation 1.02", kRead, kE101, &gen102, kUnknown, FileVersionUnknown},
-      {"no line end", kRead, kE101, &no_line_end, kUnknown, FileVersionUnknown},
       {"nine records", kRead, kE101, &nine_records, kUnknown, FileVersionUnknown},
-      {"empty", kRead, kE101, &empty, kUnknown, FileVersionUnknown},
   };
   const std::string path = dir_.File("refused.log");
   for (const Case& c : cases) {
@@ -137,22 +126,16 @@ TEST_F(LogFileApiTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
   }
 }
 
-TEST_F(LogFileApiTest, SecondOpenFailsAndKeepsTheFirstFileOpen) {
-  const std::string path = FirstGenerationFile({{1, 2, 3}});
-  OpenRead(path);
+// ---- Reading ----
+
+// A second Open fails and keeps the first file open.
+TEST_F(LogFileApiTest, ReadsFirstGenerationBlocksWithStampsInNanosecondsUpToAnEmptyEnd) {
+  const std::vector<Bytes> datas = {Pattern(5, 1), {}, Pattern(300, 2)};
+  const std::string path = FirstGenerationFile(datas);
+  EXPECT_EQ(OpenRead(path), FileVersionCVR_V0100);
   EnumFileVersion v = FileVersionUnknown;
   EXPECT_CVR_ERROR(OpenFile(file_.get(), path, FileAccessModeReadOnly, &v), E_CVR_FILE_ALREADY_OPEN,
                    "File is already open", kTag);
-  EXPECT_EQ(NextHeader().dwDataLength, 3u);
-  EXPECT_EQ(file_->Close(), S_OK);
-  EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
-}
-
-// ---- Reading ----
-
-TEST_F(LogFileApiTest, ReadsFirstGenerationBlocksWithStampsInNanosecondsUpToAnEmptyEnd) {
-  const std::vector<Bytes> datas = {Pattern(5, 1), {}, Pattern(300, 2)};
-  EXPECT_EQ(OpenRead(FirstGenerationFile(datas)), FileVersionCVR_V0100);
   EXPECT_EQ(Position(), 60u);
   std::vector<ReadBack> blocks = ReadAll(file_.get());
   ASSERT_EQ(blocks.size(), 3u);
@@ -174,6 +157,8 @@ TEST_F(LogFileApiTest, ReadsFirstGenerationBlocksWithStampsInNanosecondsUpToAnEm
   BYTE sentinel = 0xEE;
   EXPECT_EQ(file_->ReadBlockData(&sentinel, 0), S_OK);
   EXPECT_EQ(sentinel, 0xEE);
+  EXPECT_EQ(file_->Close(), S_OK);
+  EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
 }
 
 // Data without a header is refused, unread data skipped, and data larger
@@ -227,7 +212,7 @@ TEST_F(LogFileApiTest, HeaderIsDeliveredInTheFormTheCallersRoomHolds) {
   std::memcpy(natural, &expected, 24);
   std::memcpy(packed, natural, 4);
   std::memcpy(packed + 4, natural + 8, 12);
-  for (ULONG room : {40u, 24u, 23u, 16u, 12u, 1u, 0u}) {
+  for (ULONG room : {40u, 24u, 23u, 12u, 0u}) {
     SCOPED_TRACE(room);
     OpenRead(path);
     uint8_t out[64];
@@ -245,51 +230,70 @@ TEST_F(LogFileApiTest, HeaderIsDeliveredInTheFormTheCallersRoomHolds) {
   }
 }
 
-// Raw message records get made-up headers and lengths rounded up to 4;
-// unread records are skipped and a record cut inside its head fails.
-TEST_F(LogFileApiTest, RawRecordsGetMadeUpHeadersAndAreDeliveredWhole) {
-  struct Rec {
-    Bytes bytes;
+// Raw message records get made-up headers (id 0x50, connection 0xFF) and
+// lengths rounded up to 4 with zero fill; a converted hex dump carries block
+// headers, a record dump raw records ("1B10" forms 1B B1 10). Unread records
+// are skipped, by decoding in hex text.
+TEST_F(LogFileApiTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
+  struct Want {
     uint8_t mode;
     uint64_t stamp;
     uint32_t length;
+    Bytes data;  // the first bytes
   };
-  const Rec records[] = {
-      {RawRecord(0x1D, 0x10, 0, {0x0D}), 0, 0, 8},  // detection wants a carriage return
-      {StampedRecord(0x80, 3686400), 1, 1000000000ull, 20},
-      {StampedRecord(0x85, 3686400), 0, 0, 20},
-      {StampedRecord(0x86, 3686400), 0, 0, 20},
-      {StampedRecord(0x8E, 36864), 1, 10000000ull, 20},
-      {StampedRecord(0x8F, 36864), 0, 0, 20},
-      {RawRecord(0x1D, 0x10, 0x7B, {0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), 0, 0, 20},
-      {RawRecord(0x1B, 0x10, 0, {0xA, 0xB}), 0, 0, 8},
-      {RawRecord(0x1B, 0x10, 0, {0xA, 0xB, 0xC}), 0, 0, 12},
-      {RawRecord(0x10, 0xFD, 0, Pattern(100, 1)), 0, 0, 108},
-      {RawRecord(0x10, 0xFD, 0, {}), 0, 0, 8},
-      {RawRecord(0x1D, 0xFD, 0x7C, {1, 2}), 0, 0, 8},  // shorter than the 20-byte look-ahead
+  Bytes raw;
+  PutBytes(raw, RawRecord(0x1D, 0x10, 0, {0x0D}));  // detection wants a carriage return
+  PutBytes(raw, StampedRecord(0x80, 3686400));     // one second of ticks
+  for (int i = 0; i < 8; ++i) PutBytes(raw, RawRecord(0x1B, 0x10, 0, {0xA, 0xB, 0xC}));  // and ten records
+  Bytes conv, records;
+  PutText(conv, ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n"
+                "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
+  PutText(records, "< 1B10 7C 00 02 AA BB\r\n"
+                   "< 10 FD 01 7C 00 0E A0 A1 A2 80 A4 A5 00 00 00 00 00 38 40 00\r\n");
+  const Bytes stamped_head = {0x10, 0xFD, 0x01, 0x7C, 0x00, 0x0E};
+  const struct {
+    const char* name;
+    const Bytes* bytes;
+    EnumFileVersion version;
+    std::vector<Want> want;
+  } cases[] = {
+      {"records.raw", &raw, FileVersionFerrow,
+       {{0, 0, 8, {0x1D, 0x10, 0x01, 0x00, 0x00, 0x01, 0x0D, 0x00}}, {1, 1000000000, 20, stamped_head},
+        {0, 0, 12, {0x1B, 0x10, 0x01, 0x00, 0x00, 0x03, 0xA, 0xB, 0xC, 0, 0, 0}}}},
+      {"conv.hex", &conv, FileVersionCvrConvHex, {{1, 7000000, 3, {0xAA, 0xBB, 0xCC}}, {1, 256000000, 2, {0xDD, 0xEE}}}},
+      {"records.hex", &records, FileVersionVantrelHex,
+       {{0, 0, 8, {0x1B, 0xB1, 0x10, 0x7C, 0x00, 0x02, 0xAA, 0xBB}}, {1, 1000000000, 20, stamped_head}}},
   };
-  Bytes file;
-  for (const Rec& r : records) PutBytes(file, r.bytes);
-  EXPECT_EQ(OpenRead(Craft("records.raw", file)), FileVersionFerrow);
-  EXPECT_EQ(Position(), 0u);
-  std::vector<ReadBack> blocks = ReadAll(file_.get());
-  ASSERT_EQ(blocks.size(), std::size(records));
-  for (size_t i = 0; i < blocks.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(blocks[i].header.wBlockID, 0x50);
-    EXPECT_EQ(blocks[i].header.byConnID, 0xFF);
-    EXPECT_EQ(blocks[i].header.byTimeStampMode, records[i].mode);
-    EXPECT_EQ(blocks[i].header.qwTimeStamp, records[i].stamp);
-    EXPECT_EQ(blocks[i].header.dwDataLength, records[i].length);
-    Bytes padded = records[i].bytes;
-    padded.resize(records[i].length, 0);
-    EXPECT_EQ(blocks[i].data, padded);
-  }
-  ASSERT_EQ(file_->Close(), S_OK);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Craft(c.name, *c.bytes);
+    EXPECT_EQ(OpenRead(path), c.version);
+    std::vector<ReadBack> blocks = ReadAll(file_.get());
+    ASSERT_GE(blocks.size(), c.want.size());
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      SCOPED_TRACE(i);
+      const Want& w = c.want[i];
+      EXPECT_EQ(blocks[i].header.wBlockID, c.version == FileVersionCvrConvHex ? 1 + i : 0x50);
+      EXPECT_EQ(blocks[i].header.byConnID, c.version == FileVersionCvrConvHex ? 5 + i : 0xFF);
+      EXPECT_EQ(blocks[i].header.byTimeStampMode, w.mode);
+      EXPECT_EQ(blocks[i].header.qwTimeStamp, w.stamp);
+      EXPECT_EQ(blocks[i].header.dwDataLength, w.length);
+      EXPECT_EQ(Bytes(blocks[i].data.begin(), blocks[i].data.begin() + w.data.size()), w.data);
+    }
+    ASSERT_EQ(file_->Close(), S_OK);
 
-  PutBytes(file, {0x1D, 0x10, 0});
-  OpenRead(Craft("cut.raw", file));
-  for (const Rec& r : records) EXPECT_EQ(NextHeader().dwDataLength, r.length);
+    OpenRead(path);
+    NextHeader();
+    EXPECT_EQ(NextHeader().dwDataLength, c.want[1].length);
+    Bytes data(c.want[1].length, 0);
+    ASSERT_EQ(file_->ReadBlockData(data.data(), c.want[1].length), S_OK);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + c.want[1].data.size()), c.want[1].data);
+    ASSERT_EQ(file_->Close(), S_OK);
+  }
+
+  PutBytes(raw, {0x1D, 0x10, 0});  // a record cut inside its head
+  OpenRead(Craft("cut.raw", raw));
+  for (int i = 0; i < 10; ++i) NextHeader();
   LogBlockHeader h{};
   ULONG returned = 0;
   LONG eof = 0;
@@ -297,78 +301,16 @@ TEST_F(LogFileApiTest, RawRecordsGetMadeUpHeadersAndAreDeliveredWhole) {
                    E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", kTag);
 }
 
-// Both hex dumps: a converted dump carries block headers, a record dump raw
-// records ("1B10" forms 1B B1 10). An unread block is skipped by decoding.
-TEST_F(LogFileApiTest, HexDumpsYieldTheirBlocksAndSkipUnreadOnes) {
-  struct Block {
-    uint8_t mode;
-    uint64_t stamp;
-    uint32_t length;
-    Bytes data;  // the first bytes
-  };
-  struct Case {
-    const char* name;
-    std::string text;
-    EnumFileVersion version;
-    std::vector<Block> blocks;
-  };
-  const Case cases[] = {
-      {"conv.hex",
-       ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n"
-       "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n",
-       FileVersionCvrConvHex,
-       {{1, 7000000, 3, {0xAA, 0xBB, 0xCC}}, {1, 256000000, 2, {0xDD, 0xEE}}}},
-      {"records.hex",
-       "< 1B10 7C 00 02 AA BB\r\n"
-       "< 10 FD 01 7C 00 0E A0 A1 A2 80 A4 A5 00 00 00 00 00 38 40 00\r\n"
-       "< 1D 10 01 00 00 01 EE\r\n",
-       FileVersionVantrelHex,
-       {{0, 0, 8, {0x1B, 0xB1, 0x10, 0x7C, 0x00, 0x02, 0xAA, 0xBB}},
-        {1, 1000000000, 20, {0x10, 0xFD, 0x01, 0x7C, 0x00, 0x0E}},
-        {0, 0, 8, {0x1D, 0x10, 0x01, 0x00, 0x00, 0x01, 0xEE, 0x00}}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Bytes text;
-    PutText(text, c.text);
-    const std::string path = Craft(c.name, text);
-    EXPECT_EQ(OpenRead(path), c.version);
-    std::vector<ReadBack> blocks = ReadAll(file_.get());
-    ASSERT_EQ(blocks.size(), c.blocks.size());
-    for (size_t i = 0; i < blocks.size(); ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(blocks[i].header.byTimeStampMode, c.blocks[i].mode);
-      EXPECT_EQ(blocks[i].header.qwTimeStamp, c.blocks[i].stamp);
-      EXPECT_EQ(blocks[i].header.dwDataLength, c.blocks[i].length);
-      const Bytes& want = c.blocks[i].data;
-      EXPECT_EQ(Bytes(blocks[i].data.begin(), blocks[i].data.begin() + want.size()), want);
-    }
-    if (c.version == FileVersionCvrConvHex) {
-      EXPECT_EQ(blocks[0].header.wBlockID, 1);
-      EXPECT_EQ(blocks[0].header.byConnID, 5);
-    }
-    ASSERT_EQ(file_->Close(), S_OK);
-
-    OpenRead(path);
-    NextHeader();
-    EXPECT_EQ(NextHeader().dwDataLength, c.blocks[1].length);
-    Bytes data(c.blocks[1].length, 0);
-    ASSERT_EQ(file_->ReadBlockData(data.data(), c.blocks[1].length), S_OK);
-    EXPECT_EQ(Bytes(data.begin(), data.begin() + c.blocks[1].data.size()), c.blocks[1].data);
-    ASSERT_EQ(file_->Close(), S_OK);
-  }
-}
-
 // ---- Writing e1.01 ----
 
 // A new log holds only its header until the buffer fills or Close; then it
-// ends with the last byte written and reads back block for block; opened
-// for reading it takes no blocks.
+// ends with the last byte written and reads back block for block, through
+// LogFile and LogFile2; opened for reading it takes no blocks.
 TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten) {
   const std::string path = dir_.File("new.log");
   EnumFileVersion v = FileVersionCVR_Ve101;
   ASSERT_EQ(OpenFile(file_.get(), path, FileAccessModeWriteCreateNew, &v), S_OK);
-  const uint32_t lengths[] = {0, 1, 15, 16, 100, 111, 112, 113, 300, 1000, 5};
+  const uint32_t lengths[] = {0, 15, 16, 111, 112, 113, 1000, 5};
   int64_t total = 60;
   for (size_t i = 0; i < std::size(lengths); ++i) {
     LogBlockHeader h = MakeHeader(static_cast<uint16_t>(0x100 + i), static_cast<uint8_t>(i),
@@ -409,6 +351,22 @@ TEST_F(LogFileApiTest, WrittenBlocksReadBackAndTheLogEndsWithTheLastByteWritten)
                    E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
   EXPECT_EQ(file_->Close(), S_OK);
   EXPECT_EQ(ReadFileBytes(path), bytes);
+
+  ComPtr<ILogFile2> viewer = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+  ASSERT_EQ(viewer->Open(Bstr(path).get(), FileAccessModeReadOnly, &v, 0), S_OK);
+  EXPECT_EQ(v, FileVersionCVR_Ve101);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    ULONG returned = 0;
+    LONG end = 0;
+    LogBlockHeader h{};
+    ASSERT_EQ(viewer->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &end), S_OK);
+    EXPECT_EQ(h.qwTimeStamp, blocks[i].header.qwTimeStamp);
+    Bytes data(h.dwDataLength + 1);
+    ASSERT_EQ(viewer->ReadBlockData(data.data(), h.dwDataLength), S_OK);
+    data.pop_back();
+    EXPECT_EQ(data, blocks[i].data) << i;
+  }
+  EXPECT_EQ(viewer->Close(), S_OK);
 }
 
 // x opens before y and restarts its time base with a mode-3 block; then both

@@ -1,5 +1,5 @@
 // Helpers of the LogFile tests: crafted files, and an ILogFile per test in a
-// scratch directory driven through a whole file.
+// scratch directory.
 #ifndef CORVANE_TESTS_LOGFILE_LOG_FILE_TEST_UTIL_H_
 #define CORVANE_TESTS_LOGFILE_LOG_FILE_TEST_UTIL_H_
 
