@@ -1,6 +1,5 @@
 // Helpers of the LogFile2 tests: an object per test in a scratch directory,
-// writing and reading records through ILogFile2, and crafting files byte by
-// byte.
+// records written and read through ILogFile2, crafted files.
 #ifndef CORVANE_TESTS_LOGFILE2_LOG_FILE2_TEST_UTIL_H_
 #define CORVANE_TESTS_LOGFILE2_LOG_FILE2_TEST_UTIL_H_
 
@@ -57,7 +56,6 @@ inline HRESULT Write(ILogFile2* f, LogBlockHeader h, Bytes data, ULONG bulk_coun
                        bulk_count);
 }
 
-// One record as read back: the header in natural form and the data.
 struct Record {
   LogBlockHeader header{};
   Bytes data;
@@ -88,7 +86,6 @@ inline std::vector<Record> ReadAll(ILogFile2* f, size_t limit = 100000) {
   return records;
 }
 
-// A scratch directory and a fresh object per test.
 class LogFile2Test : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(log_); }
@@ -98,7 +95,6 @@ class LogFile2Test : public ::testing::Test {
     WriteFileBytes(path, bytes);
     return path;
   }
-  // Opens for reading; returns the detected generation.
   EnumFileVersion OpenRead(const std::string& path, ILogFile2* f = nullptr) {
     EnumFileVersion v = FileVersionUnknown;
     EXPECT_EQ(OpenLog(f ? f : log_.get(), path, FileAccessModeReadOnly, &v), S_OK) << path;
@@ -108,9 +104,8 @@ class LogFile2Test : public ::testing::Test {
                  EnumFileAccessMode mode = FileAccessModeWriteCreateAlways) {
     ASSERT_EQ(OpenLog(log_.get(), path, mode, &v), S_OK) << path;
   }
-  // Writes a log of generation 8 with `blocks` one-byte blocks whose ids are
-  // their numbers: with `keep_open` through log_, which keeps it open, else
-  // through an object of its own.
+  // Writes a 1.02 log of `blocks` one-byte blocks whose ids are their numbers,
+  // through log_ left open (`keep_open`) or through an object of its own.
   std::string WriteLog(const std::string& name, int blocks, bool keep_open = false) {
     const std::string path = dir_.File(name);
     ComPtr<ILogFile2> writer = keep_open ? log_ : NewLogFile2();
