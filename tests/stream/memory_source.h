@@ -1,5 +1,5 @@
-// An in-memory file for the byte-source consumers (detection, cipher, hex
-// reader), with optional injected read failures.
+// An in-memory file for detection and the cipher, with optional injected
+// read failures.
 #ifndef CORVANE_TESTS_STREAM_MEMORY_SOURCE_H_
 #define CORVANE_TESTS_STREAM_MEMORY_SOURCE_H_
 
