@@ -1,5 +1,6 @@
 // The read-ahead window beneath LogFileStream::Read. Reads after seeks in any
-// order are checked against the file by fuzz/log_file_stream_fuzz.cc.
+// order are checked against the file by fuzz/log_file_stream_fuzz.cc; the
+// cost of small reads is measured by bench/.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include "stream/file_format.h"
 #include "stream/log_file_stream.h"
 #include "stream_test_util.h"
-#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace corvane::stream {
@@ -37,34 +37,6 @@ class ReadAheadTest : public ::testing::Test {
   test::TempDir dir_;
   std::string path_ = dir_.File("log.cvr");
 };
-
-// Small reads of plain logs and of hex text do not cost a system call each.
-TEST_F(ReadAheadTest, SmallReadsShareSystemCalls) {
-  std::string hex = ">> 00 \r\n";
-  for (int i = 0; i < 2000; ++i) hex += "<1A 2B 3C>\r\n";
-  struct {
-    std::vector<uint8_t> file;
-    uint32_t pieces[2];
-    uint32_t total;
-  } cases[] = {{Plain102(200000), {16, 64}, 128 + 200000},
-               {std::vector<uint8_t>(hex.begin(), hex.end()), {3, 3}, 1 + 6000}};
-  for (const auto& c : cases) {
-    test::WriteFileBytes(path_, c.file);
-    test::FaultFileSystem fs;
-    platform::ScopedFileSystemOverride use(&fs);
-    LogFileStream s;
-    ASSERT_TRUE(s.Open(path_, ForReading(), 0).ok());
-    int before = fs.reads;
-    uint8_t piece[64];
-    uint32_t got = 0, total = 0;
-    for (int i = 0; i == 0 || got; ++i) {
-      ASSERT_TRUE(s.Read(piece, c.pieces[i % 2], &got).ok());
-      total += got;
-    }
-    EXPECT_EQ(total, c.total);
-    EXPECT_LT(fs.reads - before, 20) << total;
-  }
-}
 
 // ReadView hands out the same bytes as Read, also across window refills and
 // steps back, at the end of the file and after another writer appended.
