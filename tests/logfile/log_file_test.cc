@@ -282,6 +282,21 @@ TEST_F(LogFileApiTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) 
     }
     ASSERT_EQ(file_->Close(), S_OK);
 
+    // LogFile2 reads the same records (skipping their data here).
+    ComPtr<ILogFile2> viewer = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+    EnumFileVersion v = FileVersionUnknown;
+    ASSERT_EQ(viewer->Open(Bstr(path).get(), FileAccessModeReadOnly, &v, 0), S_OK);
+    EXPECT_EQ(v, c.version);
+    for (const Want& w : c.want) {
+      LogBlockHeader h{};
+      ULONG returned = 0;
+      LONG end = 0;
+      ASSERT_EQ(viewer->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &end), S_OK);
+      EXPECT_EQ(h.byTimeStampMode, w.mode);
+      EXPECT_EQ(h.qwTimeStamp, w.stamp);
+    }
+    ASSERT_EQ(viewer->Close(), S_OK);
+
     OpenRead(path);
     NextHeader();
     EXPECT_EQ(NextHeader().dwDataLength, c.want[1].length);
