@@ -28,13 +28,8 @@ constexpr uint32_t RW = kAccessRead | kAccessWrite;
 constexpr uint32_t kShareRW = kShareRead | kShareWrite;
 constexpr uint32_t kShareAll = kShareRead | kShareWrite | kShareDelete;
 
-OpenOptions Options(uint32_t access, uint32_t share,
-                    Disposition disposition = Disposition::kOpenExisting) {
-  OpenOptions o;
-  o.access = access;
-  o.share = share;
-  o.disposition = disposition;
-  return o;
+OpenOptions Options(uint32_t access, uint32_t share, Disposition d = Disposition::kOpenExisting) {
+  return {access, share, d, false};
 }
 
 // Opens `path` from platform_child and closes it again: the Windows error
@@ -86,16 +81,9 @@ constexpr ShareCase kShareCases[] = {
     {RW, kShareNone, 0, kShareNone, 0},
 };
 
-std::string Describe(const ShareCase& c) {
-  return "first access=" + std::to_string(c.first_access >> 30) +
-         " share=" + std::to_string(c.first_share) +
-         ", second access=" + std::to_string(c.second_access >> 30) +
-         " share=" + std::to_string(c.second_share);
-}
-
 TEST_F(FileTest, ShareModesDecideSecondOpenInProcessAndAcrossProcesses) {
   for (const ShareCase& c : kShareCases) {
-    SCOPED_TRACE(Describe(c));
+    SCOPED_TRACE(::testing::Message() << "row " << &c - kShareCases);
     auto first = MustOpen(Options(c.first_access, c.first_share));
     EXPECT_EQ(OpenCode(path_, Options(c.second_access, c.second_share)), c.expected);
     EXPECT_EQ(ChildOpen(path_, c.second_access, c.second_share), static_cast<int>(c.expected));
