@@ -1,8 +1,7 @@
-// Load and concurrency through the public interfaces: a viewer with its
-// indexing thread on a log that another thread is still writing, many
-// objects on many threads, and indexing passes started, restarted, stopped
-// by Close and abandoned by Release while other threads use the object.
-// Meant to run under ThreadSanitizer too (the linux-tsan preset).
+// Load and concurrency through the public interfaces: a viewer and its
+// indexing thread on a log still being written, many objects on many
+// threads, one object shared by threads, and passes restarted, stopped and
+// abandoned under load. Runs under ThreadSanitizer too (linux-tsan).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +14,6 @@
 #include <vector>
 
 #include "hardening/hardening_util.h"
-#include "support/com_test_util.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
@@ -53,7 +51,6 @@ class ConcurrencyTest : public ::testing::Test {
       return count == blocks && res == resolution && FileSize(Companion(path, "idx")) == IndexSize(blocks, res);
     });
   }
-  // Jumps to each of the messages and reads it.
   static bool Reaches(ILogFile2* log, std::initializer_list<uint32_t> messages) {
     for (uint32_t i : messages) {
       if (log->Jump(i) != S_OK || !NextIsNumbered(log, i)) return ADD_FAILURE() << "message " << i, false;
@@ -67,11 +64,10 @@ class ConcurrencyTest : public ::testing::Test {
 
 #ifndef _WIN32
 
-// Another tool writes the log (plain file writes, no share modes) in pieces
-// of any size while a viewer reads it and indexes it again and again. The
-// viewer never gets a block other than the next one or changed bytes: a
-// piece cut in a header or in data is reported as damage and read whole
-// once it has arrived (after a Jump back for a data cut).
+// Another program writes the log in pieces of any size (plain writes, no
+// share modes) while a viewer reads and indexes it. The viewer never gets a
+// wrong block: a piece cut in a header or data is reported as damage and
+// read whole once it has arrived (after a Jump back for a data cut).
 TEST_F(ConcurrencyTest, AViewerAndItsIndexFollowALogThatIsStillBeingWritten) {
   struct Case {
     const char* name;
@@ -122,13 +118,12 @@ TEST_F(ConcurrencyTest, AViewerAndItsIndexFollowALogThatIsStillBeingWritten) {
       const std::string text = TakeError().description;
       ASSERT_EQ(r.id, 0) << "the data of a header read whole failed: " << text;
       if (hr == S_OK) {
-        ++ends;  // nothing more yet
+        ++ends;
       } else if (hr == E_CVR_BLOCK_HEADER_READ_FAILED) {
         ++header_cuts;  // the reader stays at the header and reads it again
       } else if (hr == E_CVR_BLOCK_HEADER_DATA_CORRUPT) {
         ++data_cuts;
-        // Back to the block through the index; a pass started anew counts
-        // what has arrived since.
+        // Back through the index; a pass started anew counts what has arrived since.
         int attempts = 0;
         ASSERT_TRUE(WaitUntil([&] {
           LONGLONG count = 0;
@@ -148,7 +143,6 @@ TEST_F(ConcurrencyTest, AViewerAndItsIndexFollowALogThatIsStillBeingWritten) {
     EXPECT_EQ(next, blocks);
     std::printf("%s: %d header cuts, %d data cuts, %d ends met\n", c.name, header_cuts, data_cuts, ends);
 
-    // With the whole log there, a new pass indexes every block.
     ASSERT_EQ(viewer->CreateIndex(5), S_OK);
     ASSERT_TRUE(AwaitIndex(viewer.get(), live, blocks, 5));
     Reaches(viewer.get(), {0u, 4u, 5u, 777u, blocks - 1});
@@ -156,16 +150,10 @@ TEST_F(ConcurrencyTest, AViewerAndItsIndexFollowALogThatIsStillBeingWritten) {
   }
 }
 
-#else
+#endif  // Windows refuses a reader beside another program's writer (share modes)
 
-TEST_F(ConcurrencyTest, AViewerAndItsIndexFollowALogThatIsStillBeingWritten) {
-  GTEST_SKIP() << "Windows refuses a reader beside another program's writer (share modes)";
-}
-
-#endif
-
-// Objects of every class on many threads at once, each on its own file,
-// and several readers of one log side by side (all sharing read).
+// Objects of every class on many threads, each writing its own log, and
+// several readers of one log side by side.
 TEST_F(ConcurrencyTest, ManyObjectsOnManyThreadsEachKeepTheirOwnLog) {
   const std::string shared = dir_.File("shared.cvr");
   WriteLog(shared, 3000);
@@ -173,14 +161,15 @@ TEST_F(ConcurrencyTest, ManyObjectsOnManyThreadsEachKeepTheirOwnLog) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 10; ++t) {
     threads.emplace_back([&, t] {
-      const std::string path = t < 6 ? dir_.File("own" + std::to_string(t) + ".cvr") : shared;
-      const uint32_t blocks = t < 6 ? 400 + 100 * t : 3000;
-      const Kind kinds[] = {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane};
-      const Kind kind = t < 6 ? kinds[t % 3] : Kind::kLogFile2;
+      const bool own = t < 6;
+      const std::string path = own ? dir_.File("own" + std::to_string(t) + ".cvr") : shared;
+      const uint32_t blocks = own ? 400 + 100 * t : 3000;
+      const Kind kind = own ? std::vector<Kind>{Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane}[t % 3]
+                            : Kind::kLogFile2;
       for (int round = 0; round < 2; ++round) {
         WithNew(kind, [&](auto log) {
           bool ok = true;
-          if (t < 6) {  // writes its own log first, unbuffered or in a 777-byte buffer
+          if (own) {
             if (kind == Kind::kLogFile2) SetBuffer(log.get(), t == 0 ? 0 : 777);
             ok = OpenLog(log.get(), path, true, round == 0 ? FileVersionCVR_Vu102 : FileVersionCVR_Ve102) == S_OK;
             for (uint32_t i = 0; ok && i < blocks; ++i) ok = WriteNumbered(log.get(), i) == S_OK;
@@ -196,8 +185,8 @@ TEST_F(ConcurrencyTest, ManyObjectsOnManyThreadsEachKeepTheirOwnLog) {
   EXPECT_EQ(failures.load(), 0);
 }
 
-// One object shared by threads: one reads the log, one jumps, one polls
-// the counters, while the object's indexing pass runs.
+// One object shared by threads: one reads, one jumps, one polls the
+// counters, while its indexing pass runs.
 TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
   const std::string path = dir_.File("one.cvr");
   const uint32_t blocks = 6000;
@@ -207,7 +196,7 @@ TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
   ASSERT_EQ(log->CreateIndex(10), S_OK);
 
   std::atomic<bool> stop{false};
-  std::atomic<int> bad{0}, bad_records{0};
+  std::atomic<int> bad{0};
   std::thread poller([&] {
     for (int i = 0; i < 200000 && !stop.load(); ++i) {
       LONGLONG v = 0;
@@ -226,14 +215,13 @@ TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
         continue;
       }
       if (eof) continue;
-      // A Jump on another thread between the header and the data leaves the
-      // reader on another record, whose data then arrives (it fits the
-      // buffer, or the read is refused): whole, and in the first bytes.
+      // A Jump between header and data leaves the reader on another record,
+      // whose data then arrives whole in the first bytes (or is refused).
       const Bytes& d = r.data;
       const uint32_t n = d.size() >= 4 ? d[0] | d[1] << 8 | d[2] << 16 | uint32_t{d[3]} << 24 : blocks;
       const Bytes want = n < blocks ? NumberedData(n) : Bytes();
       if (want.empty() || want.size() > d.size() || !std::equal(want.begin(), want.end(), d.begin())) {
-        bad_records.fetch_add(1);
+        bad.fetch_add(1);
       }
     }
   });
@@ -252,14 +240,13 @@ TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
   poller.join();
   reader.join();
   EXPECT_EQ(bad.load(), 0);
-  EXPECT_EQ(bad_records.load(), 0);
   Reaches(log.get(), {0u, 9u, 10u, 3333u, blocks - 1});
   EXPECT_EQ(log->Close(), S_OK);
 }
 
-// Passes are restarted by CreateIndex, stopped by Close and abandoned by a
-// Release without Close, on several threads with a log each; in the end a
-// pass completes and its index reaches every block.
+// Passes restarted by CreateIndex, stopped by Close and abandoned by a
+// Release without Close, on three threads at once; then a pass completes.
+// (A rebuild stopped by Close keeping the old index: tests/logfile2.)
 TEST_F(ConcurrencyTest, IndexingPassesStartStopAndRestartUnderLoad) {
   const uint32_t blocks = 8000;
   std::atomic<int> failures{0};
@@ -276,7 +263,7 @@ TEST_F(ConcurrencyTest, IndexingPassesStartStopAndRestartUnderLoad) {
   for (int t = 0; t < 3; ++t) {
     const std::string path = dir_.File("restart" + std::to_string(t) + ".cvr");
     WriteLog(path, blocks, t == 1 ? FileVersionCVR_Ve102 : FileVersionCVR_V0102);
-    threads.emplace_back([&, t, path] {
+    threads.emplace_back([&, path] {
       {
         auto log = New<ILogFile2>();
         check(OpenLog(log.get(), path, false) == S_OK, __LINE__);
@@ -297,16 +284,6 @@ TEST_F(ConcurrencyTest, IndexingPassesStartStopAndRestartUnderLoad) {
       check(log->CreateIndex(10) == S_OK, __LINE__);
       check(AwaitIndex(log.get(), path, blocks, 10), __LINE__);
       check(Reaches(log.get(), {0u, 10u, 4321u, blocks - 1}), __LINE__);
-      // Another pass, stopped by Close: a rebuild keeps the old index, and
-      // one that pre-empted the publication of the first pass (its file
-      // written but not yet taken into use) leaves none. Never a part of one.
-      check(log->CreateIndex(20) == S_OK, __LINE__);
-      check(log->Close() == S_OK, __LINE__);
-      const int64_t size = FileSize(Companion(path, "idx"));
-      check(size == IndexSize(blocks, 10) || size == IndexSize(blocks, 20) || size == -1, __LINE__);
-      check(!FileExists(dir_.File("~restart" + std::to_string(t) + ".idx")), __LINE__);
-      check(OpenLog(log.get(), path, false) == S_OK, __LINE__);
-      check(size < 0 || Reaches(log.get(), {1u, 3999u, blocks - 1}), __LINE__);
       check(log->Close() == S_OK, __LINE__);
     });
   }

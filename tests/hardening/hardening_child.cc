@@ -1,16 +1,12 @@
 // The second process of the hardening tests. Exit code 0 for success, 1 for
-// the refusal a command expects to meet, 2 and above for other failures,
-// 255 for a usage error. CLASS is corvane or logfile2; a command that holds
-// something creates READY once it does and lets go when RELEASE exists.
-//
-//   record CLASS LOG FORMAT BUFFER COUNT READY RELEASE
-//       records COUNT numbered blocks (LogFile2: generation FORMAT, disk
-//       buffer BUFFER bytes), holds the log open, closes it
-//   try CLASS LOG      opens LOG for reading: 0 read to a clean end, 1 refused
-//   hold-index LOG READY RELEASE   opens LOG with LogFile2, holding its index
-//   hold-file PATH READY RELEASE   holds PATH open sharing read (as a bookmark load does)
-//   record-killed LOG FORMAT BUFFER COUNTS AFTER DELAY
-//       records with LogFile2 until it kills itself with SIGKILL (below)
+// the refusal a command expects, 2 and above for other failures, 255 for a
+// usage error. CLASS is corvane or logfile2; a holding command creates READY
+// once it holds and lets go when RELEASE exists.
+//   record CLASS LOG FORMAT BUFFER COUNT READY RELEASE   records COUNT blocks, holds the log
+//   try CLASS LOG                     reads LOG: 0 to a clean end, 1 refused
+//   hold-index LOG READY RELEASE      holds LOG and its index open (LogFile2)
+//   hold-file PATH READY RELEASE      holds PATH sharing read, as a bookmark load does
+//   record-killed LOG FORMAT BUFFER COUNTS AFTER DELAY   records until SIGKILL
 #include <corvane/corvane.h>
 
 #include <cstdlib>
@@ -40,8 +36,8 @@ namespace {
 
 uint32_t Number(const char* s) { return static_cast<uint32_t>(std::strtoul(s, nullptr, 0)); }
 
-// Creates READY, then waits for RELEASE; at most two minutes, so that a
-// test that failed before releasing cannot leave a child behind for ever.
+// Creates READY, waits for RELEASE (at most two minutes, so a failed test
+// leaves no child behind).
 void Hold(const std::string& ready, const std::string& release) {
   std::ofstream(ready) << "ready\n";
   WaitUntil([&] { return FileExists(release); }, 120000);
@@ -88,9 +84,8 @@ int HoldFile(const std::string& path, const std::string& ready, const std::strin
   return 0;
 }
 
-// Records until a second thread kills the process, DELAY microseconds
-// after AFTER blocks are complete; the count of complete blocks goes to
-// COUNTS (4 bytes, host order) after each one.
+// A second thread kills the process DELAY microseconds after AFTER blocks;
+// the count of complete blocks goes to COUNTS (4 bytes, host order) after each.
 int RecordKilled(char** a) {
 #ifdef _WIN32
   (void)a;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/com_test_util.h"
+#include <type_traits>
 
 namespace corvane::test {
 namespace {
@@ -19,29 +19,6 @@ HRESULT ReadStructRecord(Log* log, Record* r, bool* eof) {
   *r = Record{h.wBlockID, h.byConnID, h.qwTimeStamp, Bytes(h.dwDataLength)};
   BYTE spare = 0;
   return log->ReadBlockData(r->data.empty() ? &spare : r->data.data(), h.dwDataLength);
-}
-
-// LogFile2 also checks stamps and skips bookmarks (collecting their comments).
-template <class Log>
-ReadBack ReadLoop(Log* log, uint32_t limit, bool logfile2, std::vector<std::string>* bookmarks) {
-  ReadBack rb;
-  for (uint32_t calls = 0; rb.blocks < limit && calls < limit + 100000; ++calls) {
-    Record r;
-    bool eof = false;
-    if (HRESULT hr = ReadRecord(log, &r, &eof); FAILED(hr)) {
-      rb.failure = hr;
-      rb.description = TakeError().description;
-      return rb;
-    }
-    if (eof) return rb.clean_end = true, rb;
-    if (logfile2 && r.id == CVR_ID_BOOKMARK) {
-      if (bookmarks) bookmarks->emplace_back(r.data.begin(), r.data.end());
-      continue;
-    }
-    if (!IsNumbered(r, rb.blocks, logfile2, &rb.where)) return rb.mismatch = true, rb;
-    ++rb.blocks;
-  }
-  return rb;
 }
 
 }  // namespace
@@ -106,15 +83,32 @@ bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* where) {
   return !what;
 }
 
-ReadBack ReadNumbered(ILogFile2* log, uint32_t limit, std::vector<std::string>* bookmarks) {
-  return ReadLoop(log, limit, true, bookmarks);
+// Only LogFile2 keeps stamps and bookmark blocks.
+template <class Log>
+ReadBack ReadNumbered(Log* log, uint32_t limit, std::vector<std::string>* bookmarks) {
+  constexpr bool kLogFile2 = std::is_same_v<Log, ILogFile2>;
+  ReadBack rb;
+  for (uint32_t calls = 0; rb.blocks < limit && calls < limit + 100000; ++calls) {
+    Record r;
+    bool eof = false;
+    if (HRESULT hr = ReadRecord(log, &r, &eof); FAILED(hr)) {
+      rb.failure = hr;
+      rb.description = TakeError().description;
+      return rb;
+    }
+    if (eof) return rb.clean_end = true, rb;
+    if (kLogFile2 && r.id == CVR_ID_BOOKMARK) {
+      if (bookmarks) bookmarks->emplace_back(r.data.begin(), r.data.end());
+      continue;
+    }
+    if (!IsNumbered(r, rb.blocks, kLogFile2, &rb.where)) return rb.mismatch = true, rb;
+    ++rb.blocks;
+  }
+  return rb;
 }
-ReadBack ReadNumbered(ILogFile* log, uint32_t limit, std::vector<std::string>*) {
-  return ReadLoop(log, limit, false, nullptr);
-}
-ReadBack ReadNumbered(ICorvane* log, uint32_t limit, std::vector<std::string>*) {
-  return ReadLoop(log, limit, false, nullptr);
-}
+template ReadBack ReadNumbered(ILogFile2*, uint32_t, std::vector<std::string>*);
+template ReadBack ReadNumbered(ILogFile*, uint32_t, std::vector<std::string>*);
+template ReadBack ReadNumbered(ICorvane*, uint32_t, std::vector<std::string>*);
 
 bool NextIsNumbered(ILogFile2* log, uint32_t i) {
   Record r;
@@ -126,12 +120,8 @@ bool NextIsNumbered(ILogFile2* log, uint32_t i) {
 void SetBuffer(ILogFile2* log, ULONG bytes) { log->SetDiskBufferSize(bytes); }
 void SetBuffer(ILogFile*, ULONG bytes) { New<ILogFile2>()->SetDiskBufferSize(bytes); }
 
-HRESULT OpenLogFile2(ILogFile2* log, const std::string& path, EnumFileAccessMode mode, EnumFileVersion version) {
-  return log->Open(Bstr(path).get(), mode, &version, 0);
-}
-
 HRESULT OpenLog(ILogFile2* log, const std::string& path, bool write, EnumFileVersion version) {
-  return OpenLogFile2(log, path, write ? FileAccessModeWriteCreateAlways : FileAccessModeReadOnly, version);
+  return log->Open(Bstr(path).get(), write ? FileAccessModeWriteCreateAlways : FileAccessModeReadOnly, &version, 0);
 }
 
 HRESULT OpenLog(ILogFile* log, const std::string& path, bool write, EnumFileVersion) {
@@ -153,8 +143,7 @@ void WriteLog(const std::string& path, uint32_t blocks, EnumFileVersion version,
 }
 
 std::string Companion(const std::string& log_path, const std::string& extension) {
-  const size_t dot = log_path.find_last_of('.');
-  const size_t slash = log_path.find_last_of("/\\");
+  const size_t dot = log_path.find_last_of('.'), slash = log_path.find_last_of("/\\");
   const bool has_dot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   return (has_dot ? log_path.substr(0, dot) : log_path) + "." + extension;
 }
