@@ -138,7 +138,7 @@ TEST_F(CorvaneTest, FailedOpensReportCodeAndTextAndLeaveTheObjectClosed) {
   const auto kRead = CVRFileAccessModeRead, kWrite = CVRFileAccessModeWrite;
   const auto kNew = CVRFileCreateModeNew, kExisting = CVRFileCreateModeExisting;
   constexpr std::nullopt_t kNoFile = std::nullopt;
-  Bytes tag_only(kTagText.begin(), kTagText.end()), late_end = tag_only;
+  Bytes late_end(kTagText.begin(), kTagText.end());
   late_end.resize(2000, ' ');
   late_end.push_back(0x1A);  // the end byte at 2001
   const struct {
@@ -152,7 +152,6 @@ TEST_F(CorvaneTest, FailedOpensReportCodeAndTextAndLeaveTheObjectClosed) {
       {"write, open existing", kNoFile, kWrite, kExisting, E_CVR_INVALID_ACCESS_FLAG_COMBINATION,
        "Illegal Access Flag combination", false},
       {"bad access and create", kNoFile, 3, 7, E_CVR_INVALID_FILE_ACCESS_MODE, "File creation failed", false},
-      {"access 0", kNoFile, 0, kNew, E_CVR_INVALID_FILE_ACCESS_MODE, "File creation failed", false},
       {"create 0", kNoFile, kWrite, 0, E_CVR_INVALID_CREATE_MODE, "File creation failed", false},
       {"missing file", kNoFile, kRead, kExisting, E_CVR_FILE_CREATION_FAILS, "File creation failed", false},
       {"create new over a file", Bytes{1, 2, 3}, kWrite, kNew, E_CVR_FILE_CREATION_FAILS, "File creation failed", true},
@@ -160,8 +159,6 @@ TEST_F(CorvaneTest, FailedOpensReportCodeAndTextAndLeaveTheObjectClosed) {
       {"read access, create new", kNoFile, kRead, kNew, E_CVR_FILE_HEADER_INFO_WRITE_FAIL, "File creation failed",
        true},
       {"empty file", Bytes{}, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL, "File creation failed", true},
-      {"header without end byte", tag_only, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL,
-       "File creation failed", true},
       {"end byte after 2000 bytes", late_end, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL,
        "File creation failed", true},
   };
@@ -235,11 +232,7 @@ TEST_F(CorvaneTest, ReadingStepByStep) {
   Bytes cut_header = BlockHeader(9, 9, 9, 0);
   cut_header.resize(5);
   const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ;
-  auto version = [](const std::string& v) {  // a header of another version, then a block
-    const std::string text = "KRV Binary Log File " + v + "\n\r";
-    return Concat({Bytes(text.begin(), text.end()), {0x1A}, BlockHeader(3, 2, 1, 0)});
-  };
-  const HRESULT kWrongVersion = E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
+  const std::string e101 = "KRV Binary Log File V e1.01\n\r";  // another version's header
   const struct {
     const char* name;
     Bytes file;
@@ -257,7 +250,6 @@ TEST_F(CorvaneTest, ReadingStepByStep) {
       {"any header with the tag before its end byte", Concat({odd_header, BlockHeader(7, 1, 99, 2), {0xAB, 0xCD}}),
        {{'H', 0, S_OK, 0, 7, static_cast<ULONG>(odd_header.size()) + 12}, {'D', 2, S_OK, -1, 0, 0, "\xAB\xCD"}}},
       {"end byte as byte 2000", at_limit, {{'H', 0, S_OK, 1}}},
-      {"header only", LegacyHeader(), {{'H', 0, S_OK, 1}}},
       {"header cut short is damage", Concat({LegacyHeader(), cut_header}),
        {{'H', 0, E_CVR_BLOCK_HEADER_READ_FAILED}}},
       {"data cut short", Concat({LegacyHeader(), BlockHeader(1, 1, 1, 8), Bytes(3, 0)}),
@@ -269,9 +261,8 @@ TEST_F(CorvaneTest, ReadingStepByStep) {
       // not skip again on the next call.
       {"skip to the end once", Concat({LegacyHeader(), BlockHeader(1, 1, 1, 100), Bytes(10, 0)}),
        {{'H', 0, S_OK}, {'H', 0, S_OK, 1, 0, 172}, {'H', 0, S_OK, 1, 0, 172}, {'D', 100, kNotRead}}},
-      {"version e1.00", version("V e1.00"), {{'H', 0, S_OK, 0, 3}}, kWrongVersion},
-      {"version e1.01", version("V e1.01"), {{'H', 0, S_OK, 0, 3}}, kWrongVersion},
-      {"version in lower case", version("v 01.00"), {{'H', 0, S_OK, 0, 3}}, kWrongVersion},
+      {"version e1.01", Concat({Bytes(e101.begin(), e101.end()), {0x1A}, BlockHeader(3, 2, 1, 0)}),
+       {{'H', 0, S_OK, 0, 3}}, E_CVR_FILE_HEADER_INFO_WRONG_VERSION},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -316,9 +307,7 @@ TEST_F(CorvaneTest, FlushAndReadNeedTheMatchingAccess) {
   EXPECT_CVR_ERROR(log_->Flush(), E_CVR_FILE_FLUSH_FAILED, "File flush failed", kTag);
 }
 
-// ---- Methods without an open file, and null pointers ----
-
-TEST_F(CorvaneTest, EveryMethodNeedsAnOpenFile) {
+TEST_F(CorvaneTest, EveryMethodNeedsAnOpenFileAndItsPointers) {
   const char* kNotOpen = "File not open";
   BYTE data[4] = {};
   ULONG value = 0;
@@ -330,9 +319,8 @@ TEST_F(CorvaneTest, EveryMethodNeedsAnOpenFile) {
   EXPECT_CVR_ERROR(log_->Flush(), E_CVR_FILE_NOT_OPEN, kNotOpen, kTag);
   EXPECT_CVR_ERROR(log_->GetFileSize(&value), E_CVR_FILE_NOT_OPEN, kNotOpen, kTag);
   EXPECT_CVR_ERROR(log_->GetFilePointerPos(&value), E_CVR_FILE_NOT_OPEN, kNotOpen, kTag);
-}
 
-TEST_F(CorvaneTest, NullPointersAreRefusedBeforeTheFileCheck) {
+  // Null pointers are refused before the open-file check.
   USHORT id;
   BYTE conn;
   ULONG tick, length;
