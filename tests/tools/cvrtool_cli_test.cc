@@ -36,27 +36,20 @@ TEST_F(CvrtoolCliTest, WrongArgumentsExitWithTwoAndSayWhatIsWrong) {
   const Case cases[] = {
       {{}, "usage: cvrtool COMMAND"},
       {{"frobnicate"}, "unknown command 'frobnicate'"},
-      {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
       {{"dump"}, "missing arguments"},
       {{"verify", log, "extra"}, "unexpected argument 'extra'"},
       {{"dump", log, "--bogus"}, "unknown option '--bogus'"},
       {{"dump", log, "--count"}, "'--count' needs a value"},
       {{"dump", log, "--count", "-1"}, "--count must lie between 0"},
-      {{"dump", log, "--from", "ten"}, "--from must be a whole number"},
       {{"dump", log, "--data", "octal"}, "--data must be none, hex or ascii"},
       {{"dump", log, "--json=yes"}, "takes no value"},
-      {{"index", log, "--resolution", "0"}, "--resolution must lie between 1"},
       {{"record", File("b.cvr")}, "--demo"},
-      {{"record", File("b.cvr"), "--demo", "0"}, "--demo must lie between 1"},
       {{"record", File("b.cvr"), "--demo", "5", "--format", "01.00"}, "--format must be one of"},
-      {{"convert", log, File("b.cvr")}, "--to"},
       {{"convert", log, File("b.cvr"), "--to", "1.00"}, "--to must be one of"},
       {{"convert", log, log, "--to", "u1.02"}, "same file"},
       {{"convert", log, File("a.log"), "--to", "u1.02"}, "share their .idx and .bmk"},
-      {{"bookmarks", log}, "missing arguments"},
       {{"bookmarks", log, "rename", "1"}, "unknown action 'rename'"},
       {{"bookmarks", log, "edit", "first", "text"}, "bookmark number must be a whole number"},
-      {{"bookmarks", log, "add", "3"}, "missing arguments"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -77,12 +70,8 @@ TEST_F(CvrtoolCliTest, FilesThatAreNoLogsFailWithOneAndAClearMessage) {
   };
   const Case cases[] = {
       {{"info", missing}, "no such file"},
-      {{"dump", missing}, "no such file"},
-      {{"verify", missing}, "no such file"},
-      {{"bookmarks", missing, "list"}, "no such file"},
       {{"convert", missing, File("out.cvr"), "--to", "1.02"}, "no such file"},
       {{"info", text}, "not a log format the library reads"},
-      {{"verify", text}, "not a log format the library reads"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
