@@ -158,7 +158,6 @@ TEST_F(CorvaneTest, FailedOpensReportCodeAndTextAndLeaveTheObjectClosed) {
       // Created, but the header cannot be written; the file is not removed.
       {"read access, create new", kNoFile, kRead, kNew, E_CVR_FILE_HEADER_INFO_WRITE_FAIL, "File creation failed",
        true},
-      {"empty file", Bytes{}, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL, "File creation failed", true},
       {"end byte after 2000 bytes", late_end, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL,
        "File creation failed", true},
   };

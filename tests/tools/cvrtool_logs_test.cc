@@ -122,13 +122,10 @@ TEST_F(CvrtoolLogTest, VerifyReportsTheFirstDamage) {
   };
   std::vector<uint8_t> data_cut(bytes.begin(), bytes.end() - 3);
   std::vector<uint8_t> header_cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(last_start + 8));
-  std::vector<uint8_t> huge_length = bytes;
-  huge_length[128 + 12] = 0xFF, huge_length[128 + 13] = 0xFF, huge_length[128 + 15] = 0x7F;
   const Case cases[] = {
       {"data_cut.cvr", data_cut, "data length exceeds end of file", static_cast<long long>(last_start)},
       // The library reports a header cut short itself, at the header's start.
       {"header_cut.cvr", header_cut, "Block header read failed", static_cast<long long>(last_start)},
-      {"huge_length.cvr", huge_length, "data length exceeds end of file", 128},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
