@@ -51,6 +51,14 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
 
   std::string path;
   if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(kCreationFailed, E_FAIL);
+  if (CVRFileAccessMode == CVRFileAccessModeRead &&
+      CVRFileCreateMode == CVRFileCreateModeAlways) {
+    // The header of a replaced file cannot be written through a read-only
+    // handle, so this open could only fail after emptying an existing log.
+    // It is refused before the file is touched, with the code that failed
+    // header write would give.
+    return Raise(kCreationFailed, E_CVR_FILE_HEADER_INFO_WRITE_FAIL);
+  }
 
   std::unique_ptr<platform::File> file;
   Status opened = platform::OpenFile(path, options, &file);

@@ -158,6 +158,9 @@ TEST_F(CorvaneTest, FailedOpensReportCodeAndTextAndLeaveTheObjectClosed) {
       // Created, but the header cannot be written; the file is not removed.
       {"read access, create new", kNoFile, kRead, kNew, E_CVR_FILE_HEADER_INFO_WRITE_FAIL, "File creation failed",
        true},
+      // Refused before the file is touched: an existing log is not emptied.
+      {"read access, create always", Bytes{1, 2, 3}, kRead, CVRFileCreateModeAlways,
+       E_CVR_FILE_HEADER_INFO_WRITE_FAIL, "File creation failed", true},
       {"end byte after 2000 bytes", late_end, kRead, kExisting, E_CVR_FILE_HEADER_INFO_READ_FAIL,
        "File creation failed", true},
   };
