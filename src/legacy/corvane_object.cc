@@ -161,6 +161,11 @@ bool CorvaneObject::SkipPendingData() {
   if (!file_->Seek(0, platform::SeekOrigin::kCurrent, &position).ok()) return false;
   const int64_t target = position + pending_length_;
   if (target > static_cast<int64_t>(kInvalid32)) return false;
+  // Data that ends beyond the end of the file was cut off (a recorder that
+  // died while writing it): that is damage, not the end of the log. The file
+  // is held exclusively, so its size cannot grow meanwhile.
+  int64_t size = 0;
+  if (!file_->GetSize(&size).ok() || target > size) return false;
   if (!file_->Seek(target, platform::SeekOrigin::kBegin, nullptr).ok()) return false;
   // The data is behind us now: a later header read (after meeting the end of
   // the file or a damaged header) must not skip it a second time.
