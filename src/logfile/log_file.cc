@@ -57,6 +57,10 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
     return Raise("One ore more Open method parameters are NULL", E_POINTER);
   }
   if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  // The lock is taken before the disk buffer is replaced: another thread may
+  // be opening, writing or closing through this object at the same time.
+  CriticalSectionLock hold(lock_);
+  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
 
   // A stored size of 0 (a key without the value) would leave no room for any
   // byte; LogFileDiskBufferSize() takes the 128-byte default instead.
@@ -77,8 +81,6 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
     default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
   }
 
-  CriticalSectionLock hold(lock_);
-  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
   reference_time_ = Now();
   HRESULT hr = OpenLocked(path, FileAccessMode, pFileFormat);
   return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;

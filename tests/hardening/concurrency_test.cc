@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "hardening/hardening_util.h"
@@ -183,6 +184,43 @@ TEST_F(ConcurrencyTest, ManyObjectsOnManyThreadsEachKeepTheirOwnLog) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// Threads taking turns with one object: each opens logs of its own through
+// it (an Open while another thread's log is open is refused), writes and
+// closes them. Every log written reads back whole.
+TEST_F(ConcurrencyTest, ThreadsTakingTurnsWithOneObjectWriteWholeLogs) {
+  for (Kind kind : {Kind::kLogFile, Kind::kLogFile2}) {
+    WithNew(kind, [&](auto log) {
+      std::vector<std::string> written[3];
+      std::atomic<int> bad{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+          for (int i = 0; i < 30; ++i) {
+            const std::string path = dir_.File("turn" + std::to_string(static_cast<int>(kind)) + "-" +
+                                               std::to_string(t) + "-" + std::to_string(i) + ".cvr");
+            const HRESULT hr = OpenLog(log.get(), path, true);
+            if (hr != S_OK) {
+              if (hr != E_CVR_FILE_ALREADY_OPEN) bad.fetch_add(1);
+              TakeError();
+              continue;
+            }
+            bool ok = true;
+            for (uint32_t b = 0; ok && b < 20; ++b) ok = WriteNumbered(log.get(), b) == S_OK;
+            if (!ok || log->Close() != S_OK) bad.fetch_add(1);
+            written[t].push_back(path);
+          }
+        });
+      }
+      for (std::thread& t : threads) t.join();
+      EXPECT_EQ(bad.load(), 0);
+      using Log = std::remove_pointer_t<decltype(log.get())>;
+      for (const auto& paths : written) {
+        for (const std::string& path : paths) EXPECT_TRUE(ReadLog<Log>(path).whole(20)) << path;
+      }
+    });
+  }
 }
 
 // One object shared by threads: one reads, one jumps, one polls the
