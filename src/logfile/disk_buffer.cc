@@ -18,11 +18,15 @@ uint32_t GridFloor(uint64_t offset) {
 
 bool DiskBuffer::Allocate(uint32_t size) {
   Release();
+  // Left uninitialised: a large buffer costs no memory until blocks fill it,
+  // and no byte of it is written out before a block has been copied there.
+  buffer_.reset(new (std::nothrow) uint8_t[size]);
+  if (!buffer_) return false;
+  size_ = size;
   try {
-    buffer_.assign(size, 0);
     block_prefix_.reserve(kBufferGranule);
   } catch (const std::bad_alloc&) {
-    buffer_ = {};
+    Release();
     return false;
   }
   return true;
@@ -30,7 +34,8 @@ bool DiskBuffer::Allocate(uint32_t size) {
 
 void DiskBuffer::Release() {
   Detach();
-  buffer_ = {};
+  buffer_.reset();
+  size_ = 0;
 }
 
 void DiskBuffer::Attach(platform::File* file, const stream::CipherParameters& cipher,
@@ -59,21 +64,22 @@ void DiskBuffer::BeginBlock() {
 }
 
 Status DiskBuffer::Append(const uint8_t* data, uint32_t n) {
-  if (!file_ || broken_ || buffer_.empty()) return Status::Error(kErrInvalidHandle);
-  while (n > 0) {
-    const uint32_t room = size() - fill_;
-    const uint32_t part = std::min(room, n);
-    std::memcpy(buffer_.data() + fill_, data, part);
+  if (!file_ || broken_ || !buffer_) return Status::Error(kErrInvalidHandle);
+  for (;;) {
+    const uint32_t part = std::min(size_ - fill_, n);
+    std::memcpy(buffer_.get() + fill_, data, part);
     fill_ += part;
     data += part;
     n -= part;
-    if (fill_ < size()) break;
+    // A buffer that the bytes fill exactly is written when the next byte
+    // arrives (or at Close), not before.
+    if (n == 0) break;
 
     if (in_block_ && !block_flushed_) {
       // The buffer is about to be reused: keep the plain bytes that a
       // take-back would have to write again.
       const uint32_t from = GridFloor(block_fill_);
-      block_prefix_.assign(buffer_.begin() + from, buffer_.begin() + block_fill_);
+      block_prefix_.assign(buffer_.get() + from, buffer_.get() + block_fill_);
     }
     uint64_t written = 0;
     Status st = WriteOut(fill_, &written);
@@ -109,7 +115,7 @@ void DiskBuffer::TakeBackBlock() {
     broken_ = true;
     return;
   }
-  std::memcpy(buffer_.data(), block_prefix_.data(), block_prefix_.size());
+  std::memcpy(buffer_.get(), block_prefix_.data(), block_prefix_.size());
   fill_ = static_cast<uint32_t>(block_prefix_.size());
   buffer_position_ = cut;
 }
@@ -133,7 +139,7 @@ Status DiskBuffer::WriteOut(uint32_t count, uint64_t* written) {
   auto sink = [file](const uint8_t* data, uint32_t n, uint32_t* w) {
     return file->Write(data, n, w);
   };
-  return stream::Encipher(cipher_, buffer_.data(), count, sink, written);
+  return stream::Encipher(cipher_, buffer_.get(), count, sink, written);
 }
 
 void DiskBuffer::CutBackTo(uint32_t keep) {
@@ -143,7 +149,7 @@ void DiskBuffer::CutBackTo(uint32_t keep) {
     broken_ = true;
     return;
   }
-  std::memmove(buffer_.data(), buffer_.data() + keep, fill_ - keep);
+  std::memmove(buffer_.get(), buffer_.get() + keep, fill_ - keep);
   fill_ -= keep;
   buffer_position_ = cut;
 }

@@ -1,9 +1,10 @@
 // The write-behind buffer of an enciphered e1.01 log.
 //
 // Blocks are collected in plain form and reach the file, enciphered, when
-// the buffer is full and at Close. The buffer always starts on the cipher
-// grid: its first byte lies at 60 + a multiple of 128 in the file, and its
-// size is a multiple of 128, which every cipher block size divides. A final
+// the buffer is full and more bytes come, and at Close. The buffer always
+// starts on the cipher grid: its first byte lies at 60 + a multiple of 128 in
+// the file, and its size is a multiple of 128, which every cipher block size
+// divides. A final
 // flush writes the buffered bytes only, so a log ends with its last cipher
 // block, however short.
 //
@@ -24,6 +25,7 @@
 #define CORVANE_LOGFILE_DISK_BUFFER_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/file.h"
@@ -51,13 +53,14 @@ class DiskBuffer {
 
   bool attached() const { return file_ != nullptr; }
   bool broken() const { return broken_; }
-  uint32_t size() const { return static_cast<uint32_t>(buffer_.size()); }
+  uint32_t size() const { return size_; }
   uint32_t fill() const { return fill_; }
 
   // One block is appended as a unit: BeginBlock, Append for each of its
   // parts, then EndBlock on success or TakeBackBlock after a failed Append.
   void BeginBlock();
-  // Copies n bytes behind the fill, flushing each time the buffer is full.
+  // Copies n bytes behind the fill; a full buffer is flushed when a further
+  // byte comes, so a buffer filled exactly waits for the next block or Close.
   // A failed flush fails with its system error.
   Status Append(const uint8_t* data, uint32_t n);
   void EndBlock() { in_block_ = false; }
@@ -75,7 +78,8 @@ class DiskBuffer {
   // beyond what reached the file) and moves buffer[keep..fill) to the front.
   void CutBackTo(uint32_t keep);
 
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint32_t size_ = 0;
   uint32_t fill_ = 0;
   platform::File* file_ = nullptr;
   stream::CipherParameters cipher_;

@@ -78,8 +78,9 @@ TEST_F(LogFileCoreTest, ReadsCraftedEncipheredGenerations) {
   }
 }
 
-// A buffer of the setting rounded up to 128 (128 for 0) is written when full;
-// Close writes the rest up to the last cipher block, no fill.
+// A buffer of the setting rounded up to 128 (128 for 0) is written when full
+// and another byte comes; Close writes the rest up to the last cipher block,
+// no fill.
 TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlock) {
   const std::pair<uint32_t, uint32_t> cases[] = {{200, 256}, {0, 128}};  // setting, buffer
   for (auto [setting, buffer] : cases) {
@@ -88,7 +89,7 @@ TEST_F(LogFileCoreTest, WritesFlushInBufferSizedPiecesAndEndWithTheLastCipherBlo
     const std::string path = dir_.File("sized.log");
     OpenWrite(path);
     Bytes plain;
-    ASSERT_EQ(WriteTracked(1, buffer - 16 - 1, &plain), S_OK);  // one byte short of a full buffer
+    ASSERT_EQ(WriteTracked(1, buffer - 16, &plain), S_OK);  // exactly a full buffer
     EXPECT_EQ(FileSize(path), 60);
     ASSERT_EQ(WriteTracked(2, 5, &plain), S_OK);
     EXPECT_EQ(FileSize(path), 60 + buffer);
