@@ -30,6 +30,11 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
+  // Only a log opened for writing takes blocks. A log opened for reading
+  // would keep them in its disk buffer for a Close that can never write
+  // them (and so never succeeds), and a bookmark block would land out of
+  // order behind the bookmarks loaded with it.
+  if (!writing_) return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
 
   // Only the header's data length counts; the parameters are not consulted.
   LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);

@@ -8,6 +8,10 @@
 // Destroying an open object closes its files without writing the disk
 // buffer or the bookmarks.
 //
+// Only a log opened for writing takes blocks: WriteBlock on a log opened for
+// reading fails at once, bookmark blocks included (InsertBookmark adds
+// bookmarks to such a log).
+//
 // File names are held as 8-bit text of any length up to the platform's
 // path limit; longer names are refused as a failed create.
 //

@@ -119,10 +119,20 @@ TEST_F(OpenTest, EveryOpenStartsFromFreshCountsAndReadState) {
   for (int i = 0; i < 3; ++i) PutBytes(bulk, RawRecord(0x1D, 0x10, 0, {1, 2}));
   ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 0, 0, 0, 0), bulk, 3), S_OK);
   ASSERT_EQ(log_->Close(), S_OK);
+  ASSERT_EQ(log_->SetDiskBufferSize(4096), S_OK);  // room to hold a block back
   OpenRead(first);
   LogBlockHeader h;
   LONG eof = 0;
   ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
+  // A log opened for reading takes no blocks, bookmark blocks included, and
+  // its Close succeeds.
+  for (USHORT id : {USHORT{9}, USHORT{CVR_ID_BOOKMARK}}) {
+    EXPECT_CVR_ERROR(Write(log_.get(), MakeHeader(id, 0, 0, 0, 0), {'b', 0}), E_CVR_BLOCK_HEADER_WRITE_FAILED,
+                     "Block header write failed", kTag);
+  }
+  LONGLONG count = -1;
+  EXPECT_EQ(log_->GetBookmarkCount(&count), S_OK);
+  EXPECT_EQ(count, 0);
   ASSERT_EQ(log_->Close(), S_OK);
 
   // Second log, written by the same object: its message numbers start at 0.
