@@ -29,11 +29,12 @@ HRESULT CreateLogFile2(IUnknown* outer, REFIID iid, void** out) {
 }
 
 HRESULT LogFile2Object::Close() {
-  {
-    CriticalSectionLock control(indexing_control_);
-    StopIndexing();
-    indexing_progress_ = 0;
-  }
+  // The indexing control is held to the end: a CreateIndex on another
+  // thread must not start a pass between the stop and the close, or that
+  // pass would outlive this log and publish its index into the next one.
+  CriticalSectionLock control(indexing_control_);
+  StopIndexing();
+  indexing_progress_ = 0;
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   // Only the buffered bytes reach the file, also for the enciphered
