@@ -155,7 +155,13 @@ void LogFile2Object::OpenCompanionsForReading() {
   const BookmarkStore::LoadResult loaded = bookmarks_.Load(path_, &error);
   bookmark_load_failed_ = loaded == BookmarkStore::LoadResult::kFailed;
   Status st = index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), log_.version(), 0);
-  if (!st.ok() || !index_.is_open()) {
+  // The count stays 0 until a first pass completes. A count of 0 over a log
+  // that holds anything behind its header is therefore a pass that never
+  // finished (its process ended, or it still runs in another one): such an
+  // index is not used, and CreateIndex builds it anew.
+  const bool unfinished = st.ok() && index_.is_open() && index_.record_count() == 0 &&
+                          log_.GetSize() != static_cast<int64_t>(log_.header_length());
+  if (!st.ok() || !index_.is_open() || unfinished) {
     index_.Close();
     index_complete_ = false;
     return;

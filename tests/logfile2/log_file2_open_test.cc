@@ -93,19 +93,38 @@ TEST_F(OpenTest, CompanionsStopCreateNewAndAreRemovedByCreateAlways) {
 
 // A complete index gives the counts (bookmarks included); one without a
 // sub-version is outdated and gives none.
-TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOneDoesNot) {
-  const std::string path = WriteLog("idx.log", 3);
-  for (const char* sub : {".001", ""}) {
-    SCOPED_TRACE(sub);
-    Craft("idx.idx", IndexFile(100, 250, sub));
+// An index counts as complete when its count is set; a count still 0 over a
+// log that holds blocks is a first pass that never finished (or is still
+// running in another process), and an outdated sub-version is rebuilt.
+TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot) {
+  const struct {
+    const char* name;
+    uint32_t blocks;
+    uint64_t count;
+    const char* sub;
+    bool complete;
+  } cases[] = {
+      {"complete", 3, 250, ".001", true},
+      {"outdated", 3, 250, "", false},
+      {"unfinished", 3, 0, ".001", false},
+      {"complete, empty log", 0, 0, ".001", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = "idx" + std::to_string(n++);
+    const std::string path = WriteLog(name + ".log", c.blocks);
+    Craft(name + ".idx", IndexFile(100, c.count, c.sub));
     OpenRead(path);
-    const bool complete = *sub != 0;
-    EXPECT_EQ(log_->InsertBookmark(250, Bstr("one").get()), complete ? S_OK : E_CVR_MSG_COUNT_EXCEEDED);
+    // Only a complete index makes its count the total that bounds the bookmarks.
+    const LONGLONG bookmark = c.count > 0 ? 250 : 0;
+    EXPECT_EQ(log_->InsertBookmark(bookmark, Bstr("one").get()),
+              c.complete || bookmark == 0 ? S_OK : E_CVR_MSG_COUNT_EXCEEDED);
     LONGLONG count = 0, resolution = 0;
     EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
     EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
-    EXPECT_EQ(count, complete ? 251 : 0);
-    EXPECT_EQ(resolution, complete ? 100 : 0);
+    EXPECT_EQ(count, c.complete ? static_cast<LONGLONG>(c.count) + 1 : 0);
+    EXPECT_EQ(resolution, c.complete ? 100 : 0);
     ASSERT_EQ(log_->Close(), S_OK);
     TakeError();
   }
