@@ -35,6 +35,7 @@ void BookmarkStore::Clear() {
   list_.clear();
   current_ = 0;
   reader_ = 0;
+  changed_ = false;
 }
 
 // ---- Reading order ----
@@ -66,6 +67,7 @@ void BookmarkStore::Insert(int64_t message_number, uint32_t length, std::string 
   // bookmark it stopped at, which now follows the new one.
   ++reader_;
   if (current_ >= at) ++current_;
+  changed_ = true;
 }
 
 void BookmarkStore::Append(int64_t log_message_number, uint32_t length, std::string comment) {
@@ -74,6 +76,7 @@ void BookmarkStore::Append(int64_t log_message_number, uint32_t length, std::str
   // A cursor at the end stays at the end.
   if (reader_ == end) reader_ = list_.size();
   if (current_ == end) current_ = list_.size();
+  changed_ = true;
 }
 
 // ---- The current bookmark ----
@@ -101,6 +104,7 @@ bool BookmarkStore::DeleteCurrent() {
   // The current index now names the follower. The reader keeps its
   // bookmark if that lay behind, or moves to the follower if it was this one.
   if (reader_ > current_) --reader_;
+  changed_ = true;
   return true;
 }
 
@@ -109,6 +113,7 @@ bool BookmarkStore::EditCurrent(uint32_t length, std::string comment) {
   list_[current_].length = length;
   list_[current_].comment = std::move(comment);
   ++current_;
+  changed_ = true;
   return true;
 }
 
@@ -175,6 +180,7 @@ BookmarkStore::LoadResult BookmarkStore::Load(const std::string& log_path, uint3
 
   // The file is there: it replaces the list, whatever it turns out to hold.
   list_.clear();
+  changed_ = false;
   count_in_file_ = 0;
   bool whole = false;
   code = kErrInvalidData;
@@ -249,6 +255,7 @@ Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_vers
   // A bookmark file is whole or absent. An open that failed before creating
   // anything (the file held by someone else) leaves the file alone.
   if (!st.ok() && created) (void)platform::RemoveFile(path);
+  if (st.ok()) changed_ = false;
   return st;
 }
 

@@ -74,6 +74,9 @@ class BookmarkStore {
 
   size_t size() const { return list_.size(); }
   bool empty() const { return list_.empty(); }
+  // True when the list differs from the one last loaded or saved (or, for a
+  // new list, holds anything added since Clear).
+  bool changed() const { return changed_; }
   const std::vector<Bookmark>& list() const { return list_; }
   // Empties the list; both cursors stand at the (empty) end.
   void Clear();
@@ -160,6 +163,7 @@ class BookmarkStore {
   std::vector<Bookmark> list_;
   size_t current_ = 0;  // == list_.size() at the end
   size_t reader_ = 0;   // == list_.size() at the end
+  bool changed_ = false;
   uint32_t count_in_file_ = 0;
 };
 

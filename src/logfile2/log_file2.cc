@@ -49,7 +49,9 @@ HRESULT LogFile2Object::Close() {
     return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
   }
   if (!bookmarks_.empty()) {
-    st = bookmarks_.Save(path_, log_.version());
+    // Bookmarks that were only read stay in their file as they are, so that
+    // a log on read-only media still closes.
+    st = bookmarks_.changed() ? bookmarks_.Save(path_, log_.version()) : Status::Ok();
     if (!st.ok()) {
       if (st.IsDiskFull()) return Raise("Out of disk space", E_CVR_DISK_FULL);
       return Raise("Failed to write Bookmarks to disk", E_CVR_BOOKMARK_DUMP_FAILED);

@@ -3,6 +3,9 @@
 // comments of several bytes per character.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "logfile2/log_file2_test_util.h"
 
 namespace corvane::test {
@@ -56,8 +59,17 @@ TEST_F(BookmarkTest, InsertedBookmarksAreNumberedAmongTheMessagesAndReadInPlace)
   ASSERT_EQ(log_->Close(), S_OK);
   EXPECT_EQ(BookmarkCount(), 0) << "Close empties the list";
 
+  // Bookmarks that are only read leave their file untouched (a log on
+  // read-only media must still close).
+  const std::string bmk = dir_.File("ten.bmk");
+  const std::filesystem::file_time_type old(
+      std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(bmk).time_since_epoch()) -
+      std::chrono::hours(24));
+  std::filesystem::last_write_time(bmk, old);
   OpenRead(path);
   EXPECT_EQ(Sequence(), (V{"0", "1", "2", "3", "4", "<B>", "<A>", "5", "6", "7", "8", "9", "<C>"}));
+  ASSERT_EQ(log_->Close(), S_OK);
+  EXPECT_TRUE(std::filesystem::last_write_time(bmk) == old);
 }
 
 TEST_F(BookmarkTest, TheCurrentBookmarkIsSelectedReadEditedAndDeleted) {
