@@ -4,7 +4,6 @@
 
 #include "frame/strings.h"
 #include "stream/block_header.h"
-#include "platform/clock.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
 #include "stream/version_detection.h"
@@ -21,14 +20,6 @@ constexpr char kFileNotOpen[] = "File not open";
 constexpr char kCreationFailed[] = "File creation failed";
 constexpr char kHeaderReadFailed[] = "Block header read failed";
 constexpr char kDataReadFailed[] = "Block data read failed";
-
-// The reference time: the high-resolution counter, or the millisecond tick
-// count where there is none.
-int64_t Now() {
-  int64_t counter = 0;
-  if (platform::QueryCounter(&counter)) return counter;
-  return static_cast<int64_t>(platform::TickCount());
-}
 
 }  // namespace
 
@@ -81,7 +72,7 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
     default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
   }
 
-  reference_time_ = Now();
+  time_base_.Restart();
   HRESULT hr = OpenLocked(path, FileAccessMode, pFileFormat);
   return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;
 }
@@ -264,24 +255,6 @@ HRESULT LogFileObject::Close() {
   return S_OK;
 }
 
-uint64_t LogFileObject::StampNow(bool restart) {
-  int64_t counter = 0;
-  int64_t frequency = 0;
-  uint64_t stamp = 0;
-  if (platform::QueryCounter(&counter) && platform::QueryCounterFrequency(&frequency) &&
-      frequency > 0) {
-    // The product wraps modulo 2^64, as the stored format always did.
-    stamp = static_cast<uint64_t>(counter - reference_time_) * 1000000000ull /
-            static_cast<uint64_t>(frequency);
-    if (restart) reference_time_ = counter;
-  } else {
-    const int64_t ticks = static_cast<int64_t>(platform::TickCount());
-    stamp = static_cast<uint64_t>(ticks - reference_time_) * kNanosecondsPerMillisecond;
-    if (restart) reference_time_ = ticks;
-  }
-  return stamp;
-}
-
 HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLength*/,
                                   BYTE* pbyData, ULONG /*dwDataLength*/) {
   if (!pbyData || !pStructBlockHeader) {
@@ -293,7 +266,7 @@ HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLeng
 
   LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);
   if (header.byTimeStampMode == 2 || header.byTimeStampMode == 3) {
-    header.qwTimeStamp = StampNow(header.byTimeStampMode == 3);
+    header.qwTimeStamp = time_base_.Stamp(header.byTimeStampMode == 3);
   }
   uint8_t raw[kLongBlockHeaderLength];
   stream::EncodeBlockHeader(FileVersionCVR_Ve101, header, raw);

@@ -37,6 +37,7 @@
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "stream/cipher_parameters.h"
+#include "stream/time_base.h"
 
 namespace corvane::logfile {
 
@@ -68,10 +69,6 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   HRESULT StartReading(EnumFileVersion* pFileFormat);
   void ResetFileState();
 
-  // The time stamp of a block written in mode 2 or 3 (nanoseconds since the
-  // reference time); mode 3 then moves the reference time to now.
-  uint64_t StampNow(bool restart);
-
   // Position and size as the system reports them (buffered bytes excluded).
   Status Position(int64_t* position);
   Status Size(int64_t* size);
@@ -80,7 +77,9 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   std::atomic<bool> open_{false};
   std::unique_ptr<platform::File> file_;
   stream::CipherParameters cipher_;
-  int64_t reference_time_ = 0;
+  // Stamps of blocks written in mode 2 or 3: nanoseconds since Open or the
+  // last mode-3 block.
+  stream::TimeBase time_base_;
   uint32_t pending_length_ = 0;
   bool header_read_ = false;
   EnumFileVersion version_ = FileVersionUnknown;

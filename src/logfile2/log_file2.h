@@ -42,10 +42,10 @@
 #include "frame/com_object.h"
 #include "logfile2/block_reader.h"
 #include "logfile2/bookmark_store.h"
-#include "logfile2/time_base.h"
 #include "platform/sync.h"
 #include "stream/index_file_stream.h"
 #include "stream/log_file_stream.h"
+#include "stream/time_base.h"
 
 namespace corvane::logfile2 {
 
@@ -129,7 +129,7 @@ class LogFile2Object final : public frame::ComObject<ILogFile2> {
   stream::IndexFileStream index_;
   BookmarkStore bookmarks_;
   RecordReader reader_{log_, bookmarks_};
-  TimeBase time_base_;
+  stream::TimeBase time_base_;
   // The bookmark file could not be read at Open: it is not removed at Close
   // merely because no bookmark is known.
   bool bookmark_load_failed_ = false;

@@ -1,9 +1,9 @@
-#include "logfile2/time_base.h"
+#include "stream/time_base.h"
 
-#include "logfile2/logfile2_format.h"
+#include "stream/block_format.h"
 #include "platform/clock.h"
 
-namespace corvane::logfile2 {
+namespace corvane::stream {
 namespace {
 
 constexpr uint64_t kNanosPerSecond = 1000000000;
@@ -51,4 +51,4 @@ uint64_t TimeBase::Stamp(bool restart) {
   return uint64_t{span} * kNanosecondsPerMillisecond;
 }
 
-}  // namespace corvane::logfile2
+}  // namespace corvane::stream

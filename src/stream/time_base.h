@@ -2,13 +2,14 @@
 // high-resolution counter (or the millisecond tick count where there is
 // none).
 //
-// Not thread-safe: the LogFile2 object uses it under its object lock.
-#ifndef CORVANE_LOGFILE2_TIME_BASE_H_
-#define CORVANE_LOGFILE2_TIME_BASE_H_
+// Not thread-safe: the LogFile and LogFile2 objects use it under their
+// object locks.
+#ifndef CORVANE_STREAM_TIME_BASE_H_
+#define CORVANE_STREAM_TIME_BASE_H_
 
 #include <cstdint>
 
-namespace corvane::logfile2 {
+namespace corvane::stream {
 
 class TimeBase {
  public:
@@ -27,6 +28,6 @@ class TimeBase {
   int64_t base_ = 0;
 };
 
-}  // namespace corvane::logfile2
+}  // namespace corvane::stream
 
-#endif  // CORVANE_LOGFILE2_TIME_BASE_H_
+#endif  // CORVANE_STREAM_TIME_BASE_H_

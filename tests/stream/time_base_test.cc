@@ -1,11 +1,11 @@
 // Generated time stamps: counter spans to nanoseconds without overflow.
-#include "logfile2/time_base.h"
+#include "stream/time_base.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-namespace corvane::logfile2 {
+namespace corvane::stream {
 namespace {
 
 TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
@@ -15,6 +15,8 @@ TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
   };
   const Case cases[] = {
       {1, 3, 333333333},
+      // 20 s of a 1 GHz counter (Linux): span x 10^9 would pass 2^64.
+      {int64_t{20} * 1000000000, 1000000000, uint64_t{20} * 1000000000},
       // A day of a 10 MHz counter: span x 10^9 would pass 2^63.
       {864000000000, 10000000, 86400000000000},
       {int64_t{3579545} * 31536000, 3579545, uint64_t{31536000} * 1000000000},
@@ -27,4 +29,4 @@ TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
 }
 
 }  // namespace
-}  // namespace corvane::logfile2
+}  // namespace corvane::stream
