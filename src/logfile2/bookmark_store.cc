@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -216,6 +217,9 @@ bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
     }
     const int64_t number = static_cast<int64_t>(Decode64(order, head));
     const uint32_t length = Decode32(order, head + kBookmarkNumberLength);
+    // Log message numbers are never negative and never fall along the list;
+    // the numbering of messages and bookmarks, and Jump, rely on that.
+    if (number < 0 || (!list_.empty() && number < list_.back().log_message_number)) return false;
 
     // A length beyond the end of the file cannot be a comment: stop before
     // allocating for it.
@@ -224,7 +228,7 @@ bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
     std::string comment;
     try {
       comment.resize(length);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // no memory, or beyond a 32-bit string's reach
       *error = kErrNotEnoughMemory;
       return false;
     }

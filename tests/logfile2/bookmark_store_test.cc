@@ -74,12 +74,12 @@ TEST_F(BookmarkFileTest, EachKindStoresCountAndRecordsInItsByteOrder) {
     SCOPED_TRACE(c.kind);
     BookmarkStore s;
     s.Append(0x0102030405060708, 3, "abc");
-    s.Append(5, 0, "");
+    s.Append(0x0102030405060709, 0, "");
     ASSERT_TRUE(s.Save(log_, c.log).ok());
     Bytes want = stream::BuildHeader(c.kind);
     want.insert(want.end(), c.count_and_head.begin(), c.count_and_head.end());
     want.insert(want.end(), {'a', 'b', 'c'});
-    PutRecord(want, 5, 0, "", BookmarkNumberOrder(c.kind));
+    PutRecord(want, 0x0102030405060709, 0, "", BookmarkNumberOrder(c.kind));
     const Bytes file = test::ReadFileBytes(bmk_);
     if (c.kind != FileVersionBMK_Ve102) {
       EXPECT_EQ(file, want);
@@ -101,6 +101,10 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
   PutRecord(huge_length, 3, 0xFFFFFFF0u, "abc");
   Bytes cut = TwoRecords(3);
   cut.insert(cut.end(), {1, 2, 3});
+  Bytes falling = TwoRecords(3);
+  PutRecord(falling, 1, 1, "x");  // behind a bookmark at message 2
+  Bytes negative = Announcing(1);
+  PutRecord(negative, -1, 1, "x");
   struct {
     const char* name;
     Bytes bytes;
@@ -109,6 +113,8 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
       {"count above the records", TwoRecords(5), {"one", "two"}},
       {"huge comment length", huge_length, {"one", "two"}},
       {"record cut inside its number", cut, {"one", "two"}},
+      {"numbers out of order", falling, {"one", "two"}},
+      {"negative number", negative, {}},
       {"a log, not bookmarks", Announcing(0, FileVersionCVR_V0102), {}},
   };
   for (const auto& c : cases) {
@@ -133,8 +139,8 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
 TEST_F(BookmarkFileTest, CommentsEndAtAZeroAndNumbersAtTheLimitSaturate) {
   Bytes f = Announcing(3);
   PutRecord(f, 0, 5, std::string("ab\0cd", 5));
-  PutRecord(f, INT64_MAX, 1, "b");
-  PutRecord(f, INT64_MAX - 1, 1, "c");
+  PutRecord(f, INT64_MAX - 1, 1, "b");
+  PutRecord(f, INT64_MAX, 1, "c");
   test::WriteFileBytes(bmk_, f);
   BookmarkStore s;
   ASSERT_EQ(s.Load(log_), Load::kLoaded);
