@@ -10,6 +10,7 @@ namespace corvane::platform {
 namespace {
 
 using win32::LastErrorStatus;
+using win32::WriteErrorStatus;
 
 class Win32File final : public File {
  public:
@@ -31,7 +32,7 @@ class Win32File final : public File {
     DWORD done = 0;
     BOOL ok = WriteFile(handle_, src ? src : &none, n, &done, nullptr);
     *written = done;
-    if (!ok) return LastErrorStatus();
+    if (!ok) return WriteErrorStatus();
     // A synchronous write either completes or fails; a short count without
     // an error can only mean that the disk filled up.
     if (done < n) return Status::Error(kErrDiskFull);
@@ -57,14 +58,14 @@ class Win32File final : public File {
   }
 
   Status Flush() override {
-    return FlushFileBuffers(handle_) ? Status::Ok() : LastErrorStatus();
+    return FlushFileBuffers(handle_) ? Status::Ok() : WriteErrorStatus();
   }
 
   Status SetEndOfFile() override {
     // Windows refuses this without write access with ERROR_ACCESS_DENIED;
     // Wine answers ERROR_INVALID_PARAMETER. Give the Windows answer on both.
     if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
-    return ::SetEndOfFile(handle_) ? Status::Ok() : LastErrorStatus();
+    return ::SetEndOfFile(handle_) ? Status::Ok() : WriteErrorStatus();
   }
 
  private:
