@@ -73,7 +73,10 @@ std::string GuidToString(REFGUID g) {
 HRESULT RegisterServer() {
   HRESULT hr = platform::RegisterProxyStub();
   if (FAILED(hr)) return hr;
+  // Without a path that names the module, the classes would be registered
+  // with a server that cannot be found.
   const std::string module_path = platform::ModulePath();
+  if (module_path.empty()) return E_FAIL;
   for (size_t i = 0; i < ClassCount(); ++i) {
     hr = RegisterClass(ClassTable()[i], module_path);
     if (FAILED(hr)) return hr;

@@ -26,7 +26,8 @@ int ShowMessageBox(const std::string& caption, const std::string& text, uint32_t
 // The system's text for a Windows error code, without a trailing line end.
 std::string SystemErrorText(uint32_t code);
 
-// Full path of the library module file (corvane.dll, libcorvane.so).
+// Full path of the library module file (corvane.dll, libcorvane.so) in the
+// system's 8-bit code page; empty when it cannot be had or held in it.
 std::string ModulePath();
 
 }  // namespace corvane::platform

@@ -32,18 +32,30 @@ HMODULE ModuleHandle() {
 
 std::string ModulePath() {
   HMODULE module = win32::ModuleHandle();
-  std::string path(MAX_PATH, '\0');
+  std::wstring wide(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+    DWORD n = GetModuleFileNameW(module, wide.data(), static_cast<DWORD>(wide.size()));
     if (n == 0) return std::string();
     // A full buffer means the name was cut: try again with more room.
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
+    if (n < wide.size()) {
+      wide.resize(n);
+      break;
     }
-    if (path.size() >= 32768) return std::string();
-    path.resize(path.size() * 2);
+    if (wide.size() >= 32768) return std::string();
+    wide.resize(wide.size() * 2);
   }
+  // The path is stored with the 8-bit registry functions. A character the
+  // code page cannot hold would come out as '?', naming a file that does
+  // not exist, so such a path counts as none.
+  const int length = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr,
+                                        0, nullptr, &lossy);
+  if (bytes <= 0 || lossy) return std::string();
+  std::string path(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, path.data(), bytes,
+                      nullptr, &lossy);
+  return lossy ? std::string() : path;
 }
 
 }  // namespace corvane::platform
