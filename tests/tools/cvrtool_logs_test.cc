@@ -3,6 +3,7 @@
 // indexing with jumps.
 #include <set>
 
+#include "support/com_test_util.h"
 #include "tools/cvrtool_fixture.h"
 
 namespace corvane::test {
@@ -244,6 +245,17 @@ TEST_F(CvrtoolLogTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
   EXPECT_EQ(JsonInt(again.out, "resolution"), 25);
   EXPECT_EQ(JsonInt(again.out, "records"), 1003);
   EXPECT_NE(Run({"info", log}).out.find("present, resolution 25, 1003 records"), std::string::npos);
+  {
+    // A viewer holding the log and its index keeps the index from being
+    // replaced: the rebuild is abandoned, and the tool says so.
+    auto viewer = test::Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+    EnumFileVersion v = FileVersionUnknown;
+    ASSERT_EQ(viewer->Open(test::Bstr(log).get(), FileAccessModeReadOnly, &v, 0), S_OK);
+    const ToolRun held = Run({"index", log, "--resolution", "50"});
+    EXPECT_EQ(held.exit_code, kExitFailure);
+    EXPECT_NE(held.err.find("was not rebuilt"), std::string::npos) << held.err;
+    EXPECT_EQ(viewer->Close(), S_OK);
+  }
 
   const auto all = DumpJson(log);
   for (const long long from : {1LL, 24LL, 25LL, 26LL, 251LL, 252LL, 500LL, 999LL, 1002LL}) {

@@ -40,12 +40,20 @@ int RunIndex(const Words& words) {
     run = BuildIndex(log.log2(), resolution, StderrIsTerminal());
   }  // releasing the object ends the indexing thread, if it still runs
 
+  if (run.failed) {
+    throw ToolError("the index of " + path + " was not " + (before.present ? "rebuilt" : "built") +
+                    ": the indexing thread reported a failure (above)");
+  }
   // What a reader finds now: the index the library opens with the log.
   LogReader reopened(path);
   const IndexState after = QueryIndex(reopened.log2());
   if (!after.present) {
     throw ToolError("the index of " + path + " was not completed (the pass reached offset " +
                     std::to_string(run.progress) + " of " + std::to_string(run.file_size) + ")");
+  }
+  if (after.resolution != resolution) {
+    throw ToolError("the index of " + path + " was not rebuilt: the index in use has resolution " +
+                    std::to_string(after.resolution));
   }
   if (!run.reached_end()) {
     std::fprintf(stderr, "cvrtool index: the pass stopped at offset %" PRId64 " of %" PRId64

@@ -1,5 +1,6 @@
 #include "com.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "bstr.h"
@@ -31,8 +32,11 @@ ComPtr<T> Create(REFCLSID clsid, REFIID iid, const char* name) {
   return object;
 }
 
+std::atomic<int> g_boxes{0};
+
 int STDMETHODCALLTYPE AnswerOnStderr(const char* caption, const char* text, unsigned int type,
                                      void*) {
+  g_boxes.fetch_add(1);
   std::fprintf(stderr, "cvrtool: library reports: %s: %s\n", caption ? caption : "",
                text ? text : "");
   // Retry/Cancel boxes (type 5) are cancelled; anything else is acknowledged.
@@ -40,6 +44,8 @@ int STDMETHODCALLTYPE AnswerOnStderr(const char* caption, const char* text, unsi
 }
 
 }  // namespace
+
+int LibraryBoxesShown() { return g_boxes.load(); }
 
 LibraryError::LibraryError(const std::string& what, HRESULT code, const std::string& text)
     : ToolError(what + ": " + text,

@@ -89,6 +89,10 @@ ComPtr<ILogFile> CreateLogFile();
 // thread's message boxes on standard error instead of blocking on a window.
 void InitLibrary();
 
+// How many message boxes the library has shown so far: each one reports a
+// failure of the indexing thread (it was answered with Cancel or OK).
+int LibraryBoxesShown();
+
 }  // namespace cvrtool
 
 #endif  // CVRTOOL_COM_H_

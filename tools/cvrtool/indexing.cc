@@ -35,20 +35,26 @@ IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress) {
   Check(log->CreateIndex(resolution), "building the index (CreateIndex)");
 
   Progress bar("indexing", show_progress);
-  int64_t last_progress = -1, last_count = -1;
+  const int boxes = LibraryBoxesShown();
+  int64_t last_progress = -1, last_count = -1, last_resolution = -1;
   int settled = 0;
   auto last_change = Clock::now();
   for (;;) {
     std::this_thread::sleep_for(kPoll);
-    LONGLONG progress = 0, count = 0;
+    LONGLONG progress = 0, count = 0, in_use = 0;
     Check(log->GetIndexingProgress(&progress), "GetIndexingProgress");
     Check(log->GetIndexedRecCount(&count), "GetIndexedRecCount");
+    Check(log->GetIndexResolution(&in_use), "GetIndexResolution");
     bar.Update(progress, run.file_size);
-    const bool moved = progress != last_progress || count != last_count;
+    const bool moved = progress != last_progress || count != last_count || in_use != last_resolution;
     last_progress = progress;
     last_count = count;
+    last_resolution = in_use;
     if (moved) last_change = Clock::now();
-    if (progress >= run.file_size) {
+    // A box reports a failure of the thread; it has given up by now.
+    if (LibraryBoxesShown() != boxes) break;
+    // A rebuild at another resolution is done once the new index is in use.
+    if (progress >= run.file_size && in_use == resolution) {
       settled = moved ? 0 : settled + 1;
       if (settled >= kSettledPolls) break;
     } else if (Clock::now() - last_change > kStalled) {
@@ -56,6 +62,7 @@ IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress) {
     }
   }
   bar.Finish();
+  run.failed = LibraryBoxesShown() != boxes;
   run.progress = last_progress;
   run.records = last_count;
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -2,10 +2,12 @@
 //
 // CreateIndex starts a background thread and returns at once; the interface
 // offers GetIndexingProgress (file position reached) and GetIndexedRecCount
-// but no "finished" flag. WaitForIndex therefore takes the pass as finished
-// when the progress has reached the file size and the count has stopped
-// moving, or when neither has moved for a long while (a log whose end is
-// damaged never brings the progress to the file size).
+// but no "finished" flag. BuildIndex therefore takes the pass as finished
+// when the progress has reached the file size, the index in use has the
+// requested resolution (a rebuild is installed) and the count has stopped
+// moving; or when nothing has moved for a long while (a log whose end is
+// damaged never brings the progress to the file size); or when the thread
+// has reported a failure in a message box.
 #ifndef CVRTOOL_INDEXING_H_
 #define CVRTOOL_INDEXING_H_
 
@@ -30,6 +32,7 @@ struct IndexRun {
   int64_t file_size = 0;
   int64_t records = 0;    // GetIndexedRecCount at the end
   double seconds = 0;
+  bool failed = false;    // the indexing thread reported a failure in a box
   bool reached_end() const { return progress >= file_size; }
 };
 
