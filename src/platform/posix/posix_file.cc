@@ -190,22 +190,37 @@ Status OpenPosixFile(const std::string& path, const OpenOptions& options,
   }
 
   bool existed = false;
-  int fd = OpenDescriptor(path, options, &existed);
-  if (fd < 0) return Fail(ErrnoStatus(errno, path), last_error);
-
-  // Only regular files: a directory opened read-only would otherwise
-  // succeed, where Windows denies access.
-  struct stat st;
+  int fd = -1;
   Status s;
-  if (::fstat(fd, &st) != 0) {
-    s = ErrnoStatus(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    s = Status::Error(kErrAccessDenied);
-  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    s = ErrnoStatus(errno);
-  }
   std::unique_ptr<ShareLock> share;
-  if (s.ok()) s = ShareLock::Acquire(fd, path, options.access, options.share, &share);
+  for (int attempt = 0;; ++attempt) {
+    fd = OpenDescriptor(path, options, &existed);
+    if (fd < 0) return Fail(ErrnoStatus(errno, path), last_error);
+
+    // Only regular files: a directory opened read-only would otherwise
+    // succeed, where Windows denies access.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      s = ErrnoStatus(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+      s = Status::Error(kErrAccessDenied);
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      s = ErrnoStatus(errno);
+    }
+    if (s.ok()) s = ShareLock::Acquire(fd, path, options.access, options.share, &share);
+    // A remove or rename checks the share markers, and this handle had none
+    // until now: one that came in between took the name away from this
+    // file. Open again, as if it had come first; otherwise a create-always
+    // open would go on to write a file that no longer has a name.
+    struct stat named;
+    if (!s.ok() || attempt == 8 ||
+        (::stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
+         named.st_ino == st.st_ino)) {
+      break;
+    }
+    share.reset();
+    ::close(fd);
+  }
   const bool truncate = existed && (options.disposition == Disposition::kCreateAlways ||
                                     options.disposition == Disposition::kTruncateExisting);
   if (s.ok() && truncate) s = Truncate(fd, options);
