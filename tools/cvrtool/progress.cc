@@ -57,8 +57,11 @@ void Progress::Draw(int64_t done, int64_t total) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;  // bytes per second
   char left[32] = "--:--";
-  if (rate > 0 && total >= done) {
-    const auto remaining = static_cast<long>(static_cast<double>(total - done) / rate + 0.5);
+  const double estimate = rate > 0 && total >= done ? static_cast<double>(total - done) / rate : -1;
+  // Below 100 hours only: a stalled pass gives estimates that no integer
+  // holds (long has 32 bits on Windows).
+  if (estimate >= 0 && estimate < 360000) {
+    const long remaining = static_cast<long>(estimate + 0.5);
     std::snprintf(left, sizeof left, "%ld:%02ld", remaining / 60, remaining % 60);
   }
   std::fprintf(stderr, "\r%-10s [%s] %5.1f%%  %7.2f MB/s  %s left ", label_.c_str(), bar,
