@@ -119,7 +119,7 @@ TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot
     // Only a complete index makes its count the total that bounds the bookmarks.
     const LONGLONG bookmark = c.count > 0 ? 250 : 0;
     EXPECT_EQ(log_->InsertBookmark(bookmark, Bstr("one").get()),
-              c.complete || bookmark == 0 ? S_OK : E_CVR_MSG_COUNT_EXCEEDED);
+              c.complete || bookmark == 0 ? S_OK : HRESULT{E_CVR_MSG_COUNT_EXCEEDED});
     LONGLONG count = 0, resolution = 0;
     EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
     EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
