@@ -4,9 +4,8 @@
 // the buffer is full and more bytes come, and at Close. The buffer always
 // starts on the cipher grid: its first byte lies at 60 + a multiple of 128 in
 // the file, and its size is a multiple of 128, which every cipher block size
-// divides. A final
-// flush writes the buffered bytes only, so a log ends with its last cipher
-// block, however short.
+// divides. A final flush writes the buffered bytes only, so a log ends with
+// its last cipher block, however short.
 //
 // Enciphering never changes the plain bytes in the buffer, so a failed flush
 // can be undone and repeated without enciphering anything twice:

@@ -47,15 +47,23 @@ std::string ModulePath() {
   // The path is stored with the 8-bit registry functions. A character the
   // code page cannot hold would come out as '?', naming a file that does
   // not exist, so such a path counts as none.
+  // (A UTF-8 code page holds every character and takes neither the flag nor
+  // the question.)
   const int length = static_cast<int>(wide.size());
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
-  const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr,
-                                        0, nullptr, &lossy);
+  BOOL* ask = utf8 ? nullptr : &lossy;
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, ask);
   if (bytes <= 0 || lossy) return std::string();
   std::string path(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, path.data(), bytes,
-                      nullptr, &lossy);
-  return lossy ? std::string() : path;
+  if (WideCharToMultiByte(CP_ACP, flags, wide.data(), length, path.data(), bytes, nullptr, ask) !=
+          bytes ||
+      lossy) {
+    return std::string();
+  }
+  return path;
 }
 
 }  // namespace corvane::platform
