@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -244,22 +245,40 @@ bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
   }
 }
 
+std::string BookmarkStore::StagingPathFor(const std::string& log_path) {
+  return stream::StagingPath(PathFor(log_path));
+}
+
 Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_version) {
   const std::string path = PathFor(log_path);
+  const std::string staging = StagingPathFor(log_path);
   const EnumFileVersion kind = KindFor(log_version);
+  // A file that someone holds, or that may not be written, fails the save
+  // before anything is written, with the code an open of it gives.
+  {
+    std::unique_ptr<platform::File> probe;
+    const Status held = platform::OpenFile(
+        path, {platform::kAccessWrite, platform::kShareNone, Disposition::kOpenExisting, false},
+        &probe);
+    if (!held.ok() && held.code() != kErrFileNotFound) return held;
+  }
+  // The new list is written whole beside the old file and then renamed over
+  // it: a save that fails (a full disk) leaves the old file as it was.
   const platform::OpenOptions options{platform::kAccessWrite, platform::kShareNone,
                                       Disposition::kCreateAlways, false};
   // The stream writes the header of the kind when it creates the file.
-  Status st = file_.Open(path, options, kind);
+  Status st = file_.Open(staging, options, kind);
   if (st.ok()) st = WriteAll(kind);
   if (st.ok()) st = file_.FlushBuffer();
   const bool created = file_.is_open();
   file_.DiscardBuffer();
   file_.Close();
-  // A bookmark file is whole or absent. An open that failed before creating
-  // anything (the file held by someone else) leaves the file alone.
-  if (!st.ok() && created) (void)platform::RemoveFile(path);
-  if (st.ok()) changed_ = false;
+  if (st.ok()) st = platform::RenameFile(staging, path, true);
+  if (!st.ok()) {
+    if (created) (void)platform::RemoveFile(staging);
+    return st;
+  }
+  changed_ = false;
   return st;
 }
 

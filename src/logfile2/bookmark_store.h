@@ -146,12 +146,16 @@ class BookmarkStore {
   LoadResult Load(const std::string& log_path, uint32_t* error = nullptr);
   // Writes every bookmark to the bookmark file of `log_path` in the kind for
   // `log_version` (no sharing, replacing an existing file); each record
-  // carries exactly `length` comment bytes (DeliveredBytes). A failed write
-  // removes the partial file; the error carries the system code (112 for a
-  // full disk).
+  // carries exactly `length` comment bytes (DeliveredBytes). The list is
+  // written under a staging name and renamed over the old file, so a failed
+  // save leaves the old file untouched and no partial file. The error
+  // carries the system code: 112 for a full disk, 32 when someone holds the
+  // file (then nothing is written).
   Status Save(const std::string& log_path, EnumFileVersion log_version);
   // Deletes the bookmark file of `log_path`.
   static Status RemoveFile(const std::string& log_path);
+  // The name a save writes before it replaces the bookmark file.
+  static std::string StagingPathFor(const std::string& log_path);
 
  private:
   // Reads the records behind the count; false when the file is damaged.

@@ -68,10 +68,7 @@ std::string IndexPathOf(const std::string& log_path) {
 }
 
 std::string RebuildPathOf(const std::string& log_path) {
-  std::string path = IndexPathOf(log_path);
-  size_t name = path.find_last_of("/\\:");
-  name = name == std::string::npos ? 0 : name + 1;
-  return path.insert(name, "~");
+  return stream::StagingPath(IndexPathOf(log_path));
 }
 
 IndexBuilder::IndexBuilder(LogFile2Object& owner, IndexJob job)

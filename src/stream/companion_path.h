@@ -14,14 +14,27 @@ namespace corvane::stream {
 // without the dot). Both separators and a drive colon end a directory part;
 // a dot that starts the file name belongs to the name ("dir/.hidden" becomes
 // "dir/.hidden.idx"), and a dot in a directory name is no extension.
+// Where the file name in `path` starts: after the last separator or drive
+// colon.
+inline size_t FileNameStart(const std::string& path) {
+  const size_t last = path.find_last_of("/\\:");
+  return last == std::string::npos ? 0 : last + 1;
+}
+
 inline std::string CompanionPath(const std::string& log_path, std::string_view extension) {
-  size_t name = log_path.find_last_of("/\\:");
-  name = name == std::string::npos ? 0 : name + 1;
+  const size_t name = FileNameStart(log_path);
   size_t dot = log_path.rfind('.');
   std::string base = dot == std::string::npos || dot <= name ? log_path : log_path.substr(0, dot);
   base += '.';
   base += extension;
   return base;
+}
+
+// The name under which a companion file is written before it replaces
+// `path`: the same name behind a "~" in the same directory, so that the
+// rename stays on one volume.
+inline std::string StagingPath(std::string path) {
+  return path.insert(FileNameStart(path), "~");
 }
 
 }  // namespace corvane::stream

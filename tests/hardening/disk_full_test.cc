@@ -156,7 +156,7 @@ TEST(DiskFullTest, CloseKeepsTheBufferWhenTheFinalFlushFailsAndWritesItLater) {
   }
 }
 
-TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveNoPartialFileAndAreSavedLater) {
+TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveTheOldFileAndAreSavedLater) {
   SmallDisk disk(256);
   REQUIRE_SMALL_DISK(disk);
   const std::string path = disk.File("marks.cvr");
@@ -177,7 +177,9 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveNoPartialFileAndAreSave
   }
   disk.Fill();
   EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
-  EXPECT_FALSE(FileExists(Companion(path, "bmk")));
+  const std::string bmk = Companion(path, "bmk"), staging = disk.File("~marks.bmk");
+  EXPECT_FALSE(FileExists(bmk));
+  EXPECT_FALSE(FileExists(staging));
   disk.Free();
   ASSERT_EQ(log->Close(), S_OK);
 
@@ -187,6 +189,23 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveNoPartialFileAndAreSave
   EXPECT_EQ(count, 4);
   std::vector<std::string> read;
   EXPECT_TRUE(ReadNumbered(log.get(), 1000000, &read).whole(40));
+  EXPECT_EQ(read, comments);
+
+  // A viewer edits a bookmark and cannot save it: the saved file stays whole.
+  ASSERT_EQ(log->Close(), S_OK);
+  const Bytes saved = ReadFileBytes(bmk);
+  ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
+  ASSERT_EQ(log->BookmarkJump(3), S_OK);
+  ASSERT_EQ(log->BookmarkEdit(Bstr("edited").get()), S_OK);
+  disk.Fill();
+  EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
+  EXPECT_EQ(ReadFileBytes(bmk), saved);
+  EXPECT_FALSE(FileExists(staging));
+  disk.Free();
+  ASSERT_EQ(log->Close(), S_OK);
+  comments.back() = "edited";
+  read.clear();
+  EXPECT_TRUE(ReadLog<ILogFile2>(path, &read).whole(40));
   EXPECT_EQ(read, comments);
 }
 
