@@ -264,21 +264,31 @@ Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_vers
   }
   // The new list is written whole beside the old file and then renamed over
   // it: a save that fails (a full disk) leaves the old file as it was.
+  Status st = WriteFile(staging, kind);
+  if (st.ok()) {
+    st = platform::RenameFile(staging, path, true);
+    if (!st.ok()) (void)platform::RemoveFile(staging);
+  }
+  // A directory that takes no new file (or no rename) may still hold a
+  // bookmark file that may be written: that one is written in place.
+  if (st.code() == kErrAccessDenied) st = WriteFile(path, kind);
+  if (st.ok()) changed_ = false;
+  return st;
+}
+
+// Creates (or empties) `path` and writes the whole list into it; a failed
+// write removes what it created, so no partial file is left.
+Status BookmarkStore::WriteFile(const std::string& path, EnumFileVersion kind) {
   const platform::OpenOptions options{platform::kAccessWrite, platform::kShareNone,
                                       Disposition::kCreateAlways, false};
   // The stream writes the header of the kind when it creates the file.
-  Status st = file_.Open(staging, options, kind);
+  Status st = file_.Open(path, options, kind);
   if (st.ok()) st = WriteAll(kind);
   if (st.ok()) st = file_.FlushBuffer();
   const bool created = file_.is_open();
   file_.DiscardBuffer();
   file_.Close();
-  if (st.ok()) st = platform::RenameFile(staging, path, true);
-  if (!st.ok()) {
-    if (created) (void)platform::RemoveFile(staging);
-    return st;
-  }
-  changed_ = false;
+  if (!st.ok() && created) (void)platform::RemoveFile(path);
   return st;
 }
 

@@ -148,9 +148,10 @@ class BookmarkStore {
   // `log_version` (no sharing, replacing an existing file); each record
   // carries exactly `length` comment bytes (DeliveredBytes). The list is
   // written under a staging name and renamed over the old file, so a failed
-  // save leaves the old file untouched and no partial file. The error
-  // carries the system code: 112 for a full disk, 32 when someone holds the
-  // file (then nothing is written).
+  // save leaves the old file untouched and no partial file. Only where the
+  // directory refuses the staging file (access denied) is the file written
+  // in place. The error carries the system code: 112 for a full disk, 32
+  // when someone holds the file (then nothing is written).
   Status Save(const std::string& log_path, EnumFileVersion log_version);
   // Deletes the bookmark file of `log_path`.
   static Status RemoveFile(const std::string& log_path);
@@ -160,6 +161,7 @@ class BookmarkStore {
  private:
   // Reads the records behind the count; false when the file is damaged.
   bool ReadRecords(ByteOrder order, uint32_t* error);
+  Status WriteFile(const std::string& path, EnumFileVersion kind);
   Status WriteAll(EnumFileVersion kind);
   Status WriteComment(const Bookmark& b);
 

@@ -225,5 +225,30 @@ TEST_F(BookmarkFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(test::FileExists(staging));
 }
 
+// A directory whose entries may not change takes no staging file: an
+// existing bookmark file is written in place, and without one the save fails
+// with access denied.
+TEST_F(BookmarkFileTest, SaveInADirectoryThatTakesNoNewFileWritesInPlace) {
+  BookmarkStore s;
+  s.Append(3, 5, "fixed");
+  test::FaultFileSystem disk;
+  disk.fixed_directory = true;
+  {
+    platform::ScopedFileSystemOverride use(&disk);
+    EXPECT_EQ(s.Save(log_, FileVersionCVR_V0102).code(), uint32_t{kErrAccessDenied});
+  }
+  EXPECT_FALSE(test::FileExists(bmk_));
+
+  test::WriteFileBytes(bmk_, TwoRecords(2));
+  {
+    platform::ScopedFileSystemOverride use(&disk);
+    ASSERT_TRUE(s.Save(log_, FileVersionCVR_V0102).ok());
+  }
+  BookmarkStore again;
+  uint32_t error = 0;
+  EXPECT_EQ(again.Load(log_, &error), Load::kLoaded);
+  EXPECT_EQ(Comments(again), (Strings{"fixed"}));
+}
+
 }  // namespace
 }  // namespace corvane::logfile2
