@@ -10,10 +10,6 @@
 
 namespace corvane::stream {
 
-// `log_path` with its extension (if any) replaced by `extension` (given
-// without the dot). Both separators and a drive colon end a directory part;
-// a dot that starts the file name belongs to the name ("dir/.hidden" becomes
-// "dir/.hidden.idx"), and a dot in a directory name is no extension.
 // Where the file name in `path` starts: after the last separator or drive
 // colon.
 inline size_t FileNameStart(const std::string& path) {
@@ -21,6 +17,10 @@ inline size_t FileNameStart(const std::string& path) {
   return last == std::string::npos ? 0 : last + 1;
 }
 
+// `log_path` with its extension (if any) replaced by `extension` (given
+// without the dot). Both separators and a drive colon end a directory part;
+// a dot that starts the file name belongs to the name ("dir/.hidden" becomes
+// "dir/.hidden.idx"), and a dot in a directory name is no extension.
 inline std::string CompanionPath(const std::string& log_path, std::string_view extension) {
   const size_t name = FileNameStart(log_path);
   size_t dot = log_path.rfind('.');
