@@ -245,13 +245,9 @@ bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
   }
 }
 
-std::string BookmarkStore::StagingPathFor(const std::string& log_path) {
-  return stream::StagingPath(PathFor(log_path));
-}
-
 Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_version) {
   const std::string path = PathFor(log_path);
-  const std::string staging = StagingPathFor(log_path);
+  const std::string staging = stream::StagingPath(path);
   const EnumFileVersion kind = KindFor(log_version);
   // A file that someone holds, or that may not be written, fails the save
   // before anything is written, with the code an open of it gives.

@@ -155,8 +155,6 @@ class BookmarkStore {
   Status Save(const std::string& log_path, EnumFileVersion log_version);
   // Deletes the bookmark file of `log_path`.
   static Status RemoveFile(const std::string& log_path);
-  // The name a save writes before it replaces the bookmark file.
-  static std::string StagingPathFor(const std::string& log_path);
 
  private:
   // Reads the records behind the count; false when the file is damaged.
