@@ -317,14 +317,18 @@ Status ReadFull(ByteSource& source, uint8_t* dst, uint32_t want, uint32_t* got) 
   return Status::Ok();
 }
 
-// Where the block that holds the file pointer starts: *pos is the pointer,
-// *off its distance from the block start (never negative, also inside the
-// header). Moves the pointer there.
+// Prepares a read of n bytes at the file pointer: *end is where the pointer
+// stands after it, *off the pointer's distance from the start of its block
+// (never negative, also inside the header). Moves the pointer to that block
+// start. A read whose end lies past the largest file offset (a damaged
+// position taken from a file) is refused before anything moves.
 Status MoveToBlockStart(ByteSource& source, const Schedule& s, uint32_t header_length,
-                        int64_t* pos, uint32_t* off) {
-  Status st = source.Tell(pos);
+                        uint32_t n, int64_t* end, uint32_t* off) {
+  int64_t pos = 0;
+  Status st = source.Tell(&pos);
   if (!st.ok()) return st;
-  int64_t rel = (*pos - static_cast<int64_t>(header_length)) % static_cast<int64_t>(s.block);
+  if (__builtin_add_overflow(pos, int64_t{n}, end)) return Status::Error(kErrInvalidParameter);
+  int64_t rel = (pos - static_cast<int64_t>(header_length)) % static_cast<int64_t>(s.block);
   if (rel < 0) rel += s.block;
   *off = static_cast<uint32_t>(rel);
   return source.Seek(-rel, SeekOrigin::kCurrent, nullptr);
@@ -376,10 +380,10 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
   Schedule s;
   Status st = MakeSchedule(p, &s);
   if (!st.ok()) return st;
-  int64_t pos = 0;
+  int64_t end_pos = 0;
+  if (n == 0) return source.Tell(&end_pos);
   uint32_t off = 0;
-  if (n == 0) return source.Tell(&pos);
-  st = MoveToBlockStart(source, s, header_length, &pos, &off);
+  st = MoveToBlockStart(source, s, header_length, n, &end_pos, &off);
   if (!st.ok()) return st;
   auto* out = static_cast<uint8_t*>(dst);
   const uint64_t end = uint64_t{off} + n;
@@ -402,7 +406,7 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
     if (got < want) break;
   }
   *delivered = g > off ? static_cast<uint32_t>(std::min<uint64_t>(n, g - off)) : 0;
-  return source.Seek(pos + n, SeekOrigin::kBegin, nullptr);
+  return source.Seek(end_pos, SeekOrigin::kBegin, nullptr);
 }
 
 Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
@@ -411,9 +415,9 @@ Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
   Schedule s;
   Status st = MakeSchedule(p, &s);
   if (!st.ok()) return st;
-  int64_t pos = 0;
+  int64_t end_pos = 0;
   uint32_t off = 0;
-  st = MoveToBlockStart(source, s, header_length, &pos, &off);
+  st = MoveToBlockStart(source, s, header_length, n, &end_pos, &off);
   if (!st.ok()) return st;
   const uint64_t total = WholeBlocks(uint64_t{off} + n, s.block);
   if (total > UINT32_MAX) return Status::Error(kErrInvalidParameter);
@@ -435,7 +439,7 @@ Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
   // is empty (its data() may be null, which memcpy must not get even for 0).
   if (n > 0) std::memcpy(dst, work.data() + off, n);
   *delivered = n;
-  return source.Seek(pos + n, SeekOrigin::kBegin, nullptr);
+  return source.Seek(end_pos, SeekOrigin::kBegin, nullptr);
 }
 
 }  // namespace corvane::stream

@@ -55,7 +55,9 @@ Status Encipher(const CipherParameters& p, const uint8_t* plain, uint32_t count,
 // end of the file fewer bytes (possibly none) are delivered. The file
 // pointer ends at p + n in every case; the result is that of this last move
 // (a failed read delivers what was read before it). Positions inside the
-// header are treated as lying on the grid extended backwards.
+// header are treated as lying on the grid extended backwards. A read whose
+// end would lie past the largest file offset fails (invalid parameter)
+// before anything moves, as does the same read through DecipherAllOrNothing.
 Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_length,
                 void* dst, uint32_t n, uint32_t* delivered);
 

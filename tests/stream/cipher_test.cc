@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 
 #include "memory_source.h"
@@ -101,6 +102,23 @@ TEST(CipherTest, AllOrNothingCopiesNothingWhenShort) {
   src.fail_reads_at = 0;
   src.set_pos(60 + 30);
   EXPECT_EQ(DecipherAllOrNothing(f.p, src, 60, out.data(), 16, &got).code(), kErrIoDevice);
+}
+
+// A position taken from a damaged index can lie just below the largest file
+// offset: a read there cannot end anywhere, so it fails and moves nothing.
+TEST(CipherTest, ReadsWhoseEndPassesTheLargestOffsetFail) {
+  CipherFile f = MakeFile(60, 100);
+  MemorySource src(f.file);
+  std::vector<uint8_t> out(24);
+  uint32_t got = 99;
+  const int64_t near_end = INT64_MAX - 2;
+  for (auto read : {Decipher, DecipherAllOrNothing}) {
+    src.set_pos(near_end);
+    EXPECT_EQ(read(f.p, src, 60, out.data(), 24, &got).code(), kErrInvalidParameter);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(src.pos(), near_end);
+    EXPECT_EQ(src.reads, 0);
+  }
 }
 
 }  // namespace
