@@ -3,7 +3,6 @@
 //
 //   platform_child open PATH ACCESS SHARE DISPOSITION   open and close again
 //   platform_child remove PATH
-//   platform_child rename FROM TO
 //   platform_child regwrite KEY PREFIX COUNT   values PREFIX0..PREFIXn = 0..n
 #include <cstdlib>
 #include <memory>
@@ -35,7 +34,6 @@ int main(int argc, char** argv) {
     return Code(OpenFile(argv[2], o, &file));
   }
   if (op == "remove" && argc == 3) return Code(RemoveFile(argv[2]));
-  if (op == "rename" && argc == 4) return Code(RenameFile(argv[2], argv[3], false));
   if (op == "regwrite" && argc == 5) {
     const uint32_t count = Number(argv[4]);
     for (uint32_t i = 0; i < count; ++i) {
