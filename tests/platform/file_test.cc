@@ -1,10 +1,9 @@
 // Files with Windows semantics: share modes within and across processes,
-// dispositions, error codes, access rights and a write cut short.
+// error codes, access rights and a write cut short.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -27,23 +26,18 @@ using D = Disposition;
 constexpr uint32_t R = kAccessRead, W = kAccessWrite, RW = R | W;
 constexpr uint32_t kShareRW = kShareRead | kShareWrite, kShareAll = kShareRW | kShareDelete;
 
-// The Windows error code of `call` (0 for success), which hands out a File.
-template <class Call>
-uint32_t Code(Call call, std::unique_ptr<File>* keep = nullptr) {
-  std::unique_ptr<File> f;
-  Status s = call(&f);
-  EXPECT_EQ(s.ok(), f != nullptr);
-  if (keep) *keep = std::move(f);
-  return s.code();
-}
-
 class FileTest : public ::testing::Test {
  protected:
   FileTest() : path_(dir_.File("data.bin")) { WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8}); }
 
+  // The Windows error code of the open (0 for success); `keep` takes the file.
   uint32_t Open(uint32_t access, uint32_t share, D d = D::kOpenExisting, std::unique_ptr<File>* keep = nullptr,
                 const std::string& path = {}) {
-    return Code([&](auto* f) { return OpenFile(path.empty() ? path_ : path, {access, share, d, false}, f); }, keep);
+    std::unique_ptr<File> f;
+    Status s = OpenFile(path.empty() ? path_ : path, {access, share, d, false}, &f);
+    EXPECT_EQ(s.ok(), f != nullptr);
+    if (keep) *keep = std::move(f);
+    return s.code();
   }
   std::unique_ptr<File> MustOpen(uint32_t access, uint32_t share, D d = D::kOpenExisting) {
     std::unique_ptr<File> f;
@@ -131,27 +125,6 @@ TEST_F(FileTest, FailuresCarryWindowsCodes) {
   EXPECT_EQ(reader->Flush().code(), kErrAccessDenied);
   EXPECT_EQ(reader->SetEndOfFile().code(), kErrAccessDenied);
   EXPECT_EQ(MustOpen(W, kShareAll)->Read(buf, 4, &n).code(), kErrAccessDenied);
-}
-
-TEST_F(FileTest, DispositionsReportExistingFileAndTruncate) {
-  // Disposition, file there before, last error, size after.
-  const std::tuple<D, bool, uint32_t, int64_t> cases[] = {
-      {D::kCreateAlways, true, kErrAlreadyExists, 0}, {D::kCreateAlways, false, 0, 0},
-      {D::kOpenAlways, true, kErrAlreadyExists, 8},   {D::kOpenAlways, false, 0, 0},
-      {D::kTruncateExisting, true, 0, 0},             {D::kCreateNew, false, 0, 0},
-      {D::kOpenExisting, true, 0, 8}};
-  for (const auto& [d, exists, expected_error, expected_size] : cases) {
-    SCOPED_TRACE(static_cast<int>(d));
-    if (exists) WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8});
-    if (!exists) (void)RemoveFile(path_);
-    std::unique_ptr<File> f;
-    uint32_t last_error = 12345;
-    int64_t size = -1;
-    ASSERT_TRUE(OpenFile(path_, {RW, kShareRead, d, false}, &f, &last_error).ok());
-    EXPECT_EQ(last_error, expected_error);
-    EXPECT_TRUE(f->GetSize(&size).ok());
-    EXPECT_EQ(size, expected_size);
-  }
 }
 
 #ifndef _WIN32

@@ -1,5 +1,4 @@
-// The registry functions: keys, values, error codes, and several writers
-// at once. On POSIX also the store file itself.
+// The registry: several writers at once, and on POSIX the store file itself.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -25,38 +24,6 @@ uint32_t Dword(const std::string& key, const std::string& name, uint32_t* code =
   if (code) *code = s.code();
   EXPECT_TRUE(code || (s.ok() && size == 4 && type == kRegDword)) << name << ": " << s.code();
   return data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
-}
-
-// Keys and values from creation to deletion, names without regard to case.
-TEST(RegistryTest, KeysAndValuesFromCreationToDeletion) {
-  const std::string a = kRoot + "\\A", deeper = a + "\\B\\Deeper", sibling = kRoot + "\\Sibling";
-  bool created = false;
-  ASSERT_TRUE(registry::CreateKey(kUser, a + "\\B", &created).ok());
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(registry::KeyExists(kUser, a));  // parents come along
-  ASSERT_TRUE(registry::CreateKey(kUser, kRoot + "\\a\\b", &created).ok());
-  EXPECT_FALSE(created);
-  ASSERT_TRUE(registry::SetDword(kUser, a, "Disk Buffer Size", 128).ok());
-  ASSERT_TRUE(registry::SetDword(kUser, a, "disk BUFFER size", 0xFFFFFFFFu).ok());
-  EXPECT_EQ(Dword(a, "DISK buffer SIZE"), 0xFFFFFFFFu);
-  uint8_t data[2];
-  uint32_t size = sizeof data, code = 0;
-  EXPECT_EQ(registry::QueryValue(kUser, a, "Disk Buffer Size", data, &size, nullptr).code(), kErrMoreData);
-  EXPECT_EQ(size, 4u) << "the size needed";
-  Dword(a, "Other", &code);
-  EXPECT_EQ(code, kErrFileNotFound);
-  Dword(kRoot + "\\Missing", "Disk Buffer Size", &code);
-  EXPECT_EQ(code, kErrFileNotFound);
-  ASSERT_TRUE(registry::SetDword(kUser, deeper, "N", 1).ok());
-  ASSERT_TRUE(registry::SetDword(kUser, sibling, "N", 3).ok());
-  ASSERT_TRUE(registry::DeleteValue(kUser, a, "Disk Buffer Size").ok());
-  EXPECT_EQ(registry::DeleteValue(kUser, a, "Disk Buffer Size").code(), kErrFileNotFound);
-  ASSERT_TRUE(registry::DeleteTree(kUser, a).ok());
-  EXPECT_FALSE(registry::KeyExists(kUser, deeper));
-  EXPECT_FALSE(registry::KeyExists(kUser, a));
-  EXPECT_EQ(registry::DeleteTree(kUser, a).code(), kErrFileNotFound);
-  EXPECT_EQ(Dword(sibling, "N"), 3u);
-  EXPECT_TRUE(registry::DeleteTree(kUser, kRoot).ok());
 }
 
 // Two processes and two threads of this one write distinct values at once.
