@@ -26,12 +26,9 @@ int main(int argc, char** argv) {
   if (argc < 3) return 255;
   const std::string op = argv[1];
   if (op == "open" && argc == 6) {
-    OpenOptions o;
-    o.access = Number(argv[3]);
-    o.share = Number(argv[4]);
-    o.disposition = static_cast<Disposition>(Number(argv[5]));
     std::unique_ptr<File> file;
-    return Code(OpenFile(argv[2], o, &file));
+    return Code(OpenFile(argv[2], {Number(argv[3]), Number(argv[4]), static_cast<Disposition>(Number(argv[5])), false},
+                         &file));
   }
   if (op == "remove" && argc == 3) return Code(RemoveFile(argv[2]));
   if (op == "regwrite" && argc == 5) {
