@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 
 #include "support/com_test_util.h"
 
@@ -19,6 +20,10 @@ const struct {
     {&CLSID_LogFile, &IID_ILogFile, true, "KRV.Cmn.Corvane.LogFile.1"},
     {&CLSID_LogFile2, &IID_ILogFile2, true, "Corvane.LogFile2.1"},
 };
+
+// The block header the interfaces exchange: 24 bytes, natural layout.
+static_assert(sizeof(LogBlockHeader) == 24 && offsetof(LogBlockHeader, qwTimeStamp) == 8 &&
+              offsetof(LogBlockHeader, dwDataLength) == 16);
 
 ComPtr<IClassFactory> Factory(REFCLSID clsid) {
   ComPtr<IClassFactory> factory;
