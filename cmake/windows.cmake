@@ -25,16 +25,12 @@ find_path(CORVANE_WIDL_INCLUDE_DIR unknwn.idl
   NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 # ---- widl: header, identifiers, proxy/stub, dlldata and type library. ----
-set(CORVANE_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated)
-set(CORVANE_GENERATED_DIR ${CORVANE_GENERATED_INCLUDE_DIR}/corvane)
-set(CORVANE_IDL ${PROJECT_SOURCE_DIR}/idl/corvane.idl)
-set(CORVANE_IDL_HEADER ${CORVANE_GENERATED_DIR}/corvane_idl.h)
+# The directory and header names come from cmake/interface_header.cmake.
 set(CORVANE_IDL_IID ${CORVANE_GENERATED_DIR}/corvane_i.c)
 set(CORVANE_IDL_PROXY ${CORVANE_GENERATED_DIR}/corvane_p.c)
 set(CORVANE_IDL_DLLDATA ${CORVANE_GENERATED_DIR}/dlldata.c)
 set(CORVANE_TLB ${CORVANE_GENERATED_DIR}/corvane.tlb)
 
-file(MAKE_DIRECTORY ${CORVANE_GENERATED_DIR})
 add_custom_command(
   OUTPUT ${CORVANE_IDL_HEADER} ${CORVANE_IDL_IID} ${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
          ${CORVANE_TLB}
@@ -51,12 +47,6 @@ add_custom_command(
 add_custom_target(corvane_idl DEPENDS
   ${CORVANE_IDL_HEADER} ${CORVANE_IDL_IID} ${CORVANE_IDL_PROXY} ${CORVANE_IDL_DLLDATA}
   ${CORVANE_TLB})
-
-# <corvane/corvane.h> includes <corvane/corvane_idl.h>: every target of the
-# build (the library, the tests, the tools) sees the generated directory.
-include_directories(${CORVANE_GENERATED_INCLUDE_DIR})
-target_include_directories(corvane_objects PUBLIC ${CORVANE_GENERATED_INCLUDE_DIR})
-add_dependencies(corvane_objects corvane_idl)
 
 # ---- Proxy/stub code: a static library of the generated C sources. ----
 # It serves the module and the static core alike (the platform layer's
@@ -160,22 +150,3 @@ function(corvane_windows_test name)
   set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK corvane_wine_registry)
 endfunction()
 
-# Targets created after this point (tests, tools) may include
-# <corvane/corvane.h> without linking the library: at the end of the
-# configuration, make every compiling target wait for the widl outputs.
-function(_corvane_depend_on_idl dir)
-  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(t IN LISTS targets)
-    get_target_property(type ${t} TYPE)
-    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$"
-       AND NOT t STREQUAL "corvane_proxy")
-      add_dependencies(${t} corvane_idl)
-    endif()
-  endforeach()
-  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
-  foreach(d IN LISTS subdirs)
-    _corvane_depend_on_idl(${d})
-  endforeach()
-endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR}
-  CALL _corvane_depend_on_idl ${PROJECT_SOURCE_DIR})

@@ -2,7 +2,8 @@
 //
 // Gives clients and the library the Windows names with the Windows sizes, so
 // that one client source compiles against <corvane/corvane.h> on Windows and
-// elsewhere. Only <corvane/corvane.h> includes this file.
+// elsewhere. Only <corvane/corvane.h> and the header generated from
+// idl/corvane.idl include this file.
 #ifndef CORVANE_COMPAT_H_
 #define CORVANE_COMPAT_H_
 

@@ -3,7 +3,6 @@
 //
 //   platform_child open PATH ACCESS SHARE DISPOSITION   open and close again
 //   platform_child remove PATH
-//   platform_child rename FROM TO
 //   platform_child regwrite KEY PREFIX COUNT   values PREFIX0..PREFIXn = 0..n
 #include <cstdlib>
 #include <memory>
@@ -27,15 +26,11 @@ int main(int argc, char** argv) {
   if (argc < 3) return 255;
   const std::string op = argv[1];
   if (op == "open" && argc == 6) {
-    OpenOptions o;
-    o.access = Number(argv[3]);
-    o.share = Number(argv[4]);
-    o.disposition = static_cast<Disposition>(Number(argv[5]));
     std::unique_ptr<File> file;
-    return Code(OpenFile(argv[2], o, &file));
+    return Code(OpenFile(argv[2], {Number(argv[3]), Number(argv[4]), static_cast<Disposition>(Number(argv[5])), false},
+                         &file));
   }
   if (op == "remove" && argc == 3) return Code(RemoveFile(argv[2]));
-  if (op == "rename" && argc == 4) return Code(RenameFile(argv[2], argv[3], false));
   if (op == "regwrite" && argc == 5) {
     const uint32_t count = Number(argv[4]);
     for (uint32_t i = 0; i < count; ++i) {
