@@ -35,16 +35,16 @@ count() {
 c_names='\.(c|cc|cpp|h|hpp)$'
 tests=0
 product=0
-for spec in "tests:${c_names}|\.py$" "fuzz:${c_names}"; do
-  dir=${spec%%:*}
-  n=$(count "$dir" "${spec#*:}")
+for entry in "tests:${c_names}|\.py$" "fuzz:${c_names}"; do
+  dir=${entry%%:*}
+  n=$(count "$dir" "${entry#*:}")
   printf '%-10s %6d  test\n' "$dir/" "$n"
   tests=$((tests + n))
 done
-for spec in "src:${c_names}" "include:${c_names}" "idl:${c_names}|\.idl$" \
+for entry in "src:${c_names}" "include:${c_names}" "idl:${c_names}|\.idl$" \
             "tools:${c_names}|\.py$" "python:${c_names}|\.py$"; do
-  dir=${spec%%:*}
-  n=$(count "$dir" "${spec#*:}")
+  dir=${entry%%:*}
+  n=$(count "$dir" "${entry#*:}")
   printf '%-10s %6d  product\n' "$dir/" "$n"
   product=$((product + n))
 done
