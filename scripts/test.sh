@@ -24,7 +24,7 @@ else
 fi
 
 jobs=$(nproc)
-total_passed=0 total_failed=0 failed_suites=()
+total_passed=0 total_failed=0 failed_suites=() skipped_suites=()
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   mkdir -p build
@@ -34,6 +34,14 @@ for preset in "${presets[@]}"; do
   fi
   if ! cmake --build --preset "$preset" -j"$jobs"; then
     failed_suites+=("$preset (build)"); total_failed=$((total_failed + 1)); continue
+  fi
+  if [ "$preset" = mingw-x86 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    # Wine x86 is a 32-bit Linux program; a kernel built without 32-bit
+    # support cannot start it. The build above still checks that the x86
+    # sources compile and link.
+    echo "mingw-x86: built; its tests are not run: this kernel cannot execute 32-bit programs"
+    skipped_suites+=("$preset")
+    continue
   fi
   out=$(ctest --preset "$preset" -j"$jobs" 2>&1); rc=$?
   echo "$out"
@@ -67,6 +75,9 @@ fi
 echo
 if [ "${#failed_suites[@]}" -gt 0 ]; then
   echo "failing: ${failed_suites[*]}"
+fi
+if [ "${#skipped_suites[@]}" -gt 0 ]; then
+  echo "not run on this machine: ${skipped_suites[*]}"
 fi
 echo "$total_passed passed, $total_failed failed"
 [ "${#failed_suites[@]}" -eq 0 ]
