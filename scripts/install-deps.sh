@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when they are missing.
 #
-#   scripts/install-deps.sh            Linux build and tests
+#   scripts/install-deps.sh            Linux build and tests (g++ and clang)
 #   scripts/install-deps.sh --windows  also MinGW-w64, widl and Wine (x64 and x86)
 #   scripts/install-deps.sh --bench    also Google Benchmark and libpcap
 #   scripts/install-deps.sh --fuzz     also clang's libFuzzer runtime
@@ -19,9 +19,9 @@ for arg in "$@"; do
   esac
 done
 
-packages=(cmake ninja-build g++ googletest libgtest-dev)
+packages=(cmake ninja-build g++ clang googletest libgtest-dev)
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
-[ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-14-dev)
+[ "$want_fuzz" = 1 ] && packages+=(libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 mingw-w64-tools wine wine64 libwine-dev)
 
 missing=()
