@@ -1,5 +1,6 @@
 // The index methods of LogFile2 that start and watch the indexing thread
-// (index_builder.h): CreateIndex, GetIndexingProgress, GetDiskSectorSize.
+// (index_builder.h): CreateIndex, GetIndexingProgress, GetDiskSectorSize,
+// and the object's side of IndexHost, through which the thread reaches it.
 #include "logfile2/index_builder.h"
 #include "logfile2/log_file2.h"
 #include "platform/file.h"
@@ -12,7 +13,59 @@ using platform::CriticalSectionLock;
 constexpr char kFileNotOpen[] = "File not open";
 constexpr char kCreateFailed[] = "Failed to create Index file";
 
+platform::OpenOptions IndexReadOptions(uint32_t share) {
+  platform::OpenOptions options;
+  options.access = platform::kAccessRead;
+  options.share = share;
+  options.disposition = platform::Disposition::kOpenExisting;
+  return options;
+}
+
 }  // namespace
+
+void LogFile2Object::ForgetRequest() {
+  indexing_progress_ = 0;
+  requested_resolution_ = 0;
+}
+
+void LogFile2Object::PublishFirstPass(const std::string& index_path, int64_t messages) {
+  CriticalSectionLock hold(lock_);
+  // The stream was opened by CreateIndex; one that could not be opened then
+  // is opened now.
+  if (!index_.is_open()) {
+    (void)index_.OpenIndex(index_path,
+                           IndexReadOptions(platform::kShareRead | platform::kShareWrite),
+                           log_.version(), 0);
+    index_resolution_ = static_cast<int64_t>(index_.is_open() ? index_.resolution() : 0);
+  }
+  total_messages_ = messages + static_cast<int64_t>(bookmarks_.size());
+  index_complete_ = true;
+}
+
+void LogFile2Object::ReleaseIndex() {
+  CriticalSectionLock hold(lock_);
+  index_.Close();
+}
+
+void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
+  CriticalSectionLock hold(lock_);
+  const uint32_t share = rebuilt ? platform::kShareRead | platform::kShareWrite
+                                 : platform::kShareRead;
+  // The object is still open: Close joins the thread before it closes.
+  Status st = index_.OpenIndex(index_path, IndexReadOptions(share), log_.version(), 0);
+  if (!st.ok()) index_.Close();
+  if (index_.is_open()) {
+    if (!rebuilt) return;  // the old index, with the counts it had
+    index_resolution_ = static_cast<int64_t>(index_.resolution());
+    total_messages_ =
+        static_cast<int64_t>(index_.record_count()) + static_cast<int64_t>(bookmarks_.size());
+    index_complete_ = true;
+    return;
+  }
+  index_complete_ = false;
+  index_resolution_ = 0;
+  indexed_messages_ = 0;
+}
 
 void LogFile2Object::StopIndexing() {
   if (!indexing_thread_.Joinable()) return;
