@@ -60,6 +60,7 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
     return Raise(kCreationFailed, E_CVR_FILE_HEADER_INFO_WRITE_FAIL);
   }
 
+  platform::CriticalSectionLock hold(lock_);
   std::unique_ptr<platform::File> file;
   Status opened = platform::OpenFile(path, options, &file);
   // An object that held a file gives it up whatever the outcome; since the
@@ -110,6 +111,7 @@ HRESULT CorvaneObject::ExamineHeader() {
 }
 
 HRESULT CorvaneObject::Close() {
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   file_.reset();
   data_pending_ = false;
@@ -120,6 +122,7 @@ HRESULT CorvaneObject::Close() {
 HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
                                   ULONG dwDataLength) {
   if (!pbyData) return Raise("One ore more WriteBlock method parameters are NULL", E_POINTER);
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
 
   BlockHeader header;
@@ -135,7 +138,7 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   // block behind a part of itself, which would read back as garbage.
   int64_t start = 0;
   const bool know_start = file_->Seek(0, platform::SeekOrigin::kCurrent, &start).ok();
-  auto take_back = [&] {
+  auto take_back = [&]() REQUIRES(lock_) {
     if (know_start && file_->Seek(start, platform::SeekOrigin::kBegin, nullptr).ok()) {
       (void)file_->SetEndOfFile();
     }
@@ -178,6 +181,7 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
   if (!pwBlockID || !pbyConnID || !pdwTimeStamp || !pdwDataBlockLength || !bEndOfFile) {
     return Raise("One ore more ReadBlockHeader method parameters are NULL", E_POINTER);
   }
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   if (data_pending_ && !SkipPendingData()) {
     return Raise("Block data skip failed", E_CVR_BLOCK_DATA_SKIP_FAILED);
@@ -213,6 +217,7 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
 
 HRESULT CorvaneObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
   if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   if (!data_pending_) return Raise("Block header not read", E_CVR_BLOCK_HEADER_NOT_READ);
   if (dwDataLength != pending_length_) {
@@ -227,6 +232,7 @@ HRESULT CorvaneObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
 }
 
 HRESULT CorvaneObject::Flush() {
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   if (!file_->Flush().ok()) return Raise("File flush failed", E_CVR_FILE_FLUSH_FAILED);
   return S_OK;
@@ -234,6 +240,7 @@ HRESULT CorvaneObject::Flush() {
 
 HRESULT CorvaneObject::GetFileSize(ULONG* pdwFileSize) {
   if (!pdwFileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   int64_t size = 0;
   if (!file_->GetSize(&size).ok()) {
@@ -248,6 +255,7 @@ HRESULT CorvaneObject::GetFilePointerPos(ULONG* pdwFilePointerPos) {
   if (!pdwFilePointerPos) {
     return Raise("One ore more GetFilePointerPos method parameters are NULL", E_POINTER);
   }
+  platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
   int64_t position = 0;
   if (!file_->Seek(0, platform::SeekOrigin::kCurrent, &position).ok() ||
