@@ -7,6 +7,7 @@
 // indexing thread installing a rebuilt index).
 #include <algorithm>
 
+#include "frame/error_catalogue.h"
 #include "logfile2/log_file2.h"
 #include "stream/index_format.h"
 
@@ -16,21 +17,20 @@ namespace {
 using platform::CriticalSectionLock;
 using platform::SeekOrigin;
 
-constexpr char kFileNotOpen[] = "File not open";
 constexpr ReadResult kReadFailed{E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header"};
 constexpr ReadResult kOk{};
 
 }  // namespace
 
 HRESULT LogFile2Object::Jump(LONGLONG i64MsgNo) {
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   if (i64MsgNo < 0) {
-    return Raise("Invalid message number parameter value", E_CVR_INVALID_PARAM);
+    return Raise(errors::kInvalidMessageNumber);
   }
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   const int64_t count = index_complete_ ? total_messages_.load() : indexed_messages_.load();
-  if (i64MsgNo >= count) return Raise("MsgNo exceeds record count", E_CVR_MSG_COUNT_EXCEEDED);
+  if (i64MsgNo >= count) return Raise(errors::kMsgNoExceedsCount);
 
   // The bookmarks before the place; the next one to deliver stands at or
   // after it, so the read forward below never returns a bookmark.
