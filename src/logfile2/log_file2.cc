@@ -133,8 +133,8 @@ HRESULT LogFile2Object::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBloc
   *pdwNumberOfBytesReturned = 0;
   LogBlockHeader header;
   bool end_of_file = false;
-  ReadResult r = reader_.ReadHeader(&header, &end_of_file);
-  if (!r.ok()) return Raise(r.text, r.code);
+  Result r = reader_.ReadHeader(&header, &end_of_file);
+  if (!r.ok()) return Raise(r.entry());
   stream::DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
   if (end_of_file) {
     *bEndOfFile = 1;
@@ -149,8 +149,8 @@ HRESULT LogFile2Object::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
   if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise(errors::kFileNotOpen);
-  ReadResult r = reader_.ReadData(pbyData, dwDataLength);
-  return r.ok() ? S_OK : Raise(r.text, r.code);
+  Result r = reader_.ReadData(pbyData, dwDataLength);
+  return r.ok() ? S_OK : Raise(r.entry());
 }
 
 }  // namespace corvane::logfile2

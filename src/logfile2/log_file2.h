@@ -118,7 +118,7 @@ class LogFile2Object final : public frame::ComObject<ILogFile2>, private IndexHo
   void StopIndexing() REQUIRES(indexing_control_) EXCLUDES(lock_);
   // Reads the index record at or before log message `target` and stands the
   // reader there (Jump); the message number becomes the record's.
-  ReadResult PositionAtIndexEntry(int64_t target) REQUIRES(lock_);
+  Result PositionAtIndexEntry(int64_t target) REQUIRES(lock_);
 
   // The reader's bookmark cursor as a list position (size() at the end),
   // and setting it to one.
