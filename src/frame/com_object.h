@@ -55,8 +55,6 @@ class ComObject : public Interface, public ISupportErrorInfo {
   // Posts the error object of a catalogue entry (error_catalogue.h) for
   // this class and returns the entry's code.
   HRESULT Raise(const ErrorEntry& error) const { return source_.Raise(error.text, error.code); }
-  // Transitional: a text and code of their own.
-  HRESULT Raise(const char* text, HRESULT code) const { return source_.Raise(text, code); }
 
  private:
   class InnerUnknown final : public IUnknown {
