@@ -215,27 +215,28 @@ void IndexBuilder::Stopped() {
 
 void IndexBuilder::InstallRebuild() {
   host_.ReleaseIndex();
-  // The questions are asked without the object lock; no retry follows an
-  // answer once the stop flag is set.
+  // The questions are asked without the object lock.
   const bool replaced = ReplaceIndexFile();
   if (!replaced) (void)platform::RemoveFile(target_path_);
   // The old index stays in use if it is still there.
   host_.InstallIndex(index_path_, replaced);
 }
 
+bool IndexBuilder::AskRetryUnlessStopped(const std::string& text) {
+  // The answer may come much later: a stop requested meanwhile wins.
+  return !stop_requested() && AskRetry("Indexing Error", text) && !stop_requested();
+}
+
 bool IndexBuilder::ReplaceIndexFile() {
   for (;;) {
     Status st = platform::RemoveFile(index_path_);
     if (st.ok() || st.code() == kErrFileNotFound) break;
-    if (stop_requested() || !AskRetry("Indexing Error", platform::SystemErrorText(st.code()))) {
-      return false;
-    }
+    if (!AskRetryUnlessStopped(platform::SystemErrorText(st.code()))) return false;
   }
   for (;;) {
     Status st = platform::RenameFile(target_path_, index_path_, false);
     if (st.ok()) return true;
-    if (stop_requested() ||
-        !AskRetry("Indexing Error", RenameErrorText(st.code(), target_path_, index_path_))) {
+    if (!AskRetryUnlessStopped(RenameErrorText(st.code(), target_path_, index_path_))) {
       return false;
     }
   }

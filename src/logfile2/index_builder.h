@@ -107,6 +107,9 @@ class IndexBuilder final : private MessageSink {
   // Removes the index file and renames the rebuilt one to it, asking Retry
   // or Cancel after each failure; false when cancelled or stopped.
   bool ReplaceIndexFile();
+  // Asks "Indexing Error" Retry or Cancel; false for Cancel and whenever
+  // the stop flag is set, before or after the answer.
+  bool AskRetryUnlessStopped(const std::string& text);
   // Closes both files and deletes the target.
   void Discard();
   void Stopped();
