@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when they are missing.
 #
-#   scripts/install-deps.sh            Linux build and tests
-#   scripts/install-deps.sh --windows  also MinGW-w64 and Wine (x64 and x86)
+#   scripts/install-deps.sh            Linux build and tests (g++ and clang)
+#   scripts/install-deps.sh --windows  also MinGW-w64, widl and Wine (x64 and x86)
 #   scripts/install-deps.sh --bench    also Google Benchmark and libpcap
 #   scripts/install-deps.sh --fuzz     also clang's libFuzzer runtime
 #
@@ -19,10 +19,11 @@ for arg in "$@"; do
   esac
 done
 
-# mingw-w64-tools: widl, which makes the interface header from idl/corvane.idl.
-packages=(cmake ninja-build g++ googletest libgtest-dev mingw-w64-tools)
+# mingw-w64-tools: widl, which makes the interface header from idl/corvane.idl;
+# clang: the build that checks the lock annotations.
+packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools)
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
-[ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-14-dev)
+[ "$want_fuzz" = 1 ] && packages+=(libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 wine wine64 libwine-dev)
 
 missing=()

@@ -3,9 +3,10 @@
 #   1. Linux, optimised build
 #   2. Linux, address + undefined-behaviour sanitizers
 #   3. Linux, thread sanitizer
-#   4. Windows x64, cross-built with MinGW-w64, under Wine
-#   5. Windows x86, the same
-#   6. the fuzz targets, FUZZ_SECONDS (default 10) each (scripts/fuzz.sh);
+#   4. Linux, clang with its thread-safety analysis as errors
+#   5. Windows x64, cross-built with MinGW-w64, under Wine
+#   6. Windows x86, the same
+#   7. the fuzz targets, FUZZ_SECONDS (default 10) each (scripts/fuzz.sh);
 #      every target counts as one test
 #
 #   scripts/test.sh [--linux-only]
@@ -17,10 +18,10 @@ linux_only=0
 
 if [ "$linux_only" = 1 ]; then
   scripts/install-deps.sh || exit 1
-  presets=(linux-release linux-asan linux-tsan)
+  presets=(linux-release linux-asan linux-tsan linux-clang)
 else
   scripts/install-deps.sh --windows || exit 1
-  presets=(linux-release linux-asan linux-tsan mingw-x64 mingw-x86)
+  presets=(linux-release linux-asan linux-tsan linux-clang mingw-x64 mingw-x86)
 fi
 
 jobs=$(nproc)

@@ -33,7 +33,7 @@ class ClassFactory final : public IClassFactory {
 
   const ClassEntry& entry_;
   platform::CriticalSection cs_;
-  ULONG refs_ = 1;  // guarded by cs_
+  ULONG refs_ GUARDED_BY(cs_) = 1;
 };
 
 }  // namespace corvane::frame

@@ -19,6 +19,7 @@
 #include <new>
 
 #include "frame/error.h"
+#include "frame/error_catalogue.h"
 #include "frame/module.h"
 
 namespace corvane::frame {
@@ -51,8 +52,9 @@ class ComObject : public Interface, public ISupportErrorInfo {
   }
   virtual ~ComObject() { UnlockModule(); }
 
-  // Posts the error object for this class and returns `code`.
-  HRESULT Raise(const char* text, HRESULT code) const { return source_.Raise(text, code); }
+  // Posts the error object of a catalogue entry (error_catalogue.h) for
+  // this class and returns the entry's code.
+  HRESULT Raise(const ErrorEntry& error) const { return source_.Raise(error.text, error.code); }
 
  private:
   class InnerUnknown final : public IUnknown {

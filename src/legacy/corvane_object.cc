@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/error_catalogue.h"
 #include "frame/strings.h"
 #include "legacy/legacy_format.h"
 #include "platform/clock.h"
@@ -12,8 +13,6 @@ namespace {
 
 const frame::ErrorSource kSource{"CORVANE", &IID_ICorvane, &CLSID_Corvane};
 
-constexpr char kFileNotOpen[] = "File not open";
-constexpr char kCreationFailed[] = "File creation failed";
 constexpr uint32_t kInvalid32 = 0xFFFFFFFFu;
 
 }  // namespace
@@ -27,10 +26,10 @@ HRESULT CreateCorvane(IUnknown* outer, REFIID iid, void** out) {
 
 HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAccessMode,
                             EnumCVRFileCreateMode CVRFileCreateMode) {
-  if (!bstrFileName) return Raise("One ore more Open method parameters are NULL", E_POINTER);
+  if (!bstrFileName) return Raise(errors::kNullOpenParams);
   if (CVRFileAccessMode == CVRFileAccessModeWrite &&
       CVRFileCreateMode == CVRFileCreateModeExisting) {
-    return Raise("Illegal Access Flag combination", E_CVR_INVALID_ACCESS_FLAG_COMBINATION);
+    return Raise(errors::kIllegalAccessFlags);
   }
 
   platform::OpenOptions options;
@@ -38,7 +37,7 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
   switch (CVRFileAccessMode) {
     case CVRFileAccessModeRead: options.access = platform::kAccessRead; break;
     case CVRFileAccessModeWrite: options.access = platform::kAccessWrite; break;
-    default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+    default: return Raise(errors::kCreationFailedAccessMode);
   }
   switch (CVRFileCreateMode) {
     case CVRFileCreateModeNew: options.disposition = platform::Disposition::kCreateNew; break;
@@ -46,20 +45,21 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
     case CVRFileCreateModeExisting:
       options.disposition = platform::Disposition::kOpenExisting;
       break;
-    default: return Raise(kCreationFailed, E_CVR_INVALID_CREATE_MODE);
+    default: return Raise(errors::kCreationFailedCreateMode);
   }
 
   std::string path;
-  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(kCreationFailed, E_FAIL);
+  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(errors::kCreationFailedName);
   if (CVRFileAccessMode == CVRFileAccessModeRead &&
       CVRFileCreateMode == CVRFileCreateModeAlways) {
     // The header of a replaced file cannot be written through a read-only
     // handle, so this open could only fail after emptying an existing log.
     // It is refused before the file is touched, with the code that failed
     // header write would give.
-    return Raise(kCreationFailed, E_CVR_FILE_HEADER_INFO_WRITE_FAIL);
+    return Raise(errors::kCreationFailedHeaderWrite);
   }
 
+  platform::CriticalSectionLock hold(lock_);
   std::unique_ptr<platform::File> file;
   Status opened = platform::OpenFile(path, options, &file);
   // An object that held a file gives it up whatever the outcome; since the
@@ -67,7 +67,7 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
   file_.reset();
   data_pending_ = false;
   pending_length_ = 0;
-  if (!opened.ok()) return Raise(kCreationFailed, E_CVR_FILE_CREATION_FAILS);
+  if (!opened.ok()) return Raise(errors::kCreationFailed);
   file_ = std::move(file);
 
   if (CVRFileCreateMode != CVRFileCreateModeExisting) {
@@ -75,12 +75,12 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
     uint32_t written = 0;
     if (!file_->Write(header.data(), kFileHeaderSize, &written).ok()) {
       file_.reset();
-      return Raise(kCreationFailed, E_CVR_FILE_HEADER_INFO_WRITE_FAIL);
+      return Raise(errors::kCreationFailedHeaderWrite);
     }
     return S_OK;
   }
   HRESULT hr = ExamineHeader();
-  return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;
+  return FAILED(hr) ? Raise(errors::CreationFailed(hr)) : S_OK;
 }
 
 HRESULT CorvaneObject::ExamineHeader() {
@@ -110,7 +110,8 @@ HRESULT CorvaneObject::ExamineHeader() {
 }
 
 HRESULT CorvaneObject::Close() {
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
   file_.reset();
   data_pending_ = false;
   pending_length_ = 0;
@@ -119,8 +120,9 @@ HRESULT CorvaneObject::Close() {
 
 HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
                                   ULONG dwDataLength) {
-  if (!pbyData) return Raise("One ore more WriteBlock method parameters are NULL", E_POINTER);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pbyData) return Raise(errors::kNullWriteBlockParams);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
 
   BlockHeader header;
   header.block_id = wBlocID;
@@ -135,7 +137,7 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   // block behind a part of itself, which would read back as garbage.
   int64_t start = 0;
   const bool know_start = file_->Seek(0, platform::SeekOrigin::kCurrent, &start).ok();
-  auto take_back = [&] {
+  auto take_back = [&]() REQUIRES(lock_) {
     if (know_start && file_->Seek(start, platform::SeekOrigin::kBegin, nullptr).ok()) {
       (void)file_->SetEndOfFile();
     }
@@ -143,11 +145,11 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   uint32_t written = 0;
   if (!file_->Write(bytes, kBlockHeaderSize, &written).ok()) {
     if (written > 0) take_back();
-    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+    return Raise(errors::kHeaderWriteFailed);
   }
   if (!file_->Write(pbyData, dwDataLength, &written).ok()) {
     take_back();
-    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+    return Raise(errors::kDataWriteFailed);
   }
   return S_OK;
 }
@@ -176,17 +178,18 @@ bool CorvaneObject::SkipPendingData() {
 HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG* pdwTimeStamp,
                                        ULONG* pdwDataBlockLength, LONG* bEndOfFile) {
   if (!pwBlockID || !pbyConnID || !pdwTimeStamp || !pdwDataBlockLength || !bEndOfFile) {
-    return Raise("One ore more ReadBlockHeader method parameters are NULL", E_POINTER);
+    return Raise(errors::kNullReadBlockHeaderParams);
   }
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
   if (data_pending_ && !SkipPendingData()) {
-    return Raise("Block data skip failed", E_CVR_BLOCK_DATA_SKIP_FAILED);
+    return Raise(errors::kDataSkipFailed);
   }
 
   uint8_t bytes[kBlockHeaderSize];
   uint32_t got = 0;
   if (!file_->Read(bytes, kBlockHeaderSize, &got).ok()) {
-    return Raise("Block header read failed", E_CVR_BLOCK_HEADER_READ_FAILED);
+    return Raise(errors::kHeaderReadFailed);
   }
   if (got == 0) {
     *pwBlockID = 0;
@@ -198,7 +201,7 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
   }
   if (got < kBlockHeaderSize) {
     // A header cut short is damage, not the end of the file.
-    return Raise("Block header read failed", E_CVR_BLOCK_HEADER_READ_FAILED);
+    return Raise(errors::kHeaderReadFailed);
   }
   const BlockHeader header = DecodeBlockHeader(bytes);
   *pwBlockID = header.block_id;
@@ -212,33 +215,36 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
 }
 
 HRESULT CorvaneObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
-  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  if (!data_pending_) return Raise("Block header not read", E_CVR_BLOCK_HEADER_NOT_READ);
+  if (!pbyData) return Raise(errors::kNullReadBlockDataParams);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
+  if (!data_pending_) return Raise(errors::kHeaderNotRead);
   if (dwDataLength != pending_length_) {
-    return Raise("Invalid data block size", E_CVR_INVALID_DATA_BLOCK_SIZE);
+    return Raise(errors::kInvalidDataBlockSize);
   }
   uint32_t got = 0;
   if (!file_->Read(pbyData, dwDataLength, &got).ok() || got != dwDataLength) {
-    return Raise("Block data read failed", E_CVR_BLOCK_DATA_READ_FAILED);
+    return Raise(errors::kDataReadFailed);
   }
   data_pending_ = false;
   return S_OK;
 }
 
 HRESULT CorvaneObject::Flush() {
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  if (!file_->Flush().ok()) return Raise("File flush failed", E_CVR_FILE_FLUSH_FAILED);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
+  if (!file_->Flush().ok()) return Raise(errors::kFileFlushFailed);
   return S_OK;
 }
 
 HRESULT CorvaneObject::GetFileSize(ULONG* pdwFileSize) {
-  if (!pdwFileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pdwFileSize) return Raise(errors::kNullGetFileSizeParams);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
   int64_t size = 0;
   if (!file_->GetSize(&size).ok()) {
     *pdwFileSize = kInvalid32;
-    return Raise("Unable to get file size", E_FAIL);
+    return Raise(errors::kFileSizeFailed);
   }
   *pdwFileSize = static_cast<uint32_t>(size);  // the low 32 bits of a larger size
   return S_OK;
@@ -246,14 +252,15 @@ HRESULT CorvaneObject::GetFileSize(ULONG* pdwFileSize) {
 
 HRESULT CorvaneObject::GetFilePointerPos(ULONG* pdwFilePointerPos) {
   if (!pdwFilePointerPos) {
-    return Raise("One ore more GetFilePointerPos method parameters are NULL", E_POINTER);
+    return Raise(errors::kNullGetFilePointerPosParams);
   }
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  platform::CriticalSectionLock hold(lock_);
+  if (!file_) return Raise(errors::kFileNotOpen);
   int64_t position = 0;
   if (!file_->Seek(0, platform::SeekOrigin::kCurrent, &position).ok() ||
       position >= static_cast<int64_t>(kInvalid32)) {
     *pdwFilePointerPos = kInvalid32;
-    return Raise("File pointer get failed", E_FAIL);
+    return Raise(errors::kFilePointerFailed);
   }
   *pdwFilePointerPos = static_cast<uint32_t>(position);
   return S_OK;

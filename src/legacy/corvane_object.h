@@ -5,9 +5,11 @@
 // that WriteBlock reported as written has reached the operating system. The
 // file is held exclusively while open.
 //
-// Thread safety: the object takes no lock. A client that shares one object
-// between threads makes one call at a time; distinct objects may be used from
-// different threads at once.
+// Thread safety: the class is registered for both threading models, so one
+// object may be called from several threads at once. One object lock guards
+// the file and the read state; each method takes it after checking its
+// pointer arguments and holds it to the end, so calls on one object run one
+// after the other.
 #ifndef CORVANE_LEGACY_CORVANE_OBJECT_H_
 #define CORVANE_LEGACY_CORVANE_OBJECT_H_
 
@@ -17,6 +19,7 @@
 
 #include "frame/com_object.h"
 #include "platform/file.h"
+#include "platform/sync.h"
 
 namespace corvane::legacy {
 
@@ -25,30 +28,32 @@ class CorvaneObject final : public frame::ComObject<ICorvane> {
   explicit CorvaneObject(IUnknown* outer);
 
   HRESULT STDMETHODCALLTYPE Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAccessMode,
-                                 EnumCVRFileCreateMode CVRFileCreateMode) override;
-  HRESULT STDMETHODCALLTYPE Close() override;
+                                 EnumCVRFileCreateMode CVRFileCreateMode) override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE Close() override EXCLUDES(lock_);
   HRESULT STDMETHODCALLTYPE WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
-                                       ULONG dwDataLength) override;
+                                       ULONG dwDataLength) override EXCLUDES(lock_);
   HRESULT STDMETHODCALLTYPE ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID,
                                             ULONG* pdwTimeStamp, ULONG* pdwDataBlockLength,
-                                            LONG* bEndOfFile) override;
-  HRESULT STDMETHODCALLTYPE ReadBlockData(BYTE* pbyData, ULONG dwDataLength) override;
-  HRESULT STDMETHODCALLTYPE Flush() override;
-  HRESULT STDMETHODCALLTYPE GetFileSize(ULONG* pdwFileSize) override;
-  HRESULT STDMETHODCALLTYPE GetFilePointerPos(ULONG* pdwFilePointerPos) override;
+                                            LONG* bEndOfFile) override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE ReadBlockData(BYTE* pbyData, ULONG dwDataLength)
+      override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE Flush() override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE GetFileSize(ULONG* pdwFileSize) override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE GetFilePointerPos(ULONG* pdwFilePointerPos) override EXCLUDES(lock_);
 
  private:
   // Checks the header of a file just opened and leaves the position directly
   // after its first 0x1A byte. Fails with E_CVR_FILE_HEADER_INFO_READ_FAIL or
   // E_CVR_FILE_HEADER_INFO_WRONG_VERSION.
-  HRESULT ExamineHeader();
+  HRESULT ExamineHeader() REQUIRES(lock_);
   // Skips the data of a block whose header was read and whose data was not.
-  bool SkipPendingData();
+  bool SkipPendingData() REQUIRES(lock_);
 
-  std::unique_ptr<platform::File> file_;
+  platform::CriticalSection lock_;
+  std::unique_ptr<platform::File> file_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
   // A block header was read and its data has been neither read nor skipped.
-  bool data_pending_ = false;
-  uint32_t pending_length_ = 0;
+  bool data_pending_ GUARDED_BY(lock_) = false;
+  uint32_t pending_length_ GUARDED_BY(lock_) = 0;
 };
 
 // Creation function for the object map (refuses aggregation).

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "frame/error_catalogue.h"
 #include "frame/strings.h"
 #include "stream/block_header.h"
 #include "stream/file_format.h"
@@ -16,10 +17,6 @@ using platform::SeekOrigin;
 
 const frame::ErrorSource kSource{"LOGFILE", &IID_ILogFile, &CLSID_LogFile};
 
-constexpr char kFileNotOpen[] = "File not open";
-constexpr char kCreationFailed[] = "File creation failed";
-constexpr char kHeaderReadFailed[] = "Block header read failed";
-constexpr char kDataReadFailed[] = "Block data read failed";
 
 }  // namespace
 
@@ -45,36 +42,35 @@ void LogFileObject::ResetFileState() {
 HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
                             EnumFileVersion* pFileFormat) {
   if (!bstrFileName || !pFileFormat) {
-    return Raise("One ore more Open method parameters are NULL", E_POINTER);
+    return Raise(errors::kNullOpenParams);
   }
-  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  if (open_) return Raise(errors::kFileAlreadyOpen);
   // The lock is taken before the disk buffer is replaced: another thread may
   // be opening, writing or closing through this object at the same time.
   CriticalSectionLock hold(lock_);
-  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  if (open_) return Raise(errors::kFileAlreadyOpen);
 
   // A stored size of 0 (a key without the value) would leave no room for any
   // byte; LogFileDiskBufferSize() takes the 128-byte default instead.
   if (!buffer_.Allocate(stream::LogFileDiskBufferSize())) {
-    return Raise("Insufficient memory for disk buffer size held in registry",
-                 E_CVR_DISK_BUFFER_TOO_LARGE);
+    return Raise(errors::kBufferTooLarge);
   }
   std::string path;
-  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(kCreationFailed, E_FAIL);
+  if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(errors::kCreationFailedName);
   switch (FileAccessMode) {
     case FileAccessModeReadOnly: break;
     case FileAccessModeWriteCreateNew:
     case FileAccessModeWriteCreateAlways:
       if (*pFileFormat != FileVersionCVR_Ve101) {
-        return Raise(kCreationFailed, E_CVR_INVALID_FILE_FORMAT_PARAM);
+        return Raise(errors::kCreationFailedFileFormat);
       }
       break;
-    default: return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+    default: return Raise(errors::kCreationFailedAccessMode);
   }
 
   time_base_.Restart();
   HRESULT hr = OpenLocked(path, FileAccessMode, pFileFormat);
-  return FAILED(hr) ? Raise(kCreationFailed, hr) : S_OK;
+  return FAILED(hr) ? Raise(errors::CreationFailed(hr)) : S_OK;
 }
 
 HRESULT LogFileObject::OpenLocked(const std::string& path, EnumFileAccessMode mode,
@@ -145,28 +141,28 @@ Status LogFileObject::Position(int64_t* position) {
 Status LogFileObject::Size(int64_t* size) { return file_->GetSize(size); }
 
 HRESULT LogFileObject::GetFilePointerPos(ULONGLONG* pqwFilePointerPos) {
-  if (!pqwFilePointerPos) return Raise("GetFilePointerPos method parameter is NULL", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pqwFilePointerPos) return Raise(errors::kLogFileNullGetFilePointerPos);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_) return Raise(errors::kFileNotOpen);
   int64_t position = 0;
   if (!Position(&position).ok()) {
     *pqwFilePointerPos = ~0ull;
-    return Raise("File pointer get failed", E_FAIL);
+    return Raise(errors::kFilePointerFailed);
   }
   *pqwFilePointerPos = static_cast<uint64_t>(position);
   return S_OK;
 }
 
 HRESULT LogFileObject::GetFileSize(ULONGLONG* pqwFileSize) {
-  if (!pqwFileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pqwFileSize) return Raise(errors::kNullGetFileSizeParams);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_) return Raise(errors::kFileNotOpen);
   int64_t size = 0;
   if (!Size(&size).ok()) {
     *pqwFileSize = ~0ull;
-    return Raise("Unable to get file size", E_FAIL);
+    return Raise(errors::kFileSizeFailed);
   }
   *pqwFileSize = static_cast<uint64_t>(size);
   return S_OK;
@@ -175,18 +171,18 @@ HRESULT LogFileObject::GetFileSize(ULONGLONG* pqwFileSize) {
 HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlockHeaderLength,
                                        ULONG* pdwNumberOfBytesReturned, LONG* bEndOfFile) {
   if (!pbyStructBlockHeader || !pdwNumberOfBytesReturned || !bEndOfFile) {
-    return Raise("One or more ReadBlockHeader method parameters are NULL", E_POINTER);
+    return Raise(errors::kLogFileNullReadBlockHeaderParams);
   }
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_) return Raise(errors::kFileNotOpen);
   *bEndOfFile = 0;
   *pdwNumberOfBytesReturned = 0;
-  if (!reader_) return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+  if (!reader_) return Raise(errors::kHeaderReadFailed);
 
   if (header_read_) {
     if (!reader_->Skip(pending_length_).ok()) {
-      return Raise("Block data skip failed", E_CVR_BLOCK_DATA_SKIP_FAILED);
+      return Raise(errors::kDataSkipFailed);
     }
     // Skipped once: a header read that fails now must not skip it again.
     header_read_ = false;
@@ -194,18 +190,17 @@ HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlock
   }
 
   NextBlock next;
-  if (!reader_->Next(&next).ok()) return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+  if (!reader_->Next(&next).ok()) return Raise(errors::kHeaderReadFailed);
   if (next.end_of_file) *bEndOfFile = 1;
 
   int64_t size = 0;
   int64_t position = 0;
   if (!Size(&size).ok() || !Position(&position).ok()) {
-    return Raise(kHeaderReadFailed, E_CVR_BLOCK_HEADER_READ_FAILED);
+    return Raise(errors::kHeaderReadFailed);
   }
   const uint64_t rest = size > position ? static_cast<uint64_t>(size - position) : 0;
   if (next.pending_length > rest || next.header.dwDataLength > kMaxBlockDataLength) {
-    return Raise("Corrupt Block header, data length exceeds end of file",
-                 E_CVR_BLOCK_HEADER_DATA_CORRUPT);
+    return Raise(errors::kLengthPastEnd);
   }
 
   pending_length_ = next.pending_length;
@@ -216,18 +211,18 @@ HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlock
 }
 
 HRESULT LogFileObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
-  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pbyData) return Raise(errors::kNullReadBlockDataParams);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  if (!header_read_) return Raise("Block header not read", E_CVR_BLOCK_HEADER_NOT_READ);
+  if (!file_) return Raise(errors::kFileNotOpen);
+  if (!header_read_) return Raise(errors::kHeaderNotRead);
   // The caller's buffer holds dwDataLength bytes. The announced length is
   // never below what the read delivers, so callers passing it always get
   // the data; a smaller buffer gets nothing, and the data stays pending.
-  if (dwDataLength < pending_length_) return Raise(kDataReadFailed, E_CVR_BLOCK_DATA_READ_FAILED);
+  if (dwDataLength < pending_length_) return Raise(errors::kDataReadFailed);
   uint32_t got = 0;
   if (!reader_->Read(pbyData, pending_length_, &got).ok() || got != pending_length_) {
-    return Raise(kDataReadFailed, E_CVR_BLOCK_DATA_READ_FAILED);
+    return Raise(errors::kDataReadFailed);
   }
   header_read_ = false;
   return S_OK;
@@ -235,19 +230,19 @@ HRESULT LogFileObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
 
 HRESULT LogFileObject::Close() {
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_) return Raise(errors::kFileNotOpen);
   if (buffer_.broken()) {
     // A failed flush could not be undone; what the file holds past the last
     // good flush is unknown, so nothing more is written to it.
     ResetFileState();
     buffer_.Release();
-    return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+    return Raise(errors::kFlushFailed);
   }
   if (buffer_.fill() > 0) {
     Status st = buffer_.Flush();
     if (!st.ok()) {
-      if (st.IsDiskFull()) return Raise("Out of disk space", E_CVR_DISK_FULL);
-      return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+      if (st.IsDiskFull()) return Raise(errors::kOutOfDiskSpace);
+      return Raise(errors::kFlushFailed);
     }
   }
   ResetFileState();
@@ -258,11 +253,11 @@ HRESULT LogFileObject::Close() {
 HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLength*/,
                                   BYTE* pbyData, ULONG /*dwDataLength*/) {
   if (!pbyData || !pStructBlockHeader) {
-    return Raise("One or more WriteBlock method parameters are NULL", E_POINTER);
+    return Raise(errors::kLogFileNullWriteBlockParams);
   }
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!file_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!file_) return Raise(errors::kFileNotOpen);
 
   LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);
   if (header.byTimeStampMode == 2 || header.byTimeStampMode == 3) {
@@ -274,20 +269,20 @@ HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLeng
   // Only a log this object created takes blocks; anything else fails as a
   // plain write failure, without a system error.
   if (!writable_ || version_ != FileVersionCVR_Ve101 || buffer_.broken()) {
-    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+    return Raise(errors::kHeaderWriteFailed);
   }
   buffer_.BeginBlock();
   Status st = buffer_.Append(raw, kLongBlockHeaderLength);
   if (!st.ok()) {
     buffer_.TakeBackBlock();
-    if (st.IsDiskFull()) return Raise("Block header write failed, disk full", E_CVR_DISK_FULL);
-    return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+    if (st.IsDiskFull()) return Raise(errors::kHeaderWriteDiskFull);
+    return Raise(errors::kHeaderWriteFailed);
   }
   st = buffer_.Append(pbyData, header.dwDataLength);
   if (!st.ok()) {
     buffer_.TakeBackBlock();
-    if (st.IsDiskFull()) return Raise("Block data write failed, disk full", E_CVR_DISK_FULL);
-    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+    if (st.IsDiskFull()) return Raise(errors::kDataWriteDiskFull);
+    return Raise(errors::kDataWriteFailed);
   }
   buffer_.EndBlock();
   return S_OK;

@@ -17,9 +17,10 @@
 // Only a log this object created for writing takes blocks; WriteBlock on a
 // file opened for reading fails at once instead of failing at every Close.
 //
-// Thread safety: objects may be called from any thread. One lock (re-entrant)
-// guards every member below; the pointer and open-file checks come before
-// it, so `open_` is atomic. Nothing runs on threads of the object's own.
+// Thread safety: objects may be called from any thread. One lock guards
+// every member below (GUARDED_BY; the helpers that run under it say
+// REQUIRES); the pointer and open-file checks come before it, so `open_` is
+// atomic. Nothing runs on threads of the object's own.
 #ifndef CORVANE_LOGFILE_LOG_FILE_H_
 #define CORVANE_LOGFILE_LOG_FILE_H_
 
@@ -44,19 +45,21 @@ namespace corvane::logfile {
 class LogFileObject final : public frame::ComObject<ILogFile> {
  public:
   explicit LogFileObject(IUnknown* outer);
-  ~LogFileObject() override;
+  ~LogFileObject() override EXCLUDES(lock_);
 
   HRESULT STDMETHODCALLTYPE Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
-                                 EnumFileVersion* pFileFormat) override;
-  HRESULT STDMETHODCALLTYPE GetFilePointerPos(ULONGLONG* pqwFilePointerPos) override;
-  HRESULT STDMETHODCALLTYPE GetFileSize(ULONGLONG* pqwFileSize) override;
+                                 EnumFileVersion* pFileFormat) override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE GetFilePointerPos(ULONGLONG* pqwFilePointerPos)
+      override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE GetFileSize(ULONGLONG* pqwFileSize) override EXCLUDES(lock_);
   HRESULT STDMETHODCALLTYPE ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlockHeaderLength,
                                             ULONG* pdwNumberOfBytesReturned,
-                                            LONG* bEndOfFile) override;
-  HRESULT STDMETHODCALLTYPE ReadBlockData(BYTE* pbyData, ULONG dwDataLength) override;
-  HRESULT STDMETHODCALLTYPE Close() override;
+                                            LONG* bEndOfFile) override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE ReadBlockData(BYTE* pbyData, ULONG dwDataLength)
+      override EXCLUDES(lock_);
+  HRESULT STDMETHODCALLTYPE Close() override EXCLUDES(lock_);
   HRESULT STDMETHODCALLTYPE WriteBlock(BYTE* pStructBlockHeader, ULONG dwHeaderLength,
-                                       BYTE* pbyData, ULONG dwDataLength) override;
+                                       BYTE* pbyData, ULONG dwDataLength) override EXCLUDES(lock_);
 
  private:
   // Open after the argument checks, under the lock: opens the file and
@@ -64,28 +67,28 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   // creation failed"; on failure nothing stays open and a file created by
   // this call is deleted.
   HRESULT OpenLocked(const std::string& path, EnumFileAccessMode mode,
-                     EnumFileVersion* pFileFormat);
-  HRESULT StartWriting(EnumFileVersion version);
-  HRESULT StartReading(EnumFileVersion* pFileFormat);
-  void ResetFileState();
+                     EnumFileVersion* pFileFormat) REQUIRES(lock_);
+  HRESULT StartWriting(EnumFileVersion version) REQUIRES(lock_);
+  HRESULT StartReading(EnumFileVersion* pFileFormat) REQUIRES(lock_);
+  void ResetFileState() REQUIRES(lock_);
 
   // Position and size as the system reports them (buffered bytes excluded).
-  Status Position(int64_t* position);
-  Status Size(int64_t* size);
+  Status Position(int64_t* position) REQUIRES(lock_);
+  Status Size(int64_t* size) REQUIRES(lock_);
 
   platform::CriticalSection lock_;
   std::atomic<bool> open_{false};
-  std::unique_ptr<platform::File> file_;
-  stream::CipherParameters cipher_;
+  std::unique_ptr<platform::File> file_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
+  stream::CipherParameters cipher_ GUARDED_BY(lock_);
   // Stamps of blocks written in mode 2 or 3: nanoseconds since Open or the
   // last mode-3 block.
-  stream::TimeBase time_base_;
-  uint32_t pending_length_ = 0;
-  bool header_read_ = false;
-  EnumFileVersion version_ = FileVersionUnknown;
-  bool writable_ = false;
-  std::unique_ptr<BlockReader> reader_;
-  DiskBuffer buffer_;
+  stream::TimeBase time_base_ GUARDED_BY(lock_);
+  uint32_t pending_length_ GUARDED_BY(lock_) = 0;
+  bool header_read_ GUARDED_BY(lock_) = false;
+  EnumFileVersion version_ GUARDED_BY(lock_) = FileVersionUnknown;
+  bool writable_ GUARDED_BY(lock_) = false;
+  std::unique_ptr<BlockReader> reader_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
+  DiskBuffer buffer_ GUARDED_BY(lock_);
 };
 
 // Creation function for the object map (supports aggregation).

@@ -12,13 +12,6 @@ namespace {
 
 using platform::SeekOrigin;
 
-constexpr ReadResult kHeaderReadFailed{E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed"};
-constexpr ReadResult kDataReadFailed{E_CVR_BLOCK_DATA_READ_FAILED, "Block data read failed"};
-constexpr ReadResult kLengthPastEnd{E_CVR_BLOCK_HEADER_DATA_CORRUPT,
-                                    "Corrupt Block header, data length exceeds end of file"};
-constexpr ReadResult kCorruptFile{E_CVR_BLOCK_HEADER_DATA_CORRUPT, "Corrupt file"};
-constexpr ReadResult kOk{};
-
 }  // namespace
 
 void RecordReader::Reset(EnumFileVersion version) {
@@ -39,10 +32,10 @@ void RecordReader::ClearPending() {
   last_from_bulk_ = false;
 }
 
-ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
   *header = LogBlockHeader{};
   *end_of_file = false;
-  ReadResult r = FinishPrevious();
+  Result r = FinishPrevious();
   if (!r.ok()) return r;
 
   // A cursor left behind the reader (bookmarks changed meanwhile) would
@@ -54,7 +47,7 @@ ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
   }
   if (next && next->log_message_number == message_number_) {
     ReturnBookmark(*next, header);
-    return kOk;
+    return Result::Ok();
   }
 
   const bool from_file = remaining_sub_messages_ == 0;
@@ -78,11 +71,11 @@ ReadResult RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
   if (from_file && !RawRecordVersion(version_) && header->wBlockID == CVR_ID_MULTI_QUIVOX_MSG) {
     return EnterBulkBlock(header, end_of_file);
   }
-  return kOk;
+  return Result::Ok();
 }
 
-ReadResult RecordReader::FinishPrevious() {
-  if (!pending_) return kOk;
+Result RecordReader::FinishPrevious() {
+  if (!pending_) return Result::Ok();
   const bool bookmark = pending_bookmark_;
   const bool owed = owe_bookmark_move_;
   const uint32_t length = data_length_;
@@ -90,60 +83,60 @@ ReadResult RecordReader::FinishPrevious() {
   data_length_ = 0;
   if (bookmark) {
     if (owed) bookmarks_.AdvanceReader();
-    return kOk;
+    return Result::Ok();
   }
-  if (length == 0) return kOk;
+  if (length == 0) return Result::Ok();
   if (HexTextVersion(version_)) {
     // Text positions are not byte positions: skip by decoding.
     uint8_t scratch[512];
     for (uint32_t left = length; left > 0;) {
       uint32_t got = 0;
       const uint32_t n = std::min<uint32_t>(left, sizeof scratch);
-      if (!log_.Read(scratch, n, &got).ok()) return kHeaderReadFailed;
+      if (!log_.Read(scratch, n, &got).ok()) return errors::kHeaderReadFailed;
       if (got == 0) break;  // the end of the text; the header read finds it
       left -= got;
     }
-    return kOk;
+    return Result::Ok();
   }
-  return log_.Seek(length, SeekOrigin::kCurrent).ok() ? kOk : kHeaderReadFailed;
+  return log_.Seek(length, SeekOrigin::kCurrent).ok() ? Result::Ok() : errors::kHeaderReadFailed;
 }
 
-ReadResult RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
   if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
   const uint32_t n = stream::FileBlockHeaderLength(version_);
-  if (n == 0) return kHeaderReadFailed;
+  if (n == 0) return errors::kHeaderReadFailed;
   const int64_t start = log_.position();
   uint8_t raw[kBlockHeaderLength] = {};
   uint32_t got = 0;
-  if (!log_.Read(raw, n, &got).ok()) return kHeaderReadFailed;
+  if (!log_.Read(raw, n, &got).ok()) return errors::kHeaderReadFailed;
   if (got == 0) {
     *end_of_file = true;
-    return kOk;
+    return Result::Ok();
   }
   if (got < n) {
     // A header cut short (a recorder that died, a file copied in part) is
     // damage, not the end of the log. Back to its start, so that a later
     // call, after a recorder has written the rest, reads it whole.
     if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
-    return kHeaderReadFailed;
+    return errors::kHeaderReadFailed;
   }
   *header = stream::DecodeBlockHeader(version_, raw);
-  return kOk;
+  return Result::Ok();
 }
 
-ReadResult RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) {
   const int64_t start = log_.position();
-  if (start < 0) return kHeaderReadFailed;
+  if (start < 0) return errors::kHeaderReadFailed;
   uint8_t bytes[stream::kRawRecordLookAhead] = {};
   uint32_t got = 0;
-  if (!log_.Read(bytes, sizeof bytes, &got).ok()) return kHeaderReadFailed;
-  if (!log_.Seek(start, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  if (!log_.Read(bytes, sizeof bytes, &got).ok()) return errors::kHeaderReadFailed;
+  if (!log_.Seek(start, SeekOrigin::kBegin).ok()) return errors::kHeaderReadFailed;
   if (got == 0) {
     *end_of_file = true;
-    return kOk;
+    return Result::Ok();
   }
   stream::RawRecordBlock record;
-  if (!stream::DecodeRawRecord(bytes, got, &record)) return kHeaderReadFailed;
+  if (!stream::DecodeRawRecord(bytes, got, &record)) return errors::kHeaderReadFailed;
   header->wBlockID = record.block_id;
   header->byConnID = record.conn_id;
   header->byTimeStampMode = record.time_stamp_mode;
@@ -152,24 +145,24 @@ ReadResult RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_fi
   // outside generations 7 and 8.
   const bool own_length = RawRecordVersion(version_) || UnpaddedMessages(version_);
   header->dwDataLength = own_length ? record.record_length : record.data_length;
-  return kOk;
+  return Result::Ok();
 }
 
-ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_file) {
   // The block is not delivered itself: its first message is.
   pending_ = false;
   uint8_t raw[kBulkCountLength];
   uint32_t got = 0;
-  if (!log_.Read(raw, sizeof raw, &got).ok()) return kHeaderReadFailed;
+  if (!log_.Read(raw, sizeof raw, &got).ok()) return errors::kHeaderReadFailed;
   const uint32_t count = got == sizeof raw ? Decode32(BulkCountOrder(version_), raw) : 0;
   // A block without messages would wrap the remaining count around.
-  if (count == 0) return kCorruptFile;
+  if (count == 0) return errors::kCorruptFile;
   bulk_header_ = *header;
-  ReadResult r = ReadMessageHead(header, end_of_file);
+  Result r = ReadMessageHead(header, end_of_file);
   if (!r.ok()) return r;
   if (*end_of_file) {
     *end_of_file = false;
-    return kCorruptFile;  // the count promised a message the file lacks
+    return errors::kCorruptFile;  // the count promised a message the file lacks
   }
   header->byTimeStampMode = bulk_header_.byTimeStampMode;
   header->qwTimeStamp = bulk_header_.qwTimeStamp;
@@ -179,36 +172,36 @@ ReadResult RecordReader::EnterBulkBlock(LogBlockHeader* header, bool* end_of_fil
   r = CheckDataFits();
   if (!r.ok()) return r;
   pending_ = true;
-  return kOk;
+  return Result::Ok();
 }
 
-ReadResult RecordReader::EnterBulkBlockAt(int64_t block_position, int64_t message_position,
+Result RecordReader::EnterBulkBlockAt(int64_t block_position, int64_t message_position,
                                           uint32_t remaining) {
   ClearPending();
-  if (!log_.Seek(block_position, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  if (!log_.Seek(block_position, SeekOrigin::kBegin).ok()) return errors::kHeaderReadFailed;
   LogBlockHeader header;
   bool end_of_file = false;
-  ReadResult r = ReadFileBlock(&header, &end_of_file);
+  Result r = ReadFileBlock(&header, &end_of_file);
   if (!r.ok()) return r;
-  if (end_of_file || header.wBlockID != CVR_ID_MULTI_QUIVOX_MSG) return kHeaderReadFailed;
-  if (!log_.Seek(message_position, SeekOrigin::kBegin).ok()) return kHeaderReadFailed;
+  if (end_of_file || header.wBlockID != CVR_ID_MULTI_QUIVOX_MSG) return errors::kHeaderReadFailed;
+  if (!log_.Seek(message_position, SeekOrigin::kBegin).ok()) return errors::kHeaderReadFailed;
   bulk_header_ = header;
   remaining_sub_messages_ = remaining;
-  return kOk;
+  return Result::Ok();
 }
 
-ReadResult RecordReader::CheckDataFits() {
+Result RecordReader::CheckDataFits() {
   const int64_t position = log_.position();
   data_start_ = position;
-  if (position >= 0 && known_size_ - position >= int64_t{data_length_}) return kOk;
+  if (position >= 0 && known_size_ - position >= int64_t{data_length_}) return Result::Ok();
   // The log may have grown since the size was last asked (it may still be
   // being recorded).
   known_size_ = log_.GetSize();
   if (position < 0 || known_size_ < 0 || known_size_ - position < int64_t{data_length_}) {
     pending_ = false;
-    return kLengthPastEnd;
+    return errors::kLengthPastEnd;
   }
-  return kOk;
+  return Result::Ok();
 }
 
 void RecordReader::ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header) {
@@ -222,9 +215,9 @@ void RecordReader::ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* head
   pending_ = pending_bookmark_ = owe_bookmark_move_ = true;
 }
 
-ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
-  if (!pending_) return {E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read"};
-  if (room < data_length_) return kDataReadFailed;
+Result RecordReader::ReadData(uint8_t* dst, uint32_t room) {
+  if (!pending_) return errors::kHeaderNotRead;
+  if (room < data_length_) return errors::kDataReadFailed;
   if (pending_bookmark_) {
     bookmark_.CopyDelivered(dst, data_length_);
     if (owe_bookmark_move_) bookmarks_.AdvanceReader();
@@ -233,13 +226,13 @@ ReadResult RecordReader::ReadData(uint8_t* dst, uint32_t room) {
     if (!log_.Read(dst, data_length_, &got).ok() || got != data_length_) {
       // Back to the record's start: it stays pending as it was.
       (void)log_.Seek(data_start_, SeekOrigin::kBegin);
-      return kDataReadFailed;
+      return errors::kDataReadFailed;
     }
   }
   pending_ = pending_bookmark_ = owe_bookmark_move_ = false;
   bookmark_ = Bookmark();
   data_length_ = 0;
-  return kOk;
+  return Result::Ok();
 }
 
 }  // namespace corvane::logfile2

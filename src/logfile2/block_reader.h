@@ -28,18 +28,14 @@
 #include <cstdint>
 #include <string>
 
+#include "frame/error_catalogue.h"
 #include "logfile2/bookmark_store.h"
 #include "stream/log_file_stream.h"
 
 namespace corvane::logfile2 {
 
-// S_OK, or the code and text to raise.
-struct ReadResult {
-  HRESULT code = S_OK;
-  const char* text = nullptr;
-  bool ok() const { return code == S_OK; }
-};
-
+// The reading steps return a Result: success, or the catalogue entry
+// (frame/error_catalogue.h) that the object raises.
 class RecordReader {
  public:
   RecordReader(stream::LogFileStream& log, BookmarkStore& bookmarks)
@@ -53,11 +49,11 @@ class RecordReader {
   // The next record. At the end of the log *end_of_file is set and the
   // header is all zeros. A block header cut short at the end is damage
   // ("Block header read failed"); the reader stays at its start.
-  ReadResult ReadHeader(LogBlockHeader* header, bool* end_of_file);
+  Result ReadHeader(LogBlockHeader* header, bool* end_of_file);
   // The pending record's data into dst[0..room). A room below the record's
   // data length fails with "Block data read failed" and keeps the record
   // pending, so that the caller can retry with a larger buffer.
-  ReadResult ReadData(uint8_t* dst, uint32_t room);
+  Result ReadData(uint8_t* dst, uint32_t room);
 
   int64_t message_number() const { return message_number_; }
   void CountWrittenMessages(uint32_t n) { message_number_ += n; }
@@ -80,23 +76,23 @@ class RecordReader {
   // messages of the block, that one included, still to come. Nothing is
   // pending afterwards and the message number is not changed. Fails with
   // "Block header read failed" when no bulk block header lies there.
-  ReadResult EnterBulkBlockAt(int64_t block_position, int64_t message_position,
+  Result EnterBulkBlockAt(int64_t block_position, int64_t message_position,
                               uint32_t remaining);
 
   // ---- For the indexing pass over raw-record and hex-text logs. ----
   // Moves over the pending record's data (as the next ReadHeader would).
-  ReadResult SkipPending() { return FinishPrevious(); }
+  Result SkipPending() { return FinishPrevious(); }
   uint32_t remaining_sub_messages() const { return remaining_sub_messages_; }
   // The last record read was a message of a bulk block.
   bool last_from_bulk() const { return last_from_bulk_; }
 
  private:
-  ReadResult FinishPrevious();
-  ReadResult ReadFileBlock(LogBlockHeader* header, bool* end_of_file);
+  Result FinishPrevious();
+  Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file);
   // Reads a message head without consuming it (the head is the data).
-  ReadResult ReadMessageHead(LogBlockHeader* header, bool* end_of_file);
-  ReadResult EnterBulkBlock(LogBlockHeader* header, bool* end_of_file);
-  ReadResult CheckDataFits();
+  Result ReadMessageHead(LogBlockHeader* header, bool* end_of_file);
+  Result EnterBulkBlock(LogBlockHeader* header, bool* end_of_file);
+  Result CheckDataFits();
   void ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header);
 
   stream::LogFileStream& log_;

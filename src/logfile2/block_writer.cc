@@ -3,6 +3,7 @@
 // stream's disk buffer. Bookmark blocks become bookmarks instead.
 #include <cstring>
 
+#include "frame/error_catalogue.h"
 #include "logfile2/logfile2_format.h"
 #include "stream/block_header.h"
 #include "logfile2/log_file2.h"
@@ -25,16 +26,16 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
                                    BYTE* pbyData, ULONG /*dwDataLength*/,
                                    ULONG dwBulkBlockMsgCount) {
   if (!pbyData || !pStructBlockHeader) {
-    return Raise("One or more WriteBlock method parameters are NULL", E_POINTER);
+    return Raise(errors::kLogFileNullWriteBlockParams);
   }
-  if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise("File not open", E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   // Only a log opened for writing takes blocks. A log opened for reading
   // would keep them in its disk buffer for a Close that can never write
   // them (and so never succeeds), and a bookmark block would land out of
   // order behind the bookmarks loaded with it.
-  if (!writing_) return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
+  if (!writing_) return Raise(errors::kHeaderWriteFailed);
 
   // Only the header's data length counts; the parameters are not consulted.
   LogBlockHeader header = stream::ReadNaturalHeader(pStructBlockHeader);
@@ -49,7 +50,7 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   const bool bulk = header.wBlockID == CVR_ID_MULTI_QUIVOX_MSG;
   if (bulk && (dwBulkBlockMsgCount == 0 || header.dwDataLength > UINT32_MAX - kBulkCountLength)) {
     // Readers treat a bulk block without messages as damage: never write one.
-    return Raise("Invalid bulk block message count", E_CVR_INVALID_PARAM);
+    return Raise(errors::kInvalidBulkCount);
   }
   if (header.byTimeStampMode == kStampNow || header.byTimeStampMode == kStampNowAndRestart) {
     header.qwTimeStamp = time_base_.Stamp(header.byTimeStampMode == kStampNowAndRestart);
@@ -70,9 +71,9 @@ HRESULT LogFile2Object::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLen
   bool header_failed = false;
   Status st = log_.WriteRecord(raw, raw_length, pbyData, data_length, &header_failed);
   if (!st.ok()) {
-    if (st.IsDiskFull()) return Raise("Insufficient disk space", E_CVR_DISK_FULL);
-    if (header_failed) return Raise("Block header write failed", E_CVR_BLOCK_HEADER_WRITE_FAILED);
-    return Raise("Block data write failed", E_CVR_BLOCK_DATA_WRITE_FAILED);
+    if (st.IsDiskFull()) return Raise(errors::kInsufficientDiskSpace);
+    if (header_failed) return Raise(errors::kHeaderWriteFailed);
+    return Raise(errors::kDataWriteFailed);
   }
   const uint32_t messages = bulk ? dwBulkBlockMsgCount : 1;
   reader_.CountWrittenMessages(messages);

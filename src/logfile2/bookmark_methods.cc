@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 
+#include "frame/error_catalogue.h"
 #include "frame/strings.h"
 #include "logfile2/log_file2.h"
 #include "platform/text.h"
@@ -18,9 +19,6 @@ namespace {
 
 using platform::CriticalSectionLock;
 
-constexpr char kFileNotOpen[] = "File not open";
-constexpr char kOutOfRange[] = "BookmarkNo out of range";
-constexpr char kBadComment[] = "Invalid comment parameter value";
 
 // A BSTR of the first `length` bytes of a comment. A cut that ends inside a
 // multi-byte character (a bookmark block's length, a file written
@@ -65,13 +63,13 @@ void LogFile2Object::SetReaderCursor(size_t position) {
 }
 
 HRESULT LogFile2Object::InsertBookmark(LONGLONG i64MsgNo, BSTR bstrComment) {
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  if (i64MsgNo > total_messages_) return Raise("MsgNo exceeds record count", E_CVR_MSG_COUNT_EXCEEDED);
-  if (i64MsgNo < 0) return Raise("Invalid message number parameter value", E_CVR_INVALID_PARAM);
+  if (!open_) return Raise(errors::kFileNotOpen);
+  if (i64MsgNo > total_messages_) return Raise(errors::kMsgNoExceedsCount);
+  if (i64MsgNo < 0) return Raise(errors::kInvalidMessageNumber);
   std::string comment;
-  if (!CommentToNarrow(bstrComment, &comment)) return Raise(kBadComment, E_CVR_INVALID_PARAM);
+  if (!CommentToNarrow(bstrComment, &comment)) return Raise(errors::kInvalidComment);
 
   // The reader keeps its place: the new bookmark is delivered when it lies
   // at or after the reader's next record, and the bookmarks between the
@@ -89,19 +87,19 @@ HRESULT LogFile2Object::InsertBookmark(LONGLONG i64MsgNo, BSTR bstrComment) {
 }
 
 HRESULT LogFile2Object::GetBookmarkCount(LONGLONG* pi64BookmarkCount) {
-  if (!pi64BookmarkCount) return Raise("GetBookmarkCount, NULL pointer passed", E_POINTER);
+  if (!pi64BookmarkCount) return Raise(errors::kNullGetBookmarkCount);
   CriticalSectionLock hold(lock_);
   *pi64BookmarkCount = static_cast<LONGLONG>(bookmarks_.size());
   return S_OK;
 }
 
 HRESULT LogFile2Object::BookmarkRead(BSTR* bstrComment) {
-  if (!bstrComment) return Raise("BookmarkRead, NULL pointer passed", E_POINTER);
+  if (!bstrComment) return Raise(errors::kNullBookmarkRead);
   CriticalSectionLock hold(lock_);
   const Bookmark* current = bookmarks_.Current();
-  if (!current) return Raise("End of Bookmark list reached", E_CVR_MSG_COUNT_EXCEEDED);
+  if (!current) return Raise(errors::kEndOfBookmarks);
   *bstrComment = CommentToBstr(current->comment, current->length);
-  if (!*bstrComment) return Raise("Out of memory", E_OUTOFMEMORY);
+  if (!*bstrComment) return Raise(errors::kOutOfMemory);
   bookmarks_.AdvanceCurrent();
   return S_OK;
 }
@@ -109,7 +107,7 @@ HRESULT LogFile2Object::BookmarkRead(BSTR* bstrComment) {
 HRESULT LogFile2Object::BookmarkDelete() {
   CriticalSectionLock hold(lock_);
   const Bookmark* current = bookmarks_.Current();
-  if (!current) return Raise(kOutOfRange, E_CVR_MSG_COUNT_EXCEEDED);
+  if (!current) return Raise(errors::kBookmarkOutOfRange);
   // The reader's cursor moves to the follower with the delete; a move the
   // reader still owes for this (returned) bookmark is then already done.
   const bool under_reader = current == bookmarks_.NextToDeliver();
@@ -121,15 +119,15 @@ HRESULT LogFile2Object::BookmarkDelete() {
 
 HRESULT LogFile2Object::BookmarkJump(LONGLONG i64BookmarkNo) {
   CriticalSectionLock hold(lock_);
-  if (!bookmarks_.Select(i64BookmarkNo)) return Raise(kOutOfRange, E_CVR_MSG_COUNT_EXCEEDED);
+  if (!bookmarks_.Select(i64BookmarkNo)) return Raise(errors::kBookmarkOutOfRange);
   return S_OK;
 }
 
 HRESULT LogFile2Object::BookmarkEdit(BSTR bstrComment) {
   CriticalSectionLock hold(lock_);
-  if (!bookmarks_.Current()) return Raise(kOutOfRange, E_CVR_MSG_COUNT_EXCEEDED);
+  if (!bookmarks_.Current()) return Raise(errors::kBookmarkOutOfRange);
   std::string comment;
-  if (!CommentToNarrow(bstrComment, &comment)) return Raise(kBadComment, E_CVR_INVALID_PARAM);
+  if (!CommentToNarrow(bstrComment, &comment)) return Raise(errors::kInvalidComment);
   const auto length = static_cast<uint32_t>(comment.size());
   (void)bookmarks_.EditCurrent(length, std::move(comment));
   return S_OK;
@@ -138,13 +136,13 @@ HRESULT LogFile2Object::BookmarkEdit(BSTR bstrComment) {
 HRESULT LogFile2Object::GetBookmarkBlockNumber(LONGLONG i64BookmarkNumber,
                                                LONGLONG* pi64BookmarkBlockNumber) {
   if (!pi64BookmarkBlockNumber) {
-    return Raise("GetBookmarkBlockNumber, NULL pointer passed", E_POINTER);
+    return Raise(errors::kNullGetBookmarkBlockNumber);
   }
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
   int64_t number = 0;
   if (!bookmarks_.MessageNumberOf(i64BookmarkNumber, &number)) {
-    return Raise(kOutOfRange, E_CVR_MSG_COUNT_EXCEEDED);
+    return Raise(errors::kBookmarkOutOfRange);
   }
   *pi64BookmarkBlockNumber = number;
   return S_OK;
@@ -152,15 +150,15 @@ HRESULT LogFile2Object::GetBookmarkBlockNumber(LONGLONG i64BookmarkNumber,
 
 HRESULT LogFile2Object::GetBookmarkIndexNumber(LONGLONG i64MsgNumber,
                                                LONGLONG* pi64BookmarkNumber) {
-  if (!pi64BookmarkNumber) return Raise("GetBookmarkIndexNumber, NULL pointer passed", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pi64BookmarkNumber) return Raise(errors::kNullGetBookmarkIndexNumber);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
   int64_t position = 0;
   switch (bookmarks_.BookmarkNumberOf(i64MsgNumber, &position)) {
     case BookmarkStore::IndexResult::kFound: *pi64BookmarkNumber = position; return S_OK;
     case BookmarkStore::IndexResult::kNotABookmark:
-      return Raise("Requested Message Number was not a Bookmark", E_CVR_MSG_NOT_BOOKMARK);
-    default: return Raise("Total Message Count Exceeded", E_CVR_MSG_COUNT_EXCEEDED);
+      return Raise(errors::kNotABookmark);
+    default: return Raise(errors::kTotalCountExceeded);
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "logfile2/log_file2.h"
 #include "platform/file.h"
 #include "platform/system.h"
 #include "stream/companion_path.h"
@@ -10,7 +9,6 @@
 namespace corvane::logfile2 {
 namespace {
 
-using platform::CriticalSectionLock;
 using platform::Disposition;
 using platform::OpenOptions;
 using stream::IndexRecord;
@@ -71,22 +69,20 @@ std::string RebuildPathOf(const std::string& log_path) {
   return stream::StagingPath(IndexPathOf(log_path));
 }
 
-IndexBuilder::IndexBuilder(LogFile2Object& owner, IndexJob job)
-    : owner_(owner),
+IndexBuilder::IndexBuilder(IndexHost& host, IndexJob job)
+    : host_(host),
       job_(std::move(job)),
       index_path_(IndexPathOf(job_.log_path)),
       target_path_(job_.rebuild ? RebuildPathOf(job_.log_path) : index_path_) {}
 
-bool IndexBuilder::stop_requested() const { return owner_.stop_indexing_.load(); }
-
 void IndexBuilder::Run() {
-  owner_.indexed_messages_ = 0;
+  host_.SetIndexed(0);
   if (!OpenTarget()) return;
   if (!OpenLog()) {
     Discard();
     return;
   }
-  owner_.indexing_progress_ = log_.header_length();
+  host_.SetProgress(log_.header_length());
   switch (RunIndexPass(log_, log_.version(), job_.resolution, *this, &counts_)) {
     case PassResult::kStopped: Stopped(); return;
     case PassResult::kSinkFailed: Discard(); return;  // its box has been shown
@@ -117,7 +113,7 @@ void IndexBuilder::Run() {
   if (job_.rebuild) {
     InstallRebuild();
   } else {
-    PublishFirstPass();
+    host_.PublishFirstPass(index_path_, counts_.counted);
   }
 }
 
@@ -180,8 +176,8 @@ Status IndexBuilder::WriteRecord(const IndexRecord& record) {
 }
 
 bool IndexBuilder::Checkpoint(int64_t counted, int64_t progress) {
-  owner_.indexed_messages_.store(counted, std::memory_order_relaxed);
-  owner_.indexing_progress_.store(progress, std::memory_order_relaxed);
+  host_.SetIndexed(counted);
+  host_.SetProgress(progress);
   return stop_requested();
 }
 
@@ -209,86 +205,41 @@ void IndexBuilder::Discard() {
   target_.Close();
   (void)platform::RemoveFile(target_path_);
   // The counts described the file just deleted.
-  owner_.indexed_messages_ = 0;
+  host_.SetIndexed(0);
 }
 
 void IndexBuilder::Stopped() {
   Discard();
-  owner_.indexing_progress_ = 0;
-  owner_.requested_resolution_ = 0;
-}
-
-void IndexBuilder::PublishFirstPass() {
-  CriticalSectionLock hold(owner_.lock_);
-  LogFile2Object& o = owner_;
-  // The object's stream was opened by CreateIndex; one that could not be
-  // opened then is opened now.
-  if (!o.index_.is_open()) {
-    (void)o.index_.OpenIndex(index_path_,
-                             Options(platform::kAccessRead,
-                                     platform::kShareRead | platform::kShareWrite,
-                                     Disposition::kOpenExisting),
-                             o.log_.version(), 0);
-    o.index_resolution_ = static_cast<int64_t>(o.index_.is_open() ? o.index_.resolution() : 0);
-  }
-  o.total_messages_ = counts_.counted + static_cast<int64_t>(o.bookmarks_.size());
-  o.index_complete_ = true;
+  host_.ForgetRequest();
 }
 
 void IndexBuilder::InstallRebuild() {
-  CriticalSectionLock hold(owner_.lock_);
-  LogFile2Object& o = owner_;
-  o.index_.Close();
+  host_.ReleaseIndex();
+  // The questions are asked without the object lock.
+  const bool replaced = ReplaceIndexFile();
+  if (!replaced) (void)platform::RemoveFile(target_path_);
+  // The old index stays in use if it is still there.
+  host_.InstallIndex(index_path_, replaced);
+}
+
+bool IndexBuilder::AskRetryUnlessStopped(const std::string& text) {
+  // The answer may come much later: a stop requested meanwhile wins.
+  return !stop_requested() && AskRetry("Indexing Error", text) && !stop_requested();
+}
+
+bool IndexBuilder::ReplaceIndexFile() {
   for (;;) {
     Status st = platform::RemoveFile(index_path_);
     if (st.ok() || st.code() == kErrFileNotFound) break;
-    if (stop_requested() ||
-        !AskRetry("Indexing Error", platform::SystemErrorText(st.code()))) {
-      AbandonInstallation();
-      return;
-    }
+    if (!AskRetryUnlessStopped(platform::SystemErrorText(st.code()))) return false;
   }
   for (;;) {
     Status st = platform::RenameFile(target_path_, index_path_, false);
-    if (st.ok()) break;
-    if (stop_requested() ||
-        !AskRetry("Indexing Error", RenameErrorText(st.code(), target_path_, index_path_))) {
-      AbandonInstallation();
-      return;
+    if (st.ok()) return true;
+    if (!AskRetryUnlessStopped(RenameErrorText(st.code(), target_path_, index_path_))) {
+      return false;
     }
   }
-  Status st = o.index_.OpenIndex(index_path_,
-                                 Options(platform::kAccessRead,
-                                         platform::kShareRead | platform::kShareWrite,
-                                         Disposition::kOpenExisting),
-                                 o.log_.version(), 0);
-  if (st.ok() && o.index_.is_open()) {
-    o.index_resolution_ = static_cast<int64_t>(o.index_.resolution());
-    o.total_messages_ =
-        static_cast<int64_t>(o.index_.record_count()) + static_cast<int64_t>(o.bookmarks_.size());
-    o.index_complete_ = true;
-    return;
-  }
-  o.index_.Close();
-  o.index_complete_ = false;
-  o.index_resolution_ = 0;
-  o.indexed_messages_ = 0;
-}
-
-void IndexBuilder::AbandonInstallation() {
-  LogFile2Object& o = owner_;
-  (void)platform::RemoveFile(target_path_);
-  // The old index stays in use if it is still there; without it there is
-  // no complete index any more.
-  Status st = o.index_.OpenIndex(index_path_,
-                                 Options(platform::kAccessRead, platform::kShareRead,
-                                         Disposition::kOpenExisting),
-                                 o.log_.version(), 0);
-  if (st.ok() && o.index_.is_open()) return;
-  o.index_.Close();
-  o.index_complete_ = false;
-  o.index_resolution_ = 0;
-  o.indexed_messages_ = 0;
 }
 
 }  // namespace corvane::logfile2

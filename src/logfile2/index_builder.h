@@ -13,14 +13,18 @@
 // file in pieces rather than one write per record.
 //
 // Threads and locks. Run is the body of the thread; one builder per thread.
-// Without any lock it writes the object's indexing progress and indexed
-// message count (published per chunk or record), reads the stop flag, and
-// clears the requested resolution when stopped. Under the object lock, and
-// only there, it publishes a completed first pass (index-complete flag,
-// total message count with the bookmarks, the object's index stream) and
-// installs a rebuilt index (closes the object's index stream, replaces the
-// file, opens it again). The object joins the thread without holding its
-// lock, so this can always finish.
+// It reaches its object only through IndexHost. Without any lock it writes
+// the indexing progress and indexed message count (published per chunk or
+// record), reads the stop flag, and clears the requested resolution when
+// stopped. The host takes its object lock for the three calls that change
+// the object's index: publishing a completed first pass (index-complete
+// flag, total message count with the bookmarks, the object's index stream),
+// and, around the replacement of the index file by a rebuilt one, letting
+// go of the index stream and installing the new file. The questions asked
+// while the file is replaced come between those calls, so calls on the
+// object go on while a box waits for its answer (a Jump then reads forward
+// from the start of the log). The object joins the thread without holding
+// its lock, so all this can always finish.
 //
 // Failures are reported in message boxes (platform::ShowMessageBox), since
 // no caller waits for the thread: a full disk asks Retry or Cancel, any
@@ -41,8 +45,6 @@
 
 namespace corvane::logfile2 {
 
-class LogFile2Object;
-
 // What CreateIndex hands to the thread (taken under the object lock).
 inline constexpr uint32_t kMinIndexBuffer = 64 * 1024;
 
@@ -57,9 +59,34 @@ struct IndexJob {
 std::string IndexPathOf(const std::string& log_path);
 std::string RebuildPathOf(const std::string& log_path);
 
+// What the indexing thread may see and change of its object.
+class IndexHost {
+ public:
+  virtual bool StopRequested() const = 0;
+  // Published without a lock: the messages counted so far, and the log
+  // position the pass has reached.
+  virtual void SetIndexed(int64_t messages) = 0;
+  virtual void SetProgress(int64_t position) = 0;
+  // A stopped pass: no progress and no resolution requested any more.
+  virtual void ForgetRequest() = 0;
+  // Under the object lock: the first pass over the log is complete, with
+  // `messages` messages, in the file `index_path`.
+  virtual void PublishFirstPass(const std::string& index_path, int64_t messages) = 0;
+  // Under the object lock: the object's index stream lets go of its file,
+  // which is about to be replaced.
+  virtual void ReleaseIndex() = 0;
+  // Under the object lock: opens `index_path` as the object's index again,
+  // the rebuilt file (`rebuilt`) or the old one after a failed replacement;
+  // without a usable file the object has no complete index any more.
+  virtual void InstallIndex(const std::string& index_path, bool rebuilt) = 0;
+
+ protected:
+  ~IndexHost() = default;
+};
+
 class IndexBuilder final : private MessageSink {
  public:
-  IndexBuilder(LogFile2Object& owner, IndexJob job);
+  IndexBuilder(IndexHost& host, IndexJob job);
   IndexBuilder(const IndexBuilder&) = delete;
   IndexBuilder& operator=(const IndexBuilder&) = delete;
 
@@ -75,19 +102,23 @@ class IndexBuilder final : private MessageSink {
   // Flushes the target and writes its record count; false after a failure
   // that was reported.
   bool FinishTarget();
-  void PublishFirstPass();
+  // Puts the rebuilt file in the index file's place and installs it.
   void InstallRebuild();
-  // Under the object lock: the rebuilt file could not be put in place.
-  void AbandonInstallation();
+  // Removes the index file and renames the rebuilt one to it, asking Retry
+  // or Cancel after each failure; false when cancelled or stopped.
+  bool ReplaceIndexFile();
+  // Asks "Indexing Error" Retry or Cancel; false for Cancel and whenever
+  // the stop flag is set, before or after the answer.
+  bool AskRetryUnlessStopped(const std::string& text);
   // Closes both files and deletes the target.
   void Discard();
   void Stopped();
   // Whether a failed write is to be repeated (a full disk and the answer
   // Retry); any other error has been shown.
   bool RetryAfter(Status st);
-  bool stop_requested() const;
+  bool stop_requested() const { return host_.StopRequested(); }
 
-  LogFile2Object& owner_;
+  IndexHost& host_;
   const IndexJob job_;
   const std::string index_path_;
   const std::string target_path_;

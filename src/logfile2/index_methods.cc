@@ -1,5 +1,7 @@
 // The index methods of LogFile2 that start and watch the indexing thread
-// (index_builder.h): CreateIndex, GetIndexingProgress, GetDiskSectorSize.
+// (index_builder.h): CreateIndex, GetIndexingProgress, GetDiskSectorSize,
+// and the object's side of IndexHost, through which the thread reaches it.
+#include "frame/error_catalogue.h"
 #include "logfile2/index_builder.h"
 #include "logfile2/log_file2.h"
 #include "platform/file.h"
@@ -9,10 +11,60 @@ namespace {
 
 using platform::CriticalSectionLock;
 
-constexpr char kFileNotOpen[] = "File not open";
-constexpr char kCreateFailed[] = "Failed to create Index file";
+
+platform::OpenOptions IndexReadOptions(uint32_t share) {
+  platform::OpenOptions options;
+  options.access = platform::kAccessRead;
+  options.share = share;
+  options.disposition = platform::Disposition::kOpenExisting;
+  return options;
+}
 
 }  // namespace
+
+void LogFile2Object::ForgetRequest() {
+  indexing_progress_ = 0;
+  requested_resolution_ = 0;
+}
+
+void LogFile2Object::PublishFirstPass(const std::string& index_path, int64_t messages) {
+  CriticalSectionLock hold(lock_);
+  // The stream was opened by CreateIndex; one that could not be opened then
+  // is opened now.
+  if (!index_.is_open()) {
+    (void)index_.OpenIndex(index_path,
+                           IndexReadOptions(platform::kShareRead | platform::kShareWrite),
+                           log_.version(), 0);
+    index_resolution_ = static_cast<int64_t>(index_.is_open() ? index_.resolution() : 0);
+  }
+  total_messages_ = messages + static_cast<int64_t>(bookmarks_.size());
+  index_complete_ = true;
+}
+
+void LogFile2Object::ReleaseIndex() {
+  CriticalSectionLock hold(lock_);
+  index_.Close();
+}
+
+void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
+  CriticalSectionLock hold(lock_);
+  const uint32_t share = rebuilt ? platform::kShareRead | platform::kShareWrite
+                                 : platform::kShareRead;
+  // The object is still open: Close joins the thread before it closes.
+  Status st = index_.OpenIndex(index_path, IndexReadOptions(share), log_.version(), 0);
+  if (!st.ok()) index_.Close();
+  if (index_.is_open()) {
+    if (!rebuilt) return;  // the old index, with the counts it had
+    index_resolution_ = static_cast<int64_t>(index_.resolution());
+    total_messages_ =
+        static_cast<int64_t>(index_.record_count()) + static_cast<int64_t>(bookmarks_.size());
+    index_complete_ = true;
+    return;
+  }
+  index_complete_ = false;
+  index_resolution_ = 0;
+  indexed_messages_ = 0;
+}
 
 void LogFile2Object::StopIndexing() {
   if (!indexing_thread_.Joinable()) return;
@@ -22,12 +74,12 @@ void LogFile2Object::StopIndexing() {
 }
 
 HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  if (i64IndexRes < 1) return Raise("Invalid IndexRes parameter", E_CVR_INVALID_PARAM);
+  if (!open_) return Raise(errors::kFileNotOpen);
+  if (i64IndexRes < 1) return Raise(errors::kInvalidIndexRes);
   CriticalSectionLock control(indexing_control_);
   StopIndexing();
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   requested_resolution_ = i64IndexRes;
   IndexJob job{path_, log_.version(), i64IndexRes, index_complete_.load()};
   if (!job.rebuild) {
@@ -48,7 +100,7 @@ HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
     if (!st.ok() && st.code() != kErrAccessDenied) {
       index_.Close();
       index_resolution_ = 0;
-      return Raise(kCreateFailed, E_CVR_FILE_CREATION_FAILS);
+      return Raise(errors::kIndexCreateFailed);
     }
     index_resolution_ = index_.is_open() ? i64IndexRes : 0;
     indexed_messages_ = 0;
@@ -56,19 +108,19 @@ HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
   indexing_progress_ = 0;
   stop_indexing_ = false;
   if (!indexing_thread_.Start([this, job] { IndexBuilder(*this, job).Run(); })) {
-    return Raise(kCreateFailed, E_CVR_INDEXING_THREAD_FAILED);
+    return Raise(errors::kIndexThreadFailed);
   }
   return S_OK;
 }
 
 HRESULT LogFile2Object::GetIndexingProgress(LONGLONG* pi64FilePointerPos) {
-  if (!pi64FilePointerPos) return Raise("GetIndexingProgress, NULL pointer passed", E_POINTER);
+  if (!pi64FilePointerPos) return Raise(errors::kNullGetIndexingProgress);
   *pi64FilePointerPos = indexing_progress_;
   return S_OK;
 }
 
 HRESULT LogFile2Object::GetDiskSectorSize(ULONG* dwBytesPerSector) {
-  if (!dwBytesPerSector) return Raise("GetDiskSectorSize, NULL pointer passed", E_POINTER);
+  if (!dwBytesPerSector) return Raise(errors::kNullGetDiskSectorSize);
   std::string place;
   {
     CriticalSectionLock hold(lock_);
@@ -76,7 +128,7 @@ HRESULT LogFile2Object::GetDiskSectorSize(ULONG* dwBytesPerSector) {
   }
   uint32_t bytes = 0;
   if (!platform::FileSystem::Current()->BytesPerSector(place, &bytes).ok()) {
-    return Raise("Incompatible disk drive", E_CVR_INCOMPATIBLE_DISKDRIVE);
+    return Raise(errors::kIncompatibleDiskDrive);
   }
   *dwBytesPerSector = bytes;
   return S_OK;

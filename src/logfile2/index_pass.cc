@@ -158,7 +158,7 @@ PassResult WalkRecords(stream::LogFileStream& log, EnumFileVersion version, Coun
     const uint32_t before = reader.remaining_sub_messages();
     LogBlockHeader header;
     bool end_of_file = false;
-    ReadResult r = reader.ReadHeader(&header, &end_of_file);
+    Result r = reader.ReadHeader(&header, &end_of_file);
     // A damaged record ends the pass: the reader cannot go past it either.
     if (start < 0 || !r.ok() || end_of_file) return PassResult::kEnded;
     const int64_t data = log.GetPosition();

@@ -7,6 +7,7 @@
 // indexing thread installing a rebuilt index).
 #include <algorithm>
 
+#include "frame/error_catalogue.h"
 #include "logfile2/log_file2.h"
 #include "stream/index_format.h"
 
@@ -16,28 +17,24 @@ namespace {
 using platform::CriticalSectionLock;
 using platform::SeekOrigin;
 
-constexpr char kFileNotOpen[] = "File not open";
-constexpr ReadResult kReadFailed{E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header"};
-constexpr ReadResult kOk{};
-
 }  // namespace
 
 HRESULT LogFile2Object::Jump(LONGLONG i64MsgNo) {
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   if (i64MsgNo < 0) {
-    return Raise("Invalid message number parameter value", E_CVR_INVALID_PARAM);
+    return Raise(errors::kInvalidMessageNumber);
   }
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   const int64_t count = index_complete_ ? total_messages_.load() : indexed_messages_.load();
-  if (i64MsgNo >= count) return Raise("MsgNo exceeds record count", E_CVR_MSG_COUNT_EXCEEDED);
+  if (i64MsgNo >= count) return Raise(errors::kMsgNoExceedsCount);
 
   // The bookmarks before the place; the next one to deliver stands at or
   // after it, so the read forward below never returns a bookmark.
   const int64_t bookmarks_before = bookmarks_.PositionReader(i64MsgNo);
   reader_.ClearPending();
   const int64_t target = i64MsgNo - bookmarks_before;
-  ReadResult r = PositionAtIndexEntry(target);
+  Result r = PositionAtIndexEntry(target);
   // Each header read moves over one log message; its data is skipped by
   // the next read. The end of the log before the target means the index
   // promised more than the file holds.
@@ -45,13 +42,13 @@ HRESULT LogFile2Object::Jump(LONGLONG i64MsgNo) {
     LogBlockHeader header;
     bool end_of_file = false;
     r = reader_.ReadHeader(&header, &end_of_file);
-    if (r.ok() && end_of_file) r = kReadFailed;
+    if (r.ok() && end_of_file) r = errors::kJumpReadFailed;
   }
-  if (!r.ok()) return Raise(kReadFailed.text, kReadFailed.code);
+  if (!r.ok()) return Raise(errors::kJumpReadFailed);
   return S_OK;
 }
 
-ReadResult LogFile2Object::PositionAtIndexEntry(int64_t target) {
+Result LogFile2Object::PositionAtIndexEntry(int64_t target) {
   const auto resolution = static_cast<int64_t>(index_.is_open() ? index_.resolution() : 0);
   int64_t entry = resolution > 0 ? target / resolution * resolution : 0;
   stream::IndexRecord record;
@@ -69,20 +66,20 @@ ReadResult LogFile2Object::PositionAtIndexEntry(int64_t target) {
   }
   reader_.set_message_number(entry);
   if (entry <= 0) {
-    return log_.Seek(log_.header_length(), SeekOrigin::kBegin).ok() ? kOk : kReadFailed;
+    return log_.Seek(log_.header_length(), SeekOrigin::kBegin).ok() ? Result::Ok() : errors::kJumpReadFailed;
   }
   if (record.block_position > static_cast<uint64_t>(INT64_MAX) ||
       record.message_position > static_cast<uint64_t>(INT64_MAX)) {
-    return kReadFailed;
+    return errors::kJumpReadFailed;
   }
   const auto block = static_cast<int64_t>(record.block_position);
   if (record.messages_to_block_end == 0) {
-    return log_.Seek(block, SeekOrigin::kBegin).ok() ? kOk : kReadFailed;
+    return log_.Seek(block, SeekOrigin::kBegin).ok() ? Result::Ok() : errors::kJumpReadFailed;
   }
   // Inside a bulk block: its header gives the messages their stamp.
-  ReadResult r = reader_.EnterBulkBlockAt(block, static_cast<int64_t>(record.message_position),
+  Result r = reader_.EnterBulkBlockAt(block, static_cast<int64_t>(record.message_position),
                                           record.messages_to_block_end);
-  return r.ok() ? kOk : kReadFailed;
+  return r.ok() ? Result::Ok() : errors::kJumpReadFailed;
 }
 
 }  // namespace corvane::logfile2

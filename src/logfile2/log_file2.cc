@@ -1,5 +1,6 @@
 #include "logfile2/log_file2.h"
 
+#include "frame/error_catalogue.h"
 #include "logfile2/logfile2_format.h"
 #include "stream/block_header.h"
 #include "stream/settings.h"
@@ -10,7 +11,6 @@ namespace {
 using platform::CriticalSectionLock;
 
 const frame::ErrorSource kSource{"LOGFILE", &IID_ILogFile2, &CLSID_LogFile2};
-constexpr char kFileNotOpen[] = "File not open";
 
 }  // namespace
 
@@ -36,7 +36,7 @@ HRESULT LogFile2Object::Close() {
   StopIndexing();
   indexing_progress_ = 0;
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   // Only the buffered bytes reach the file, also for the enciphered
   // generations: a log ends with its last, possibly short, cipher block,
   // never with zero fill that would read back as blocks. A failed flush
@@ -44,17 +44,17 @@ HRESULT LogFile2Object::Close() {
   Status st = log_.FlushBuffer();
   if (!st.ok()) {
     if (st.IsDiskFull()) {
-      return Raise("Insufficient disk space, final buffer flush failed", E_CVR_DISK_FULL);
+      return Raise(errors::kFinalFlushDiskFull);
     }
-    return Raise("Cannot flush buffered data to disk", E_CVR_BUFFER_FLUSH_FAILED);
+    return Raise(errors::kFlushFailed);
   }
   if (!bookmarks_.empty()) {
     // Bookmarks that were only read stay in their file as they are, so that
     // a log on read-only media still closes.
     st = bookmarks_.changed() ? bookmarks_.Save(path_, log_.version()) : Status::Ok();
     if (!st.ok()) {
-      if (st.IsDiskFull()) return Raise("Out of disk space", E_CVR_DISK_FULL);
-      return Raise("Failed to write Bookmarks to disk", E_CVR_BOOKMARK_DUMP_FAILED);
+      if (st.IsDiskFull()) return Raise(errors::kOutOfDiskSpace);
+      return Raise(errors::kBookmarkSaveFailed);
     }
   } else if (!bookmark_load_failed_) {
     (void)BookmarkStore::RemoveFile(path_);
@@ -74,22 +74,22 @@ HRESULT LogFile2Object::FlushLogfile() {
 }
 
 HRESULT LogFile2Object::GetFileSize(LONGLONG* pi64FileSize) {
-  if (!pi64FileSize) return Raise("One ore more GetFileSize method parameters are NULL", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pi64FileSize) return Raise(errors::kNullGetFileSizeParams);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   *pi64FileSize = log_.GetSize();
-  if (*pi64FileSize < 0) return Raise("Unable to get file size", E_FAIL);
+  if (*pi64FileSize < 0) return Raise(errors::kFileSizeFailed);
   return S_OK;
 }
 
 HRESULT LogFile2Object::GetFilePointerPos(LONGLONG* pi64FilePointerPos) {
-  if (!pi64FilePointerPos) return Raise("NULL pointer passed", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pi64FilePointerPos) return Raise(errors::kNullPointer);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   *pi64FilePointerPos = log_.GetPosition();
-  if (*pi64FilePointerPos < 0) return Raise("File pointer get failed", E_FAIL);
+  if (*pi64FilePointerPos < 0) return Raise(errors::kFilePointerFailed);
   return S_OK;
 }
 
@@ -103,20 +103,20 @@ HRESULT LogFile2Object::SetDiskBufferSize(ULONG dwDiskBufferSize) {
 }
 
 HRESULT LogFile2Object::GetDiskBufferSize(ULONG* pdwDiskBufferSize) {
-  if (!pdwDiskBufferSize) return Raise("GetDiskBufferSize, NULL pointer passed", E_POINTER);
+  if (!pdwDiskBufferSize) return Raise(errors::kNullGetDiskBufferSize);
   CriticalSectionLock hold(lock_);
   *pdwDiskBufferSize = log_.disk_buffer_size();
   return S_OK;
 }
 
 HRESULT LogFile2Object::GetIndexedRecCount(LONGLONG* pi64RecCount) {
-  if (!pi64RecCount) return Raise("GetIndexedRecCount, Null pointer passed", E_POINTER);
+  if (!pi64RecCount) return Raise(errors::kNullGetIndexedRecCount);
   *pi64RecCount = index_complete_ ? total_messages_.load() : indexed_messages_.load();
   return S_OK;
 }
 
 HRESULT LogFile2Object::GetIndexResolution(LONGLONG* i64IndexRes) {
-  if (!i64IndexRes) return Raise("GetIndexResolution, NULL pointer passed", E_POINTER);
+  if (!i64IndexRes) return Raise(errors::kNullGetIndexResolution);
   *i64IndexRes = index_resolution_;
   return S_OK;
 }
@@ -124,17 +124,17 @@ HRESULT LogFile2Object::GetIndexResolution(LONGLONG* i64IndexRes) {
 HRESULT LogFile2Object::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlockHeaderLength,
                                         ULONG* pdwNumberOfBytesReturned, LONG* bEndOfFile) {
   if (!pbyStructBlockHeader || !pdwNumberOfBytesReturned || !bEndOfFile) {
-    return Raise("One or more NULL pointers passed", E_POINTER);
+    return Raise(errors::kNullPointers);
   }
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!open_) return Raise(errors::kFileNotOpen);
   *bEndOfFile = 0;
   *pdwNumberOfBytesReturned = 0;
   LogBlockHeader header;
   bool end_of_file = false;
-  ReadResult r = reader_.ReadHeader(&header, &end_of_file);
-  if (!r.ok()) return Raise(r.text, r.code);
+  Result r = reader_.ReadHeader(&header, &end_of_file);
+  if (!r.ok()) return Raise(r.entry());
   stream::DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
   if (end_of_file) {
     *bEndOfFile = 1;
@@ -145,12 +145,12 @@ HRESULT LogFile2Object::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBloc
 }
 
 HRESULT LogFile2Object::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
-  if (!pbyData) return Raise("One ore more ReadBlockData method parameters are NULL", E_POINTER);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
+  if (!pbyData) return Raise(errors::kNullReadBlockDataParams);
+  if (!open_) return Raise(errors::kFileNotOpen);
   CriticalSectionLock hold(lock_);
-  if (!open_) return Raise(kFileNotOpen, E_CVR_FILE_NOT_OPEN);
-  ReadResult r = reader_.ReadData(pbyData, dwDataLength);
-  return r.ok() ? S_OK : Raise(r.text, r.code);
+  if (!open_) return Raise(errors::kFileNotOpen);
+  Result r = reader_.ReadData(pbyData, dwDataLength);
+  return r.ok() ? S_OK : Raise(r.entry());
 }
 
 }  // namespace corvane::logfile2

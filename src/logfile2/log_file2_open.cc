@@ -1,5 +1,6 @@
 // LogFile2::Open and the rules for the companion files (the index file
 // "idx" and the bookmark file "bmk" beside the log).
+#include "frame/error_catalogue.h"
 #include "frame/strings.h"
 #include "logfile2/index_builder.h"
 #include "logfile2/log_file2.h"
@@ -12,7 +13,6 @@ namespace {
 using platform::CriticalSectionLock;
 using platform::Disposition;
 
-constexpr char kCreationFailed[] = "File creation failed";
 
 platform::OpenOptions IndexReadOptions() {
   platform::OpenOptions options;
@@ -39,25 +39,25 @@ void LogFile2Object::ResetState() {
 HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
                              EnumFileVersion* pFileFormat, LONG bFullFlush) {
   if (!bstrFileName || !pFileFormat) {
-    return Raise("One ore more Open method parameters are NULL", E_POINTER);
+    return Raise(errors::kNullOpenParams);
   }
-  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  if (open_) return Raise(errors::kFileAlreadyOpen);
   CriticalSectionLock hold(lock_);
-  if (open_) return Raise("File is already open", E_CVR_FILE_ALREADY_OPEN);
+  if (open_) return Raise(errors::kFileAlreadyOpen);
 
   // Modes and generation are checked before any companion file is touched:
   // a refused Open must not have removed an index or bookmark file.
   if (FileAccessMode != FileAccessModeReadOnly && FileAccessMode != FileAccessModeWriteCreateNew &&
       FileAccessMode != FileAccessModeWriteCreateAlways) {
-    return Raise(kCreationFailed, E_CVR_INVALID_FILE_ACCESS_MODE);
+    return Raise(errors::kCreationFailedAccessMode);
   }
   const bool writing = FileAccessMode != FileAccessModeReadOnly;
   if (writing && !WritableVersion(*pFileFormat)) {
-    return Raise(kCreationFailed, E_CVR_INVALID_FILE_FORMAT_PARAM);
+    return Raise(errors::kCreationFailedFileFormat);
   }
   if (!frame::BstrToNarrow(bstrFileName, &path_) || path_.empty() ||
       path_.size() > platform::MaxPathLength()) {
-    return Raise(kCreationFailed, E_CVR_FILE_CREATION_FAILS);
+    return Raise(errors::kCreationFailed);
   }
 
   ResetState();
@@ -68,7 +68,7 @@ HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMod
 
   time_base_.Restart();
   hr = OpenLog(FileAccessMode, pFileFormat, bFullFlush != 0);
-  if (FAILED(hr)) return Raise(kCreationFailed, hr);
+  if (FAILED(hr)) return Raise(errors::CreationFailed(hr));
   if (!writing) OpenCompanionsForReading();
   writing_ = writing;
   open_ = true;
@@ -81,12 +81,12 @@ HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
   // The new log starts without bookmarks, whatever the test read.
   bookmarks_.Clear();
   if (bookmarks_exist) {
-    return Raise("Bookmark file already exists", E_CVR_FILE_CREATION_FAILS);
+    return Raise(errors::kBookmarkFileExists);
   }
   (void)index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), FileVersionUnknown, 0);
   const bool index_exists = index_.is_open();
   index_.Close();
-  if (index_exists) return Raise("Index file already exists", E_CVR_FILE_CREATION_FAILS);
+  if (index_exists) return Raise(errors::kIndexFileExists);
   return S_OK;
 }
 
@@ -95,13 +95,11 @@ HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
   // ignored: the new log replaces whatever was there.
   Status st = platform::RemoveFile(IndexPathOf(path_));
   if (st.code() == kErrSharingViolation) {
-    return Raise("Cannot access the IDX file because it is being used by another process.",
-                 E_CVR_FILE_ALREADY_OPEN);
+    return Raise(errors::kIndexFileInUse);
   }
   st = BookmarkStore::RemoveFile(path_);
   if (st.code() == kErrSharingViolation) {
-    return Raise("Cannot access the BMK file because it is being used by another process.",
-                 E_CVR_FILE_ALREADY_OPEN);
+    return Raise(errors::kBookmarkFileInUse);
   }
   return S_OK;
 }

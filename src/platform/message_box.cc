@@ -14,8 +14,8 @@ namespace {
 
 struct HandlerSlot {
   CriticalSection lock;
-  CorvaneMessageBoxHandler handler = nullptr;
-  void* context = nullptr;
+  CorvaneMessageBoxHandler handler GUARDED_BY(lock) = nullptr;
+  void* context GUARDED_BY(lock) = nullptr;
 };
 
 // Never destroyed: the indexing thread may show a box while the process

@@ -1,7 +1,9 @@
 // Locks and threads.
 //
 // CriticalSection is re-entrant, like a Windows critical section: the thread
-// that holds it may enter again and must leave as often as it entered.
+// that holds it may enter again and must leave as often as it entered. The
+// thread-safety analysis does not model re-entry: code that already holds a
+// lock calls helpers marked REQUIRES rather than entering again.
 #ifndef CORVANE_PLATFORM_SYNC_H_
 #define CORVANE_PLATFORM_SYNC_H_
 
@@ -9,17 +11,19 @@
 #include <functional>
 #include <memory>
 
+#include "platform/thread_annotations.h"
+
 namespace corvane::platform {
 
-class CriticalSection {
+class CAPABILITY("mutex") CriticalSection {
  public:
   CriticalSection();
   ~CriticalSection();
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
-  void Enter();
-  void Leave();
+  void Enter() ACQUIRE();
+  void Leave() RELEASE();
 
  private:
   struct Impl;
@@ -27,10 +31,10 @@ class CriticalSection {
 };
 
 // Holds a critical section for one scope.
-class CriticalSectionLock {
+class SCOPED_CAPABILITY CriticalSectionLock {
  public:
-  explicit CriticalSectionLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-  ~CriticalSectionLock() { cs_.Leave(); }
+  explicit CriticalSectionLock(CriticalSection& cs) ACQUIRE(cs) : cs_(cs) { cs_.Enter(); }
+  ~CriticalSectionLock() RELEASE() { cs_.Leave(); }
   CriticalSectionLock(const CriticalSectionLock&) = delete;
   CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 

@@ -8,9 +8,10 @@
 #include <corvane/corvane.h>
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <string>
+
+#include "platform/posix/mutex.h"
 
 namespace {
 
@@ -46,23 +47,23 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   // IErrorInfo
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
     if (!pGUID) return E_INVALIDARG;
-    std::lock_guard<std::mutex> hold(mutex_);
+    corvane::platform::MutexLock hold(mutex_);
     *pGUID = guid_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetSource(BSTR* out) override { return Get(source_, out); }
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override { return Get(description_, out); }
-  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return Get(help_file_, out); }
+  HRESULT STDMETHODCALLTYPE GetSource(BSTR* out) override { return Get(&source_, out); }
+  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override { return Get(&description_, out); }
+  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* out) override { return Get(&help_file_, out); }
   HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* out) override {
     if (!out) return E_INVALIDARG;
-    std::lock_guard<std::mutex> hold(mutex_);
+    corvane::platform::MutexLock hold(mutex_);
     *out = help_context_;
     return S_OK;
   }
 
   // ICreateErrorInfo
   HRESULT STDMETHODCALLTYPE SetGUID(REFGUID rguid) override {
-    std::lock_guard<std::mutex> hold(mutex_);
+    corvane::platform::MutexLock hold(mutex_);
     guid_ = rguid;
     return S_OK;
   }
@@ -70,7 +71,7 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR s) override { return Set(&description_, s); }
   HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR s) override { return Set(&help_file_, s); }
   HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD context) override {
-    std::lock_guard<std::mutex> hold(mutex_);
+    corvane::platform::MutexLock hold(mutex_);
     help_context_ = context;
     return S_OK;
   }
@@ -78,16 +79,16 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
  private:
   ~ErrorObject() = default;
 
-  HRESULT Get(const std::u16string& field, BSTR* out) {
+  HRESULT Get(const std::u16string* field, BSTR* out) {
     if (!out) return E_INVALIDARG;
-    std::lock_guard<std::mutex> hold(mutex_);
-    *out = CopyToBstr(field);
-    return field.empty() || *out ? S_OK : E_OUTOFMEMORY;
+    corvane::platform::MutexLock hold(mutex_);
+    *out = CopyToBstr(*field);
+    return field->empty() || *out ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT Set(std::u16string* field, LPOLESTR value) {
     try {
       std::u16string copy = FromOleString(value);
-      std::lock_guard<std::mutex> hold(mutex_);
+      corvane::platform::MutexLock hold(mutex_);
       field->swap(copy);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -96,10 +97,12 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   }
 
   std::atomic<ULONG> refs_{1};
-  std::mutex mutex_;
-  GUID guid_ = {};
-  std::u16string source_, description_, help_file_;
-  DWORD help_context_ = 0;
+  corvane::platform::Mutex mutex_;
+  GUID guid_ GUARDED_BY(mutex_) = {};
+  std::u16string source_ GUARDED_BY(mutex_);
+  std::u16string description_ GUARDED_BY(mutex_);
+  std::u16string help_file_ GUARDED_BY(mutex_);
+  DWORD help_context_ GUARDED_BY(mutex_) = 0;
 };
 
 // The calling thread's slot; its destructor runs when the thread ends (for

@@ -18,10 +18,10 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "platform/byte_order.h"
 #include "platform/posix/errno_status.h"
+#include "platform/posix/mutex.h"
 #include "platform/posix/registry_format.h"
 #include "platform/registry.h"
 
@@ -128,17 +128,18 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
   // Never destroyed: error objects may still be raised from other
   // objects' destructors at exit.
   struct Cache {
-    std::mutex mutex;
-    std::string path, text;
-    FileStamp stamp;
-    bool stamp_settled = false;
-    std::shared_ptr<const RegistryDocument> doc;
+    Mutex mutex;
+    std::string path GUARDED_BY(mutex);
+    std::string text GUARDED_BY(mutex);
+    FileStamp stamp GUARDED_BY(mutex);
+    bool stamp_settled GUARDED_BY(mutex) = false;
+    std::shared_ptr<const RegistryDocument> doc GUARDED_BY(mutex);
   };
   static Cache* cache = new Cache;
 
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) {
-    std::lock_guard<std::mutex> hold(cache->mutex);
+    MutexLock hold(cache->mutex);
     if (cache->doc && cache->stamp_settled && path == cache->path &&
         cache->stamp == FileStamp::Of(st)) {
       *doc = cache->doc;
@@ -169,7 +170,7 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
     settled = st.st_mtim.tv_sec + kStampSettleSeconds < now.tv_sec &&
               st.st_ctim.tv_sec + kStampSettleSeconds < now.tv_sec;
   }
-  std::lock_guard<std::mutex> hold(cache->mutex);
+  MutexLock hold(cache->mutex);
   if (!cache->doc || path != cache->path || text != cache->text) {
     cache->doc = std::make_shared<const RegistryDocument>(RegistryDocument::Parse(text));
     cache->path = path;

@@ -1,0 +1,76 @@
+// A question of the indexing thread waits for its answer without the object
+// lock: calls on the object go on while the box is open.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "logfile2/log_file2_test_util.h"
+#include "platform/file.h"
+#include "platform/sync.h"
+#include "support/fault_file_system.h"
+
+namespace corvane::test {
+namespace {
+
+// Holds every box open until released, then answers Cancel.
+struct HeldBox {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string caption;
+  bool asked = false, released = false;
+
+  static int STDMETHODCALLTYPE Show(const char* caption, const char*, unsigned, void* context) {
+    auto* box = static_cast<HeldBox*>(context);
+    std::unique_lock<std::mutex> lock(box->mutex);
+    box->caption = caption;
+    box->asked = true;
+    box->changed.notify_all();
+    box->changed.wait(lock, [box] { return box->released; });
+    return 2;  // Cancel
+  }
+};
+
+TEST_F(LogFile2Test, CallsReturnWhileTheRebuildQuestionIsOpen) {
+  const std::string path = WriteLog("q.log", 50);
+  OpenRead(path);
+  ASSERT_EQ(log_->CreateIndex(10), S_OK);
+  LONGLONG count = 0;
+  while (log_->GetIndexedRecCount(&count) == S_OK && count < 50) platform::SleepMilliseconds(1);
+
+  // The rebuilt index cannot be renamed into place: the thread asks Retry
+  // or Cancel. Its file exists already, since no file may be created.
+  WriteFileBytes(dir_.File("~q.idx"), {});
+  FaultFileSystem disk;
+  disk.fixed_directory = true;
+  platform::ScopedFileSystemOverride use(&disk);
+  HeldBox box;
+  CorvaneSetMessageBoxHandler(&HeldBox::Show, &box);
+  ASSERT_EQ(log_->CreateIndex(10), S_OK);
+  {
+    std::unique_lock<std::mutex> lock(box.mutex);
+    box.changed.wait(lock, [&] { return box.asked; });
+  }
+  EXPECT_EQ(box.caption, "Indexing Error");
+
+  LONGLONG size = 0, progress = 0;
+  EXPECT_EQ(log_->GetFileSize(&size), S_OK);
+  EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
+  ASSERT_EQ(log_->Jump(30), S_OK);
+  LogBlockHeader header{};
+  LONG eof = 0;
+  ASSERT_EQ(NextHeader(log_.get(), &header, &eof), S_OK);
+  EXPECT_EQ(header.wBlockID, 30);
+
+  {
+    std::lock_guard<std::mutex> lock(box.mutex);
+    box.released = true;
+  }
+  box.changed.notify_all();
+  EXPECT_EQ(log_->Close(), S_OK);  // joins the thread
+  CorvaneSetMessageBoxHandler(nullptr, nullptr);
+}
+
+}  // namespace
+}  // namespace corvane::test
