@@ -6,7 +6,7 @@
 //   make_seeds OUTPUT_DIR      writes OUTPUT_DIR/<target>/<seed>
 //
 // Multi-file inputs are joined with the targets' part separator in the
-// order the targets split them (fuzz_input.h).
+// order the targets split them (harness.h).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "com_util.h"
-#include "fuzz_input.h"
+#include "harness.h"
+#include "support/log_bytes.h"
 #include "stream/cipher.h"
 #include "stream/key_source.h"
 
@@ -28,7 +28,9 @@ using corvane::fuzz::CreateObject;
 using corvane::fuzz::JoinParts;
 using corvane::fuzz::Owned;
 using corvane::fuzz::OwnedBstr;
-using Bytes = std::vector<uint8_t>;
+using corvane::test::Bytes;
+using corvane::test::Pattern;
+using corvane::test::PutBE;
 
 namespace {
 
@@ -49,39 +51,23 @@ Bytes ReadAll(const std::string& path) {
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes Pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
-  return b;
-}
-
-void PutBE(Bytes& b, uint64_t v, int n) {
-  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// A raw message record: media, receiver, sender, resource, length, payload.
+// A raw message record and a stamped one (kind 0x80 at record byte 9, the
+// tick count at 12..19).
 Bytes Record(uint8_t media, uint8_t receiver, uint8_t resource, const Bytes& payload) {
-  Bytes r{media, receiver, 0x01, resource};
-  PutBE(r, payload.size(), 2);
-  r.insert(r.end(), payload.begin(), payload.end());
-  return r;
+  return corvane::test::RawRecord(media, receiver, resource, payload);
 }
-
-// Kind 0x80 at record byte 9 and a tick count at 12..19: a stamped record.
-Bytes StampedRecord(int64_t ticks) {
-  Bytes payload{0xA0, 0xA1, 0xA2, 0x80, 0xA4, 0xA5};
-  PutBE(payload, static_cast<uint64_t>(ticks), 8);
-  return Record(0x10, 0xFD, 0x7C, payload);
-}
-
+Bytes StampedRecord(int64_t ticks) { return corvane::test::StampedRecord(0x80, ticks); }
 LogBlockHeader Header(uint16_t id, uint8_t mode, uint64_t stamp, uint32_t length) {
-  LogBlockHeader h{};
-  h.wBlockID = id;
-  h.byConnID = 3;
-  h.byTimeStampMode = mode;
-  h.qwTimeStamp = stamp;
-  h.dwDataLength = length;
-  return h;
+  return corvane::test::MakeHeader(id, 3, mode, stamp, length);
+}
+
+// A 12-byte big-endian block header of the oldest generations and its data.
+void PutBlock12(Bytes& b, uint16_t id, uint8_t conn, uint32_t tick, const Bytes& data) {
+  PutBE(b, id, 2);
+  b.insert(b.end(), {conn, 0});
+  PutBE(b, tick, 4);
+  PutBE(b, data.size(), 4);
+  b.insert(b.end(), data.begin(), data.end());
 }
 
 // ---- Logs written through the library. ----
@@ -106,11 +92,9 @@ void WaitForIndex(ILogFile2* log, const std::string& idx) {
   for (int i = 0; i < 500; ++i) {
     LONGLONG count = 0;
     (void)log->GetIndexedRecCount(&count);
+    // The record count, in either byte order, is written when the pass completes.
     Bytes bytes = ReadAll(idx);
-    if (bytes.size() >= 144) {
-      // The record count, in either byte order, is written when the pass completes.
-      if (std::any_of(bytes.begin() + 136, bytes.begin() + 144, [](uint8_t b) { return b != 0; })) return;
-    }
+    if (bytes.size() >= 144 && std::any_of(bytes.begin() + 136, bytes.begin() + 144, [](uint8_t b) { return b; })) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::fprintf(stderr, "make_seeds: the index of %s did not complete\n", idx.c_str());
@@ -130,22 +114,17 @@ Written WriteLog2(EnumFileVersion version, const std::string& name, int blocks) 
   }
   const bool padded = version != FileVersionCVR_Ve102 && version != FileVersionCVR_V0102;
   for (int i = 0; i < blocks; ++i) {
-    if (i % 4 == 2) {
-      Bytes bulk = BulkData(padded, 2 + i % 3);
-      LogBlockHeader h = Header(CVR_ID_MULTI_QUIVOX_MSG, 1, 1000 * i, static_cast<ULONG>(bulk.size()));
-      (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, bulk.data(), h.dwDataLength, 2 + i % 3);
-    } else if (i % 5 == 3) {
-      Bytes comment = Text("mark " + std::to_string(i));
-      comment.push_back(0);
-      LogBlockHeader h = Header(CVR_ID_BOOKMARK, 0, 0, static_cast<ULONG>(comment.size()));
-      (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, comment.data(), h.dwDataLength, 0);
-    } else {
-      Bytes data = Pattern(i * 5 % 23, static_cast<uint8_t>(i));
-      data.push_back(0);
-      LogBlockHeader h = Header(static_cast<uint16_t>(CVR_ID_QUIVOX_MSG + i % 3), i % 4, 777 * i,
-                                static_cast<ULONG>(data.size() - 1));
-      (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength, 0);
-    }
+    // Every fourth block a bulk block, some bookmark blocks, plain blocks in
+    // every stamp mode.
+    const ULONG count = i % 4 == 2 ? 2 + i % 3 : 0;
+    Bytes data = count ? BulkData(padded, static_cast<int>(count))
+                 : i % 5 == 3 ? Text("mark " + std::to_string(i)) : Pattern(i * 5 % 23, static_cast<uint8_t>(i));
+    LogBlockHeader h = count       ? Header(CVR_ID_MULTI_QUIVOX_MSG, 1, 1000 * i, 0)
+                       : i % 5 == 3 ? Header(CVR_ID_BOOKMARK, 0, 0, 0)
+                                    : Header(static_cast<uint16_t>(CVR_ID_QUIVOX_MSG + i % 3), i % 4, 777 * i, 0);
+    h.dwDataLength = static_cast<ULONG>(data.size());
+    data.push_back(0);  // bookmark comments end at a zero; no buffer is empty
+    (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength, count);
   }
   OwnedBstr comment("inserted");
   (void)log->InsertBookmark(1, comment.get());
@@ -206,15 +185,7 @@ Bytes CraftE100() {
   std::copy(title.begin(), title.end(), header.begin());
   header[59] = 0x1A;
   Bytes body;
-  for (int i = 0; i < 6; ++i) {
-    Bytes data = Pattern(i * 13 % 50, static_cast<uint8_t>(i));
-    PutBE(body, 0x50 + i, 2);
-    body.push_back(static_cast<uint8_t>(i));
-    body.push_back(0);
-    PutBE(body, 100 * i, 4);
-    PutBE(body, data.size(), 4);
-    body.insert(body.end(), data.begin(), data.end());
-  }
+  for (int i = 0; i < 6; ++i) PutBlock12(body, 0x50 + i, i, 100 * i, Pattern(i * 13 % 50, i));
   auto p = corvane::stream::ParametersFromKey(corvane::stream::DefaultKeyMaterial().sets[0]);
   (void)corvane::stream::EncipherInPlace(p, body.data(), body.size());
   header.insert(header.end(), body.begin(), body.end());
@@ -247,13 +218,7 @@ Bytes CraftConverterHex() {
   std::string text;
   for (int i = 0; i < 5; ++i) {
     Bytes block;
-    Bytes data = Pattern(i * 4, static_cast<uint8_t>(i));
-    PutBE(block, 0x0050 + i, 2);
-    block.push_back(static_cast<uint8_t>(i));
-    block.push_back(0);
-    PutBE(block, 10 * i, 4);
-    PutBE(block, data.size(), 4);
-    block.insert(block.end(), data.begin(), data.end());
+    PutBlock12(block, 0x0050 + i, i, 10 * i, Pattern(i * 4, i));
     text += HexLine("R>", block);  // the first block id 0x0050 starts with "00": this dump
   }
   return Text(text);

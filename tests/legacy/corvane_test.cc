@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "support/com_test_util.h"
+#include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
 namespace {
 
 constexpr const char* kTag = "CORVANE";
-using Bytes = std::vector<uint8_t>;
-
 const std::string kTagText = "KRV Binary Log File V 01.00";
 
 // The 60-byte header a new file gets: the tag, CR/LF pairs, ^Z at byte 59.
@@ -28,15 +27,14 @@ Bytes LegacyHeader() {
 // A 12-byte block header, big-endian.
 Bytes BlockHeader(uint16_t id, uint8_t conn, uint32_t tick, uint32_t length, uint8_t reserved = 0) {
   Bytes b{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), conn, reserved};
-  for (uint32_t v : {tick, length}) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(v >> shift));
-  }
+  PutBE(b, tick, 4);
+  PutBE(b, length, 4);
   return b;
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes& p : parts) PutBytes(out, p);
   return out;
 }
 
@@ -211,15 +209,12 @@ struct Step {
 };
 
 const char* ReadErrorText(HRESULT code) {
-  switch (code) {
-    case E_CVR_BLOCK_HEADER_NOT_READ: return "Block header not read";
-    case E_CVR_INVALID_DATA_BLOCK_SIZE: return "Invalid data block size";
-    case E_CVR_BLOCK_HEADER_READ_FAILED: return "Block header read failed";
-    case E_CVR_BLOCK_DATA_READ_FAILED: return "Block data read failed";
-    case E_CVR_BLOCK_DATA_SKIP_FAILED: return "Block data skip failed";
-    case E_CVR_BLOCK_HEADER_WRITE_FAILED: return "Block header write failed";
-    default: return "?";
-  }
+  return code == E_CVR_BLOCK_HEADER_NOT_READ      ? "Block header not read"
+         : code == E_CVR_INVALID_DATA_BLOCK_SIZE  ? "Invalid data block size"
+         : code == E_CVR_BLOCK_HEADER_READ_FAILED ? "Block header read failed"
+         : code == E_CVR_BLOCK_DATA_READ_FAILED   ? "Block data read failed"
+         : code == E_CVR_BLOCK_DATA_SKIP_FAILED   ? "Block data skip failed"
+                                                  : "Block header write failed";
 }
 
 TEST_F(CorvaneTest, ReadingStepByStep) {

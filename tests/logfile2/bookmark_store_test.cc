@@ -1,14 +1,13 @@
-// BookmarkStore files: bytes of every kind, damaged and missing files, failed
-// saves. Lookups and cursors are driven through ILogFile2 in
-// log_file2_bookmark_test; save/load round trips are a property of
-// fuzz/bookmark_store_fuzz.cc.
+// BookmarkStore files: bytes of every kind and damaged files. Lookups and
+// cursors are driven through ILogFile2 in log_file2_bookmark_test, saves
+// that fail on a full disk in tests/hardening/disk_full_test.cc; save/load
+// round trips and numbers at the 64-bit limit are properties of the
+// bookmark_store fuzz target (fuzz/targets.cc).
 #include "logfile2/bookmark_store.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <memory>
 
 #include "logfile2/bookmark_format.h"
 #include "platform/file.h"
@@ -131,112 +130,6 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
     EXPECT_EQ(Next(s), c.kept.empty() ? "<end>" : c.kept[0]);
     EXPECT_LE(disk.largest_read, 1u << 20);
   }
-}
-
-// A comment ends at its first zero byte and keeps its stored length. Numbers
-// next to the 64-bit limit (a damaged file) saturate when the list position
-// is added, so those bookmarks sort last (once an overflow).
-TEST_F(BookmarkFileTest, CommentsEndAtAZeroAndNumbersAtTheLimitSaturate) {
-  Bytes f = Announcing(3);
-  PutRecord(f, 0, 5, std::string("ab\0cd", 5));
-  PutRecord(f, INT64_MAX - 1, 1, "b");
-  PutRecord(f, INT64_MAX, 1, "c");
-  test::WriteFileBytes(bmk_, f);
-  BookmarkStore s;
-  ASSERT_EQ(s.Load(log_), Load::kLoaded);
-  EXPECT_EQ(s.list()[0].comment, "ab");
-  EXPECT_EQ(s.list()[0].length, 5u);
-  std::vector<int64_t> numbers;
-  for (int64_t i = 0, m = 0; s.MessageNumberOf(i, &m); ++i) numbers.push_back(m);
-  EXPECT_EQ(numbers, (std::vector<int64_t>{0, INT64_MAX, INT64_MAX}));
-  EXPECT_EQ(s.PositionReader(INT64_MAX - 5), 1);
-  EXPECT_EQ(Next(s), "b");
-  EXPECT_EQ(s.PositionReader(INT64_MAX), 1);
-  int64_t number = -1;
-  EXPECT_EQ(s.BookmarkNumberOf(INT64_MAX, &number), BookmarkStore::IndexResult::kFound);
-  EXPECT_EQ(number, 1);
-}
-
-TEST_F(BookmarkFileTest, MissingOrUnopenableFileLeavesTheListUntouched) {
-  BookmarkStore s;
-  s.Append(0, 1, "kept");
-  uint32_t error = 0;
-  EXPECT_EQ(s.Load(log_, &error), Load::kNotFound);
-  EXPECT_EQ(error, uint32_t{kErrFileNotFound});
-
-  test::WriteFileBytes(bmk_, TwoRecords(2));
-  std::unique_ptr<platform::File> holder;
-  ASSERT_TRUE(platform::OpenFile(bmk_, {platform::kAccessWrite, platform::kShareNone,
-                                        platform::Disposition::kOpenExisting, false}, &holder).ok());
-  EXPECT_EQ(s.Load(log_, &error), Load::kFailed);
-  EXPECT_EQ(error, uint32_t{kErrSharingViolation});
-  EXPECT_EQ(Comments(s), (Strings{"kept"}));
-}
-
-// The disk ends inside the header, a record head, and the zero padding of a
-// comment shorter than its length: the old file stays as it was and no
-// staging file is left (a save with no old file leaves none at all: see the
-// full-disk suite). A file someone holds, or a directory in its place,
-// fails the save and nothing is written.
-TEST_F(BookmarkFileTest, FailedSaveKeepsTheOldFile) {
-  const std::string staging = dir_.File("~trace.bmk");
-  for (EnumFileVersion log : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
-    for (int64_t budget : {0, 140, 170}) {
-      test::WriteFileBytes(bmk_, TwoRecords(2));
-      BookmarkStore s;
-      s.Append(1, 3, "abc");
-      s.Append(2, 40, "padded");
-      test::FaultFileSystem disk;
-      disk.write_budget = budget;
-      platform::ScopedFileSystemOverride use(&disk);
-      EXPECT_EQ(s.Save(log_, log).code(), uint32_t{kErrDiskFull}) << log << " " << budget;
-      EXPECT_EQ(test::ReadFileBytes(bmk_), TwoRecords(2)) << log << " " << budget;
-      EXPECT_FALSE(test::FileExists(staging)) << log << " " << budget;
-    }
-  }
-
-  test::WriteFileBytes(bmk_, TwoRecords(2));
-  BookmarkStore s;
-  s.Append(0, 1, "a");
-  {
-    std::unique_ptr<platform::File> holder;
-    ASSERT_TRUE(platform::OpenFile(bmk_, {platform::kAccessRead, platform::kShareRead,
-                                          platform::Disposition::kOpenExisting, false}, &holder).ok());
-    EXPECT_EQ(s.Save(log_, FileVersionCVR_V0102).code(), uint32_t{kErrSharingViolation});
-    EXPECT_FALSE(test::FileExists(staging));
-  }
-  EXPECT_EQ(test::ReadFileBytes(bmk_), TwoRecords(2));
-
-  std::filesystem::remove(bmk_);
-  std::filesystem::create_directory(bmk_);
-  EXPECT_FALSE(s.Save(log_, FileVersionCVR_V0102).ok());
-  EXPECT_TRUE(std::filesystem::is_directory(bmk_));
-  EXPECT_FALSE(test::FileExists(staging));
-}
-
-// A directory whose entries may not change takes no staging file: an
-// existing bookmark file is written in place, and without one the save fails
-// with access denied.
-TEST_F(BookmarkFileTest, SaveInADirectoryThatTakesNoNewFileWritesInPlace) {
-  BookmarkStore s;
-  s.Append(3, 5, "fixed");
-  test::FaultFileSystem disk;
-  disk.fixed_directory = true;
-  {
-    platform::ScopedFileSystemOverride use(&disk);
-    EXPECT_EQ(s.Save(log_, FileVersionCVR_V0102).code(), uint32_t{kErrAccessDenied});
-  }
-  EXPECT_FALSE(test::FileExists(bmk_));
-
-  test::WriteFileBytes(bmk_, TwoRecords(2));
-  {
-    platform::ScopedFileSystemOverride use(&disk);
-    ASSERT_TRUE(s.Save(log_, FileVersionCVR_V0102).ok());
-  }
-  BookmarkStore again;
-  uint32_t error = 0;
-  EXPECT_EQ(again.Load(log_, &error), Load::kLoaded);
-  EXPECT_EQ(Comments(again), (Strings{"fixed"}));
 }
 
 }  // namespace

@@ -12,12 +12,11 @@
 #include <functional>
 
 #include "logfile2/log_file2_test_util.h"
+#include "support/child_process.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <unistd.h>
-
 #include <cstdlib>
 #endif
 
@@ -26,19 +25,6 @@ namespace {
 
 constexpr char kSettingsKey[] =
     "Software\\Tamri Zuduva Deravi\\WQS Shared\\Corvane Handler DLL\\Settings";
-
-// Polls until `done` holds; the bound (minutes) only keeps a broken build from hanging.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 200000; ++i) {
-    if (done()) return true;
-#ifdef _WIN32
-    Sleep(1);
-#else
-    usleep(1000);
-#endif
-  }
-  return false;
-}
 
 // The boxes the indexing thread shows. Box n gets answers[n], else Cancel
 // (OK for an OK-only box); on_box runs before the answer.
@@ -317,39 +303,6 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
   }
 }
 
-// A V 01.00 log of the Corvane object: stamps in nanoseconds, a bulk block
-// counted as its messages, in reading and in the index.
-TEST_F(IndexTest, BulkBlocksOfTheFirstGenerationCountAsTheirMessages) {
-  const std::string path = dir_.File("v0100.log");
-  ComPtr<ICorvane> writer = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
-  ASSERT_TRUE(writer);
-  ASSERT_EQ(writer->Open(Bstr(path).get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
-  Bytes first = NumberedMessage(0, 4, false), last = NumberedMessage(4, 4, false), bulk;
-  PutLE(bulk, 3, 4);  // the count, little-endian outside generations 1 and 9
-  for (uint32_t i = 1; i <= 3; ++i) PutBytes(bulk, NumberedMessage(i, 5, true));
-  ASSERT_EQ(writer->WriteBlock(0x20, 1, first.data(), static_cast<ULONG>(first.size())), S_OK);
-  ASSERT_EQ(writer->WriteBlock(CVR_ID_MULTI_QUIVOX_MSG, 1, bulk.data(), static_cast<ULONG>(bulk.size())), S_OK);
-  ASSERT_EQ(writer->WriteBlock(0x20, 1, last.data(), static_cast<ULONG>(last.size())), S_OK);
-  ASSERT_EQ(writer->Close(), S_OK);
-
-  EXPECT_EQ(OpenRead(path), FileVersionCVR_V0100);
-  std::vector<Record> back = ReadAll(log_.get());
-  ASSERT_EQ(back.size(), 5u);
-  EXPECT_EQ(back[0].header.byConnID, 1);
-  EXPECT_EQ(back[0].header.byTimeStampMode, 1);
-  EXPECT_EQ(back[0].header.qwTimeStamp % 1000000, 0u);
-  EXPECT_EQ(back[0].data, first);
-  EXPECT_EQ(back[2].header.wBlockID, CVR_ID_QUIVOX_MSG);
-  ASSERT_EQ(log_->Close(), S_OK);
-
-  OpenRead(path);
-  BuildIndex(path, 2, 5);
-  const uint64_t bulk_at = 60 + 12 + first.size(), last_at = bulk_at + 12 + bulk.size();
-  EXPECT_EQ(ReadIndex(dir_.File("v0100.idx")).records,
-            (std::vector<IndexRec>{{bulk_at + 16 + 12, bulk_at, 2}, {last_at + 12, last_at, 0}}));
-  ExpectJumps({4, 3, 2, 1, 0});
-}
-
 TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
   const std::string path = dir_.File("marks.log");
   WriteNumbered(path, FileVersionCVR_V0102, 30);
@@ -421,21 +374,6 @@ TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
     EXPECT_CVR_ERROR(log_->Jump(n), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
     ASSERT_EQ(log_->Close(), S_OK);
   }
-}
-
-// "~" in a directory name marks no rebuild file; resolution 1 records every
-// message but the first.
-TEST_F(IndexTest, ATildeInTheDirectoryIsNoRebuildFileAndResolutionOneRecordsAllButTheFirst) {
-  std::filesystem::create_directory(dir_.File("a~b"));
-  const std::string path = dir_.File("a~b") + "/t.log";
-  std::vector<uint64_t> at = WriteNumbered(path, FileVersionCVR_V0102, 12);
-  const int64_t size = FileSize(path);
-  OpenRead(path);
-  BuildIndex(path, 1, 12);
-  EXPECT_EQ(FileSize(path), size);
-  IndexView v = ReadIndex(IdxOf(path));
-  ASSERT_EQ(v.records.size(), 11u);
-  for (size_t k = 0; k < 11; ++k) EXPECT_EQ(v.records[k].block_position, at[k + 1]);
 }
 
 // A slow pass (chunks of 32 bytes) serves jumps to what it has counted; a new
@@ -512,36 +450,6 @@ TEST_F(IndexTest, RebuiltIndexIsInstalledOrAbandonedKeepingTheOldOneInUse) {
     ASSERT_EQ(log_->Close(), S_OK);
     std::filesystem::remove(dir_.File("re.idx"));
   }
-}
-
-TEST_F(IndexTest, AThreadThatCannotReadTheLogShowsTheSystemErrorAndLeavesNoIndex) {
-  const std::string path = dir_.File("busy.log");
-  OpenWrite(path, FileVersionCVR_V0102);
-  ASSERT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, 0, 0), {1, 2, 3}), S_OK);
-  ASSERT_EQ(log_->CreateIndex(10), S_OK);  // the writer holds the log without sharing write
-  ASSERT_TRUE(WaitUntil([&] { return boxes_.count.load() >= 1; }));
-  ASSERT_EQ(log_->Close(), S_OK);
-  EXPECT_EQ(boxes_.boxes[0].caption, "Error");
-  EXPECT_FALSE(boxes_.boxes[0].text.empty());
-  EXPECT_EQ(boxes_.boxes[0].type, 0x40u);
-  EXPECT_EQ(boxes_.count.load(), 1);
-  EXPECT_FALSE(FileExists(dir_.File("busy.idx")));
-}
-
-// Releasing the object stops and joins its thread (the sanitizers see any use
-// after the release). A stopped pass deletes its file; one that completed
-// first keeps its whole index.
-TEST_F(IndexTest, ReleasingTheObjectDuringAPassStopsTheThread) {
-  const std::string path = dir_.File("gone.log");
-  WriteNumbered(path, FileVersionCVR_V0102, 20000);
-  SetIndexingBuffer(32);
-  ComPtr<ILogFile2> f = NewLogFile2();
-  OpenRead(path, f.get());
-  ASSERT_EQ(f->CreateIndex(10), S_OK);
-  LONGLONG counted = 0;
-  ASSERT_TRUE(WaitUntil([&] { return f->GetIndexedRecCount(&counted) == S_OK && counted > 0; }));
-  f.Reset();
-  EXPECT_TRUE(!FileExists(dir_.File("gone.idx")) || ReadIndex(dir_.File("gone.idx")).count == 20000);
 }
 
 }  // namespace
