@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "frame/strings.h"
+#include "stream/open_mode.h"
 #include "stream/block_header.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
@@ -80,12 +81,7 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
 HRESULT LogFileObject::OpenLocked(const std::string& path, EnumFileAccessMode mode,
                                   EnumFileVersion* pFileFormat) {
   const bool writing = mode != FileAccessModeReadOnly;
-  platform::OpenOptions options;
-  options.share = platform::kShareNone;
-  options.access = writing ? platform::kAccessWrite : platform::kAccessRead;
-  options.disposition = mode == FileAccessModeWriteCreateNew    ? platform::Disposition::kCreateNew
-                        : mode == FileAccessModeWriteCreateAlways ? platform::Disposition::kCreateAlways
-                                                                  : platform::Disposition::kOpenExisting;
+  const platform::OpenOptions options = stream::OpenOptionsFor(mode, platform::kShareNone);
   if (!platform::OpenFile(path, options, &file_).ok()) {
     file_.reset();
     return E_CVR_FILE_CREATION_FAILS;

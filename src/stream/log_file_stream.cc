@@ -65,7 +65,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     if (!disk_buffer_) return Status::Error(kErrNotEnoughMemory);
     capacity_ = disk_buffer_size_;
   }
-  header_length_ = HeaderLength(version_);
+  header_length_ = GenerationOf(version_).header_length;
   plain_reads_ = !enciphered_ && version_ != FileVersionCvrConvHex &&
                  version_ != FileVersionVantrelHex;
   if (!reading) return WriteHeader();

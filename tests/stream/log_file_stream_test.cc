@@ -31,13 +31,13 @@ TEST_F(LogFileStreamTest, CreatingWritesTheHeaderAndReadingDetects) {
     uint32_t err = 99;
     ASSERT_TRUE(w.Open(Path(), ForWriting(), v, &err).ok()) << v;
     EXPECT_EQ(err, v == 1 ? 0u : kErrAlreadyExists) << "create-always over the last file";
-    EXPECT_EQ(w.GetPosition(), HeaderLength(v));
+    EXPECT_EQ(w.GetPosition(), GenerationOf(v).header_length);
     w.Close();
     EXPECT_EQ(test::ReadFileBytes(Path()), BuildHeader(v));
     LogFileStream r;
     ASSERT_TRUE(r.Open(Path(), ForReading(), FileVersionUnknown).ok());
     EXPECT_EQ(r.version(), v);
-    EXPECT_EQ(r.header_length(), HeaderLength(v));
+    EXPECT_EQ(r.header_length(), GenerationOf(v).header_length);
     EXPECT_EQ(r.GetPosition(), 0) << "detection keeps the position";
   }
 }
