@@ -107,9 +107,10 @@ HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileF
   const bool writing = mode != FileAccessModeReadOnly;
   platform::OpenOptions options = stream::OpenOptionsFor(mode, platform::kShareRead);
   options.write_through = writing && full_flush;
-  // For reading the generation is detected; an empty file has none and is
-  // refused below, whatever the caller left in *pFileFormat.
-  const int version = writing ? *pFileFormat : FileVersionUnknown;
+  // For reading the generation is detected, except in an empty file, which
+  // has none: it takes the caller's *pFileFormat, which must then be one
+  // this component reads (checked below). Nothing is written either way.
+  const int version = *pFileFormat;
   uint32_t last_error = 0;
   Status st = log_.Open(path_, options, version, &last_error);
   // The open itself failed: nothing was created.
