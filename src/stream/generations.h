@@ -39,6 +39,7 @@ enum Component : uint8_t {
   kLogFile2Writes = 8,
   kLegacyRW = 16,       // the Corvane object
   kStreamWrites = 32,   // the stream builds its header when creating it
+  kCompanion = 64,      // LogFile2 reads and writes it beside its log
 };
 
 struct Generation {
@@ -78,11 +79,11 @@ inline constexpr Generation kGenerations[] = {
   {FileVersionCVR_Ve102,  "FileVersionCVR_Ve102",  "e1.02", "CVR V e1.02, enciphered, little-endian",                  FileKind::kLog,         HeaderForm::kTagged, 128, "CVR V e1.02\n",     CipherSet::kShared, kLE, 16, kLE, kLE, false, kLogFile2RW},
   {FileVersionCVR_V0102,  "FileVersionCVR_V0102",  "1.02",  "CVR V 01.02, plain, little-endian",                       FileKind::kLog,         HeaderForm::kTagged, 128, "CVR V 01.02\n",     CipherSet::kNone,   kLE, 16, kLE, kLE, false, kLogFile2RW},
   {FileVersionCVR_Vu102,  "FileVersionCVR_Vu102",  "u1.02", "CVR V u1.02, plain, big-endian",                          FileKind::kLog,         HeaderForm::kTagged, 128, "CVR V u1.02\n",     CipherSet::kNone,   kBE, 16, kBE, kBE, true,  kLogFile2RW},
-  {FileVersionIDX_V0102,  "FileVersionIDX_V0102",  "",      "index file, little-endian",                               FileKind::kIndex,       HeaderForm::kTagged, 128, "IDX V 01.02.001\n", CipherSet::kNone,   kLE, 0,  kLE, kLE, true,  kStreamWrites},
-  {FileVersionIDX_Vu102,  "FileVersionIDX_Vu102",  "",      "index file, big-endian",                                  FileKind::kIndex,       HeaderForm::kTagged, 128, "IDX V u1.02.001\n", CipherSet::kNone,   kBE, 0,  kLE, kLE, true,  kStreamWrites},
-  {FileVersionBMK_V0102,  "FileVersionBMK_V0102",  "",      "bookmark file, little-endian",                            FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V 01.02\n",     CipherSet::kNone,   kLE, 0,  kLE, kLE, true,  kStreamWrites},
-  {FileVersionBMK_Ve102,  "FileVersionBMK_Ve102",  "",      "bookmark file, enciphered",                               FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V e1.02\n",     CipherSet::kShared, kLE, 0,  kLE, kLE, true,  kStreamWrites},
-  {FileVersionBMK_Vu102,  "FileVersionBMK_Vu102",  "",      "bookmark file, big-endian",                               FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V u1.02\n",     CipherSet::kNone,   kBE, 0,  kLE, kLE, true,  kStreamWrites},
+  {FileVersionIDX_V0102,  "FileVersionIDX_V0102",  "",      "index file, little-endian",                               FileKind::kIndex,       HeaderForm::kTagged, 128, "IDX V 01.02.001\n", CipherSet::kNone,   kLE, 0,  kLE, kLE, true,  kStreamWrites | kCompanion},
+  {FileVersionIDX_Vu102,  "FileVersionIDX_Vu102",  "",      "index file, big-endian",                                  FileKind::kIndex,       HeaderForm::kTagged, 128, "IDX V u1.02.001\n", CipherSet::kNone,   kBE, 0,  kLE, kLE, true,  kStreamWrites | kCompanion},
+  {FileVersionBMK_V0102,  "FileVersionBMK_V0102",  "",      "bookmark file, little-endian",                            FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V 01.02\n",     CipherSet::kNone,   kLE, 0,  kLE, kLE, true,  kStreamWrites | kCompanion},
+  {FileVersionBMK_Ve102,  "FileVersionBMK_Ve102",  "",      "bookmark file, enciphered",                               FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V e1.02\n",     CipherSet::kShared, kLE, 0,  kLE, kLE, true,  kStreamWrites | kCompanion},
+  {FileVersionBMK_Vu102,  "FileVersionBMK_Vu102",  "",      "bookmark file, big-endian",                               FileKind::kBookmark,    HeaderForm::kTagged, 128, "BMK V u1.02\n",     CipherSet::kNone,   kBE, 0,  kLE, kLE, true,  kStreamWrites | kCompanion},
   {FileVersionINF_V0102,  "FileVersionINF_V0102",  "",      "info-message file, little-endian",                        FileKind::kInfoMessage, HeaderForm::kTagged, 128, "INF V 01.02\n",     CipherSet::kNone,   kLE, 0,  kLE, kLE, true,  kStreamWrites},
   {FileVersionINF_Ve102,  "FileVersionINF_Ve102",  "",      "info-message file, enciphered",                           FileKind::kInfoMessage, HeaderForm::kTagged, 128, "INF V e1.02\n",     CipherSet::kShared, kLE, 0,  kLE, kLE, true,  kStreamWrites},
   {FileVersionINF_Vu102,  "FileVersionINF_Vu102",  "",      "info-message file, big-endian",                           FileKind::kInfoMessage, HeaderForm::kTagged, 128, "INF V u1.02\n",     CipherSet::kNone,   kBE, 0,  kLE, kLE, true,  kStreamWrites},
