@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "stream/block_header.h"
+#include "stream/cipher.h"
+#include "stream/cipher_parameters.h"
+#include "stream/file_format.h"
 #include "stream/generations.h"
 
 extern const char kFormatsMd[];
@@ -58,6 +62,47 @@ TEST(FormatsDocTest, GenerationTableMatchesTheCode) {
   }
   ASSERT_EQ(rows.size(), std::size(kGenerations));
   for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i], Row(kGenerations[i]));
+}
+
+// The bytes of the hex dump that follows `title` in the document (lines
+// "    OFFS  xx xx ..."; the text column is ignored).
+std::vector<uint8_t> Example(const std::string& doc, const std::string& title) {
+  std::vector<uint8_t> out;
+  std::istringstream in(doc.substr(doc.find(title)));
+  std::string line;
+  while (std::getline(in, line) && line.rfind("    ", 0) != 0) {}
+  for (; line.rfind("    ", 0) == 0; std::getline(in, line)) {
+    std::istringstream bytes(line.substr(10, 48));
+    for (unsigned b; bytes >> std::hex >> b;) out.push_back(static_cast<uint8_t>(b));
+  }
+  return out;
+}
+
+// The worked examples: one block, id 0x40, connection 1, data "abc".
+TEST(FormatsDocTest, WorkedExamplesAreWhatTheLibraryWrites) {
+  LogBlockHeader h{0x40, 1, 0, 0, 12345678, 3, 0};
+  const std::vector<uint8_t> abc = {'a', 'b', 'c'};
+  auto file = [&](std::vector<uint8_t> header, int version) {
+    std::vector<uint8_t> body(kLongBlockHeaderLength);
+    EncodeBlockHeader(version, h, body.data());
+    body.insert(body.end(), abc.begin(), abc.end());
+    CipherParameters p;
+    if (IsEnciphered(version)) {
+      EXPECT_TRUE(p.SetUp(version));
+      EXPECT_TRUE(EncipherInPlace(p, body.data(), body.size()).ok());
+    }
+    header.insert(header.end(), body.begin(), body.end());
+    return header;
+  };
+  const std::string doc = kFormatsMd;
+  EXPECT_EQ(Example(doc, "**Value 1**"), file(BuildHeader(1), 1));
+  EXPECT_EQ(Example(doc, "**Values 7, 8, 9**"), file(BuildHeader(8), 8));
+  auto v0100 = BuildV0100Header();
+  std::vector<uint8_t> v2(v0100.begin(), v0100.end());
+  v2.resize(v2.size() + kShortBlockHeaderLength);
+  EncodeShortBlockHeader({0x40, 1, 12345, 3}, v2.data() + v0100.size());
+  v2.insert(v2.end(), abc.begin(), abc.end());
+  EXPECT_EQ(Example(doc, "**Value 2**"), v2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Detection over crafted files: tags, sub-version, hex first lines, Ferrow
-// records, the 2000-byte scan limit, and the file pointer.
+// records, the 2000-byte scan limit, and the file pointer; and the text
+// rules it builds on. Header layouts: formats_doc_test.cc.
 #include "stream/version_detection.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,36 @@ TEST(DetectVersionTest, ReadsInPiecesAndAFailedReadGivesUnknown) {
   src.set_pos(40);
   EXPECT_EQ(DetectVersion(src, TagSet::kFull).version, FileVersionUnknown);
   EXPECT_EQ(src.pos(), 40);
+}
+
+TEST(IndexSubVersionTest, ParsesLikeAtoiAtOffset76) {
+  std::vector<uint8_t> h = BuildHeader(10);
+  const std::string text(h.begin(), h.end());
+  const struct {
+    size_t at, count;
+    std::string by;
+    int32_t expect;
+  } cases[] = {
+      {64, 0, "", 1},
+      {76, 4, "  +7", 7},
+      {76, 4, "-3x\n", -3},
+      {76, 4, "999999999999999", INT32_MAX},
+      {70, 1, std::string(1, '\0'), 0},  // a zero byte within 64..75
+  };
+  for (const auto& c : cases) {
+    std::string t = text;
+    EXPECT_EQ(ParseIndexSubVersion(t.replace(c.at, c.count, c.by)), c.expect) << c.by;
+  }
+  EXPECT_EQ(ParseIndexSubVersion(text.substr(0, 76)), 0);
+}
+
+TEST(HexDumpTest, FirstLineRules) {
+  const struct {
+    const char* line;
+    int version;
+  } cases[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6}, {"<x>00", 5},
+               {"x> 0g", 0},    {">>  00", 0},   {"", 0}};
+  for (const auto& c : cases) EXPECT_EQ(ClassifyHexDump(c.line), c.version) << c.line;
 }
 
 }  // namespace
