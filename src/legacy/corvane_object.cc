@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "stream/block_header.h"
 #include "stream/file_format.h"
+#include "stream/version_detection.h"
 #include "stream/open_mode.h"
 
 namespace corvane::legacy {
@@ -92,25 +93,18 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
 }
 
 HRESULT CorvaneObject::ExamineHeader() {
-  // One read of the scan window stands in for reading byte by byte: the
-  // outcome and the final position are the same.
-  uint8_t scan[stream::kScanLimit];
-  uint32_t got = 0;
-  if (!file_->Read(scan, stream::kScanLimit, &got).ok()) {
+  // The header ends at its first 0x1A (its line ends hold carriage returns).
+  stream::FileByteSource source(file_.get());
+  std::string text;
+  if (!stream::ReadHeaderText(source, &text, false)) {
     file_.reset();
     return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
-  const void* end = std::memchr(scan, stream::kHeaderEnd, got);
-  if (!end) {
-    file_.reset();
-    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
-  }
-  const uint32_t header_length = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - scan) + 1;
+  const auto header_length = static_cast<uint32_t>(text.size());
   if (!file_->Seek(header_length, platform::SeekOrigin::kBegin, nullptr).ok()) {
     file_.reset();
     return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
-  const std::string_view text(reinterpret_cast<const char*>(scan), header_length);
   // "V 01.00" is the first tag tried, so it wins whenever it occurs.
   if (stream::MatchTags(text, stream::ReducedTagSet()) != FileVersionCVR_V0100) {
     return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;  // the file stays open
