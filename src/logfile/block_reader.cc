@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "stream/generations.h"
 #include "stream/block_header.h"
 #include "logfile/log_file_format.h"
 #include "stream/cipher.h"
@@ -78,15 +79,13 @@ class HexTextReader final : public BlockReader {
 
 std::unique_ptr<BlockReader> BlockReader::For(int version, platform::File* file,
                                               const stream::CipherParameters* cipher) {
-  switch (version) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_Ve100: return std::make_unique<DecipheringReader>(version, file, cipher);
-    case FileVersionCVR_V0100:
-    case FileVersionFerrow: return std::make_unique<PlainReader>(version, file);
-    case FileVersionCvrConvHex:
-    case FileVersionVantrelHex: return std::make_unique<HexTextReader>(version, file);
-    default: return nullptr;
+  const stream::Generation& g = stream::GenerationOf(version);
+  if (g.version != version || !stream::Handles(version, stream::kLogFileReads)) return nullptr;
+  if (g.kind == stream::FileKind::kHexText) return std::make_unique<HexTextReader>(version, file);
+  if (g.cipher != stream::CipherSet::kNone) {
+    return std::make_unique<DecipheringReader>(version, file, cipher);
   }
+  return std::make_unique<PlainReader>(version, file);
 }
 
 Status BlockReader::Skip(uint32_t n) { return source_.Seek(n, SeekOrigin::kCurrent, nullptr); }
