@@ -203,33 +203,6 @@ TEST_F(LogFileApiTest, AnnouncedLengthBeyondTheFileOrTheLimitIsCorrupt) {
   }
 }
 
-// Natural form (stamp at 8, length at 16) from 24 bytes on; below that the
-// packed 16-byte form, cut to the room given.
-TEST_F(LogFileApiTest, HeaderIsDeliveredInTheFormTheCallersRoomHolds) {
-  const std::string path = FirstGenerationFile({Pattern(3, 9)});
-  LogBlockHeader expected = MakeHeader(0x40, 7, 1, 1000 * 1000000ull, 3);
-  uint8_t natural[24], packed[16];
-  std::memcpy(natural, &expected, 24);
-  std::memcpy(packed, natural, 4);
-  std::memcpy(packed + 4, natural + 8, 12);
-  for (ULONG room : {40u, 24u, 23u, 12u, 0u}) {
-    SCOPED_TRACE(room);
-    OpenRead(path);
-    uint8_t out[64];
-    std::memset(out, 0xEE, sizeof out);
-    ULONG returned = 99;
-    LONG eof = 1;
-    ASSERT_EQ(file_->ReadBlockHeader(out, room, &returned, &eof), S_OK);
-    EXPECT_EQ(returned, room);
-    EXPECT_EQ(eof, 0);
-    const uint8_t* form = room >= 24 ? natural : packed;
-    const size_t written = room >= 24 ? 24 : std::min<size_t>(room, 16);
-    EXPECT_EQ(Bytes(out, out + written), Bytes(form, form + written));
-    EXPECT_EQ(Bytes(out + written, out + sizeof out), Bytes(sizeof out - written, 0xEE));
-    EXPECT_EQ(file_->Close(), S_OK);
-  }
-}
-
 // Raw message records get made-up headers (id 0x50, connection 0xFF) and
 // lengths rounded up to 4 with zero fill; a converted hex dump carries block
 // headers, a record dump raw records ("1B10" forms 1B B1 10). Unread records

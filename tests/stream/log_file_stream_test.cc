@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
-#include "stream/file_format.h"
 #include "stream/settings.h"
 #include "stream_test_util.h"
 #include "support/fault_file_system.h"
@@ -24,23 +23,6 @@ class LogFileStreamTest : public ::testing::Test {
   std::string Path(const char* name = "log.cvr") { return dir_.File(name); }
   test::TempDir dir_;
 };
-
-TEST_F(LogFileStreamTest, CreatingWritesTheHeaderAndReadingDetects) {
-  for (int v : {1, 7, 9, 10, 13, 17}) {
-    LogFileStream w;
-    uint32_t err = 99;
-    ASSERT_TRUE(w.Open(Path(), ForWriting(), v, &err).ok()) << v;
-    EXPECT_EQ(err, v == 1 ? 0u : kErrAlreadyExists) << "create-always over the last file";
-    EXPECT_EQ(w.GetPosition(), GenerationOf(v).header_length);
-    w.Close();
-    EXPECT_EQ(test::ReadFileBytes(Path()), BuildHeader(v));
-    LogFileStream r;
-    ASSERT_TRUE(r.Open(Path(), ForReading(), FileVersionUnknown).ok());
-    EXPECT_EQ(r.version(), v);
-    EXPECT_EQ(r.header_length(), GenerationOf(v).header_length);
-    EXPECT_EQ(r.GetPosition(), 0) << "detection keeps the position";
-  }
-}
 
 TEST_F(LogFileStreamTest, OpenReportsTheSystemCodeAlsoOnSuccess) {
   test::WriteFileBytes(Path(), {1, 2, 3});
@@ -188,18 +170,6 @@ TEST_F(LogFileStreamTest, FailedRecordIsTakenBackWhole) {
     EXPECT_EQ(test::ReadFileBytes(Path()).size(), 128 + expected.size());
     EXPECT_EQ(ReadBody(Path()), expected);
   }
-}
-
-TEST_F(LogFileStreamTest, NullBuffersAndClosedStreamsAreRefused) {
-  LogFileStream s;
-  uint8_t b[4];
-  uint32_t got = 0;
-  EXPECT_EQ(s.Read(nullptr, 4, &got).code(), kErrInvalidParameter);
-  EXPECT_EQ(s.Read(b, 4, nullptr).code(), kErrInvalidParameter);
-  EXPECT_EQ(s.WriteBuffered(nullptr, 4).code(), kErrInvalidParameter);
-  EXPECT_EQ(s.Read(b, 4, &got).code(), kErrInvalidHandle);
-  EXPECT_EQ(s.GetPosition(), -1);
-  EXPECT_EQ(s.GetSize(), -1);
 }
 
 }  // namespace
