@@ -21,7 +21,6 @@ inline constexpr uint32_t kFileHeaderLength =
     stream::GenerationOf(FileVersionCVR_Ve101).header_length;
 using stream::kLongBlockHeaderLength;
 using stream::kShortBlockHeaderLength;
-inline constexpr uint32_t kMaxRawBlockHeaderLength = kLongBlockHeaderLength;
 
 // Largest data length a block header may announce.
 inline constexpr uint32_t kMaxBlockDataLength = 32768;

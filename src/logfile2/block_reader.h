@@ -43,7 +43,7 @@ struct ReadResult {
 class RecordReader {
  public:
   RecordReader(stream::LogFileStream& log, BookmarkStore& bookmarks)
-      : log_(log), bookmarks_(bookmarks) {}
+      : log_(log), source_(log), bookmarks_(bookmarks) {}
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
 
@@ -100,6 +100,7 @@ class RecordReader {
   void ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header);
 
   stream::LogFileStream& log_;
+  stream::StreamByteSource source_;  // log_ for the record decoder
   BookmarkStore& bookmarks_;
   EnumFileVersion version_ = FileVersionUnknown;
 
