@@ -79,8 +79,7 @@ TEST_F(StreamTest, OpenReportsTheSystemCode) {
   EXPECT_EQ(s.Open(dir_.File("missing"), Opts(kRead), 0, &err).code(), kErrFileNotFound);
   EXPECT_EQ(err, kErrFileNotFound);
   EXPECT_FALSE(s.is_open());
-  std::string overlong(platform::MaxPathLength() + 1, 'a');
-  EXPECT_EQ(s.Open(overlong, Opts(kWrite, Disposition::kCreateAlways), 8, &err).code(), kErrFilenameTooLong);
+  EXPECT_EQ(s.Open(std::string(platform::MaxPathLength() + 1, 'a'), Opts(kRead), 8, &err).code(), kErrFilenameTooLong);
   EXPECT_EQ(err, kErrFilenameTooLong);
 }
 
@@ -209,10 +208,8 @@ TEST_F(StreamTest, IndexRecordsInTheLogsByteOrder) {
     IndexFileStream s;
     s.set_disk_buffer_size(128);
     ASSERT_TRUE(s.OpenIndex(path_, Opts(kWrite, Disposition::kOpenAlways), c.log_version, 100).ok());
-    ASSERT_TRUE(s.WriteIndexRecord({1000, 990, 0}).ok());
-    ASSERT_TRUE(s.WriteIndexRecord({0x0102030405060708, 7, 3}).ok());
-    ASSERT_TRUE(s.FlushBuffer().ok());
-    ASSERT_TRUE(s.WriteRecordCount(250).ok());
+    ASSERT_TRUE(s.WriteIndexRecord({1000, 990, 0}).ok() && s.WriteIndexRecord({0x0102030405060708, 7, 3}).ok());
+    ASSERT_TRUE(s.FlushBuffer().ok() && s.WriteRecordCount(250).ok());
     EXPECT_EQ(s.GetPosition(), 144) << "header fields keep the position";
     s.Close();
     std::vector<uint8_t> f = test::ReadFileBytes(idx);
@@ -221,15 +218,13 @@ TEST_F(StreamTest, IndexRecordsInTheLogsByteOrder) {
     EXPECT_EQ(Decode64(c.order, &f[168]), 0x0102030405060708u);
 
     ASSERT_TRUE(s.OpenIndex(path_, Opts(kRead), c.log_version, 0).ok());
-    EXPECT_EQ(s.version(), c.index_version);
-    EXPECT_EQ(s.resolution(), 100u);
+    EXPECT_EQ(std::make_pair(s.version(), s.resolution()), std::make_pair(c.index_version, uint64_t{100}));
     IndexRecord rec;
     ASSERT_TRUE(s.ReadIndexRecord(250, &rec).ok());  // record 2 - 1
     EXPECT_EQ(rec, (IndexRecord{0x0102030405060708, 7, 3}));
     EXPECT_EQ(s.ReadIndexRecord(300, &rec).code(), kErrHandleEof) << "not written yet";
     EXPECT_EQ(rec, IndexRecord{});
-    EXPECT_EQ(s.ReadIndexRecord(99, &rec).code(), kErrInvalidParameter);
-    EXPECT_EQ(s.ReadIndexRecord(UINT64_MAX, &rec).code(), kErrInvalidParameter);
+    for (uint64_t none : {uint64_t{99}, UINT64_MAX}) EXPECT_EQ(s.ReadIndexRecord(none, &rec).code(), kErrInvalidParameter);
     s.Close();
     EXPECT_TRUE(s.DeleteIndexFile().ok());
     EXPECT_EQ(s.DeleteIndexFile().code(), kErrFileNotFound);
@@ -262,7 +257,10 @@ TEST_F(StreamTest, OutdatedOrForeignIndexReadsAsMissing) {
 
 // The stream's sizes are stored when missing, and read from the first four
 // bytes of a value of any type; a value longer than 260 bytes is replaced.
-TEST_F(StreamTest, StreamSettings) {
+// LogFile's rule: a created key gives 128, a missing value 0 (used as 128), a
+// stored value is rounded up to a multiple of 128, never wrapping, and is
+// not rewritten.
+TEST_F(StreamTest, Settings) {
   EXPECT_EQ(ReadStreamSettings().indexing_buffer_size, 2048u);
   EXPECT_EQ(Stored(kIndexingBufferSizeName), 2048u);
   ASSERT_TRUE(registry::SetString(platform::Hive::kCurrentUser, kSettingsKey, kIndexingBufferSizeName,
@@ -272,20 +270,14 @@ TEST_F(StreamTest, StreamSettings) {
                                   std::string(300, 'x')).ok());
   EXPECT_EQ(ReadStreamSettings().disk_buffer_size, 0u);
   EXPECT_EQ(Stored(kDiskBufferSizeName), 0u);
-}
 
-// LogFile's rule: a created key gives 128, a missing value 0 (used as 128),
-// and a stored value is rounded up to a multiple of 128, never wrapping.
-TEST_F(StreamTest, LogFileDiskBufferSetting) {
+  ASSERT_TRUE(registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey).ok());
   EXPECT_EQ(ReadLogFileDiskBufferSetting(), 128u);
   ASSERT_TRUE(registry::DeleteValue(platform::Hive::kCurrentUser, kSettingsKey, kDiskBufferSizeName).ok());
-  EXPECT_EQ(ReadLogFileDiskBufferSetting(), 0u);
-  EXPECT_EQ(LogFileDiskBufferSize(), 128u);
-  const std::pair<uint32_t, uint32_t> cases[] = {{0, 0}, {1, 128}, {256, 256}, {0xFFFFFF81, 0xFFFFFF80}};
-  for (auto [stored, used] : cases) {
+  EXPECT_EQ(std::make_pair(ReadLogFileDiskBufferSetting(), LogFileDiskBufferSize()), std::make_pair(0u, 128u));
+  for (auto [stored, used] : {std::pair{0u, 0u}, {1u, 128u}, {256u, 256u}, {0xFFFFFF81u, 0xFFFFFF80u}}) {
     StoreDiskBufferSize(stored);
-    EXPECT_EQ(ReadLogFileDiskBufferSetting(), used) << stored;
-    EXPECT_EQ(Stored(kDiskBufferSizeName), stored) << "reading does not rewrite";
+    EXPECT_EQ(std::make_pair(ReadLogFileDiskBufferSetting(), Stored(kDiskBufferSizeName)), std::make_pair(used, stored));
   }
 }
 
