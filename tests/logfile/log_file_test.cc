@@ -239,17 +239,15 @@ TEST_F(LogFileTest, AnnouncedLengthBeyondTheFileOrTheLimitIsCorrupt) {
   for (auto [announced, present] : cases) {
     SCOPED_TRACE(announced);
     Bytes b = TitledHeader("V 01.00");
-    PutBytes(b, Block(kShort, 0x42, 0, 0, 0, Bytes(present, 0x55)));
+    PutBE(b, 0x42, 8);
     PutBE(b, announced, 4);
-    std::copy(b.end() - 4, b.end(), b.begin() + 68);  // the announced length over the real one
-    b.resize(b.size() - 4);
+    PutBytes(b, Bytes(present, 0x55));
     OpenRead(Craft("corrupt.log", b));
     BYTE h[24];
     ULONG returned = 0;
     LONG eof = 0;
     ULONGLONG pos = 0;
-    EXPECT_CVR_ERROR(file_->ReadBlockHeader(h, 24, &returned, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT,
-                     "Corrupt Block header, data length exceeds end of file", kTag);
+    EXPECT_CVR_ERROR(file_->ReadBlockHeader(h, 24, &returned, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT, "Corrupt Block header, data length exceeds end of file", kTag);
     EXPECT_EQ(file_->GetFilePointerPos(&pos), S_OK);
     EXPECT_EQ(pos, 72u);  // behind the header
     EXPECT_CVR_ERROR(file_->ReadBlockData(h, 1), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read", kTag);
@@ -362,11 +360,9 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
     LogBlockHeader h = MakeHeader(1, 0, static_cast<uint8_t>(mode), ~0ull, 0);
     ASSERT_EQ(f->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, &none, 0), S_OK);
   }
-  ASSERT_EQ(y->Close(), S_OK);
-  ASSERT_EQ(file_->Close(), S_OK);
-  std::vector<LogBlockHeader> xs;
+  ASSERT_TRUE(y->Close() == S_OK && file_->Close() == S_OK);
   OpenRead(dir_.File("x.log"));
-  for (int i = 0; i < 3; ++i) xs.push_back(Next().header);
+  const LogBlockHeader xs[] = {Next().header, Next().header, Next().header};
   ASSERT_EQ(file_->Close(), S_OK);
   OpenRead(dir_.File("y.log"));
   const uint64_t y_stamp = Next().header.qwTimeStamp;
@@ -437,14 +433,14 @@ TEST(EmptyLogTest, TakesTheCallersReadableGeneration) {
     auto version = static_cast<EnumFileVersion>(given);
     const bool readable = given >= 1 && given <= 9;
     ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0),
-              readable ? S_OK : E_CVR_FILE_HEADER_INFO_WRONG_VERSION);
+              readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
     EXPECT_EQ(version, given);
     LogBlockHeader h{};
     ULONG returned = 0;
     LONG eof = 0;
     EXPECT_TRUE(!readable || log->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof) == S_OK);
     EXPECT_EQ(eof, readable ? 1 : 0);
-    EXPECT_EQ(log->Close(), readable ? S_OK : E_CVR_FILE_NOT_OPEN);
+    EXPECT_EQ(log->Close(), readable ? S_OK : HRESULT{E_CVR_FILE_NOT_OPEN});
     TakeError();
     EXPECT_EQ(FileSize(path), 0);
   }
