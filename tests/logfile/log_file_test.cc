@@ -113,31 +113,34 @@ class LogFileTest : public ::testing::Test {
     EXPECT_EQ(Cipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end()), false), plain);
   }
 
+  // Reads a header into buf_; the returned code tells.
+  HRESULT ReadHeader() { return file_->ReadBlockHeader(buf_, 24, &returned_, &eof_); }
+
+  BYTE buf_[64] = {};
+  ULONG returned_ = 0;
+  LONG eof_ = 0;
+  ULONGLONG value_ = 0;
   TempDir dir_;
   ComPtr<ILogFile> file_ = Create<ILogFile>(CLSID_LogFile, IID_ILogFile);
 };
 
 TEST_F(LogFileTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsText) {
   EnumFileVersion v = FileVersionCVR_Ve101;
-  BYTE buf[64] = {};
-  ULONG returned = 0;
-  LONG eof = 0;
-  ULONGLONG value = 0;
   ILogFile* f = file_.get();
   const HRESULT kNull = E_POINTER, kClosed = E_CVR_FILE_NOT_OPEN;
   const std::tuple<std::function<HRESULT()>, HRESULT, const char*> calls[] = {
       {[&] { return f->Open(nullptr, FileAccessModeReadOnly, &v); }, kNull, "One ore more Open method parameters are NULL"},
       {[&] { return f->GetFilePointerPos(nullptr); }, kNull, "GetFilePointerPos method parameter is NULL"},
       {[&] { return f->GetFileSize(nullptr); }, kNull, "One ore more GetFileSize method parameters are NULL"},
-      {[&] { return f->ReadBlockHeader(buf, 24, nullptr, &eof); }, kNull, "One or more ReadBlockHeader method parameters are NULL"},
+      {[&] { return f->ReadBlockHeader(buf_, 24, nullptr, &eof_); }, kNull, "One or more ReadBlockHeader method parameters are NULL"},
       {[&] { return f->ReadBlockData(nullptr, 10); }, kNull, "One ore more ReadBlockData method parameters are NULL"},
-      {[&] { return f->WriteBlock(buf, 24, nullptr, 1); }, kNull, "One or more WriteBlock method parameters are NULL"},
-      {[&] { return f->GetFilePointerPos(&value); }, kClosed, "File not open"},
-      {[&] { return f->GetFileSize(&value); }, kClosed, "File not open"},
-      {[&] { return f->ReadBlockHeader(buf, 24, &returned, &eof); }, kClosed, "File not open"},
-      {[&] { return f->ReadBlockData(buf, 10); }, kClosed, "File not open"},
+      {[&] { return f->WriteBlock(buf_, 24, nullptr, 1); }, kNull, "One or more WriteBlock method parameters are NULL"},
+      {[&] { return f->GetFilePointerPos(&value_); }, kClosed, "File not open"},
+      {[&] { return f->GetFileSize(&value_); }, kClosed, "File not open"},
+      {[&] { return ReadHeader(); }, kClosed, "File not open"},
+      {[&] { return f->ReadBlockData(buf_, 10); }, kClosed, "File not open"},
       {[&] { return f->Close(); }, kClosed, "File not open"},
-      {[&] { return f->WriteBlock(buf, 24, buf, 1); }, kClosed, "File not open"},
+      {[&] { return f->WriteBlock(buf_, 24, buf_, 1); }, kClosed, "File not open"},
   };
   for (const auto& [call, code, text] : calls) EXPECT_CVR_ERROR(call(), code, text, kTag);
 }
@@ -171,8 +174,7 @@ TEST_F(LogFileTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
     EXPECT_CVR_ERROR(Open(path, c.mode, &v), c.code, "File creation failed", kTag);
     EXPECT_TRUE(c.format_after == -1 || v == c.format_after) << v;
     EXPECT_EQ(FileExists(path) ? ReadFileBytes(path) : Bytes{1}, c.content ? *c.content : Bytes{1});
-    ULONGLONG size = 0;
-    EXPECT_EQ(file_->GetFileSize(&size), E_CVR_FILE_NOT_OPEN);
+    EXPECT_EQ(file_->GetFileSize(&value_), E_CVR_FILE_NOT_OPEN);
     TakeError();
   }
 }
@@ -243,14 +245,9 @@ TEST_F(LogFileTest, AnnouncedLengthBeyondTheFileOrTheLimitIsCorrupt) {
     PutBE(b, announced, 4);
     PutBytes(b, Bytes(present, 0x55));
     OpenRead(Craft("corrupt.log", b));
-    BYTE h[24];
-    ULONG returned = 0;
-    LONG eof = 0;
-    ULONGLONG pos = 0;
-    EXPECT_CVR_ERROR(file_->ReadBlockHeader(h, 24, &returned, &eof), E_CVR_BLOCK_HEADER_DATA_CORRUPT, "Corrupt Block header, data length exceeds end of file", kTag);
-    EXPECT_EQ(file_->GetFilePointerPos(&pos), S_OK);
-    EXPECT_EQ(pos, 72u);  // behind the header
-    EXPECT_CVR_ERROR(file_->ReadBlockData(h, 1), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read", kTag);
+    EXPECT_CVR_ERROR(ReadHeader(), E_CVR_BLOCK_HEADER_DATA_CORRUPT, "Corrupt Block header, data length exceeds end of file", kTag);
+    EXPECT_TRUE(file_->GetFilePointerPos(&value_) == S_OK && value_ == 72u) << "behind the header";
+    EXPECT_CVR_ERROR(file_->ReadBlockData(buf_, 1), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read", kTag);
     EXPECT_EQ(file_->Close(), S_OK);
   }
 }
@@ -295,11 +292,7 @@ TEST_F(LogFileTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
   PutBytes(raw, {0x1D, 0x10, 0});  // a record cut inside its head
   OpenRead(Craft("cut.raw", raw));
   for (int i = 0; i < 10; ++i) Next();
-  BYTE h[24];
-  ULONG returned = 0;
-  LONG eof = 0;
-  EXPECT_CVR_ERROR(file_->ReadBlockHeader(h, 24, &returned, &eof), E_CVR_BLOCK_HEADER_READ_FAILED,
-                   "Block header read failed", kTag);
+  EXPECT_CVR_ERROR(ReadHeader(), E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", kTag);
 }
 
 // Raw record ticks (3.6864 MHz) become nanoseconds, truncated and saturated.
