@@ -420,7 +420,7 @@ TEST(EmptyLogTest, TakesTheCallersReadableGeneration) {
   TempDir dir;
   const std::string path = dir.File("empty.log");
   WriteFileBytes(path, {});
-  for (int given : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
+  for (int given : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
     SCOPED_TRACE(given);
     auto log = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
     auto version = static_cast<EnumFileVersion>(given);
