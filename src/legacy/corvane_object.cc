@@ -5,8 +5,11 @@
 
 #include "frame/error_catalogue.h"
 #include "frame/strings.h"
-#include "legacy/legacy_format.h"
 #include "platform/clock.h"
+#include "stream/block_header.h"
+#include "stream/file_format.h"
+#include "stream/version_detection.h"
+#include "stream/open_mode.h"
 
 namespace corvane::legacy {
 namespace {
@@ -14,6 +17,11 @@ namespace {
 const frame::ErrorSource kSource{"CORVANE", &IID_ICorvane, &CLSID_Corvane};
 
 constexpr uint32_t kInvalid32 = 0xFFFFFFFFu;
+
+// The one generation this object reads and writes: V 01.00.
+using stream::kShortBlockHeaderLength;
+using stream::ShortBlockHeader;
+constexpr uint32_t kFileHeaderSize = stream::GenerationOf(FileVersionCVR_V0100).header_length;
 
 }  // namespace
 
@@ -32,21 +40,22 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
     return Raise(errors::kIllegalAccessFlags);
   }
 
-  platform::OpenOptions options;
-  options.share = platform::kShareNone;  // exclusive use
+  bool writing = false;
   switch (CVRFileAccessMode) {
-    case CVRFileAccessModeRead: options.access = platform::kAccessRead; break;
-    case CVRFileAccessModeWrite: options.access = platform::kAccessWrite; break;
+    case CVRFileAccessModeRead: break;
+    case CVRFileAccessModeWrite: writing = true; break;
     default: return Raise(errors::kCreationFailedAccessMode);
   }
+  platform::Disposition disposition = platform::Disposition::kOpenExisting;
   switch (CVRFileCreateMode) {
-    case CVRFileCreateModeNew: options.disposition = platform::Disposition::kCreateNew; break;
-    case CVRFileCreateModeAlways: options.disposition = platform::Disposition::kCreateAlways; break;
-    case CVRFileCreateModeExisting:
-      options.disposition = platform::Disposition::kOpenExisting;
-      break;
+    case CVRFileCreateModeNew: disposition = platform::Disposition::kCreateNew; break;
+    case CVRFileCreateModeAlways: disposition = platform::Disposition::kCreateAlways; break;
+    case CVRFileCreateModeExisting: break;
     default: return Raise(errors::kCreationFailedCreateMode);
   }
+  // Exclusive use.
+  const platform::OpenOptions options =
+      stream::OpenOptionsFor(writing, disposition, platform::kShareNone);
 
   std::string path;
   if (!frame::BstrToNarrow(bstrFileName, &path)) return Raise(errors::kCreationFailedName);
@@ -71,7 +80,7 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
   file_ = std::move(file);
 
   if (CVRFileCreateMode != CVRFileCreateModeExisting) {
-    const auto& header = FileHeaderBytes();
+    const auto header = stream::BuildV0100Header();
     uint32_t written = 0;
     if (!file_->Write(header.data(), kFileHeaderSize, &written).ok()) {
       file_.reset();
@@ -84,26 +93,20 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
 }
 
 HRESULT CorvaneObject::ExamineHeader() {
-  // One read of the scan window stands in for reading byte by byte: the
-  // outcome and the final position are the same.
-  uint8_t scan[kHeaderScanLimit];
-  uint32_t got = 0;
-  if (!file_->Read(scan, kHeaderScanLimit, &got).ok()) {
+  // The header ends at its first 0x1A (its line ends hold carriage returns).
+  stream::FileByteSource source(file_.get());
+  std::string text;
+  if (!stream::ReadHeaderText(source, &text, false)) {
     file_.reset();
     return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
-  const void* end = std::memchr(scan, kEndOfHeader, got);
-  if (!end) {
-    file_.reset();
-    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
-  }
-  const uint32_t header_length = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - scan) + 1;
+  const auto header_length = static_cast<uint32_t>(text.size());
   if (!file_->Seek(header_length, platform::SeekOrigin::kBegin, nullptr).ok()) {
     file_.reset();
     return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
-  const std::string_view text(reinterpret_cast<const char*>(scan), header_length);
-  if (text.find(kVersionTag) == std::string_view::npos) {
+  // "V 01.00" is the first tag tried, so it wins whenever it occurs.
+  if (stream::MatchTags(text, stream::ReducedTagSet()) != FileVersionCVR_V0100) {
     return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;  // the file stays open
   }
   return S_OK;
@@ -124,13 +127,13 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(errors::kFileNotOpen);
 
-  BlockHeader header;
+  ShortBlockHeader header;
   header.block_id = wBlocID;
   header.conn_id = byConnID;
-  header.time_stamp = platform::TickCount();
+  header.time_ms = platform::TickCount();
   header.data_length = dwDataLength;
-  uint8_t bytes[kBlockHeaderSize];
-  EncodeBlockHeader(header, bytes);
+  uint8_t bytes[kShortBlockHeaderLength];
+  stream::EncodeShortBlockHeader(header, bytes);
 
   // A block that cannot be written whole (a full disk) is taken back: the
   // file is cut where the block began, so that a retry does not put the
@@ -143,7 +146,7 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
     }
   };
   uint32_t written = 0;
-  if (!file_->Write(bytes, kBlockHeaderSize, &written).ok()) {
+  if (!file_->Write(bytes, kShortBlockHeaderLength, &written).ok()) {
     if (written > 0) take_back();
     return Raise(errors::kHeaderWriteFailed);
   }
@@ -186,9 +189,9 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
     return Raise(errors::kDataSkipFailed);
   }
 
-  uint8_t bytes[kBlockHeaderSize];
+  uint8_t bytes[kShortBlockHeaderLength];
   uint32_t got = 0;
-  if (!file_->Read(bytes, kBlockHeaderSize, &got).ok()) {
+  if (!file_->Read(bytes, kShortBlockHeaderLength, &got).ok()) {
     return Raise(errors::kHeaderReadFailed);
   }
   if (got == 0) {
@@ -199,14 +202,14 @@ HRESULT CorvaneObject::ReadBlockHeader(USHORT* pwBlockID, BYTE* pbyConnID, ULONG
     *bEndOfFile = 1;
     return S_OK;
   }
-  if (got < kBlockHeaderSize) {
+  if (got < kShortBlockHeaderLength) {
     // A header cut short is damage, not the end of the file.
     return Raise(errors::kHeaderReadFailed);
   }
-  const BlockHeader header = DecodeBlockHeader(bytes);
+  const ShortBlockHeader header = stream::DecodeShortBlockHeader(bytes);
   *pwBlockID = header.block_id;
   *pbyConnID = header.conn_id;
-  *pdwTimeStamp = header.time_stamp;
+  *pdwTimeStamp = header.time_ms;
   *pdwDataBlockLength = header.data_length;
   *bEndOfFile = 0;
   data_pending_ = true;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "stream/generations.h"
 #include "stream/block_header.h"
 #include "logfile/log_file_format.h"
 #include "stream/cipher.h"
 #include "stream/hex_text.h"
 #include "stream/raw_record.h"
+#include "stream/record_decoder.h"
 
 namespace corvane::logfile {
 namespace {
@@ -60,87 +62,56 @@ class HexTextReader final : public BlockReader {
 
   // The pending length counts decoded bytes, which take about three text
   // characters each: decode them and drop them.
-  Status Skip(uint32_t n) override {
-    uint8_t scratch[1024];
-    while (n > 0) {
-      uint32_t want = std::min<uint32_t>(n, sizeof scratch);
-      uint32_t got = 0;
-      Status st = Read(scratch, want, &got);
-      if (!st.ok()) return st;
-      if (got < want) break;  // the end of the text: nothing left to skip
-      n -= got;
-    }
-    return Status::Ok();
-  }
+  Status Skip(uint32_t n) override { return stream::SkipHexText(*this, n); }
 };
 
 }  // namespace
 
 std::unique_ptr<BlockReader> BlockReader::For(int version, platform::File* file,
                                               const stream::CipherParameters* cipher) {
-  switch (version) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_Ve100: return std::make_unique<DecipheringReader>(version, file, cipher);
-    case FileVersionCVR_V0100:
-    case FileVersionFerrow: return std::make_unique<PlainReader>(version, file);
-    case FileVersionCvrConvHex:
-    case FileVersionVantrelHex: return std::make_unique<HexTextReader>(version, file);
-    default: return nullptr;
+  const stream::Generation& g = stream::GenerationOf(version);
+  if (g.version != version || !stream::Handles(version, stream::kLogFileReads)) return nullptr;
+  if (g.kind == stream::FileKind::kHexText) return std::make_unique<HexTextReader>(version, file);
+  if (g.cipher != stream::CipherSet::kNone) {
+    return std::make_unique<DecipheringReader>(version, file, cipher);
   }
+  return std::make_unique<PlainReader>(version, file);
 }
 
 Status BlockReader::Skip(uint32_t n) { return source_.Seek(n, SeekOrigin::kCurrent, nullptr); }
 
 Status BlockReader::Next(NextBlock* out) {
   *out = NextBlock{};
-  return stream::FileBlockHeaderLength(version_) > 0 ? NextFramed(out) : NextRawRecord(out);
-}
-
-Status BlockReader::NextFramed(NextBlock* out) {
-  const uint32_t length = stream::FileBlockHeaderLength(version_);
-  int64_t start = 0;
-  Status st = source_.Tell(&start);
-  if (!st.ok()) return st;
-  uint8_t raw[kMaxRawBlockHeaderLength] = {};
-  uint32_t got = 0;
-  st = Read(raw, length, &got);
-  if (!st.ok()) return st;
-  if (got > 0 && got < length) {
-    // A header cut short is damage, not the end of the file; the reader
-    // stays at its start, so every later call reports it again.
-    (void)source_.Seek(start, SeekOrigin::kBegin, nullptr);
-    return Status::Error(kErrHandleEof);
-  }
-  out->end_of_file = got == 0;
-  out->header = stream::DecodeBlockHeader(version_, raw);
-  out->pending_length = out->header.dwDataLength;
-  return Status::Ok();
-}
-
-Status BlockReader::NextRawRecord(NextBlock* out) {
-  int64_t start = 0;
-  Status st = source_.Tell(&start);
-  if (!st.ok()) return st;
-  uint8_t ahead[stream::kRawRecordLookAhead] = {};
-  uint32_t got = 0;
-  st = Read(ahead, sizeof ahead, &got);
-  if (!st.ok()) return st;
-  if (got == 0) {
-    out->end_of_file = true;
+  stream::RecordStart found = stream::RecordStart::kEnd;
+  if (stream::FileBlockHeaderLength(version_) > 0) {
+    Status st = stream::ReadBlockHeaderAt(*this, version_, &out->header, &found);
+    if (!st.ok()) return st;
+    // A header cut short is damage; the reader stays at its start, so every
+    // later call reports it again.
+    if (found == stream::RecordStart::kCut) return Status::Error(kErrHandleEof);
+    out->end_of_file = found == stream::RecordStart::kEnd;  // header then from zeros
+    out->pending_length = out->header.dwDataLength;
     return Status::Ok();
   }
   stream::RawRecordBlock record;
-  if (!stream::DecodeRawRecord(ahead, got, &record)) {
-    return Status::Error(kErrHandleEof);  // a record cut inside its head
+  Status st = stream::ReadRawRecordAt(*this, &record, &found);
+  if (!st.ok()) return st;
+  if (found == stream::RecordStart::kCut) {
+    // A record cut inside its head lies at the end of the file; the reader
+    // stands behind it, so the next call finds the end of the log.
+    (void)source_.Seek(0, SeekOrigin::kEnd, nullptr);
+    return Status::Error(kErrHandleEof);
   }
+  out->end_of_file = found == stream::RecordStart::kEnd;
+  if (out->end_of_file) return Status::Ok();
   out->header.wBlockID = record.block_id;
   out->header.byConnID = record.conn_id;
   out->header.byTimeStampMode = record.time_stamp_mode;
   out->header.qwTimeStamp = record.time_stamp;
   out->header.dwDataLength = record.data_length;
-  out->pending_length = record.record_length;
   // The data read delivers the record from its first byte.
-  return source_.Seek(start, SeekOrigin::kBegin, nullptr);
+  out->pending_length = record.record_length;
+  return Status::Ok();
 }
 
 }  // namespace corvane::logfile

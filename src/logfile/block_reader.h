@@ -28,21 +28,26 @@ struct NextBlock {
   bool end_of_file = false;
 };
 
-class BlockReader {
+// A reader is the source of decoded bytes that the record decoder
+// (stream/record_decoder.h) reads.
+class BlockReader : public stream::ByteSource {
  public:
   // The reader of `version` (1 to 6) on `file`; null for any other version.
   // `cipher` must outlive the reader; it is used by versions 1 and 3.
   static std::unique_ptr<BlockReader> For(int version, platform::File* file,
                                           const stream::CipherParameters* cipher);
 
-  virtual ~BlockReader() = default;
+  ~BlockReader() override = default;
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
 
   // Reads n bytes at the file pointer; *got tells how many arrived (fewer at
   // the end of the file). A deciphering read that finds fewer than n bytes
   // delivers none of them but reports how many there were.
-  virtual Status Read(void* dst, uint32_t n, uint32_t* got) = 0;
+  Status Read(void* dst, uint32_t n, uint32_t* got) override = 0;
+  Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
+    return source_.Seek(distance, origin, new_pos);
+  }
 
   // Moves past n data bytes that the caller did not read. Hex text is
   // skipped by decoding, so that the skip lands on the next block.
@@ -60,9 +65,6 @@ class BlockReader {
   const int version_;
   stream::FileByteSource source_;
 
- private:
-  Status NextFramed(NextBlock* out);
-  Status NextRawRecord(NextBlock* out);
 };
 
 }  // namespace corvane::logfile

@@ -4,6 +4,7 @@
 
 #include "frame/error_catalogue.h"
 #include "frame/strings.h"
+#include "stream/open_mode.h"
 #include "stream/block_header.h"
 #include "stream/file_format.h"
 #include "stream/settings.h"
@@ -61,7 +62,8 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
     case FileAccessModeReadOnly: break;
     case FileAccessModeWriteCreateNew:
     case FileAccessModeWriteCreateAlways:
-      if (*pFileFormat != FileVersionCVR_Ve101) {
+      if (stream::GenerationOf(*pFileFormat).version != *pFileFormat ||
+          !stream::Handles(*pFileFormat, stream::kLogFileWrites)) {
         return Raise(errors::kCreationFailedFileFormat);
       }
       break;
@@ -76,12 +78,7 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
 HRESULT LogFileObject::OpenLocked(const std::string& path, EnumFileAccessMode mode,
                                   EnumFileVersion* pFileFormat) {
   const bool writing = mode != FileAccessModeReadOnly;
-  platform::OpenOptions options;
-  options.share = platform::kShareNone;
-  options.access = writing ? platform::kAccessWrite : platform::kAccessRead;
-  options.disposition = mode == FileAccessModeWriteCreateNew    ? platform::Disposition::kCreateNew
-                        : mode == FileAccessModeWriteCreateAlways ? platform::Disposition::kCreateAlways
-                                                                  : platform::Disposition::kOpenExisting;
+  const platform::OpenOptions options = stream::OpenOptionsFor(mode, platform::kShareNone);
   if (!platform::OpenFile(path, options, &file_).ok()) {
     file_.reset();
     return E_CVR_FILE_CREATION_FAILS;
@@ -105,7 +102,7 @@ HRESULT LogFileObject::StartWriting(EnumFileVersion version) {
   if (written != kFileHeaderLength) return E_CVR_DISK_FULL;
   // Without its key the log could not be enciphered; refuse it now rather
   // than at the first flush.
-  if (!cipher_.Load(FileVersionCVR_Ve101).ok()) return E_CVR_FILE_CREATION_FAILS;
+  if (!cipher_.Load(version).ok()) return E_CVR_FILE_CREATION_FAILS;
   buffer_.Attach(file_.get(), cipher_, kFileHeaderLength);
   writable_ = true;
   return S_OK;
@@ -115,20 +112,16 @@ HRESULT LogFileObject::StartReading(EnumFileVersion* pFileFormat) {
   stream::FileByteSource source(file_.get());
   version_ = stream::DetectVersion(source, stream::TagSet::kReduced).version;
   *pFileFormat = version_;
-  switch (version_) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_Ve100:
-      if (!cipher_.Load(version_).ok()) return E_CVR_FILE_HEADER_INFO_READ_FAIL;
-      [[fallthrough]];
-    case FileVersionCVR_V0100:
-      if (!file_->Seek(kFileHeaderLength, SeekOrigin::kBegin, nullptr).ok()) {
-        return E_CVR_FILE_HEADER_INFO_READ_FAIL;
-      }
-      break;
-    case FileVersionFerrow:
-    case FileVersionCvrConvHex:
-    case FileVersionVantrelHex: break;  // blocks start at byte 0
-    default: return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
+  const stream::Generation& g = stream::GenerationOf(version_);
+  if (g.version != version_ || !stream::Handles(version_, stream::kLogFileReads)) {
+    return E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
+  }
+  if (g.cipher != stream::CipherSet::kNone && !cipher_.Load(version_).ok()) {
+    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
+  }
+  // Files without a header of their own start their blocks at byte 0.
+  if (g.header_length > 0 && !file_->Seek(g.header_length, SeekOrigin::kBegin, nullptr).ok()) {
+    return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
   reader_ = BlockReader::For(version_, file_.get(), &cipher_);
   return S_OK;

@@ -1,21 +1,11 @@
 // The files that LogFile reads and writes, and the block header it hands
 // to its callers.
 //
-// Versions it reads (detected with the reduced tag set) and how:
-//
-//   version               bytes read by       block header          first block
-//   1 CVR_Ve101           deciphering read    16-byte big-endian    60
-//   2 CVR_V0100           plain read          12-byte big-endian    60
-//   3 CVR_Ve100           deciphering read    12-byte big-endian    60
-//   4 Ferrow              plain read          made up per record    0
-//   5 CvrConvHex          hex text            12-byte, hex-decoded  0
-//   6 VantrelHex          hex text            made up per record    0
-//
-// It writes version 1 only: the 60-byte e1.01 header in its LogFile form,
-// then every block as the 16-byte big-endian header and the data,
-// enciphered from byte 60 on.
-//
-// Block headers and the caller's header structure: stream/block_format.h.
+// It reads the generations whose rows in stream/generations.h carry
+// kLogFileReads (detected with the reduced tag set: 1 to 6) and writes
+// those with kLogFileWrites (1: the e1.01 header in its LogFile form, then
+// every block as the 16-byte header and its data, enciphered behind the
+// header). Layouts: docs/formats.md.
 #ifndef CORVANE_LOGFILE_LOG_FILE_FORMAT_H_
 #define CORVANE_LOGFILE_LOG_FILE_FORMAT_H_
 
@@ -23,14 +13,14 @@
 
 #include <cstdint>
 
-#include "stream/block_format.h"
+#include "stream/block_header.h"
 
 namespace corvane::logfile {
 
-inline constexpr uint32_t kFileHeaderLength = 60;
-using stream::kLongBlockHeaderLength;   // version 1
-using stream::kShortBlockHeaderLength;  // versions 2, 3, 5
-inline constexpr uint32_t kMaxRawBlockHeaderLength = 16;
+inline constexpr uint32_t kFileHeaderLength =
+    stream::GenerationOf(FileVersionCVR_Ve101).header_length;
+using stream::kLongBlockHeaderLength;
+using stream::kShortBlockHeaderLength;
 
 // Largest data length a block header may announce.
 inline constexpr uint32_t kMaxBlockDataLength = 32768;

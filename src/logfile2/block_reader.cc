@@ -6,6 +6,7 @@
 #include "logfile2/logfile2_format.h"
 #include "stream/block_header.h"
 #include "stream/raw_record.h"
+#include "stream/record_decoder.h"
 
 namespace corvane::logfile2 {
 namespace {
@@ -87,56 +88,34 @@ Result RecordReader::FinishPrevious() {
   }
   if (length == 0) return Result::Ok();
   if (HexTextVersion(version_)) {
-    // Text positions are not byte positions: skip by decoding.
-    uint8_t scratch[512];
-    for (uint32_t left = length; left > 0;) {
-      uint32_t got = 0;
-      const uint32_t n = std::min<uint32_t>(left, sizeof scratch);
-      if (!log_.Read(scratch, n, &got).ok()) return errors::kHeaderReadFailed;
-      if (got == 0) break;  // the end of the text; the header read finds it
-      left -= got;
-    }
-    return Result::Ok();
+    return stream::SkipHexText(source_, length).ok() ? Result::Ok() : Result(errors::kHeaderReadFailed);
   }
   return log_.Seek(length, SeekOrigin::kCurrent).ok() ? Result::Ok() : errors::kHeaderReadFailed;
 }
 
 Result RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
   if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
-  const uint32_t n = stream::FileBlockHeaderLength(version_);
-  if (n == 0) return errors::kHeaderReadFailed;
-  const int64_t start = log_.position();
-  uint8_t raw[kBlockHeaderLength] = {};
-  uint32_t got = 0;
-  if (!log_.Read(raw, n, &got).ok()) return errors::kHeaderReadFailed;
-  if (got == 0) {
-    *end_of_file = true;
-    return Result::Ok();
-  }
-  if (got < n) {
-    // A header cut short (a recorder that died, a file copied in part) is
-    // damage, not the end of the log. Back to its start, so that a later
-    // call, after a recorder has written the rest, reads it whole.
-    if (start >= 0) (void)log_.Seek(start, SeekOrigin::kBegin);
-    return errors::kHeaderReadFailed;
-  }
-  *header = stream::DecodeBlockHeader(version_, raw);
+  if (stream::FileBlockHeaderLength(version_) == 0) return errors::kHeaderReadFailed;
+  LogBlockHeader decoded;
+  stream::RecordStart found;
+  if (!stream::ReadBlockHeaderAt(source_, version_, &decoded, &found).ok()) return errors::kHeaderReadFailed;
+  // A header cut short (a recorder that died, a file copied in part) is
+  // damage, not the end of the log.
+  if (found == stream::RecordStart::kCut) return errors::kHeaderReadFailed;
+  *end_of_file = found == stream::RecordStart::kEnd;
+  if (!*end_of_file) *header = decoded;
   return Result::Ok();
 }
 
 Result RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) {
-  const int64_t start = log_.position();
-  if (start < 0) return errors::kHeaderReadFailed;
-  uint8_t bytes[stream::kRawRecordLookAhead] = {};
-  uint32_t got = 0;
-  if (!log_.Read(bytes, sizeof bytes, &got).ok()) return errors::kHeaderReadFailed;
-  if (!log_.Seek(start, SeekOrigin::kBegin).ok()) return errors::kHeaderReadFailed;
-  if (got == 0) {
+  stream::RawRecordBlock record;
+  stream::RecordStart found;
+  if (!stream::ReadRawRecordAt(source_, &record, &found).ok()) return errors::kHeaderReadFailed;
+  if (found == stream::RecordStart::kCut) return errors::kHeaderReadFailed;
+  if (found == stream::RecordStart::kEnd) {
     *end_of_file = true;
     return Result::Ok();
   }
-  stream::RawRecordBlock record;
-  if (!stream::DecodeRawRecord(bytes, got, &record)) return errors::kHeaderReadFailed;
   header->wBlockID = record.block_id;
   header->byConnID = record.conn_id;
   header->byTimeStampMode = record.time_stamp_mode;

@@ -39,7 +39,7 @@ namespace corvane::logfile2 {
 class RecordReader {
  public:
   RecordReader(stream::LogFileStream& log, BookmarkStore& bookmarks)
-      : log_(log), bookmarks_(bookmarks) {}
+      : log_(log), source_(log), bookmarks_(bookmarks) {}
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
 
@@ -96,6 +96,7 @@ class RecordReader {
   void ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* header);
 
   stream::LogFileStream& log_;
+  stream::StreamByteSource source_;  // log_ for the record decoder
   BookmarkStore& bookmarks_;
   EnumFileVersion version_ = FileVersionUnknown;
 

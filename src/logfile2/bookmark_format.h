@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "platform/byte_order.h"
+#include "stream/generations.h"
 
 namespace corvane::logfile2 {
 
@@ -36,13 +37,11 @@ inline constexpr uint32_t kBookmarkLengthLength = 4;
 inline constexpr uint32_t kBookmarkRecordHeadLength = kBookmarkNumberLength + kBookmarkLengthLength;
 
 inline bool IsBookmarkVersion(int version) {
-  return version == FileVersionBMK_V0102 || version == FileVersionBMK_Ve102 ||
-         version == FileVersionBMK_Vu102;
+  return stream::GenerationOf(version).kind == stream::FileKind::kBookmark;
 }
 
-inline ByteOrder BookmarkNumberOrder(int version) {
-  return version == FileVersionBMK_Vu102 ? ByteOrder::kBig : ByteOrder::kLittle;
-}
+// Byte order of the numbers in a bookmark file of `version`.
+inline ByteOrder BookmarkNumberOrder(int version) { return stream::GenerationOf(version).numbers; }
 
 inline void EncodeBookmarkRecordHead(ByteOrder order, int64_t log_message_number, uint32_t length,
                                      uint8_t out[kBookmarkRecordHeadLength]) {

@@ -18,7 +18,8 @@ using platform::SeekOrigin;
 using stream::IndexRecord;
 using stream::kRawRecordHeadLength;
 
-// How the block headers of a generation look to the chunk walk.
+// How the block headers of a generation look to the chunk walk (from its
+// row of the generation table).
 struct BlockLayout {
   uint32_t header_length;   // 16 or 12
   ByteOrder header_order;   // of the identifier and the data length
@@ -28,11 +29,9 @@ struct BlockLayout {
 };
 
 BlockLayout LayoutFor(EnumFileVersion version) {
-  if (stream::FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
-    return {kShortBlockHeaderLength, ByteOrder::kBig, 8, BulkCountOrder(version), true};
-  }
-  return {kBlockHeaderLength, HeaderOrder(version), 12, BulkCountOrder(version),
-          !UnpaddedMessages(version)};
+  const stream::Generation& g = GenerationOf(version);
+  return {g.block_header_length, g.block_order, g.block_header_length - 4, g.count_order,
+          g.padded_messages};
 }
 
 // The largest item the chunk walk must see whole: a bulk block header with

@@ -6,20 +6,16 @@
 #include "logfile2/log_file2.h"
 #include "logfile2/logfile2_format.h"
 #include "platform/file.h"
+#include "stream/open_mode.h"
 
 namespace corvane::logfile2 {
 namespace {
 
 using platform::CriticalSectionLock;
-using platform::Disposition;
 
 
 platform::OpenOptions IndexReadOptions() {
-  platform::OpenOptions options;
-  options.access = platform::kAccessRead;
-  options.share = platform::kShareRead;
-  options.disposition = Disposition::kOpenExisting;
-  return options;
+  return stream::OpenOptionsFor(FileAccessModeReadOnly, platform::kShareRead);
 }
 
 }  // namespace
@@ -107,16 +103,12 @@ HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
 HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileFormat,
                                 bool full_flush) {
   const bool writing = mode != FileAccessModeReadOnly;
-  platform::OpenOptions options;
-  options.access = writing ? platform::kAccessWrite : platform::kAccessRead;
-  options.share = platform::kShareRead;
-  options.disposition = mode == FileAccessModeWriteCreateNew      ? Disposition::kCreateNew
-                        : mode == FileAccessModeWriteCreateAlways ? Disposition::kCreateAlways
-                                                                  : Disposition::kOpenExisting;
+  platform::OpenOptions options = stream::OpenOptionsFor(mode, platform::kShareRead);
   options.write_through = writing && full_flush;
-  // For reading the generation is detected; an empty file has none and is
-  // refused below, whatever the caller left in *pFileFormat.
-  const int version = writing ? *pFileFormat : FileVersionUnknown;
+  // For reading the generation is detected, except in an empty file, which
+  // has none: it takes the caller's *pFileFormat, which must then be one
+  // this component reads (checked below). Nothing is written either way.
+  const int version = *pFileFormat;
   uint32_t last_error = 0;
   Status st = log_.Open(path_, options, version, &last_error);
   // The open itself failed: nothing was created.
@@ -128,7 +120,7 @@ HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileF
   } else if (!writing) {
     *pFileFormat = log_.version();
     const int v = log_.version();
-    if (v < FileVersionCVR_Ve101 || v > FileVersionCVR_Vu102) {
+    if (stream::GenerationOf(v).version != v || !stream::Handles(v, stream::kLogFile2Reads)) {
       hr = E_CVR_FILE_HEADER_INFO_WRONG_VERSION;
     } else if (log_.header_length() > 0 &&
                !log_.Seek(log_.header_length(), platform::SeekOrigin::kBegin).ok()) {

@@ -1,18 +1,18 @@
 // The blocks that LogFile2 writes and reads, and the header it exchanges
 // with its callers.
 //
-// Block headers and the caller's header structure: stream/block_format.h.
+// Block headers and the caller's header structure: stream/block_header.h;
+// which generation has which is a row of stream/generations.h.
 //
 // Bulk block (id 0x51): the header's data length is the caller's data
-// length + 4; the header is followed by the 32-bit message count (same
-// byte order as the header in 1 and 9, little-endian in every other
-// generation), then the messages:
+// length + 4; the header is followed by the 32-bit message count (in the
+// row's count order), then the messages:
 //
 //   | header (16) | count (4) | message 0 | message 1 | ... |
 //
 // Each message is a 6-byte head (payload length big-endian at bytes 4-5)
-// and its payload; in generations 7 and 8 it occupies 6 + payload bytes,
-// in every other generation that size rounded up to a multiple of 4.
+// and its payload; it occupies 6 + payload bytes, rounded up to a multiple
+// of 4 in the generations whose row says padded.
 //
 // Raw-record files (4, 6) hold messages back to back without padding; a
 // record is delivered with its own length (6 + payload), which is both the
@@ -25,7 +25,8 @@
 #include <cstdint>
 
 #include "platform/byte_order.h"
-#include "stream/block_format.h"
+#include "stream/block_header.h"
+#include "stream/generations.h"
 
 namespace corvane::logfile2 {
 
@@ -42,30 +43,31 @@ inline constexpr uint8_t kRecordConnId = 0xFF;  // bulk messages, raw records, b
 inline constexpr uint8_t kStampNow = 2;
 inline constexpr uint8_t kStampNowAndRestart = 3;
 
+using stream::GenerationOf;
+
 // Byte order of the 16-byte header.
-inline ByteOrder HeaderOrder(int version) { return stream::BlockHeaderOrder(version); }
+inline ByteOrder HeaderOrder(int version) { return GenerationOf(version).block_order; }
 // Byte order of a bulk block's message count.
-inline ByteOrder BulkCountOrder(int version) { return HeaderOrder(version); }
+inline ByteOrder BulkCountOrder(int version) { return GenerationOf(version).count_order; }
 
 // Generations whose bulk messages occupy exactly 6 + payload bytes.
-inline bool UnpaddedMessages(int version) {
-  return version == FileVersionCVR_Ve102 || version == FileVersionCVR_V0102;
-}
+inline bool UnpaddedMessages(int version) { return !GenerationOf(version).padded_messages; }
 
 // Generations that LogFile2 writes.
 inline bool WritableVersion(int version) {
-  return version == FileVersionCVR_Ve101 || version == FileVersionCVR_Ve102 ||
-         version == FileVersionCVR_V0102 || version == FileVersionCVR_Vu102;
+  return GenerationOf(version).version == version && stream::Handles(version, stream::kLogFile2Writes);
 }
 
 // Generations that carry no block headers: messages are read as records.
 inline bool RawRecordVersion(int version) {
-  return version == FileVersionFerrow || version == FileVersionVantrelHex;
+  const stream::Generation& g = GenerationOf(version);
+  return g.version == version && stream::Handles(version, stream::kLogFile2Reads) &&
+         g.block_header_length == 0;
 }
 
 // Generations stored as hexadecimal text (data is skipped by decoding).
 inline bool HexTextVersion(int version) {
-  return version == FileVersionCvrConvHex || version == FileVersionVantrelHex;
+  return GenerationOf(version).kind == stream::FileKind::kHexText;
 }
 
 }  // namespace corvane::logfile2

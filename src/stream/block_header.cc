@@ -7,22 +7,26 @@
 
 namespace corvane::stream {
 
-uint32_t FileBlockHeaderLength(int version) {
-  switch (version) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_Ve102:
-    case FileVersionCVR_V0102:
-    case FileVersionCVR_Vu102: return kLongBlockHeaderLength;
-    case FileVersionCVR_V0100:
-    case FileVersionCVR_Ve100:
-    case FileVersionCvrConvHex: return kShortBlockHeaderLength;
-    default: return 0;
-  }
+void EncodeShortBlockHeader(const ShortBlockHeader& h, uint8_t out[kShortBlockHeaderLength]) {
+  EncodeBE16(out, h.block_id);
+  out[2] = h.conn_id;
+  out[3] = 0;
+  EncodeBE32(out + 4, h.time_ms);
+  EncodeBE32(out + 8, h.data_length);
+}
+
+ShortBlockHeader DecodeShortBlockHeader(const uint8_t in[kShortBlockHeaderLength]) {
+  ShortBlockHeader h;
+  h.block_id = DecodeBE16(in);
+  h.conn_id = in[2];
+  h.time_ms = DecodeBE32(in + 4);
+  h.data_length = DecodeBE32(in + 8);
+  return h;
 }
 
 void EncodeBlockHeader(int version, const LogBlockHeader& header,
                        uint8_t out[kLongBlockHeaderLength]) {
-  const ByteOrder order = BlockHeaderOrder(version);
+  const ByteOrder order = GenerationOf(version).block_order;
   Encode16(order, out, header.wBlockID);
   out[2] = header.byConnID;
   out[3] = header.byTimeStampMode;
@@ -33,14 +37,15 @@ void EncodeBlockHeader(int version, const LogBlockHeader& header,
 LogBlockHeader DecodeBlockHeader(int version, const uint8_t* raw) {
   LogBlockHeader h{};
   if (FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
-    h.wBlockID = DecodeBE16(raw);
-    h.byConnID = raw[2];
+    const ShortBlockHeader s = DecodeShortBlockHeader(raw);
+    h.wBlockID = s.block_id;
+    h.byConnID = s.conn_id;
     h.byTimeStampMode = 1;
-    h.qwTimeStamp = uint64_t{DecodeBE32(raw + 4)} * kNanosecondsPerMillisecond;
-    h.dwDataLength = DecodeBE32(raw + 8);
+    h.qwTimeStamp = uint64_t{s.time_ms} * kNanosecondsPerMillisecond;
+    h.dwDataLength = s.data_length;
     return h;
   }
-  const ByteOrder order = BlockHeaderOrder(version);
+  const ByteOrder order = GenerationOf(version).block_order;
   h.wBlockID = Decode16(order, raw);
   h.byConnID = raw[2];
   h.byTimeStampMode = raw[3];

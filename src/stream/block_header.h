@@ -1,5 +1,20 @@
-// Block headers between file bytes and the caller's LogBlockHeader (see
-// block_format.h for the layouts), for the LogFile and LogFile2 components.
+// Block headers between file bytes and the caller's LogBlockHeader, for the
+// LogFile, LogFile2 and Corvane components. Which form a generation uses
+// and in which byte order is a row of stream/generations.h; the layouts
+// are drawn in docs/formats.md:
+//
+//   16-byte form:  | id (2) | conn (1) | mode (1) | time stamp (8, ns) | data length (4) |
+//   12-byte form:  | id (2) | conn (1) | 0x00 (1) | time (4, ms) | data length (4) |  big-endian
+//
+// LogBlockHeader as callers receive it (host byte order):
+//
+//   natural, 24 bytes:  0    2      3      4      8               16       20
+//                       | id | conn | mode | res1 | time stamp    | length | res2 |
+//   packed, 16 bytes:   0    2      3      4                      12       16
+//                       | id | conn | mode | time stamp           | length |
+//
+// The packed form goes to callers whose dwBlockHeaderLength is below 24,
+// and never more than dwBlockHeaderLength bytes of it.
 //
 // Pure functions: safe from any thread.
 #ifndef CORVANE_STREAM_BLOCK_HEADER_H_
@@ -9,13 +24,34 @@
 
 #include <cstdint>
 
-#include "stream/block_format.h"
+#include "stream/generations.h"
 
 namespace corvane::stream {
 
-// Bytes of file block header of `version`: 16 for 1, 7, 8, 9; 12 for 2, 3,
-// 5; 0 for raw-record files and anything else.
-uint32_t FileBlockHeaderLength(int version);
+inline constexpr uint32_t kLongBlockHeaderLength = GenerationOf(FileVersionCVR_V0102).block_header_length;
+inline constexpr uint32_t kShortBlockHeaderLength = GenerationOf(FileVersionCVR_V0100).block_header_length;
+
+inline constexpr uint32_t kNaturalHeaderSize = 24;
+inline constexpr uint32_t kPackedHeaderSize = 16;
+static_assert(sizeof(LogBlockHeader) == kNaturalHeaderSize);
+
+inline constexpr uint64_t kNanosecondsPerMillisecond = 1000000;
+
+// Bytes of file block header of `version`: 16, 12, or 0 for raw-record
+// files and anything else.
+inline uint32_t FileBlockHeaderLength(int version) {
+  return GenerationOf(version).block_header_length;
+}
+
+// The 12-byte form as it stands in the file (time in milliseconds).
+struct ShortBlockHeader {
+  uint16_t block_id = 0;
+  uint8_t conn_id = 0;
+  uint32_t time_ms = 0;
+  uint32_t data_length = 0;
+};
+void EncodeShortBlockHeader(const ShortBlockHeader& header, uint8_t out[kShortBlockHeaderLength]);
+ShortBlockHeader DecodeShortBlockHeader(const uint8_t in[kShortBlockHeaderLength]);
 
 // The 16-byte form in the byte order of `version` (1, 7, 8, 9).
 void EncodeBlockHeader(int version, const LogBlockHeader& header,

@@ -7,32 +7,6 @@
 namespace corvane::stream {
 namespace {
 
-constexpr ByteOrder kBig = ByteOrder::kBig;
-constexpr ByteOrder kLittle = ByteOrder::kLittle;
-
-// Indexed by the EnumFileVersion value.
-constexpr VersionInfo kVersions[] = {
-    {FileVersionUnknown, FileKind::kNone, 128, false, kBig, 0},
-    {FileVersionCVR_Ve101, FileKind::kLog, 60, true, kBig, 16},
-    {FileVersionCVR_V0100, FileKind::kLog, 60, false, kBig, 12},
-    {FileVersionCVR_Ve100, FileKind::kLog, 60, true, kBig, 12},
-    {FileVersionFerrow, FileKind::kRawMessages, 0, false, kBig, 0},
-    {FileVersionCvrConvHex, FileKind::kHexText, 0, false, kBig, 12},
-    {FileVersionVantrelHex, FileKind::kHexText, 0, false, kBig, 0},
-    {FileVersionCVR_Ve102, FileKind::kLog, 128, true, kLittle, 16},
-    {FileVersionCVR_V0102, FileKind::kLog, 128, false, kLittle, 16},
-    {FileVersionCVR_Vu102, FileKind::kLog, 128, false, kBig, 16},
-    {FileVersionIDX_V0102, FileKind::kIndex, 128, false, kLittle, 0},
-    {FileVersionIDX_Vu102, FileKind::kIndex, 128, false, kBig, 0},
-    {FileVersionBMK_V0102, FileKind::kBookmark, 128, false, kLittle, 0},
-    {FileVersionBMK_Ve102, FileKind::kBookmark, 128, true, kLittle, 0},
-    {FileVersionBMK_Vu102, FileKind::kBookmark, 128, false, kBig, 0},
-    {FileVersionINF_V0102, FileKind::kInfoMessage, 128, false, kLittle, 0},
-    {FileVersionINF_Ve102, FileKind::kInfoMessage, 128, true, kLittle, 0},
-    {FileVersionINF_Vu102, FileKind::kInfoMessage, 128, false, kBig, 0},
-};
-static_assert(sizeof(kVersions) / sizeof(kVersions[0]) == kLastFileVersion + 1);
-
 // The order matters: "V 01.00" before any 1.02 tag, the e1.00/e1.01 tags
 // before the longer 1.02 tags that end in the same letters. The first
 // kReducedCount rules are the LogFile component's reduced set.
@@ -60,24 +34,6 @@ std::string_view BannerFor(FileKind kind) {
   }
 }
 
-// The version field written at offset 64; only lower-case "e" is written.
-std::string_view VersionFieldFor(int version) {
-  switch (version) {
-    case FileVersionCVR_Ve102: return "CVR V e1.02\n";
-    case FileVersionCVR_V0102: return "CVR V 01.02\n";
-    case FileVersionCVR_Vu102: return "CVR V u1.02\n";
-    case FileVersionIDX_V0102: return "IDX V 01.02.001\n";
-    case FileVersionIDX_Vu102: return "IDX V u1.02.001\n";
-    case FileVersionBMK_V0102: return "BMK V 01.02\n";
-    case FileVersionBMK_Ve102: return "BMK V e1.02\n";
-    case FileVersionBMK_Vu102: return "BMK V u1.02\n";
-    case FileVersionINF_V0102: return "INF V 01.02\n";
-    case FileVersionINF_Ve102: return "INF V e1.02\n";
-    case FileVersionINF_Vu102: return "INF V u1.02\n";
-    default: return {};
-  }
-}
-
 void Put(uint8_t* out, uint32_t offset, std::string_view text) {
   std::memcpy(out + offset, text.data(), text.size());
 }
@@ -85,22 +41,6 @@ void Put(uint8_t* out, uint32_t offset, std::string_view text) {
 bool IsSpace(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
-
-const VersionInfo& InfoFor(int version) {
-  if (version < 0 || version > kLastFileVersion) return kVersions[0];
-  return kVersions[version];
-}
-
-uint32_t HeaderLength(int version) {
-  if (version <= 0) return 128;
-  if (version <= 3) return 60;
-  if (version <= 6) return 0;
-  return 128;
-}
-
-bool IsEnciphered(int version) { return InfoFor(version).enciphered; }
-
-ByteOrder NumberOrder(int version) { return InfoFor(version).order; }
 
 std::array<uint8_t, kHeaderLength101> BuildE101Header(E101Form form) {
   std::array<uint8_t, kHeaderLength101> h{};
@@ -113,16 +53,28 @@ std::array<uint8_t, kHeaderLength101> BuildE101Header(E101Form form) {
   return h;
 }
 
+std::array<uint8_t, kHeaderLength101> BuildV0100Header() {
+  std::array<uint8_t, kHeaderLength101> h{};
+  static_assert(kTitle100.size() == 27 && kNotice100.size() == 28);
+  Put(h.data(), 0, kTitle100);
+  Put(h.data(), 27, "\n\r");
+  Put(h.data(), 29, kNotice100);
+  Put(h.data(), 57, "\n\r");
+  h[59] = kHeaderEnd;
+  return h;
+}
+
 std::vector<uint8_t> BuildHeader(int version) {
-  if (version == FileVersionCVR_Ve101) {
+  const Generation& g = GenerationOf(version);
+  if (version != g.version || !Handles(version, kStreamWrites)) return {};
+  if (g.header == HeaderForm::kE101) {
     auto h = BuildE101Header(E101Form::kStream);
     return std::vector<uint8_t>(h.begin(), h.end());
   }
-  if (version < FileVersionCVR_Ve102 || version > kLastFileVersion) return {};
   std::vector<uint8_t> h(kHeaderLength102, 0);
   Put(h.data(), kMakerOffset, kMakerLine);
-  Put(h.data(), kBannerOffset, BannerFor(InfoFor(version).kind));
-  Put(h.data(), kVersionFieldOffset, VersionFieldFor(version));
+  Put(h.data(), kBannerOffset, BannerFor(g.kind));
+  Put(h.data(), kVersionFieldOffset, g.field);
   Put(h.data(), kNoticeOffset, kNotice102);
   h[kHeaderLength102 - 1] = kHeaderEnd;
   return h;

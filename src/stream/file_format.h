@@ -1,48 +1,7 @@
-// File kinds, generations and file headers of the log file family.
-//
-// One EnumFileVersion value names a file's kind and generation together.
-// For each value the table in file_format.cc fixes the header length the
-// stream assumes, whether everything after the header is enciphered, the
-// byte order of stored numbers and the length of a block header.
-//
-// Header of generation 1.02 (versions 7 to 17), 128 bytes, every gap 0x00:
-//
-//   0          20        32              64            96              121       127
-//   +----------+---------+---------------+------+------+---------------+---------+----+
-//   | maker LF | 0 ...   | banner LF | 0  | tag LF | 0 | notice(24) LF | 0 ...   | 1A |
-//   +----------+---------+---------------+------+------+---------------+---------+----+
-//
-//   maker at 0:   "Tamri Zuduva Deravi\n"
-//   banner at 32: "Binary Log File\n" (log), "Binary Log Index File\n" (index),
-//                 "Binary Log Bookmark File\n" (bookmark), "Binary Log InfoMsg File\n"
-//   tag at 64:    "CVR V e1.02\n", "CVR V 01.02\n", "CVR V u1.02\n",
-//                 "IDX V 01.02.001\n", "IDX V u1.02.001\n", "BMK V ...\n", "INF V ...\n"
-//                 (only "e" is written; "E" is recognised on reading)
-//   notice at 96: 24 characters and a line feed; readers ignore it.
-//   Index files: the three digits behind "IDX V 01.02." (offset 76) are the
-//   index sub-version; files written here carry 1.
-//
-// Header of generation e1.01 (version 1), 60 bytes:
-//
-//   0                             27 28                          58 59
-//   +-----------------------------+--+---------------------------+--+
-//   |"KRV Binary Log File V e1.01"|LF| notice, LF, zero padding  |1A|
-//   +-----------------------------+--+---------------------------+--+
-//
-//   stream form:  29 notice characters at 28..56, LF at 57, 0 at 58
-//   LogFile form: 26 notice characters at 28..53, LF at 54, 0 at 55..58
-//
-// The header is never enciphered; the cipher grid starts behind it.
-//
-// Block headers (the deciphered bytes of enciphered generations):
-//
-//   12-byte form, big-endian (versions 2, 3, 5):
-//   0      2      3      4              8              12
-//   | id   | conn | 0x00 | time (ms)    | data length  |
-//
-//   16-byte form, big-endian (1, 9) or little-endian (7, 8):
-//   0      2      3      4                            12             16
-//   | id   | conn | mode | time stamp (64-bit)        | data length  |
+// File headers and detection of the log file family. The facts of each
+// generation (header form and length, tags, byte orders, block headers)
+// are rows of stream/generations.h; the byte layouts are drawn in
+// docs/formats.md.
 //
 // Everything here is constant data and pure functions: safe from any thread.
 #ifndef CORVANE_STREAM_FILE_FORMAT_H_
@@ -57,36 +16,16 @@
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "stream/generations.h"
 
 namespace corvane::stream {
 
-enum class FileKind { kNone, kLog, kIndex, kBookmark, kInfoMessage, kRawMessages, kHexText };
-
-struct VersionInfo {
-  EnumFileVersion version;
-  FileKind kind;
-  uint32_t header_length;        // bytes of file header the stream assumes
-  bool enciphered;               // content after the header is enciphered
-  ByteOrder order;               // byte order of stored numbers
-  uint32_t block_header_length;  // 0: no block headers of the family
-};
-
-inline constexpr EnumFileVersion kLastFileVersion = FileVersionINF_Vu102;
-
-// The table row of a version; versions outside 0..17 get the row of 0.
-const VersionInfo& InfoFor(int version);
-
-// Header length by the stream's rule: 128 for 0 and below, 60 for 1 to 3,
-// 0 for 4 to 6, 128 for 7 and above.
-uint32_t HeaderLength(int version);
-// True for exactly 1, 3, 7, 13 and 16.
-bool IsEnciphered(int version);
-ByteOrder NumberOrder(int version);
+inline bool IsEnciphered(int version) { return GenerationOf(version).cipher != CipherSet::kNone; }
 
 // ---- Headers. ----
 
-inline constexpr uint32_t kHeaderLength102 = 128;
-inline constexpr uint32_t kHeaderLength101 = 60;
+inline constexpr uint32_t kHeaderLength102 = GenerationOf(FileVersionCVR_V0102).header_length;
+inline constexpr uint32_t kHeaderLength101 = GenerationOf(FileVersionCVR_Ve101).header_length;
 inline constexpr uint8_t kHeaderEnd = 0x1A;
 inline constexpr uint8_t kCarriageReturn = 0x0D;
 
@@ -99,6 +38,8 @@ inline constexpr uint32_t kIndexSubVersionOffset = 76;
 inline constexpr std::string_view kMakerLine = "Tamri Zuduva Deravi\n";
 inline constexpr std::string_view kNotice102 = "Corvane trace log engine\n";
 inline constexpr std::string_view kTitle101 = "KRV Binary Log File V e1.01";
+inline constexpr std::string_view kTitle100 = "KRV Binary Log File V 01.00";
+inline constexpr std::string_view kNotice100 = "Corvane binary block log    ";
 inline constexpr std::string_view kNotice101Stream = "Written by corvane log stream";
 inline constexpr std::string_view kNotice101LogFile = "Written by corvane LogFile";
 
@@ -107,9 +48,13 @@ inline constexpr std::string_view kNotice101LogFile = "Written by corvane LogFil
 enum class E101Form { kStream, kLogFile };
 std::array<uint8_t, kHeaderLength101> BuildE101Header(E101Form form);
 
-// The header that the stream writes when it creates a file of `version`:
-// 60 bytes for 1, 128 bytes for 7 to 17. Empty for every other version,
-// which has no writer.
+// The 60 header bytes of generation V 01.00, as the Corvane object writes
+// them.
+std::array<uint8_t, kHeaderLength101> BuildV0100Header();
+
+// The header that the stream writes when it creates a file of `version`
+// (rows with kStreamWrites: 60 bytes for 1, 128 bytes for 7 to 17). Empty
+// for every other version, which the stream does not create.
 std::vector<uint8_t> BuildHeader(int version);
 
 // ---- Detection. ----

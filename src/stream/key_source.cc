@@ -6,6 +6,7 @@
 
 #include "platform/file.h"
 #include "platform/registry.h"
+#include "stream/generations.h"
 #include "stream/settings.h"
 
 namespace corvane::stream {
@@ -101,12 +102,9 @@ Status ReadWholeFile(const std::string& path, std::string* text, std::string* me
 }  // namespace
 
 std::optional<KeySetId> KeySetFor(int version) {
-  switch (version) {
-    case 3: return KeySetId::kE100;
-    case 1:
-    case 7:
-    case 13:
-    case 16: return KeySetId::kShared;
+  switch (GenerationOf(version).cipher) {
+    case CipherSet::kE100: return KeySetId::kE100;
+    case CipherSet::kShared: return KeySetId::kShared;
     default: return std::nullopt;
   }
 }

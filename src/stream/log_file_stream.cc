@@ -65,9 +65,8 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     if (!disk_buffer_) return Status::Error(kErrNotEnoughMemory);
     capacity_ = disk_buffer_size_;
   }
-  header_length_ = HeaderLength(version_);
-  plain_reads_ = !enciphered_ && version_ != FileVersionCvrConvHex &&
-                 version_ != FileVersionVantrelHex;
+  header_length_ = GenerationOf(version_).header_length;
+  plain_reads_ = !enciphered_ && GenerationOf(version_).kind != FileKind::kHexText;
   if (!reading) return WriteHeader();
   return Status::Ok();
 }
@@ -110,7 +109,7 @@ Status LogFileStream::ReadDecoded(void* dst, uint32_t n, uint32_t* delivered) {
   if (!dst || !delivered) return Status::Error(kErrInvalidParameter);
   *delivered = 0;
   if (!file_.is_open()) return Status::Error(kErrInvalidHandle);
-  if (version_ == FileVersionCvrConvHex || version_ == FileVersionVantrelHex) {
+  if (GenerationOf(version_).kind == FileKind::kHexText) {
     return ReadHexText(file_, dst, n, delivered);
   }
   if (enciphered_) return Decipher(cipher_, file_, header_length_, dst, n, delivered);

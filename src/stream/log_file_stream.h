@@ -45,6 +45,7 @@
 #include "platform/file.h"
 #include "platform/status.h"
 #include "platform/sync.h"
+#include "stream/byte_source.h"
 #include "stream/cipher_parameters.h"
 #include "stream/read_ahead_file.h"
 
@@ -173,6 +174,26 @@ class LogFileStream {
   int32_t index_sub_version_ = 0;
   CipherParameters cipher_;
   platform::CriticalSection lock_;
+};
+
+// The stream as a ByteSource of decoded bytes, for the record decoder.
+// Asking the position moves nothing (and takes no lock).
+class StreamByteSource final : public ByteSource {
+ public:
+  explicit StreamByteSource(LogFileStream& log) : log_(log) {}
+  Status Read(void* dst, uint32_t n, uint32_t* got) override { return log_.Read(dst, n, got); }
+  Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
+    if (distance != 0 || origin != platform::SeekOrigin::kCurrent) {
+      Status st = log_.Seek(distance, origin);
+      if (!st.ok()) return st;
+    }
+    if (!new_pos) return Status::Ok();
+    *new_pos = log_.position();
+    return *new_pos < 0 ? Status::Error(kErrInvalidHandle) : Status::Ok();
+  }
+
+ private:
+  LogFileStream& log_;
 };
 
 }  // namespace corvane::stream

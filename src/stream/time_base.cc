@@ -1,6 +1,6 @@
 #include "stream/time_base.h"
 
-#include "stream/block_format.h"
+#include "stream/block_header.h"
 #include "platform/clock.h"
 
 namespace corvane::stream {

@@ -9,23 +9,6 @@ namespace {
 
 using platform::SeekOrigin;
 
-// Reads the header text: bytes from the file pointer up to and including the
-// first CR or 0x1A. Read in pieces (not byte by byte) because the text is
-// the same either way and a byte per system call is slow.
-bool ReadHeaderText(ByteSource& source, std::string* text) {
-  uint8_t chunk[256];
-  while (text->size() < kScanLimit) {
-    uint32_t want = static_cast<uint32_t>(std::min<size_t>(sizeof chunk, kScanLimit - text->size()));
-    uint32_t got = 0;
-    if (!source.Read(chunk, want, &got).ok() || got == 0) return false;
-    for (uint32_t i = 0; i < got; ++i) {
-      text->push_back(static_cast<char>(chunk[i]));
-      if (chunk[i] == kCarriageReturn || chunk[i] == kHeaderEnd) return true;
-    }
-  }
-  return false;
-}
-
 bool LooksLikeFerrowRecords(ByteSource& source) {
   if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok()) return false;
   for (uint32_t r = 0; r < kFerrowProbeRecords; ++r) {
@@ -40,7 +23,7 @@ bool LooksLikeFerrowRecords(ByteSource& source) {
 
 Detection Classify(ByteSource& source, TagSet tags) {
   std::string text;
-  if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok() || !ReadHeaderText(source, &text)) {
+  if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok() || !ReadHeaderText(source, &text, true)) {
     return {};
   }
   bool full = tags == TagSet::kFull;
@@ -55,6 +38,24 @@ Detection Classify(ByteSource& source, TagSet tags) {
 }
 
 }  // namespace
+
+bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return) {
+  // Read in pieces (not byte by byte): the text is the same either way and
+  // a byte per system call is slow.
+  uint8_t chunk[256];
+  while (text->size() < kScanLimit) {
+    uint32_t want = static_cast<uint32_t>(std::min<size_t>(sizeof chunk, kScanLimit - text->size()));
+    uint32_t got = 0;
+    if (!source.Read(chunk, want, &got).ok() || got == 0) return false;
+    for (uint32_t i = 0; i < got; ++i) {
+      text->push_back(static_cast<char>(chunk[i]));
+      if ((end_at_carriage_return && chunk[i] == kCarriageReturn) || chunk[i] == kHeaderEnd) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 Detection DetectVersion(ByteSource& source, TagSet tags) {
   int64_t start = 0;

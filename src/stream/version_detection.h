@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "stream/byte_source.h"
 #include "stream/file_format.h"
@@ -35,6 +36,13 @@ struct Detection {
 };
 
 Detection DetectVersion(ByteSource& source, TagSet tags);
+
+// The one header scan: appends to *text the bytes from the file pointer up
+// to and including the first 0x1A (or carriage return, when
+// `end_at_carriage_return`), which must come within kScanLimit bytes. False
+// when it does not, or a read fails; the file pointer is then wherever the
+// reads left it.
+bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return);
 
 }  // namespace corvane::stream
 

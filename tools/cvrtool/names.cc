@@ -1,47 +1,34 @@
 #include "names.h"
 
 #include <cstdio>
+#include <string_view>
+
+#include "stream/generations.h"
 
 namespace cvrtool {
 namespace {
 
-struct VersionInfo {
-  const char* name;
-  const char* description;
-};
+using corvane::stream::Generation;
+using corvane::stream::GenerationOf;
+using corvane::stream::kGenerations;
 
-const VersionInfo kVersions[] = {
-    {"FileVersionUnknown", "unknown format"},
-    {"FileVersionCVR_Ve101", "CVR V e1.01, enciphered, big-endian"},
-    {"FileVersionCVR_V0100", "CVR V 01.00, plain, big-endian, millisecond stamps"},
-    {"FileVersionCVR_Ve100", "CVR V e1.00, enciphered, big-endian, millisecond stamps"},
-    {"FileVersionFerrow", "raw message records"},
-    {"FileVersionCvrConvHex", "hexadecimal text dump of blocks"},
-    {"FileVersionVantrelHex", "hexadecimal text dump of message records"},
-    {"FileVersionCVR_Ve102", "CVR V e1.02, enciphered, little-endian"},
-    {"FileVersionCVR_V0102", "CVR V 01.02, plain, little-endian"},
-    {"FileVersionCVR_Vu102", "CVR V u1.02, plain, big-endian"},
-    {"FileVersionIDX_V0102", "index file, little-endian"},
-    {"FileVersionIDX_Vu102", "index file, big-endian"},
-    {"FileVersionBMK_V0102", "bookmark file, little-endian"},
-    {"FileVersionBMK_Ve102", "bookmark file, enciphered"},
-    {"FileVersionBMK_Vu102", "bookmark file, big-endian"},
-    {"FileVersionINF_V0102", "info-message file, little-endian"},
-    {"FileVersionINF_Ve102", "info-message file, enciphered"},
-    {"FileVersionINF_Vu102", "info-message file, big-endian"},
-};
-constexpr int kVersionCount = static_cast<int>(sizeof kVersions / sizeof kVersions[0]);
+bool InTable(int version) { return GenerationOf(version).version == version; }
 
-struct Writable {
-  const char* short_name;
-  EnumFileVersion version;
-};
-const Writable kWritable[] = {
-    {"1.02", FileVersionCVR_V0102},
-    {"u1.02", FileVersionCVR_Vu102},
-    {"e1.02", FileVersionCVR_Ve102},
-    {"e1.01", FileVersionCVR_Ve101},
-};
+// kWritableVersionNames lists every short name of the table, each once.
+constexpr bool ListsEveryShortName(std::string_view list) {
+  size_t listed = 0, named = 0;
+  for (const Generation& g : kGenerations) {
+    if (g.short_name.empty()) continue;
+    ++named;
+    for (std::string_view rest = list; !rest.empty();) {
+      const size_t comma = rest.find(", ");
+      if (rest.substr(0, comma) == g.short_name) ++listed;
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
+    }
+  }
+  return named == listed && list.size() > 0;
+}
+static_assert(ListsEveryShortName(kWritableVersionNames));
 
 struct IdName {
   unsigned id;
@@ -65,27 +52,23 @@ const IdName kBlockIds[] = {
 }  // namespace
 
 std::string FileVersionName(int version) {
-  if (version >= 0 && version < kVersionCount) return kVersions[version].name;
+  if (InTable(version)) return std::string(GenerationOf(version).name);
   return "FileVersion" + std::to_string(version);
 }
 
 std::string FileVersionDescription(int version) {
-  if (version >= 0 && version < kVersionCount) return kVersions[version].description;
-  return "unknown format";
+  return std::string(GenerationOf(version).description);
 }
 
 EnumFileVersion WritableVersionFromName(const std::string& name) {
-  for (const Writable& w : kWritable) {
-    if (name == w.short_name) return w.version;
+  for (const Generation& g : kGenerations) {
+    if (!g.short_name.empty() && name == g.short_name) return g.version;
   }
   return FileVersionUnknown;
 }
 
 std::string WritableVersionShortName(int version) {
-  for (const Writable& w : kWritable) {
-    if (w.version == version) return w.short_name;
-  }
-  return "";
+  return InTable(version) ? std::string(GenerationOf(version).short_name) : "";
 }
 
 const char* BlockIdName(unsigned id) {
@@ -106,37 +89,15 @@ std::string BlockIdLabel(unsigned id) {
 bool HasBlockHeaders(int version) { return BlockHeaderLength(version) != 0; }
 
 int BlockHeaderLength(int version) {
-  switch (version) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_Ve102:
-    case FileVersionCVR_V0102:
-    case FileVersionCVR_Vu102:
-      return 16;
-    case FileVersionCVR_V0100:
-    case FileVersionCVR_Ve100:
-      return 12;
-    default:
-      return 0;  // record formats and hex text (whose positions count characters)
-  }
+  // Hex text counts characters, not bytes: no file positions to reason about.
+  const Generation& g = GenerationOf(version);
+  return InTable(version) && g.kind == corvane::stream::FileKind::kLog
+             ? static_cast<int>(g.block_header_length)
+             : 0;
 }
 
-int FileHeaderLength(int version) {
-  switch (version) {
-    case FileVersionCVR_Ve101:
-    case FileVersionCVR_V0100:
-    case FileVersionCVR_Ve100:
-      return 60;
-    case FileVersionFerrow:
-    case FileVersionCvrConvHex:
-    case FileVersionVantrelHex:
-      return 0;
-    default:
-      return 128;
-  }
-}
+int FileHeaderLength(int version) { return static_cast<int>(GenerationOf(version).header_length); }
 
-bool BulkMessagesPadded(int version) {
-  return version != FileVersionCVR_Ve102 && version != FileVersionCVR_V0102;
-}
+bool BulkMessagesPadded(int version) { return GenerationOf(version).padded_messages; }
 
 }  // namespace cvrtool

@@ -16,6 +16,7 @@ std::string FileVersionDescription(int version);
 // ("1.02", "u1.02", "e1.02", "e1.01"); FileVersionUnknown for any other text.
 EnumFileVersion WritableVersionFromName(const std::string& name);
 std::string WritableVersionShortName(int version);
+// The short names in the order --to/--format lists them.
 constexpr const char* kWritableVersionNames = "1.02, u1.02, e1.02, e1.01";
 
 // "CVR_ID_QUIVOX_MSG"; empty for identifiers the enumeration does not name.
