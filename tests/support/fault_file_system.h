@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,16 +27,24 @@ class FaultFileSystem final : public platform::FileSystem {
   int64_t write_budget = -1;
   uint32_t write_error = kErrDiskFull;
   bool fail_cut = false;  // SetEndOfFile fails with an I/O error
+  // Creating a file that does not exist, or renaming, fails with access
+  // denied, as in a directory whose entries may not change.
+  bool fixed_directory = false;
 
   Status Open(const std::string& path, const platform::OpenOptions& options,
               std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
     std::unique_ptr<platform::File> inner;
+    if (fixed_directory && options.disposition != platform::Disposition::kOpenExisting &&
+        !std::filesystem::exists(path)) {
+      return Status::Error(kErrAccessDenied);
+    }
     Status st = real_->Open(path, options, &inner, last_error);
     if (st.ok()) *out = std::make_unique<FaultFile>(std::move(inner), this);
     return st;
   }
   Status Remove(const std::string& path) override { return real_->Remove(path); }
   Status Rename(const std::string& a, const std::string& b, bool replace) override {
+    if (fixed_directory) return Status::Error(kErrAccessDenied);
     return real_->Rename(a, b, replace);
   }
   Status BytesPerSector(const std::string& path, uint32_t* bytes) override {
