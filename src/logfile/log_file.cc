@@ -62,8 +62,8 @@ HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode
     case FileAccessModeReadOnly: break;
     case FileAccessModeWriteCreateNew:
     case FileAccessModeWriteCreateAlways:
-      if (stream::GenerationOf(*pFileFormat).version != *pFileFormat ||
-          !stream::Handles(*pFileFormat, stream::kLogFileWrites)) {
+      if (const int v = stream::CallerVersion(pFileFormat);
+          stream::GenerationOf(v).version != v || !stream::Handles(v, stream::kLogFileWrites)) {
         return Raise(errors::kCreationFailedFileFormat);
       }
       break;

@@ -48,7 +48,7 @@ HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMod
     return Raise(errors::kCreationFailedAccessMode);
   }
   const bool writing = FileAccessMode != FileAccessModeReadOnly;
-  if (writing && !WritableVersion(*pFileFormat)) {
+  if (writing && !WritableVersion(stream::CallerVersion(pFileFormat))) {
     return Raise(errors::kCreationFailedFileFormat);
   }
   if (!frame::BstrToNarrow(bstrFileName, &path_) || path_.empty() ||
@@ -108,7 +108,7 @@ HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileF
   // For reading the generation is detected, except in an empty file, which
   // has none: it takes the caller's *pFileFormat, which must then be one
   // this component reads (checked below). Nothing is written either way.
-  const int version = *pFileFormat;
+  const int version = stream::CallerVersion(pFileFormat);
   uint32_t last_error = 0;
   Status st = log_.Open(path_, options, version, &last_error);
   // The open itself failed: nothing was created.

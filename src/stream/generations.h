@@ -11,6 +11,7 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "platform/byte_order.h"
@@ -96,6 +97,16 @@ static_assert(sizeof kGenerations / sizeof kGenerations[0] == kLastFileVersion +
 // The row of `version`; values outside 0..17 get the row of 0.
 constexpr const Generation& GenerationOf(int version) {
   return version < 0 || version > kLastFileVersion ? kGenerations[0] : kGenerations[version];
+}
+
+// The value a caller left in an EnumFileVersion it passes by address. A
+// client may store any 32-bit number there, and an enum object cannot hold
+// every one of them, so it is read as the number it is.
+inline int32_t CallerVersion(const EnumFileVersion* p) {
+  int32_t value;
+  static_assert(sizeof value == sizeof *p);
+  std::memcpy(&value, p, sizeof value);
+  return value;
 }
 
 constexpr bool Handles(int version, uint8_t component) {
