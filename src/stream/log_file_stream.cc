@@ -44,7 +44,12 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   index_sub_version_ = 0;
   bool reading = (options.access & platform::kAccessRead) != 0;
   int64_t size = GetSize();
-  version_ = reading && size > 0 ? DetectVersion() : static_cast<EnumFileVersion>(version);
+  // A number that names no generation is kept as unknown (an enum cannot
+  // hold every number).
+  const bool known = version >= 0 && version <= kLastFileVersion;
+  version_ = reading && size > 0 ? DetectVersion()
+             : known             ? static_cast<EnumFileVersion>(version)
+                                 : FileVersionUnknown;
   enciphered_ = IsEnciphered(version_);
   if (enciphered_) {
     // Before anything is written: a file must not be started with a key
