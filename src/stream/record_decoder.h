@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "platform/status.h"
+#include "stream/block_header.h"
 #include "stream/byte_source.h"
 #include "stream/raw_record.h"
 
@@ -33,14 +34,47 @@ enum class RecordStart {
   kCut,     // the file ends inside it: damage
 };
 
+// The two functions below are templates on the source, so that a reader
+// whose source is a final class (LogFile2's stream) pays no virtual call on
+// its hot path; any ByteSource serves.
+
 // Reads the file block header of `version` at the pointer into *header.
 // A failed read or move fails; *found tells the rest.
-Status ReadBlockHeaderAt(ByteSource& source, int version, LogBlockHeader* header,
-                         RecordStart* found);
+template <typename Source>
+Status ReadBlockHeaderAt(Source& source, int version, LogBlockHeader* header,
+                         RecordStart* found) {
+  const uint32_t length = FileBlockHeaderLength(version);
+  int64_t start = 0;
+  Status st = source.Seek(0, platform::SeekOrigin::kCurrent, &start);
+  if (!st.ok()) return st;
+  uint8_t raw[kLongBlockHeaderLength] = {};
+  uint32_t got = 0;
+  st = source.Read(raw, length, &got);
+  if (!st.ok()) return st;
+  *found = got == 0 ? RecordStart::kEnd : got < length ? RecordStart::kCut : RecordStart::kRecord;
+  if (*found == RecordStart::kCut) (void)source.Seek(start, platform::SeekOrigin::kBegin, nullptr);
+  *header = DecodeBlockHeader(version, raw);
+  return Status::Ok();
+}
 
 // Makes up the header of the raw record at the pointer (*record) and moves
 // the pointer back to the record's start. A failed read or move fails.
-Status ReadRawRecordAt(ByteSource& source, RawRecordBlock* record, RecordStart* found);
+template <typename Source>
+Status ReadRawRecordAt(Source& source, RawRecordBlock* record, RecordStart* found) {
+  int64_t start = 0;
+  Status st = source.Seek(0, platform::SeekOrigin::kCurrent, &start);
+  if (!st.ok()) return st;
+  uint8_t ahead[kRawRecordLookAhead] = {};
+  uint32_t got = 0;
+  st = source.Read(ahead, sizeof ahead, &got);
+  if (!st.ok()) return st;
+  st = source.Seek(start, platform::SeekOrigin::kBegin, nullptr);
+  if (!st.ok()) return st;
+  *found = got == 0                               ? RecordStart::kEnd
+           : DecodeRawRecord(ahead, got, record) ? RecordStart::kRecord
+                                                  : RecordStart::kCut;  // inside its head
+  return Status::Ok();
+}
 
 // Skips n decoded bytes of hex text by decoding them; the end of the text
 // ends the skip. A failed read fails.
