@@ -1,7 +1,7 @@
 // LogFile2 Open and Close through ILogFile2: checks and their texts, the
 // companion files of the write modes (held by another process:
-// tests/hardening/process_test.cc), an index found at Open,
-// the disk buffer setting.
+// tests/hardening/process_test.cc) and an index found at Open. The disk
+// buffer setting and buffered sizes: tests/stream and tests/logfile.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -130,22 +130,6 @@ TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot
     ASSERT_EQ(log_->Close(), S_OK);
     TakeError();
   }
-}
-
-// The size is a stored setting; enciphered generations round it up to whole
-// multiples of 128 bytes.
-TEST_F(OpenTest, DiskBufferSizeIsASettingUsedFromTheNextOpen) {
-  ASSERT_EQ(log_->SetDiskBufferSize(200), S_OK);
-  ComPtr<ILogFile2> later = NewLogFile2();
-  ULONG size = 0;
-  EXPECT_EQ(later->GetDiskBufferSize(&size), S_OK);
-  EXPECT_EQ(size, 200u);
-  EnumFileVersion v = FileVersionCVR_Ve102;
-  ASSERT_EQ(OpenLog(later.get(), dir_.File("enc.log"), FileAccessModeWriteCreateAlways, &v, 1), S_OK);
-  EXPECT_EQ(later->GetDiskBufferSize(&size), S_OK);
-  EXPECT_EQ(size, 256u);
-  EXPECT_EQ(later->FlushLogfile(), S_OK);
-  EXPECT_EQ(later->Close(), S_OK);
 }
 
 TEST_F(OpenTest, NullPointersAndClosedObjectsGetTheirOwnTexts) {
