@@ -1,6 +1,6 @@
 // LogFile2 index and jumps: index file bytes in both byte orders, the
-// indexing thread (pass, restart, rebuild, message boxes), Jump into every
-// kind of record and among bookmarks. A full disk while indexing:
+// indexing thread (pass, restart, rebuild, message boxes), Jump into plain
+// and bulk blocks and past a bookmark. A full disk while indexing:
 // tests/hardening/disk_full_test.cc.
 #include <gtest/gtest.h>
 
@@ -301,31 +301,6 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
     ASSERT_EQ(log_->Close(), S_OK);
     std::filesystem::remove(dir_.File("bulk.idx"));
   }
-}
-
-TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
-  const std::string path = dir_.File("marks.log");
-  WriteNumbered(path, FileVersionCVR_V0102, 30);
-  OpenRead(path);
-  BuildIndex(path, 4, 30);
-  // Before log messages 10, 10 and 20 (message numbers 10, 11, 22). The count
-  // is published a moment after the index file is complete: wait for the
-  // first insert to be taken (a refused one changes nothing).
-  ASSERT_TRUE(WaitUntil([&] { return log_->InsertBookmark(10, Bstr("\x01").get()) == S_OK; }));
-  ASSERT_EQ(log_->InsertBookmark(11, Bstr("\x02").get()), S_OK);
-  ASSERT_EQ(log_->InsertBookmark(22, Bstr("\x03").get()), S_OK);
-  LONGLONG count = 0;
-  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
-  EXPECT_EQ(count, 33);
-  const struct { LONGLONG jump; uint32_t next; } cases[] = {
-      {11, 1000002}, {12, 10}, {23, 20}, {22, 1000003}, {32, 29}, {9, 9}, {10, 1000001}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(log_->Jump(c.jump), S_OK) << c.jump;
-    EXPECT_EQ(NextNumber(), c.next) << c.jump;
-  }
-  EXPECT_EQ(NextNumber(), 1000002u);
-  EXPECT_EQ(NextNumber(), 10u);
-  EXPECT_CVR_ERROR(log_->Jump(33), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
 }
 
 // A slow pass (chunks of 32 bytes) serves jumps to what it has counted; a new
