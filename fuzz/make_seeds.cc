@@ -31,6 +31,7 @@ using corvane::fuzz::OwnedBstr;
 using corvane::test::Bytes;
 using corvane::test::Pattern;
 using corvane::test::PutBE;
+using corvane::test::StampedRecord;
 
 namespace {
 
@@ -51,15 +52,10 @@ Bytes ReadAll(const std::string& path) {
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// A raw message record and a stamped one (kind 0x80 at record byte 9, the
-// tick count at 12..19).
 Bytes Record(uint8_t media, uint8_t receiver, uint8_t resource, const Bytes& payload) {
   return corvane::test::RawRecord(media, receiver, resource, payload);
 }
-Bytes StampedRecord(int64_t ticks) { return corvane::test::StampedRecord(0x80, ticks); }
-LogBlockHeader Header(uint16_t id, uint8_t mode, uint64_t stamp, uint32_t length) {
-  return corvane::test::MakeHeader(id, 3, mode, stamp, length);
-}
+LogBlockHeader Header(uint16_t id, uint8_t mode, uint64_t stamp) { return corvane::test::MakeHeader(id, 3, mode, stamp, 0); }
 
 // A 12-byte big-endian block header of the oldest generations and its data.
 void PutBlock12(Bytes& b, uint16_t id, uint8_t conn, uint32_t tick, const Bytes& data) {
@@ -119,9 +115,9 @@ Written WriteLog2(EnumFileVersion version, const std::string& name, int blocks) 
     const ULONG count = i % 4 == 2 ? 2 + i % 3 : 0;
     Bytes data = count ? BulkData(padded, static_cast<int>(count))
                  : i % 5 == 3 ? Text("mark " + std::to_string(i)) : Pattern(i * 5 % 23, static_cast<uint8_t>(i));
-    LogBlockHeader h = count       ? Header(CVR_ID_MULTI_QUIVOX_MSG, 1, 1000 * i, 0)
-                       : i % 5 == 3 ? Header(CVR_ID_BOOKMARK, 0, 0, 0)
-                                    : Header(static_cast<uint16_t>(CVR_ID_QUIVOX_MSG + i % 3), i % 4, 777 * i, 0);
+    LogBlockHeader h = count       ? Header(CVR_ID_MULTI_QUIVOX_MSG, 1, 1000 * i)
+                       : i % 5 == 3 ? Header(CVR_ID_BOOKMARK, 0, 0)
+                                    : Header(static_cast<uint16_t>(CVR_ID_QUIVOX_MSG + i % 3), i % 4, 777 * i);
     h.dwDataLength = static_cast<ULONG>(data.size());
     data.push_back(0);  // bookmark comments end at a zero; no buffer is empty
     (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength, count);
@@ -152,7 +148,8 @@ Bytes WriteLogFileE101() {
   for (int i = 0; i < 9; ++i) {
     Bytes data = Pattern(i * 11 % 70, static_cast<uint8_t>(i));
     data.push_back(0);
-    LogBlockHeader h = Header(static_cast<uint16_t>(i), i % 3, 5000 * i, static_cast<ULONG>(data.size() - 1));
+    LogBlockHeader h = Header(static_cast<uint16_t>(i), i % 3, 5000 * i);
+    h.dwDataLength = static_cast<ULONG>(data.size() - 1);
     (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength);
   }
   (void)log->Close();
@@ -195,41 +192,28 @@ Bytes CraftE100() {
 Bytes CraftRawRecords() {
   Bytes file;
   for (int i = 0; i < 12; ++i) {
-    Bytes r = i % 3 == 0 ? StampedRecord(1000000 * i + 7)
+    Bytes r = i % 3 == 0 ? StampedRecord(0x80, 1000000 * i + 7)
                          : Record(i % 2 ? 0x1B : 0x1D, i % 2 ? 0x10 : 0xFD, 0x20, Pattern(i * 3, static_cast<uint8_t>(i)));
     file.insert(file.end(), r.begin(), r.end());
   }
   return file;
 }
 
-std::string HexLine(const std::string& prefix, const Bytes& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string line = prefix;
-  for (uint8_t b : bytes) {
-    line += ' ';
-    line += digits[b >> 4];
-    line += digits[b & 15];
-  }
-  return line + "\r\n";
-}
-
-// The converter's dump: "R>" lines of 12-byte headers and data (version 5).
-Bytes CraftConverterHex() {
-  std::string text;
-  for (int i = 0; i < 5; ++i) {
-    Bytes block;
-    PutBlock12(block, 0x0050 + i, i, 10 * i, Pattern(i * 4, i));
-    text += HexLine("R>", block);  // the first block id 0x0050 starts with "00": this dump
-  }
-  return Text(text);
-}
-
-// The analyser's dump: raw records as hex lines (version 6).
-Bytes CraftAnalyserHex() {
+// The two hex dumps: the converter's "R>" lines of 12-byte headers and data
+// (the first block id 0x0050 starts with "00": this dump), and the analyser's
+// raw records as "R>" and "T>" lines.
+Bytes CraftHex(bool converter) {
   std::string text;
   for (int i = 0; i < 6; ++i) {
-    Bytes r = i % 2 ? StampedRecord(4242 * i) : Record(0x10, 0xFD, 0x01, Pattern(i + 2, static_cast<uint8_t>(i)));
-    text += HexLine(i % 2 ? "T>" : "R>", r);
+    Bytes bytes;
+    if (converter) {
+      PutBlock12(bytes, 0x0050 + i, i, 10 * i, Pattern(i * 4, i));
+    } else {
+      bytes = i % 2 ? StampedRecord(0x80, 4242 * i) : Record(0x10, 0xFD, 0x01, Pattern(i + 2, static_cast<uint8_t>(i)));
+    }
+    text += i % 2 && !converter ? "T>" : "R>";
+    for (uint8_t b : bytes) text += {' ', "0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+    text += "\r\n";
   }
   return Text(text);
 }
@@ -288,13 +272,11 @@ int main(int argc, char** argv) {
   logs["v0100"] = WriteCorvane();
   logs["e100"] = CraftE100();
   logs["raw"] = CraftRawRecords();
-  logs["hex_converter"] = CraftConverterHex();
-  logs["hex_analyser"] = CraftAnalyserHex();
+  logs["hex_converter"] = CraftHex(true);
+  logs["hex_analyser"] = CraftHex(false);
 
   for (const auto& [name, log] : logs) {
-    Seed("version_detection_fuzz", name, log);
-    Seed("log_file_stream_fuzz", name, log);
-    Seed("log_file2_fuzz", name, log);
+    for (const char* t : {"version_detection_fuzz", "log_file_stream_fuzz", "log_file2_fuzz"}) Seed(t, name, log);
   }
   for (const char* name : {"e101_logfile", "v0100", "e100", "raw", "hex_converter", "hex_analyser"}) {
     Seed("log_file_fuzz", name, logs.at(name));
@@ -306,7 +288,7 @@ int main(int argc, char** argv) {
   Seed("hex_text_fuzz", "analyser", logs.at("hex_analyser"));
   Seed("hex_text_fuzz", "odd_runs", Text("1B10 A fz 0x1f\n7"));
   for (int i = 0; i < 4; ++i) {
-    Bytes r = i % 2 ? StampedRecord(-12345678 * i) : Record(0x10, 0xFD, 0x7C, Pattern(16, 3));
+    Bytes r = i % 2 ? StampedRecord(0x80, -12345678 * i) : Record(0x10, 0xFD, 0x7C, Pattern(16, 3));
     r.resize(20, 0);
     Seed("raw_record_fuzz", "record" + std::to_string(i), r);
   }
@@ -318,10 +300,10 @@ int main(int argc, char** argv) {
     Seed("index_jump_fuzz", w.name + "_steps", JoinParts({w.log, w.index, w.bookmarks, {5, 0, 0, 0, 3, 11, 0, 0, 0, 2}}));
     Seed("bookmark_store_fuzz", w.name, w.bookmarks);
     Seed("bookmark_store_fuzz", w.name + "_steps", JoinParts({w.bookmarks, {1, 5, 0, 0, 0, 0, 0, 0, 0, 3, 'x', 'y', 'z', 0, 2, 1, 0, 4, 2, 'q', 1, 5, 2}}));
-    Seed("log_file_stream_fuzz", w.name + "_index", w.index);
-    Seed("log_file_stream_fuzz", w.name + "_bookmarks", w.bookmarks);
-    Seed("version_detection_fuzz", w.name + "_index", w.index);
-    Seed("version_detection_fuzz", w.name + "_bookmarks", w.bookmarks);
+    for (const char* t : {"log_file_stream_fuzz", "version_detection_fuzz"}) {
+      Seed(t, w.name + "_index", w.index);
+      Seed(t, w.name + "_bookmarks", w.bookmarks);
+    }
   }
   Seed("log_file_stream_fuzz", "e102_steps",
        JoinParts({logs.at("e102"), {0, 200, 0, 0, 0, 3, 40, 0, 1, 0xF0, 0xFF, 0xFF, 0xFF, 3, 9, 0, 4, 2, 0, 0, 0, 0, 3, 1, 0}}));

@@ -442,6 +442,7 @@ class RecordReader {
     LONGLONG bookmarks = 0;
     if constexpr (!kLogFile) (void)log_->GetBookmarkCount(&bookmarks);
     records_ = 0;
+    failures_ = 0;
     budget_ = kLogFile ? file_size_ / 6 + 1 : file_size_ / 6 + static_cast<size_t>(std::max<LONGLONG>(bookmarks, 0)) + 8;
   }
 
@@ -451,18 +452,38 @@ class RecordReader {
   int failures_ = 0;
 };
 
+// Opens `path` for reading through a new ILogFile or ILogFile2; null when
+// Open fails. The version is one the interface reads.
+template <class Log>
+void OpenForReading(const std::string& path, Owned<Log>* log) {
+  constexpr bool kLogFile = std::is_same_v<Log, ILogFile>;
+  CreateObject(kLogFile ? CLSID_LogFile : CLSID_LogFile2, kLogFile ? IID_ILogFile : IID_ILogFile2, log);
+  CORVANE_FUZZ_CHECK(log->get() != nullptr);
+  OwnedBstr name(path);
+  EnumFileVersion version = FileVersionUnknown;
+  HRESULT hr;
+  if constexpr (kLogFile) {
+    hr = (*log)->Open(name.get(), FileAccessModeReadOnly, &version);
+  } else {
+    hr = (*log)->Open(name.get(), FileAccessModeReadOnly, &version, 0);
+  }
+  if (FAILED(hr)) {
+    (*log)->Release();
+    *log->out() = nullptr;
+    return;
+  }
+  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 &&
+                     version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
+}
+
 // ---- log_file: part 0 is the file that ILogFile opens (the reduced tag
 // set: V 01.00, e1.00, e1.01, raw records, both hex dumps), part 1 the `how`
 // bytes of RecordReader. The size query gives the file's size.
 void LogFile(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  OwnedBstr name(WriteScratchFile("old.log", parts[0]));
   Owned<ILogFile> log;
-  CreateObject(CLSID_LogFile, IID_ILogFile, &log);
-  CORVANE_FUZZ_CHECK(log.get() != nullptr);
-  EnumFileVersion version = FileVersionUnknown;
-  if (SUCCEEDED(log->Open(name.get(), FileAccessModeReadOnly, &version))) {
-    CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 && version <= FileVersionVantrelHex);
+  OpenForReading(WriteScratchFile("old.log", parts[0]), &log);
+  if (log.get()) {
     Controls c(parts[1]);
     RecordReader<ILogFile>(log.get(), parts[0].size()).Read(SIZE_MAX, c, false);
     ULONGLONG position = 0, file_size = 0;
@@ -471,20 +492,6 @@ void LogFile(const uint8_t* data, size_t size) {
     CORVANE_FUZZ_CHECK(SUCCEEDED(log->Close()));
   }
   SetErrorInfo(0, nullptr);
-}
-
-// Opens `path` for reading through a new ILogFile2; null when Open fails.
-void OpenLogFile2(const std::string& path, Owned<ILogFile2>* log) {
-  CreateObject(CLSID_LogFile2, IID_ILogFile2, log);
-  CORVANE_FUZZ_CHECK(log->get() != nullptr);
-  OwnedBstr name(path);
-  EnumFileVersion version = FileVersionUnknown;
-  if (FAILED((*log)->Open(name.get(), FileAccessModeReadOnly, &version, 0))) {
-    (*log)->Release();
-    *log->out() = nullptr;
-    return;
-  }
-  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 && version <= FileVersionCVR_Vu102);
 }
 
 // ---- log_file2: part 0 is the log (every generation ILogFile2 reads),
@@ -501,7 +508,7 @@ void LogFile2(const uint8_t* data, size_t size) {
   PlaceScratchFile("reader.idx", {}, false);
   PlaceScratchFile("reader.bmk", parts[1], !parts[1].empty());
   Owned<ILogFile2> log;
-  OpenLogFile2(path, &log);
+  OpenForReading(path, &log);
   if (log.get()) {
     RecordReader<ILogFile2> reader(log.get(), parts[0].size());
     Controls c(parts[2]);
@@ -567,24 +574,18 @@ void IndexJump(const uint8_t* data, size_t size) {
   PlaceScratchFile("jump.idx", parts[1], true);
   PlaceScratchFile("jump.bmk", parts[2], !parts[2].empty());
   Owned<ILogFile2> log;
-  OpenLogFile2(path, &log);
+  OpenForReading(path, &log);
   if (log.get()) {
     LONGLONG count = 0, resolution = 0;
     CORVANE_FUZZ_CHECK(SUCCEEDED(log->GetIndexedRecCount(&count)));
     (void)log->GetIndexResolution(&resolution);
     const uint64_t span = static_cast<uint64_t>(std::max<LONGLONG>(count, 0)) + 3;
+    RecordReader<ILogFile2> reader(log.get(), parts[0].size());
+    Controls none({});
     auto jump = [&](uint64_t target, int records) {
       if (FAILED(log->Jump(static_cast<LONGLONG>(target)))) return;
-      for (int i = 0; i < records; ++i) {
-        LogBlockHeader header{};
-        ULONG returned = 0;
-        LONG eof = 0;
-        if (FAILED(log->ReadBlockHeader(reinterpret_cast<BYTE*>(&header), sizeof header, &returned, &eof)) || eof) return;
-        if (header.dwDataLength > parts[0].size() + 4096) continue;
-        Bytes block(size_t{header.dwDataLength} + 1, kGuard);
-        (void)log->ReadBlockData(block.data(), header.dwDataLength);
-        CORVANE_FUZZ_CHECK(block[header.dwDataLength] == kGuard);
-      }
+      reader.Restart();
+      (void)reader.Read(records, none, true);
     };
     Controls c(parts[3]);
     for (uint64_t i = 0; c.empty() && i <= 16; ++i) jump(i < 16 ? (span - 3) / 16 * i : span - 4, 2);

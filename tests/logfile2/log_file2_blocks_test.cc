@@ -1,5 +1,5 @@
 // LogFile2 blocks through ILogFile2: round trips of every writable generation
-// across buffer sizes, exact file bytes, bulk blocks, the disk buffer, the
+// across buffer sizes, exact file bytes, bulk blocks, the
 // packed header layout, bookmark blocks and damaged blocks.
 #include <gtest/gtest.h>
 
@@ -131,23 +131,6 @@ TEST_F(BlocksTest, BlocksPastTheEndAreCorrupt) {
     EXPECT_CVR_ERROR(log_->ReadBlockData(data, sizeof data), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read",
                      kTag);
     ASSERT_EQ(log_->Close(), S_OK);
-  }
-}
-
-TEST_F(BlocksTest, BufferedBytesAreNotCountedUntilClose) {
-  const std::string path = dir_.File("buffered.log");
-  for (ULONG buffer : {4096u, 0u}) {
-    SCOPED_TRACE(buffer);
-    ASSERT_EQ(log_->SetDiskBufferSize(buffer), S_OK);
-    OpenWrite(path, FileVersionCVR_V0102);
-    ASSERT_EQ(Write(log_.get(), MakeHeader(1, 1, 0, 0, 0), Pattern(100, 1)), S_OK);
-    LONGLONG size = 0, position = 0;
-    EXPECT_EQ(log_->GetFileSize(&size), S_OK);
-    EXPECT_EQ(log_->GetFilePointerPos(&position), S_OK);
-    EXPECT_EQ(size, buffer ? 128 : 128 + 116);
-    EXPECT_EQ(position, size);
-    ASSERT_EQ(log_->Close(), S_OK);
-    EXPECT_EQ(FileSize(path), 128 + 116);
   }
 }
 

@@ -1,6 +1,5 @@
 // LogFile2 bookmarks through ILogFile2: numbering among the messages, the
-// current bookmark, the reader's place when bookmarks change under it, and
-// comments of several bytes per character.
+// current bookmark, persistence and comments of several bytes per character.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -101,47 +100,6 @@ TEST_F(BookmarkTest, TheCurrentBookmarkIsSelectedReadEditedAndDeleted) {
   ASSERT_EQ(log_->BookmarkJump(0), S_OK);
   EXPECT_EQ(ReadComment(), "THREE");
   EXPECT_EQ(Sequence(), (V{"0", "1", "2", "<THREE>", "<one>"}));
-}
-
-TEST_F(BookmarkTest, TheReaderKeepsItsPlaceWhenBookmarksChangeUnderIt) {
-  // 0 1 <X> <Y> 2 3, with a complete index so that the object knows the
-  // message count while reading.
-  const std::string path = dir_.File("under.log");
-  auto make = [&] {
-    WriteLog("under.log", 4, true);
-    for (const char* c : {"Y", "X"}) ASSERT_EQ(log_->InsertBookmark(2, Bstr(c).get()), S_OK);
-    ASSERT_EQ(log_->Close(), S_OK);
-    Craft("under.idx", IndexFile(10, 4));
-  };
-  auto select_x = [&] { ASSERT_EQ(log_->BookmarkJump(0), S_OK); };
-  struct Case {
-    const char* what;
-    int read_before;  // headers read before the change; the last one's data stays pending
-    std::function<void()> change;
-    V rest;
-  };
-  const Case cases[] = {
-      {"delete the bookmark about to come", 2, [&] { select_x(); ASSERT_EQ(log_->BookmarkDelete(), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"edit the bookmark just returned", 3, [&] { select_x(); ASSERT_EQ(log_->BookmarkEdit(Bstr("x2").get()), S_OK); },
-       {"<Y>", "2", "3"}},
-      {"insert ahead of the reader", 3, [&] { ASSERT_EQ(log_->InsertBookmark(5, Bstr("C").get()), S_OK); },
-       {"<Y>", "2", "<C>", "3"}},
-      {"insert at the reader's place", 2, [&] { ASSERT_EQ(log_->InsertBookmark(2, Bstr("W").get()), S_OK); },
-       {"<W>", "<X>", "<Y>", "2", "3"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    make();
-    OpenRead(path);
-    for (int i = 0; i + 1 < c.read_before; ++i) Sequence(1);
-    LogBlockHeader h;
-    LONG eof = 0;
-    ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
-    c.change();
-    EXPECT_EQ(Sequence(), c.rest);
-    ASSERT_EQ(log_->Close(), S_OK);
-  }
 }
 
 // The stored length counts the bytes of the comment, so no character is cut.

@@ -1,6 +1,6 @@
 // LogFile2 index and jumps: index file bytes in both byte orders, the
-// indexing thread (pass, restart, rebuild, message boxes), Jump into every
-// kind of record and among bookmarks. A full disk while indexing:
+// indexing thread (pass, restart, rebuild, message boxes), Jump into plain
+// and bulk blocks and past a bookmark. A full disk while indexing:
 // tests/hardening/disk_full_test.cc.
 #include <gtest/gtest.h>
 
@@ -300,79 +300,6 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
     }
     ASSERT_EQ(log_->Close(), S_OK);
     std::filesystem::remove(dir_.File("bulk.idx"));
-  }
-}
-
-TEST_F(IndexTest, BookmarksStandAmongTheMessagesAJumpReaches) {
-  const std::string path = dir_.File("marks.log");
-  WriteNumbered(path, FileVersionCVR_V0102, 30);
-  OpenRead(path);
-  BuildIndex(path, 4, 30);
-  // Before log messages 10, 10 and 20 (message numbers 10, 11, 22). The count
-  // is published a moment after the index file is complete: wait for the
-  // first insert to be taken (a refused one changes nothing).
-  ASSERT_TRUE(WaitUntil([&] { return log_->InsertBookmark(10, Bstr("\x01").get()) == S_OK; }));
-  ASSERT_EQ(log_->InsertBookmark(11, Bstr("\x02").get()), S_OK);
-  ASSERT_EQ(log_->InsertBookmark(22, Bstr("\x03").get()), S_OK);
-  LONGLONG count = 0;
-  EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
-  EXPECT_EQ(count, 33);
-  const struct { LONGLONG jump; uint32_t next; } cases[] = {
-      {11, 1000002}, {12, 10}, {23, 20}, {22, 1000003}, {32, 29}, {9, 9}, {10, 1000001}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(log_->Jump(c.jump), S_OK) << c.jump;
-    EXPECT_EQ(NextNumber(), c.next) << c.jump;
-  }
-  EXPECT_EQ(NextNumber(), 1000002u);
-  EXPECT_EQ(NextNumber(), 10u);
-  EXPECT_CVR_ERROR(log_->Jump(33), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
-}
-
-// Raw records and hex text are indexed where their readers start a message
-// (the read at the end of the file is none); records keep their own length.
-TEST_F(IndexTest, RawRecordAndHexTextLogsAreIndexedAtTheReadersPositions) {
-  Bytes raw, records_hex, conv_hex;
-  const uint32_t n = 23;
-  for (uint32_t i = 0; i < n; ++i) {
-    Bytes payload{static_cast<uint8_t>(i), 0, 0, 0};
-    if (i == 0) payload.push_back(0x0D);  // detection reads up to a carriage return
-    for (uint32_t k = 0; k < i % 3; ++k) payload.push_back(0x55);
-    PutBytes(raw, RawRecord(0x1D, 0x10, 0, payload));
-    char digits[8];
-    std::snprintf(digits, sizeof digits, " %02X", i);
-    PutText(records_hex, "< 1D 10 01 00 00 " + std::string(i % 3 == 2 ? "06" : "04") + digits + " 00 00 00" +
-                             (i % 3 == 2 ? " 55 55" : "") + "\r\n");
-    PutText(conv_hex, std::string(i % 2 ? "<< " : ">> ") + "00 01 05 00 00 00 00 07 00 00 00 0A\r\n");
-    PutText(conv_hex, std::string(">> AA BB CC DD EE FF") + digits + " 00 00 00\r\n");
-  }
-  // Progress ends behind the last message: before the line end of hex text.
-  const struct { const char* name; const Bytes* bytes; EnumFileVersion version; size_t tail; uint16_t id; } cases[] = {
-      {"raw.bin", &raw, FileVersionFerrow, 0, CVR_ID_QUIVOX_MSG},
-      {"records.hex", &records_hex, FileVersionVantrelHex, 2, CVR_ID_QUIVOX_MSG},
-      {"conv.hex", &conv_hex, FileVersionCvrConvHex, 2, 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = Craft(c.name, *c.bytes);
-    EXPECT_EQ(OpenRead(path), c.version);
-    BuildIndex(path, 3, n);
-    LONGLONG count = 0, progress = 0;
-    EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
-    EXPECT_EQ(count, n);
-    EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
-    EXPECT_EQ(progress, static_cast<LONGLONG>(c.bytes->size() - c.tail));
-    for (LONGLONG k = n - 1; k >= 0; --k) {
-      ASSERT_EQ(log_->Jump(k), S_OK) << k;
-      std::vector<Record> rec = ReadAll(log_.get(), 1);
-      ASSERT_EQ(rec.size(), 1u);
-      ASSERT_GT(rec[0].data.size(), 6u) << k;
-      EXPECT_EQ(rec[0].data[6], k) << k;
-      EXPECT_EQ(rec[0].header.wBlockID, c.id);
-      if (c.version == FileVersionFerrow) {
-        EXPECT_EQ(rec[0].header.dwDataLength, 10u + k % 3 + (k == 0)) << "the record's own length, unpadded";
-      }
-    }
-    EXPECT_CVR_ERROR(log_->Jump(n), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
-    ASSERT_EQ(log_->Close(), S_OK);
   }
 }
 

@@ -1,6 +1,6 @@
-// cvrtool driven as a user would, through the shell: usage errors, files
-// that are no logs, verify on damaged files, convert between every pair of
-// writable generations, bookmarks that persist, and indexing with jumps.
+// cvrtool driven as a user would, through the shell: usage errors, verify on
+// a damaged log, a conversion round trip per writable generation, bookmarks
+// that persist, and dumps from a message through the index.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -172,51 +172,36 @@ TEST_F(CvrtoolTest, VerifyReportsTheFirstDamage) {
   const std::string clean = Record("clean.cvr", 200);
   const auto last_start = static_cast<size_t>(JsonInt(DumpJson(clean, {"--data", "none"}).back(), "offset") - 16);
   const auto bytes = ReadFileBytes(clean);
-  const struct {
-    const char* name;
-    std::vector<uint8_t> content;
-    const char* says;
-  } cases[] = {
-      {"data_cut.cvr", {bytes.begin(), bytes.end() - 3}, "data length exceeds end of file"},
-      // The library reports a header cut short itself, at the header's start.
-      {"header_cut.cvr", {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(last_start + 8)}, "Block header read failed"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteFileBytes(File(c.name), c.content);
-    const ToolRun r = Run({"verify", File(c.name), "--json"});
-    EXPECT_EQ(r.exit_code, kExitFailure) << r.out << r.err;
-    EXPECT_NE(JsonField(r.out, "error").find(c.says), std::string::npos) << r.out;
-    EXPECT_EQ(JsonInt(r.out, "record_offset"), static_cast<long long>(last_start)) << r.out;
-  }
+  // The library reports a header cut short itself, at the header's start.
+  WriteFileBytes(File("cut.cvr"), {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(last_start + 8)});
+  const ToolRun r = Run({"verify", File("cut.cvr"), "--json"});
+  EXPECT_EQ(r.exit_code, kExitFailure) << r.out << r.err;
+  EXPECT_NE(JsonField(r.out, "error").find("Block header read failed"), std::string::npos) << r.out;
+  EXPECT_EQ(JsonInt(r.out, "record_offset"), static_cast<long long>(last_start)) << r.out;
   const ToolRun ok = Run({"verify", clean});
   EXPECT_EQ(ok.exit_code, kExitOk) << ok.out << ok.err;
   EXPECT_NE(ok.out.find("200 messages, 3 bookmarks"), std::string::npos) << ok.out;
 }
 
-// Every field survives a conversion, up to a bulk message's padding, and the
-// way back gives the same dump (offsets aside).
-TEST_F(CvrtoolTest, ConvertRoundTripsBetweenEveryPairOfFormats) {
-  for (const char* from : kFormats) {
-    const std::string source = Record(std::string("src-") + from + ".cvr", 300, from);
-    const auto original = DumpJson(source);
-    for (const char* to : kFormats) {
-      SCOPED_TRACE(std::string(from) + " -> " + to);
-      const std::string there = File(std::string("to-") + from + "-" + to + ".cvr");
-      const std::string back = File(std::string("back-") + from + "-" + to + ".cvr");
-      ASSERT_EQ(Run({"convert", source, there, "--to", to}).exit_code, kExitOk);
-      ASSERT_EQ(Run({"convert", there, back, "--to", from}).exit_code, kExitOk);
-      const auto converted = DumpJson(there), returned = DumpJson(back);
-      ASSERT_EQ(converted.size(), original.size());
-      ASSERT_EQ(returned.size(), original.size());
-      for (size_t i = 0; i < original.size(); ++i) {
-        for (const char* key : {"msg", "id", "name", "conn", "ns", "kind", "bookmark", "comment"}) {
-          EXPECT_EQ(JsonField(converted[i], key), JsonField(original[i], key)) << key << " of " << i;
-          EXPECT_EQ(JsonField(returned[i], key), JsonField(original[i], key)) << key << " of " << i;
-        }
-        EXPECT_EQ(TrimmedData(converted[i]), TrimmedData(original[i])) << i;
-        EXPECT_EQ(JsonField(returned[i], "data"), JsonField(original[i], "data")) << i;
+// Every field survives a conversion into each writable generation, up to a
+// bulk message's padding, and the way back gives the same dump (offsets aside).
+TEST_F(CvrtoolTest, ConvertRoundTripsThroughEveryWritableGeneration) {
+  const std::string source = Record("src.cvr", 300);
+  const auto original = DumpJson(source);
+  for (const char* to : kFormats) {
+    SCOPED_TRACE(to);
+    const std::string there = File(std::string("to-") + to + ".cvr"), back = File(std::string("back-") + to + ".cvr");
+    ASSERT_EQ(Run({"convert", source, there, "--to", to}).exit_code, kExitOk);
+    ASSERT_EQ(Run({"convert", there, back, "--to", "1.02"}).exit_code, kExitOk);
+    const auto converted = DumpJson(there), returned = DumpJson(back);
+    ASSERT_EQ(converted.size(), original.size());
+    ASSERT_EQ(returned.size(), original.size());
+    for (size_t i = 0; i < original.size(); ++i) {
+      for (const char* key : {"msg", "id", "name", "conn", "ns", "kind", "bookmark", "comment"}) {
+        EXPECT_EQ(JsonField(converted[i], key), JsonField(original[i], key)) << key << " of " << i;
       }
+      EXPECT_EQ(TrimmedData(converted[i]), TrimmedData(original[i])) << i;
+      EXPECT_EQ(JsonField(returned[i], "data"), JsonField(original[i], "data")) << i;
     }
   }
 }
@@ -246,8 +231,8 @@ TEST_F(CvrtoolTest, BookmarkChangesPersistInTheBookmarkFile) {
   EXPECT_TRUE(FileExists(File("a.idx")));
 }
 
-// A dump from the middle builds a missing index; index rebuilds it, unless
-// a viewer holds it; a dump from any message then matches the full dump.
+// A dump from the middle builds a missing index; index rebuilds it; a dump
+// from any message then matches the full dump.
 TEST_F(CvrtoolTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
   const std::string log = Record("a.cvr", 1000, "u1.02");
   const ToolRun first = Run({"dump", log, "--from", "150", "--count", "1", "--json"});
@@ -257,17 +242,8 @@ TEST_F(CvrtoolTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
   const ToolRun again = Run({"index", log, "--resolution", "25", "--json"});
   ASSERT_EQ(again.exit_code, kExitOk) << again.err;
   EXPECT_EQ(JsonInt(again.out, "records"), 1003);
-  {
-    auto viewer = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
-    EnumFileVersion v = FileVersionUnknown;
-    ASSERT_EQ(viewer->Open(Bstr(log).get(), FileAccessModeReadOnly, &v, 0), S_OK);
-    const ToolRun held = Run({"index", log, "--resolution", "50"});
-    EXPECT_EQ(held.exit_code, kExitFailure);
-    EXPECT_NE(held.err.find("was not rebuilt"), std::string::npos) << held.err;
-    EXPECT_EQ(viewer->Close(), S_OK);
-  }
   const auto all = DumpJson(log);
-  for (const long long from : {1LL, 24LL, 25LL, 26LL, 251LL, 999LL, 1002LL}) {
+  for (const long long from : {24LL, 25LL, 26LL, 1002LL}) {
     SCOPED_TRACE(from);
     const auto part = DumpJson(log, {"--from", std::to_string(from), "--count", "5"});
     ASSERT_EQ(part.size(), std::min<size_t>(5, all.size() - static_cast<size_t>(from)));
