@@ -29,12 +29,10 @@ namespace {
 class SmallDisk {
  public:
   explicit SmallDisk(size_t kib) : dir_(scratch_.File("disk")) {
-    if (geteuid() != 0) {
-      why_ = "needs root to mount a small tmpfs";
-    } else if (mkdir(dir_.c_str(), 0700) != 0 ||
-               mount("tmpfs", dir_.c_str(), "tmpfs", 0, ("size=" + std::to_string(kib) + "k").c_str()) != 0) {
+    const std::string size = "size=" + std::to_string(kib) + "k";
+    if (geteuid() != 0) why_ = "needs root to mount a small tmpfs";
+    else if (mkdir(dir_.c_str(), 0700) != 0 || mount("tmpfs", dir_.c_str(), "tmpfs", 0, size.c_str()) != 0)
       why_ = std::string("cannot mount a tmpfs here (") + strerror(errno) + ")";
-    }
   }
   ~SmallDisk() {
     if (why_.empty()) umount2(dir_.c_str(), MNT_DETACH);
@@ -182,19 +180,18 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
 // Cancel ends it leaving no index and a usable object, and a new pass
 // completes once there is space.
 struct Boxes {
+  SmallDisk* disk;
+  bool retry;  // Retry on a disk still full, then free space and Retry again; or Cancel
   std::atomic<int> count{0};
-  std::string first_text;
-  unsigned first_type = 0;
-  SmallDisk* disk = nullptr;
-  bool retry = false;  // Retry on a disk still full, then free space and Retry again
 };
 
 int STDMETHODCALLTYPE AnswerBox(const char* caption, const char* text, unsigned type, void* context) {
   auto* b = static_cast<Boxes*>(context);
-  const int n = b->count.fetch_add(1) + 1;
-  if (n == 1) b->first_text = std::string(caption) + ": " + text, b->first_type = type;
-  if (std::string(text) != "Insufficient disk space." || !b->retry) return (type & 0xF) == 0 ? 1 : 2;
-  if (n >= 2) b->retry = false, b->disk->Free();
+  EXPECT_EQ(std::string(caption) + ": " + text, "Error: Insufficient disk space.");
+  EXPECT_EQ(type, 0x45u) << "error icon, Retry and Cancel";
+  const int n = ++b->count;
+  if (!b->retry || n > 2) return 2;  // Cancel
+  if (n == 2) b->disk->Free();
   return 4;  // Retry
 }
 
@@ -206,9 +203,7 @@ TEST(IndexDiskFullTest, RetryCompletesThePassAndCancelEndsItLeavingNoIndex) {
     const uint32_t blocks = 3000;
     const std::string path = disk.File("indexed.cvr"), idx = Companion(path, "idx");
     ASSERT_TRUE(WriteLog(path, blocks, FileVersionCVR_V0102, 4096));
-    Boxes boxes;  // outlives the object, whose thread may show a box until released
-    boxes.disk = &disk;
-    boxes.retry = retry;
+    Boxes boxes{&disk, retry};  // outlives the object, whose thread may show a box until released
     CorvaneSetMessageBoxHandler(&AnswerBox, &boxes);
     auto log = New<ILogFile2>();
     ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
@@ -227,8 +222,6 @@ TEST(IndexDiskFullTest, RetryCompletesThePassAndCancelEndsItLeavingNoIndex) {
       return log->GetIndexedRecCount(&count) == S_OK && count == blocks && FileSize(idx) == IndexSize(blocks, 1);
     }));
     EXPECT_EQ(boxes.count.load(), retry ? 2 : 1);
-    EXPECT_EQ(boxes.first_text, "Error: Insufficient disk space.");
-    EXPECT_EQ(boxes.first_type, 0x45u) << "error icon, Retry and Cancel";
     for (uint32_t i : {0u, 1499u, blocks - 1}) EXPECT_TRUE(log->Jump(i) == S_OK && NextIsNumbered(log.get(), i)) << i;
     EXPECT_EQ(log->Close(), S_OK);
     log.Reset();

@@ -203,75 +203,59 @@ TEST(CorvaneTest, ReadingStepByStep) {
 // create mode), so a refused Open leaves an existing file alone; a failed
 // Open leaves the object closed unless its arguments were refused.
 TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
-  using Call = std::function<HRESULT(ICorvane*, const std::string&)>;
-  auto open = [](int access, int create) -> Call {
-    return [=](ICorvane* log, const std::string& path) { return Open(log, path, access, create); };
-  };
-  BYTE data[4] = {};
+  static BYTE data[4];
   static ULONG value;
   static Header h;
-  const Call write = [&](ICorvane* log, const std::string&) { return log->WriteBlock(1, 1, data, 4); };
-  const Call read_header = [](ICorvane* log, const std::string&) { return h.Read(log); };
-  const Call read_data = [&](ICorvane* log, const std::string&) { return log->ReadBlockData(data, 4); };
-  const Call flush = [](ICorvane* log, const std::string&) { return log->Flush(); };
-  const Call size = [](ICorvane* log, const std::string&) { return log->GetFileSize(&value); };
-  const Call pos = [](ICorvane* log, const std::string&) { return log->GetFilePointerPos(&value); };
-  const Call other_reads = [](ICorvane*, const std::string& path) {
-    return Open(Create<ICorvane>(CLSID_Corvane, IID_ICorvane).get(), path, kRead, kExisting);
-  };
-  Bytes late_end = LegacyHeader(kTagText, 2000);  // the end byte at 2001
-  const std::string kCreation = "File creation failed", kNotOpen = "File not open";
+#define CALL(expr) [](ICorvane* log, const std::string& path) -> HRESULT { return (void)log, (void)path, (expr); }
+  const auto other_reads = CALL(Open(Create<ICorvane>(CLSID_Corvane, IID_ICorvane).get(), path, kRead, kExisting));
+  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed";
+  const std::string kNotOpen = "File not open";
   auto null = [](const char* method) { return std::string("One ore more ") + method + " method parameters are NULL"; };
   const struct {
-    char state;                  // 'c' closed, 'w' open for writing, 'r' open for reading
+    char state;                   // 'c' closed, 'w' open for writing, 'r' open for reading
     std::optional<Bytes> before;  // the file before, if any
-    Call call;
+    std::function<HRESULT(ICorvane*, const std::string&)> call;
     HRESULT code;
     std::string text;
     bool open_after;
   } cases[] = {
-      {'c', {}, open(kWrite, kExisting), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, "Illegal Access Flag combination", 0},
-      {'c', {}, open(3, 7), E_CVR_INVALID_FILE_ACCESS_MODE, kCreation, 0},
-      {'c', {}, open(kWrite, 0), E_CVR_INVALID_CREATE_MODE, kCreation, 0},
-      {'c', {}, open(kRead, kExisting), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
-      {'c', Bytes{1, 2, 3}, open(kWrite, kNew), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
-      // Created, but the header cannot be written.
-      {'c', {}, open(kRead, kNew), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
-      {'c', Bytes{1, 2, 3}, open(kRead, kAlways), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
-      {'c', late_end, open(kRead, kExisting), E_CVR_FILE_HEADER_INFO_READ_FAIL, kCreation, 0},
-      {'c', {}, [](ICorvane* log, const std::string& path) { return Open(log, path + "/x", kRead, kExisting); },
-       E_CVR_FILE_CREATION_FAILS, kCreation, 0},
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->Open(nullptr, kRead, kNew); }, E_POINTER,
-       null("Open"), 0},
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->Close(); }, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, write, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, read_header, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, read_data, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, flush, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, size, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, pos, E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 0},
+      {'c', {}, CALL(Open(log, path, 3, 7)), E_CVR_INVALID_FILE_ACCESS_MODE, kCreation, 0},
+      {'c', {}, CALL(Open(log, path, kWrite, 0)), E_CVR_INVALID_CREATE_MODE, kCreation, 0},
+      {'c', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+      {'c', {}, CALL(Open(log, path + "/x", kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+      {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kWrite, kNew)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+      // Created, but the header cannot be written; an existing log is not emptied.
+      {'c', {}, CALL(Open(log, path, kRead, kNew)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
+      {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kRead, kAlways)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
+      {'c', LegacyHeader(kTagText, 2000), CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_HEADER_INFO_READ_FAIL,
+       kCreation, 0},  // the end byte at 2001
+      {'c', {}, CALL(log->Close()), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(log->WriteBlock(1, 1, data, 4)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(h.Read(log)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(log->ReadBlockData(data, 4)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(log->Flush()), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(log->GetFileSize(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {'c', {}, CALL(log->GetFilePointerPos(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
       // Null pointers are refused before the open-file check.
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->WriteBlock(1, 1, nullptr, 0); }, E_POINTER,
-       null("WriteBlock"), 0},
-      {'c', {}, [](ICorvane* log, const std::string&) {
-         return log->ReadBlockHeader(&h.id, &h.conn, &h.tick, &h.length, nullptr);
-       }, E_POINTER, null("ReadBlockHeader"), 0},
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->ReadBlockData(nullptr, 0); }, E_POINTER,
-       null("ReadBlockData"), 0},
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->GetFileSize(nullptr); }, E_POINTER,
-       null("GetFileSize"), 0},
-      {'c', {}, [](ICorvane* log, const std::string&) { return log->GetFilePointerPos(nullptr); }, E_POINTER,
-       null("GetFilePointerPos"), 0},
-      {'w', {}, read_header, E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", 1},
-      {'r', {}, flush, E_CVR_FILE_FLUSH_FAILED, "File flush failed", 1},
+      {'c', {}, CALL(log->Open(nullptr, kRead, kNew)), E_POINTER, null("Open"), 0},
+      {'c', {}, CALL(log->WriteBlock(1, 1, nullptr, 0)), E_POINTER, null("WriteBlock"), 0},
+      {'c', {}, CALL(log->ReadBlockHeader(&h.id, &h.conn, &h.tick, &h.length, nullptr)), E_POINTER,
+       null("ReadBlockHeader"), 0},
+      {'c', {}, CALL(log->ReadBlockData(nullptr, 0)), E_POINTER, null("ReadBlockData"), 0},
+      {'c', {}, CALL(log->GetFileSize(nullptr)), E_POINTER, null("GetFileSize"), 0},
+      {'c', {}, CALL(log->GetFilePointerPos(nullptr)), E_POINTER, null("GetFilePointerPos"), 0},
+      {'w', {}, CALL(h.Read(log)), E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", 1},
+      {'r', {}, CALL(log->Flush()), E_CVR_FILE_FLUSH_FAILED, "File flush failed", 1},
       // An open file is held exclusively; refused arguments keep it open,
       // while the same object reopening its own file gives it up first.
-      {'w', {}, open(kWrite, kExisting), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, "Illegal Access Flag combination", 1},
-      {'w', {}, open(kWrite, 9), E_CVR_INVALID_CREATE_MODE, kCreation, 1},
+      {'w', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 1},
+      {'w', {}, CALL(Open(log, path, kWrite, 9)), E_CVR_INVALID_CREATE_MODE, kCreation, 1},
       {'w', {}, other_reads, E_CVR_FILE_CREATION_FAILS, kCreation, 1},
       {'r', {}, other_reads, E_CVR_FILE_CREATION_FAILS, kCreation, 1},
-      {'w', {}, open(kRead, kExisting), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+      {'w', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
   };
+#undef CALL
   TempDir dir;
   int n = 0;
   for (const auto& c : cases) {
