@@ -7,17 +7,17 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "hardening/hardening_util.h"
-#include "support/temp_dir.h"
 
 #ifndef _WIN32
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace corvane::test {
@@ -29,87 +29,80 @@ namespace {
 class SmallDisk {
  public:
   explicit SmallDisk(size_t kib) : dir_(scratch_.File("disk")) {
-    if (geteuid() != 0) {
-      why_ = "needs root to mount a small tmpfs";
-    } else if (mkdir(dir_.c_str(), 0700) != 0 ||
-               mount("tmpfs", dir_.c_str(), "tmpfs", 0, ("size=" + std::to_string(kib) + "k").c_str()) != 0) {
+    const std::string size = "size=" + std::to_string(kib) + "k";
+    if (geteuid() != 0) why_ = "needs root to mount a small tmpfs";
+    else if (mkdir(dir_.c_str(), 0700) != 0 || mount("tmpfs", dir_.c_str(), "tmpfs", 0, size.c_str()) != 0)
       why_ = std::string("cannot mount a tmpfs here (") + strerror(errno) + ")";
-    } else {
-      mounted_ = true;
-    }
   }
   ~SmallDisk() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    if (why_.empty()) umount2(dir_.c_str(), MNT_DETACH);
   }
-  bool mounted() const { return mounted_; }
   const std::string& why() const { return why_; }
   std::string File(const std::string& name) const { return dir_ + "/" + name; }
-
   // Fills the disk to the last byte, then gives back `leave` bytes.
   void Fill(size_t leave = 0) {
-    const int fd = open(NextBallast().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    ASSERT_GE(fd, 0);
+    const int fd = open(File("ballast" + std::to_string(ballast_++)).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     static const char chunk[4096] = {};
     for (size_t piece : {size_t{4096}, size_t{512}, size_t{1}}) {
       for (int i = 0; i < 1000000 && write(fd, chunk, piece) == static_cast<ssize_t>(piece); ++i) {
       }
     }
-    const off_t size = lseek(fd, 0, SEEK_END), cut = static_cast<off_t>(leave);
-    if (leave > 0) {
-      ASSERT_EQ(ftruncate(fd, size > cut ? size - cut : 0), 0);
-    }
+    EXPECT_EQ(ftruncate(fd, std::max<off_t>(lseek(fd, 0, SEEK_END) - static_cast<off_t>(leave), 0)), 0);
     close(fd);
   }
-  void Reserve(size_t bytes) { WriteFileBytes(NextBallast(), Bytes(bytes, 0x55)); }
+  void Reserve(size_t bytes) { WriteFileBytes(File("ballast" + std::to_string(ballast_++)), Bytes(bytes, 0x55)); }
   void Free() {
     for (; ballast_ > 0; --ballast_) unlink(File("ballast" + std::to_string(ballast_ - 1)).c_str());
   }
 
  private:
-  std::string NextBallast() { return File("ballast" + std::to_string(ballast_++)); }
-
   TempDir scratch_;
-  std::string dir_;
-  bool mounted_ = false;
-  std::string why_;
+  std::string dir_, why_;
   int ballast_ = 0;
 };
 
 #define REQUIRE_SMALL_DISK(disk) \
-  if (!(disk).mounted()) GTEST_SKIP() << (disk).why()
+  if (!(disk).why().empty()) GTEST_SKIP() << (disk).why()
 
 // One row per writer and path: plain, enciphered and e1.01 streams of
-// LogFile2, LogFile's buffer, Corvane's direct writes.
-TEST(DiskFullTest, WriteBlockFailsWholeAndARetryAfterFreeingSpaceLosesNothing) {
+// LogFile2, LogFile's buffer, Corvane's direct writes. Rows with `close_text`
+// fill the disk again with many KiB in the buffer: Close fails, keeping them
+// and the log open, and writes them once there is space.
+TEST(DiskFullTest, AFailedWriteOrCloseLosesNothingAndSucceedsOnceSpaceIsFreed) {
   const std::string kFull2 = Description("Insufficient disk space", "LOGFILE", E_CVR_DISK_FULL);
+  const char* kFinal = "Insufficient disk space, final buffer flush failed";
+  using Failure = std::pair<HRESULT, std::string>;
   const struct {
     const char* name;
     Kind kind;
     EnumFileVersion version;
     ULONG buffer;
-    std::vector<std::pair<HRESULT, std::string>> failures;  // what the failed write may report
+    std::vector<Failure> failures;  // what the failed write may report
+    const char* close_text;
   } cases[] = {
-      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {{E_CVR_DISK_FULL, kFull2}}},
-      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {{E_CVR_DISK_FULL, kFull2}}},
-      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {{E_CVR_DISK_FULL, kFull2}}},
-      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {{E_CVR_DISK_FULL, kFull2}}},
+      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
+      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
+      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
+      {"1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_V0102, 65536, {{E_CVR_DISK_FULL, kFull2}}, kFinal},
+      {"e1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 65536, {{E_CVR_DISK_FULL, kFull2}}, kFinal},
+      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {{E_CVR_DISK_FULL, kFull2}},
+       nullptr},
       {"LogFile, 1 KiB buffer", Kind::kLogFile, {}, 1024,
        {{E_CVR_DISK_FULL, Description("Block header write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)},
-        {E_CVR_DISK_FULL, Description("Block data write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)}}},
+        {E_CVR_DISK_FULL, Description("Block data write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)}}, nullptr},
       {"Corvane", Kind::kCorvane, {}, 0,
        {{E_CVR_BLOCK_HEADER_WRITE_FAILED,
          Description("Block header write failed", "CORVANE", E_CVR_BLOCK_HEADER_WRITE_FAILED)},
         {E_CVR_BLOCK_DATA_WRITE_FAILED,
-         Description("Block data write failed", "CORVANE", E_CVR_BLOCK_DATA_WRITE_FAILED)}}},
+         Description("Block data write failed", "CORVANE", E_CVR_BLOCK_DATA_WRITE_FAILED)}}, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SmallDisk disk(256);
     REQUIRE_SMALL_DISK(disk);
-    disk.Reserve(48 << 10);  // freed later: holds what a buffer held when the disk got full
+    disk.Reserve(96 << 10);  // freed later: holds what a buffer held when the disk got full
     const std::string path = disk.File("rec.cvr");
     WithNew(c.kind, [&](auto log) {
-      using Log = std::remove_reference_t<decltype(*log.get())>;
       SetBuffer(log.get(), c.buffer);
       ASSERT_EQ(OpenLog(log.get(), path, true, c.version), S_OK);
       uint32_t failed = 0;
@@ -120,46 +113,31 @@ TEST(DiskFullTest, WriteBlockFailsWholeAndARetryAfterFreeingSpaceLosesNothing) {
       // it into the buffer space the failed flush freed, so it is not asked).
       for (int attempt = 0; attempt < (c.kind == Kind::kLogFile ? 1 : 2); ++attempt) {
         if (attempt > 0) hr = WriteNumbered(log.get(), failed);
-        const std::pair<HRESULT, std::string> got{hr, TakeError().description};
+        const Failure got{hr, TakeError().description};
         EXPECT_NE(std::find(c.failures.begin(), c.failures.end(), got), c.failures.end())
             << std::hex << got.first << " " << got.second;
       }
       disk.Free();
-      for (uint32_t i = failed; i < failed + 20; ++i) ASSERT_EQ(WriteNumbered(log.get(), i), S_OK) << i;
+      for (uint32_t i = failed; i < failed + 250; ++i) ASSERT_EQ(WriteNumbered(log.get(), i), S_OK) << i;
+      if (c.close_text) {
+        disk.Fill();
+        EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, c.close_text, "LOGFILE");
+        disk.Free();
+      }
       ASSERT_EQ(log->Close(), S_OK);
-      const ReadBack r = ReadLog<Log>(path);
-      EXPECT_TRUE(r.whole(failed + 20)) << r.blocks << r.where << r.description;
+      const ReadBack r = ReadLog<std::remove_reference_t<decltype(*log.get())>>(path);
+      EXPECT_TRUE(r.whole(failed + 250)) << r.blocks << r.where << r.description;
     });
   }
 }
 
-// A failed final flush keeps the buffered blocks and the log open; Close
-// with space again writes them. (LogFile's Close: tests/logfile.)
-TEST(DiskFullTest, CloseKeepsTheBufferWhenTheFinalFlushFailsAndWritesItLater) {
-  for (EnumFileVersion version : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
-    SCOPED_TRACE(version);
-    SmallDisk disk(256);
-    REQUIRE_SMALL_DISK(disk);
-    const std::string path = disk.File("close.cvr");
-    auto log = New<ILogFile2>();
-    log->SetDiskBufferSize(64 * 1024);
-    ASSERT_EQ(OpenLog(log.get(), path, true, version), S_OK);
-    for (uint32_t i = 0; i < 300; ++i) ASSERT_EQ(WriteNumbered(log.get(), i), S_OK);  // all in the buffer
-    disk.Fill();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Insufficient disk space, final buffer flush failed",
-                       "LOGFILE");
-    }
-    disk.Free();
-    ASSERT_EQ(log->Close(), S_OK);
-    EXPECT_TRUE(ReadLog<ILogFile2>(path).whole(300));
-  }
-}
-
-TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveTheOldFileAndAreSavedLater) {
+// Bookmarks that cannot be saved at Close, first by the recorder, then after
+// a viewer's edit: the file saved before stays as it was, no staging file is
+// left, and Close saves them once there is space.
+TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
   SmallDisk disk(256);
   REQUIRE_SMALL_DISK(disk);
-  const std::string path = disk.File("marks.cvr");
+  const std::string path = disk.File("marks.cvr"), bmk = Companion(path, "bmk");
   auto log = New<ILogFile2>();
   log->SetDiskBufferSize(0);  // every block is on disk at once, only the bookmarks are left
   ASSERT_EQ(OpenLog(log.get(), path, true), S_OK);
@@ -175,115 +153,83 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedAtCloseLeaveTheOldFileAndAreSavedLa
                               h.dwDataLength, 0), S_OK);
     comments.push_back(comment);
   }
-  disk.Fill();
-  EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
-  const std::string bmk = Companion(path, "bmk"), staging = disk.File("~marks.bmk");
-  EXPECT_FALSE(FileExists(bmk));
-  EXPECT_FALSE(FileExists(staging));
-  disk.Free();
-  ASSERT_EQ(log->Close(), S_OK);
-
-  ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
-  LONGLONG count = 0;
-  EXPECT_EQ(log->GetBookmarkCount(&count), S_OK);
-  EXPECT_EQ(count, 4);
-  std::vector<std::string> read;
-  EXPECT_TRUE(ReadNumbered(log.get(), 1000000, &read).whole(40));
-  EXPECT_EQ(read, comments);
-
-  // A viewer edits a bookmark and cannot save it: the saved file stays whole.
-  ASSERT_EQ(log->Close(), S_OK);
-  const Bytes saved = ReadFileBytes(bmk);
-  ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
-  ASSERT_EQ(log->BookmarkJump(3), S_OK);
-  ASSERT_EQ(log->BookmarkEdit(Bstr("edited").get()), S_OK);
-  disk.Fill();
-  EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
-  EXPECT_EQ(ReadFileBytes(bmk), saved);
-  EXPECT_FALSE(FileExists(staging));
-  disk.Free();
-  ASSERT_EQ(log->Close(), S_OK);
-  comments.back() = "edited";
-  read.clear();
-  EXPECT_TRUE(ReadLog<ILogFile2>(path, &read).whole(40));
-  EXPECT_EQ(read, comments);
+  for (int edit = 0; edit < 2; ++edit) {
+    SCOPED_TRACE(edit ? "edited by a viewer" : "recorded");
+    if (edit) {
+      ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
+      ASSERT_EQ(log->BookmarkJump(3), S_OK);
+      ASSERT_EQ(log->BookmarkEdit(Bstr("edited").get()), S_OK);
+      comments.back() = "edited";
+    }
+    const Bytes saved = ReadFileBytes(bmk);
+    disk.Fill();
+    EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
+    EXPECT_EQ(FileExists(bmk), edit == 1);
+    EXPECT_EQ(ReadFileBytes(bmk), saved);
+    EXPECT_FALSE(FileExists(disk.File("~marks.bmk")));
+    disk.Free();
+    ASSERT_EQ(log->Close(), S_OK);
+    std::vector<std::string> read;
+    EXPECT_TRUE(ReadLog<ILogFile2>(path, &read).whole(40));
+    EXPECT_EQ(read, comments);
+  }
 }
 
-// ---- The indexing thread ----
-
+// The indexing thread on a full disk: Retry on a disk still full asks again
+// (the pass never spins), Retry after freeing space completes the pass;
+// Cancel ends it leaving no index and a usable object, and a new pass
+// completes once there is space.
 struct Boxes {
+  SmallDisk* disk;
+  bool retry;  // Retry on a disk still full, then free space and Retry again; or Cancel
   std::atomic<int> count{0};
-  std::string first_text;
-  unsigned first_type = 0;
-  SmallDisk* disk = nullptr;
-  bool retry = false;  // Retry on a disk still full, then free space and Retry again
 };
 
 int STDMETHODCALLTYPE AnswerBox(const char* caption, const char* text, unsigned type, void* context) {
   auto* b = static_cast<Boxes*>(context);
-  const int n = b->count.fetch_add(1) + 1;
-  if (n == 1) b->first_text = std::string(caption) + ": " + text, b->first_type = type;
-  if (std::string(text) != "Insufficient disk space." || !b->retry) return (type & 0xF) == 0 ? 1 : 2;
-  if (n >= 2) b->retry = false, b->disk->Free();
+  EXPECT_EQ(std::string(caption) + ": " + text, "Error: Insufficient disk space.");
+  EXPECT_EQ(type, 0x45u) << "error icon, Retry and Cancel";
+  const int n = ++b->count;
+  if (!b->retry || n > 2) return 2;  // Cancel
+  if (n == 2) b->disk->Free();
   return 4;  // Retry
 }
 
-class IndexDiskFullTest : public ::testing::Test {
- protected:
-  void TearDown() override { CorvaneSetMessageBoxHandler(nullptr, nullptr); }
-};
-
-// Retry on a disk still full asks again (the pass never spins), Retry after
-// freeing space completes the pass; Cancel ends it leaving no index and a
-// usable object, and a new pass completes once there is space.
-TEST_F(IndexDiskFullTest, RetryCompletesThePassAndCancelEndsItLeavingNoIndex) {
+TEST(IndexDiskFullTest, RetryCompletesThePassAndCancelEndsItLeavingNoIndex) {
   for (bool retry : {true, false}) {
-    const size_t leave = retry ? 0 : 6000;  // full when the file is made, or while records are written
     SCOPED_TRACE(retry ? "Retry" : "Cancel");
     SmallDisk disk(512);
     REQUIRE_SMALL_DISK(disk);
     const uint32_t blocks = 3000;
-    const std::string path = disk.File("indexed.cvr");
-    WriteLog(path, blocks, FileVersionCVR_V0102, 4096);
-    Boxes boxes;  // outlives the object, whose thread may show a box until released
-    boxes.disk = &disk;
-    boxes.retry = retry;
+    const std::string path = disk.File("indexed.cvr"), idx = Companion(path, "idx");
+    ASSERT_TRUE(WriteLog(path, blocks, FileVersionCVR_V0102, 4096));
+    Boxes boxes{&disk, retry};  // outlives the object, whose thread may show a box until released
     CorvaneSetMessageBoxHandler(&AnswerBox, &boxes);
     auto log = New<ILogFile2>();
     ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
-    disk.Fill(leave);
+    disk.Fill(retry ? 0 : 6000);  // full when the file is made, or while records are written
 
     ASSERT_EQ(log->CreateIndex(1), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return boxes.count.load() >= 1; }));
     if (!retry) {
-      ASSERT_TRUE(WaitUntil([&] { return !FileExists(Companion(path, "idx")); }));
+      ASSERT_TRUE(WaitUntil([&] { return !FileExists(idx); }));
       EXPECT_TRUE(ReadNumbered(log.get()).whole(blocks));
       disk.Free();
       ASSERT_EQ(log->CreateIndex(1), S_OK);
     }
     EXPECT_TRUE(WaitUntil([&] {
       LONGLONG count = 0;
-      return log->GetIndexedRecCount(&count) == S_OK && count == blocks &&
-             FileSize(Companion(path, "idx")) == IndexSize(blocks, 1);
+      return log->GetIndexedRecCount(&count) == S_OK && count == blocks && FileSize(idx) == IndexSize(blocks, 1);
     }));
     EXPECT_EQ(boxes.count.load(), retry ? 2 : 1);
-    EXPECT_EQ(boxes.first_text, "Error: Insufficient disk space.");
-    EXPECT_EQ(boxes.first_type, 0x45u) << "error icon, Retry and Cancel";
-    for (uint32_t i : {0u, 1499u, blocks - 1}) {
-      ASSERT_EQ(log->Jump(i), S_OK) << i;
-      EXPECT_TRUE(NextIsNumbered(log.get(), i)) << i;
-    }
+    for (uint32_t i : {0u, 1499u, blocks - 1}) EXPECT_TRUE(log->Jump(i) == S_OK && NextIsNumbered(log.get(), i)) << i;
     EXPECT_EQ(log->Close(), S_OK);
+    log.Reset();
+    CorvaneSetMessageBoxHandler(nullptr, nullptr);
   }
 }
 
-#else
-
-TEST(DiskFullTest, NeedsASmallFileSystemOfItsOwn) {
-  GTEST_SKIP() << "a full disk is made with a small tmpfs, which needs Linux and root";
-}
-
-#endif
+#endif  // a full disk is made with a small tmpfs, which needs Linux and root
 
 }  // namespace
 }  // namespace corvane::test

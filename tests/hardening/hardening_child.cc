@@ -2,22 +2,19 @@
 // the refusal a command expects, 2 and above for other failures, 255 for a
 // usage error. CLASS is corvane or logfile2; a holding command creates READY
 // once it holds and lets go when RELEASE exists.
-//   record CLASS LOG FORMAT BUFFER COUNT READY RELEASE   records COUNT blocks, holds the log
-//   try CLASS LOG                     reads LOG: 0 to a clean end, 1 refused
-//   hold-index LOG READY RELEASE      holds LOG and its index open (LogFile2)
+//   record-CLASS LOG READY RELEASE    records 50 blocks, holds the log
+//   read-CLASS LOG READY RELEASE      holds LOG open for reading (LogFile2: its index too)
+//   try-CLASS LOG                     reads LOG: 0 to a clean end, 1 refused
 //   hold-file PATH READY RELEASE      holds PATH sharing read, as a bookmark load does
 //   record-killed LOG FORMAT BUFFER COUNTS AFTER DELAY   records until SIGKILL
-#include <corvane/corvane.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hardening/hardening_util.h"
 #include "platform/file.h"
-#include "support/com_test_util.h"
-#include "support/temp_dir.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -34,79 +31,62 @@ using namespace corvane::test;
 
 namespace {
 
-uint32_t Number(const char* s) { return static_cast<uint32_t>(std::strtoul(s, nullptr, 0)); }
+using Args = std::vector<std::string>;
+uint32_t Number(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 0)); }
 
 // Creates READY, waits for RELEASE (at most two minutes, so a failed test
 // leaves no child behind).
-void Hold(const std::string& ready, const std::string& release) {
-  std::ofstream(ready) << "ready\n";
-  WaitUntil([&] { return FileExists(release); }, 120000);
+void Hold(const Args& a) {
+  std::ofstream(a[2]) << "ready\n";
+  WaitUntil([&] { return FileExists(a[3]); }, 120000);
 }
 
 template <class Log>
-int RecordAndHold(ComPtr<Log> log, char** a) {
-  if (!log) return 2;
-  SetBuffer(log.get(), Number(a[2]));
-  if (FAILED(OpenLog(log.get(), a[0], true, static_cast<EnumFileVersion>(Number(a[1]))))) return 3;
-  for (uint32_t i = 0; i < Number(a[3]); ++i) {
+int Run(const std::string& verb, const Args& a) {
+  auto log = New<Log>();
+  const HRESULT hr = log ? OpenLog(log.get(), a[1], verb == "record") : E_FAIL;
+  if (verb == "try") return hr == E_CVR_FILE_CREATION_FAILS ? 1 : FAILED(hr) ? 3 : ReadNumbered(log.get()).clean_end ? 0 : 4;
+  if (FAILED(hr) || a.size() != 4) return 3;
+  for (uint32_t i = 0; verb == "record" && i < 50; ++i) {
     if (FAILED(WriteNumbered(log.get(), i))) return 4;
   }
-  Hold(a[4], a[5]);
+  Hold(a);
   return FAILED(log->Close()) ? 5 : 0;
 }
 
-template <class Log>
-int TryReading(ComPtr<Log> log, const std::string& path) {
-  if (!log) return 2;
-  HRESULT hr = OpenLog(log.get(), path, false);
-  if (hr == E_CVR_FILE_CREATION_FAILS) return 1;
-  if (FAILED(hr)) return 3;
-  ReadBack r = ReadNumbered(log.get());
-  log->Close();
-  return r.clean_end && !r.mismatch ? 0 : 4;
-}
-
-int HoldIndex(const std::string& log_path, const std::string& ready, const std::string& release) {
-  auto log = New<ILogFile2>();
-  if (!log || FAILED(OpenLog(log.get(), log_path, false))) return 3;
-  Hold(ready, release);
-  return FAILED(log->Close()) ? 5 : 0;
-}
-
-int HoldFile(const std::string& path, const std::string& ready, const std::string& release) {
+int HoldFile(const Args& a) {
   platform::OpenOptions o;
   o.access = platform::kAccessRead;
   o.share = platform::kShareRead;
   o.disposition = platform::Disposition::kOpenExisting;
   std::unique_ptr<platform::File> file;
-  if (!platform::OpenFile(path, o, &file).ok()) return 3;
-  Hold(ready, release);
+  if (!platform::OpenFile(a[1], o, &file).ok()) return 3;
+  Hold(a);
   return 0;
 }
 
 // A second thread kills the process DELAY microseconds after AFTER blocks;
 // the count of complete blocks goes to COUNTS (4 bytes, host order) after each.
-int RecordKilled(char** a) {
+int RecordKilled(const Args& a) {
 #ifdef _WIN32
   (void)a;
   return 255;
 #else
-  const uint32_t after = Number(a[4]), delay = Number(a[5]);
+  const uint32_t after = Number(a[5]), delay = Number(a[6]);
   auto log = New<ILogFile2>();
-  const int counts = open(a[3], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int counts = open(a[4].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (!log || counts < 0) return 2;
-  log->SetDiskBufferSize(Number(a[2]));
-  if (FAILED(OpenLog(log.get(), a[0], true, static_cast<EnumFileVersion>(Number(a[1]))))) return 3;
+  log->SetDiskBufferSize(Number(a[3]));
+  if (FAILED(OpenLog(log.get(), a[1], true, static_cast<EnumFileVersion>(Number(a[2]))))) return 3;
   std::atomic<uint32_t> done{0};
   std::thread killer([&] {
     WaitUntil([&] { return done.load() >= after; });
     std::this_thread::sleep_for(std::chrono::microseconds(delay));
     kill(getpid(), SIGKILL);
   });
-  for (uint32_t i = 0; i < 10000000; ++i) {  // bounded; the kill comes long before
-    if (FAILED(WriteNumbered(log.get(), i))) return 4;
-    done.store(i + 1);
-    const uint32_t n = i + 1;
+  for (uint32_t n = 1; n < 10000000; ++n) {  // bounded; the kill comes long before
+    if (FAILED(WriteNumbered(log.get(), n - 1))) return 4;
+    done.store(n);
     if (write(counts, &n, sizeof n) != sizeof n) return 5;
   }
   killer.join();
@@ -117,18 +97,11 @@ int RecordKilled(char** a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return 255;
-  const std::string op = argv[1], cls = argv[2];
-  if ((op == "record" && argc == 9) || (op == "try" && argc == 4)) {
-    if (cls != "corvane" && cls != "logfile2") return 255;
-    int code = 255;
-    WithNew(cls == "corvane" ? Kind::kCorvane : Kind::kLogFile2, [&](auto log) {
-      code = op == "record" ? RecordAndHold(log, argv + 3) : TryReading(log, argv[3]);
-    });
-    return code;
-  }
-  if (op == "hold-index" && argc == 5) return HoldIndex(argv[2], argv[3], argv[4]);
-  if (op == "hold-file" && argc == 5) return HoldFile(argv[2], argv[3], argv[4]);
-  if (op == "record-killed" && argc == 8) return RecordKilled(argv + 2);
-  return 255;
+  const Args a(argv + 1, argv + argc);
+  if (a.size() < 2) return 255;
+  if (a[0] == "record-killed" && a.size() == 7) return RecordKilled(a);
+  if (a[0] == "hold-file" && a.size() == 4) return HoldFile(a);
+  const std::string verb = a[0].substr(0, a[0].find('-')), cls = a[0].substr(verb.size());
+  if (cls == "-corvane") return Run<ICorvane>(verb, a);
+  return cls == "-logfile2" ? Run<ILogFile2>(verb, a) : 255;
 }

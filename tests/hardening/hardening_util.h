@@ -8,24 +8,45 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/child_process.h"
 #include "support/com_test_util.h"
+#include "support/temp_dir.h"
 
 namespace corvane::test {
 
 using Bytes = std::vector<uint8_t>;
+template <class Log> constexpr bool kIsCorvane = std::is_same_v<Log, ICorvane>;
+template <class Log> constexpr bool kIsLogFile2 = std::is_same_v<Log, ILogFile2>;
 
 // Block i: identifier 0x20 + i % 3, connection i & 0xFF, stamp i * 1000,
 // 4 + (i * 53) % 120 data bytes starting with i little-endian.
-Bytes NumberedData(uint32_t i);
-LogBlockHeader NumberedHeader(uint32_t i);
+inline Bytes NumberedData(uint32_t i) {
+  Bytes b(4 + (i * 53u) % 120u);
+  for (size_t k = 0; k < b.size(); ++k) b[k] = static_cast<uint8_t>(k < 4 ? i >> (8 * k) : i * 7 + k * 13);
+  return b;
+}
+inline LogBlockHeader NumberedHeader(uint32_t i) {
+  LogBlockHeader h{};
+  h.wBlockID = static_cast<USHORT>(0x20 + i % 3);
+  h.byConnID = static_cast<BYTE>(i & 0xFF);
+  h.qwTimeStamp = uint64_t{i} * 1000;
+  h.dwDataLength = static_cast<ULONG>(NumberedData(i).size());
+  return h;
+}
 inline uint64_t NumberedSize(uint32_t i) { return 16 + NumberedHeader(i).dwDataLength; }  // in 1.02/e1.01
 
-HRESULT WriteNumbered(ILogFile2* log, uint32_t i);
-HRESULT WriteNumbered(ILogFile* log, uint32_t i);
-HRESULT WriteNumbered(ICorvane* log, uint32_t i);
+template <class Log>
+HRESULT WriteNumbered(Log* log, uint32_t i) {
+  LogBlockHeader h = NumberedHeader(i);
+  Bytes d = NumberedData(i);
+  auto* head = reinterpret_cast<BYTE*>(&h);
+  if constexpr (kIsCorvane<Log>) return log->WriteBlock(h.wBlockID, h.byConnID, d.data(), h.dwDataLength);
+  else if constexpr (kIsLogFile2<Log>) return log->WriteBlock(head, sizeof h, d.data(), h.dwDataLength, 0);
+  else return log->WriteBlock(head, sizeof h, d.data(), h.dwDataLength);
+}
 
 struct Record {
   USHORT id = 0;
@@ -34,10 +55,32 @@ struct Record {
   Bytes data;
 };
 // The next record; *eof at the end. A failure leaves its error object in the slot.
-HRESULT ReadRecord(ILogFile2* log, Record* r, bool* eof);
-HRESULT ReadRecord(ILogFile* log, Record* r, bool* eof);
-HRESULT ReadRecord(ICorvane* log, Record* r, bool* eof);
-bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* where = nullptr);
+template <class Log>
+HRESULT ReadRecord(Log* log, Record* r, bool* eof) {
+  LogBlockHeader h{};
+  ULONG returned = 0, tick = 0;
+  LONG end = 0;
+  HRESULT hr;
+  if constexpr (kIsCorvane<Log>) {
+    hr = log->ReadBlockHeader(&h.wBlockID, &h.byConnID, &tick, &h.dwDataLength, &end);
+    if (h.dwDataLength > 1u << 20) h.dwDataLength = 0;  // damage; the comparison fails on the length
+  } else {
+    hr = log->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &end);
+  }
+  *eof = SUCCEEDED(hr) && end;
+  if (FAILED(hr) || *eof) return hr;
+  *r = Record{h.wBlockID, h.byConnID, h.qwTimeStamp, Bytes(h.dwDataLength + 1)};
+  hr = log->ReadBlockData(r->data.data(), h.dwDataLength);
+  r->data.pop_back();
+  return hr;
+}
+inline bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* where = nullptr) {
+  const LogBlockHeader want = NumberedHeader(i);
+  const char* what = r.id != want.wBlockID ? "identifier" : r.conn != want.byConnID ? "connection"
+                     : r.data != NumberedData(i) ? "data" : stamp && r.stamp != want.qwTimeStamp ? "stamp" : nullptr;
+  if (what && where) *where = "block " + std::to_string(i) + ": " + what + " differs";
+  return !what;
+}
 
 // What reading numbered blocks from the first one found.
 struct ReadBack {
@@ -49,16 +92,40 @@ struct ReadBack {
   std::string where;        // what differed
   bool whole(uint32_t n) const { return clean_end && !mismatch && blocks == n; }
 };
-// LogFile2 skips bookmarks (0x43), collecting their comments in *bookmarks.
+// Only LogFile2 keeps stamps and bookmark blocks; it skips bookmarks (0x43),
+// collecting their comments in *bookmarks.
 template <class Log>
-ReadBack ReadNumbered(Log* log, uint32_t limit = 1000000, std::vector<std::string>* bookmarks = nullptr);
-bool NextIsNumbered(ILogFile2* log, uint32_t i);
+ReadBack ReadNumbered(Log* log, std::vector<std::string>* bookmarks = nullptr) {
+  ReadBack rb;
+  for (uint32_t calls = 0; calls < 2000000; ++calls) {
+    Record r;
+    bool eof = false;
+    if (HRESULT hr = ReadRecord(log, &r, &eof); FAILED(hr)) {
+      rb.failure = hr;
+      rb.description = TakeError().description;
+      return rb;
+    }
+    if (eof) return rb.clean_end = true, rb;
+    if (kIsLogFile2<Log> && r.id == CVR_ID_BOOKMARK) {
+      if (bookmarks) bookmarks->emplace_back(r.data.begin(), r.data.end());
+    } else if (!IsNumbered(r, rb.blocks++, kIsLogFile2<Log>, &rb.where)) {
+      return --rb.blocks, rb.mismatch = true, rb;
+    }
+  }
+  return rb;
+}
+inline bool NextIsNumbered(ILogFile2* log, uint32_t i) {
+  Record r;
+  bool eof = false;
+  if (FAILED(ReadRecord(log, &r, &eof))) return TakeError(), false;
+  return !eof && IsNumbered(r, i, true);
+}
 
-template <class Log> ComPtr<Log> New();
-template <> inline ComPtr<ILogFile2> New() { return Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2); }
-template <> inline ComPtr<ILogFile> New() { return Create<ILogFile>(CLSID_LogFile, IID_ILogFile); }
-template <> inline ComPtr<ICorvane> New() { return Create<ICorvane>(CLSID_Corvane, IID_ICorvane); }
-
+template <class Log> ComPtr<Log> New() {
+  if constexpr (kIsCorvane<Log>) return Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+  else if constexpr (kIsLogFile2<Log>) return Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+  else return Create<ILogFile>(CLSID_LogFile, IID_ILogFile);
+}
 enum class Kind { kLogFile2, kLogFile, kCorvane };
 template <class Fn> void WithNew(Kind kind, Fn fn) {
   if (kind == Kind::kLogFile2) return fn(New<ILogFile2>());
@@ -66,14 +133,30 @@ template <class Fn> void WithNew(Kind kind, Fn fn) {
   fn(New<ICorvane>());
 }
 
-// The disk buffer of the next Open (LogFile reads it from the settings).
-void SetBuffer(ILogFile2* log, ULONG bytes);
-void SetBuffer(ILogFile* log, ULONG bytes);
-inline void SetBuffer(ICorvane*, ULONG) {}
-// A new log for writing (LogFile2: of generation `version`), or an existing one for reading.
-HRESULT OpenLog(ILogFile2* log, const std::string& path, bool write, EnumFileVersion version = FileVersionCVR_V0102);
-HRESULT OpenLog(ILogFile* log, const std::string& path, bool write, EnumFileVersion = {});
-HRESULT OpenLog(ICorvane* log, const std::string& path, bool write, EnumFileVersion = {});
+// The disk buffer of the next Open (LogFile reads it from the settings;
+// Corvane has none).
+template <class Log> void SetBuffer(Log* log, ULONG bytes) {
+  if constexpr (kIsLogFile2<Log>) log->SetDiskBufferSize(bytes);
+  else if constexpr (!kIsCorvane<Log>) New<ILogFile2>()->SetDiskBufferSize(bytes);
+}
+// A new log for writing (LogFile2: of generation `version`; LogFile: e1.01),
+// or an existing one for reading.
+template <class Log>
+HRESULT OpenLog(Log* log, const std::string& path, bool write, EnumFileVersion version = FileVersionCVR_V0102) {
+  const Bstr name(path);
+  if constexpr (kIsCorvane<Log>) {
+    return write ? log->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways)
+                 : log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting);
+  } else {
+    const auto access = write ? FileAccessModeWriteCreateAlways : FileAccessModeReadOnly;
+    if constexpr (kIsLogFile2<Log>) {
+      return log->Open(name.get(), access, &version, 0);
+    } else {
+      version = FileVersionCVR_Ve101;
+      return log->Open(name.get(), access, &version);
+    }
+  }
+}
 // Reads a closed log with a new object.
 template <class Log>
 ReadBack ReadLog(const std::string& path, std::vector<std::string>* bookmarks = nullptr) {
@@ -81,12 +164,20 @@ ReadBack ReadLog(const std::string& path, std::vector<std::string>* bookmarks = 
   ReadBack r;
   r.failure = OpenLog(log.get(), path, false);
   if (FAILED(r.failure)) return r.description = TakeError().description, r;
-  return ReadNumbered(log.get(), 1000000, bookmarks);
+  return ReadNumbered(log.get(), bookmarks);
 }
-void WriteLog(const std::string& path, uint32_t blocks, EnumFileVersion version = FileVersionCVR_V0102,
-              ULONG buffer = 65536);
-// The log's companion file ("idx", "bmk").
-std::string Companion(const std::string& log_path, const std::string& extension);
+inline bool WriteLog(const std::string& path, uint32_t blocks, EnumFileVersion version = FileVersionCVR_V0102,
+                     ULONG buffer = 65536) {
+  auto log = New<ILogFile2>();
+  log->SetDiskBufferSize(buffer);
+  bool ok = OpenLog(log.get(), path, true, version) == S_OK;
+  for (uint32_t i = 0; ok && i < blocks; ++i) ok = WriteNumbered(log.get(), i) == S_OK;
+  return log->Close() == S_OK && ok;
+}
+// The log's companion file ("idx", "bmk"); the tests' logs end in ".cvr".
+inline std::string Companion(const std::string& log_path, const std::string& extension) {
+  return log_path.substr(0, log_path.size() - 3) + extension;
+}
 inline int64_t IndexSize(int64_t blocks, int64_t resolution) { return 144 + 24 * ((blocks - 1) / resolution); }
 
 }  // namespace corvane::test

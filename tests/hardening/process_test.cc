@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "hardening/hardening_util.h"
-#include "support/temp_dir.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -24,13 +23,11 @@ int Child(const std::vector<std::string>& args) { return RunProgram("hardening_c
 
 class SharedFileTest : public ::testing::Test {
  protected:
-  // A child that holds its file until released.
-  std::unique_ptr<BackgroundProgram> StartHolder(std::vector<std::string> args) {
+  // A child that holds `path` as `what` says until Release.
+  std::unique_ptr<BackgroundProgram> Hold(const std::string& what, const std::string& path) {
     std::remove(release_.c_str());
     std::remove(ready_.c_str());
-    args.push_back(ready_);
-    args.push_back(release_);
-    auto child = std::make_unique<BackgroundProgram>("hardening_child", std::move(args));
+    auto child = std::make_unique<BackgroundProgram>("hardening_child", std::vector<std::string>{what, path, ready_, release_});
     EXPECT_TRUE(child->AwaitFile(ready_)) << "child exit code " << child->Join();
     return child;
   }
@@ -40,84 +37,69 @@ class SharedFileTest : public ::testing::Test {
   const std::string ready_ = dir_.File("ready"), release_ = dir_.File("release");
 };
 
-// While another process records a log, no object here opens it, for
-// reading or writing, and none changes it. Held here for reading, Corvane
-// refuses the other process in turn; LogFile2 lets another reader in.
+// While another process records a log, no object here opens it, for reading
+// or writing, and none changes it. Held here for reading, Corvane refuses the
+// other process in turn; LogFile2 lets another reader in, but no reader while
+// it records.
 TEST_F(SharedFileTest, ALogRecordedByAnotherProcessIsRefusedAndStaysWhole) {
-  for (const char* holder : {"corvane", "logfile2"}) {
+  for (const std::string holder : {"corvane", "logfile2"}) {
     SCOPED_TRACE(holder);
-    const bool corvane = std::string(holder) == "corvane";
-    const std::string log_path = dir_.File(std::string(holder) + ".cvr");
-    auto child = StartHolder({"record", holder, log_path, std::to_string(FileVersionCVR_V0102), "1000", "50"});
-    const int64_t size = FileSize(log_path);
+    const std::string path = dir_.File(holder + ".cvr");
+    auto child = Hold("record-" + holder, path);
+    const int64_t size = FileSize(path);
     for (Kind kind : {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane}) {
       for (bool write : {false, true}) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(kind)) + (write ? " write" : " read"));
         WithNew(kind, [&](auto log) {
-          EXPECT_CVR_ERROR(OpenLog(log.get(), log_path, write), E_CVR_FILE_CREATION_FAILS, "File creation failed",
+          EXPECT_CVR_ERROR(OpenLog(log.get(), path, write), E_CVR_FILE_CREATION_FAILS, "File creation failed",
                            kind == Kind::kCorvane ? "CORVANE" : "LOGFILE");
         });
       }
     }
-    EXPECT_EQ(FileSize(log_path), size);
+    EXPECT_EQ(FileSize(path), size);
     Release();
     ASSERT_EQ(child->Join(), 0);
-    WithNew(corvane ? Kind::kCorvane : Kind::kLogFile2, [&](auto log) {
-      ASSERT_EQ(OpenLog(log.get(), log_path, false), S_OK);
-      EXPECT_EQ(Child({"try", holder, log_path}), corvane ? 1 : 0);
-      ReadBack r = ReadNumbered(log.get());
-      EXPECT_TRUE(r.whole(50)) << r.blocks << r.where << r.description;
+    WithNew(holder == "corvane" ? Kind::kCorvane : Kind::kLogFile2, [&](auto log) {
+      ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
+      EXPECT_EQ(Child({"try-" + holder, path}), holder == "corvane" ? 1 : 0);
+      EXPECT_TRUE(ReadNumbered(log.get()).whole(50));
       ASSERT_EQ(log->Close(), S_OK);
     });
-    EXPECT_EQ(Child({"try", holder, log_path}), 0);
+    EXPECT_EQ(Child({"try-" + holder, path}), 0);
   }
-
-  // Recording here: the reader in the other process is refused until Close.
-  const std::string log_path = dir_.File("here.cvr");
+  const std::string path = dir_.File("here.cvr");
   auto recorder = New<ILogFile2>();
-  ASSERT_EQ(OpenLog(recorder.get(), log_path, true, FileVersionCVR_Ve102), S_OK);
+  ASSERT_EQ(OpenLog(recorder.get(), path, true, FileVersionCVR_Ve102), S_OK);
   for (uint32_t i = 0; i < 30; ++i) ASSERT_EQ(WriteNumbered(recorder.get(), i), S_OK);
-  EXPECT_EQ(Child({"try", "logfile2", log_path}), 1);
+  EXPECT_EQ(Child({"try-logfile2", path}), 1);
   ASSERT_EQ(recorder->Close(), S_OK);
-  EXPECT_EQ(Child({"try", "logfile2", log_path}), 0);
+  EXPECT_EQ(Child({"try-logfile2", path}), 0);
 }
 
+// CreateAlways replaces neither the log nor a companion another process
+// holds; once nobody holds anything, the log is replaced and its companions go.
 TEST_F(SharedFileTest, CreateAlwaysIsRefusedWhileAnotherProcessHoldsTheIndexOrTheBookmarks) {
-  const std::string log_path = dir_.File("companions.cvr");
-  WriteLog(log_path, 300);
-  {
-    auto log = New<ILogFile2>();
-    ASSERT_EQ(OpenLog(log.get(), log_path, false), S_OK);
-    ASSERT_EQ(log->CreateIndex(10), S_OK);
-    ASSERT_TRUE(WaitUntil([&] { return FileSize(Companion(log_path, "idx")) == IndexSize(300, 10); }));
-    ASSERT_EQ(log->Close(), S_OK);
-  }
-  const Bytes log_bytes = ReadFileBytes(log_path), idx_bytes = ReadFileBytes(Companion(log_path, "idx"));
-  WriteFileBytes(Companion(log_path, "bmk"), Bytes(132, 0));
-  const struct {
-    std::vector<std::string> child;
-    const char* text;
-  } cases[] = {
-      {{"hold-index", log_path}, "Cannot access the IDX file because it is being used by another process."},
-      {{"hold-file", Companion(log_path, "bmk")},
-       "Cannot access the BMK file because it is being used by another process."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.child[0]);
-    auto child = StartHolder(c.child);
-    EXPECT_CVR_ERROR(OpenLog(New<ILogFile2>().get(), log_path, true), E_CVR_FILE_ALREADY_OPEN, c.text, "LOGFILE");
-    EXPECT_EQ(ReadFileBytes(log_path), log_bytes) << "the log is not replaced";
-    if (c.child[0] == "hold-index") {
-      EXPECT_EQ(ReadFileBytes(Companion(log_path, "idx")), idx_bytes);
-    }
+  const std::string path = dir_.File("companions.cvr"), idx = Companion(path, "idx"), bmk = Companion(path, "bmk");
+  ASSERT_TRUE(WriteLog(path, 300));
+  auto log = New<ILogFile2>();
+  ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
+  ASSERT_EQ(log->CreateIndex(10), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return FileSize(idx) == IndexSize(300, 10); }));
+  ASSERT_EQ(log->Close(), S_OK);
+  const Bytes log_bytes = ReadFileBytes(path), idx_bytes = ReadFileBytes(idx);
+  WriteFileBytes(bmk, Bytes(132, 0));
+  for (const std::string what : {"IDX", "BMK"}) {
+    SCOPED_TRACE(what);
+    auto child = what == "IDX" ? Hold("read-logfile2", path) : Hold("hold-file", bmk);
+    EXPECT_CVR_ERROR(OpenLog(log.get(), path, true), E_CVR_FILE_ALREADY_OPEN,
+                     "Cannot access the " + what + " file because it is being used by another process.", "LOGFILE");
+    EXPECT_EQ(ReadFileBytes(path), log_bytes);
+    EXPECT_TRUE(what == "BMK" || ReadFileBytes(idx) == idx_bytes);
     Release();
     EXPECT_EQ(child->Join(), 0);
   }
-  // Nobody holds anything now: the log is replaced, its companions go.
-  auto log = New<ILogFile2>();
-  ASSERT_EQ(OpenLog(log.get(), log_path, true), S_OK);
-  EXPECT_FALSE(FileExists(Companion(log_path, "idx")));
-  EXPECT_FALSE(FileExists(Companion(log_path, "bmk")));
+  ASSERT_EQ(OpenLog(log.get(), path, true), S_OK);
+  EXPECT_FALSE(FileExists(idx));
+  EXPECT_FALSE(FileExists(bmk));
   ASSERT_EQ(log->Close(), S_OK);
 }
 
@@ -127,16 +109,11 @@ TEST_F(SharedFileTest, CreateAlwaysIsRefusedWhileAnotherProcessHoldsTheIndexOrTh
 // in its header or data is reported as damage, never read as a block.
 TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIsDamage) {
   const struct {
-    const char* name;
     EnumFileVersion version;
     uint32_t buffer;    // configured disk buffer size
     uint32_t capacity;  // what the stream allocates for it
-  } cases[] = {
-      {"plain, unbuffered", FileVersionCVR_V0102, 0, 0},
-      {"plain, 700-byte buffer", FileVersionCVR_V0102, 700, 700},
-      {"enciphered, smallest buffer", FileVersionCVR_Ve102, 0, 128},
-      {"enciphered, 1000-byte buffer", FileVersionCVR_Ve102, 1000, 1024},
-  };
+  } cases[] = {{FileVersionCVR_V0102, 0, 0}, {FileVersionCVR_V0102, 700, 700},
+               {FileVersionCVR_Ve102, 0, 128}, {FileVersionCVR_Ve102, 1000, 1024}};
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
@@ -144,10 +121,9 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
   int kills = 0, cuts[3] = {};  // between blocks, in a header, in data
   for (const auto& c : cases) {
     for (int round = 0; round < 4; ++round) {
-      SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
-      const std::string log_path = dir.File("killed" + std::to_string(kills++) + ".cvr");
-      const std::string counts = log_path + ".counts";
-      const int code = Child({"record-killed", log_path, std::to_string(c.version), std::to_string(c.buffer), counts,
+      SCOPED_TRACE("version " + std::to_string(c.version) + ", buffer " + std::to_string(c.buffer));
+      const std::string path = dir.File("killed" + std::to_string(kills++) + ".cvr"), counts = path + ".counts";
+      const int code = Child({"record-killed", path, std::to_string(c.version), std::to_string(c.buffer), counts,
                               std::to_string(std::uniform_int_distribution<uint32_t>(20, 3000)(random)),
                               std::to_string(std::uniform_int_distribution<int>(0, 2000)(random))});
       ASSERT_TRUE(code == -1 || code == 128 + SIGKILL) << "exit code " << code;
@@ -156,8 +132,7 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
       uint32_t completed = 0;
       std::memcpy(&completed, reported.data() + reported.size() / 4 * 4 - 4, 4);
 
-      const int64_t size = FileSize(log_path);
-      ASSERT_GE(size, 128);
+      const int64_t size = FileSize(path);
       int64_t end = 128;
       uint32_t whole = 0;
       for (; end + static_cast<int64_t>(NumberedSize(whole)) <= size; ++whole) end += NumberedSize(whole);
@@ -166,8 +141,8 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
       EXPECT_GE(whole + c.capacity / 20 + 1, completed) << "whole " << whole;
 
       auto log = New<ILogFile2>();
-      ASSERT_EQ(OpenLog(log.get(), log_path, false), S_OK);
-      ReadBack r = ReadNumbered(log.get());
+      ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
+      const ReadBack r = ReadNumbered(log.get());
       EXPECT_FALSE(r.mismatch) << r.where;
       EXPECT_EQ(r.blocks, whole);
       const int64_t rest = size - end;

@@ -16,7 +16,6 @@
 namespace corvane::test {
 namespace {
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-}  // namespace
 
 std::string SiblingProgram(const std::string& name) {
   char path[4096] = {};
@@ -30,6 +29,7 @@ std::string SiblingProgram(const std::string& name) {
   return exe.substr(0, exe.find_last_of('/') + 1) + name;
 #endif
 }
+}  // namespace
 
 int RunProgram(const std::string& name, const std::vector<std::string>& args) {
   std::string command = Quoted(SiblingProgram(name));

@@ -11,9 +11,7 @@
 
 namespace corvane::test {
 
-// Full path of program `name` in the directory of the running test.
-std::string SiblingProgram(const std::string& name);
-// Runs it to its end: its exit code, or -1 when it did not exit normally.
+// Runs program `name`, from the directory of the running test, to its end: its exit code, or -1 when it did not exit normally.
 int RunProgram(const std::string& name, const std::vector<std::string>& args);
 
 // Runs a program on a thread of its own, so that the test can act while the

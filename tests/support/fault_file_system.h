@@ -1,5 +1,5 @@
-// A file system over the real one for tests of internal units: it counts
-// system reads and writes, remembers the largest read asked for, and can cut
+// A file system over the real one for tests of internal units: it
+// remembers the largest read asked for, and can cut
 // writes short as a full disk does (or fail them with another code), and
 // make cutting a file back fail.
 //
@@ -19,8 +19,6 @@ namespace corvane::test {
 
 class FaultFileSystem final : public platform::FileSystem {
  public:
-  int reads = 0;
-  int writes = 0;
   uint32_t largest_read = 0;
   // Bytes that may still be written; -1: any. A write beyond the budget
   // writes what fits and fails with `write_error`.
@@ -56,12 +54,10 @@ class FaultFileSystem final : public platform::FileSystem {
    public:
     FaultFile(std::unique_ptr<platform::File> f, FaultFileSystem* fs) : f_(std::move(f)), fs_(fs) {}
     Status Read(void* d, uint32_t n, uint32_t* got) override {
-      ++fs_->reads;
       fs_->largest_read = std::max(fs_->largest_read, n);
       return f_->Read(d, n, got);
     }
     Status Write(const void* s, uint32_t n, uint32_t* written) override {
-      ++fs_->writes;
       *written = 0;
       uint32_t allow = n;
       if (fs_->write_budget >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(n, fs_->write_budget));

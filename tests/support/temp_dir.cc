@@ -15,27 +15,19 @@
 namespace corvane::test {
 namespace fs = std::filesystem;
 
-namespace {
-std::atomic<int> g_counter{0};
-}
+static std::atomic<int> g_counter{0};
 
 TempDir::TempDir() {
-  fs::path base;
-  if (const char* env = std::getenv("CORVANE_TEST_TMP"); env && *env) {
-    base = env;
-  } else {
-    base = fs::temp_directory_path() / "corvane-tests";
-  }
-  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    fs::path p = base / ("t" + std::to_string(stamp) + "-" + std::to_string(g_counter++));
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    if (fs::create_directory(p, ec)) {
-      path_ = p.string();
-      break;
-    }
-  }
+  const char* env = std::getenv("CORVANE_TEST_TMP");
+  const fs::path base = env && *env ? fs::path(env) : fs::temp_directory_path() / "corvane-tests";
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::error_code ec;
+  fs::create_directories(base, ec);
+  fs::path p;
+  do {
+    p = base / ("t" + std::to_string(stamp) + "-" + std::to_string(g_counter++));
+  } while (!fs::create_directory(p, ec));
+  path_ = p.string();
 }
 
 TempDir::~TempDir() {
