@@ -5,19 +5,16 @@
 #include "logfile2/index_builder.h"
 #include "logfile2/log_file2.h"
 #include "platform/file.h"
+#include "stream/open_mode.h"
 
 namespace corvane::logfile2 {
 namespace {
 
 using platform::CriticalSectionLock;
 
-
+// An existing index, opened for Jump.
 platform::OpenOptions IndexReadOptions(uint32_t share) {
-  platform::OpenOptions options;
-  options.access = platform::kAccessRead;
-  options.share = share;
-  options.disposition = platform::Disposition::kOpenExisting;
-  return options;
+  return stream::OpenOptionsFor(FileAccessModeReadOnly, share);
 }
 
 }  // namespace
