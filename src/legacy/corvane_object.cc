@@ -73,6 +73,7 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
   Status opened = platform::OpenFile(path, options, &file);
   // An object that held a file gives it up whatever the outcome; since the
   // file is held exclusively, reopening the same file therefore fails.
+  writer_.Detach();
   file_.reset();
   data_pending_ = false;
   pending_length_ = 0;
@@ -85,6 +86,10 @@ HRESULT CorvaneObject::Open(BSTR bstrFileName, EnumCVRFileAccessMode CVRFileAcce
     if (!file_->Write(header.data(), kFileHeaderSize, &written).ok()) {
       file_.reset();
       return Raise(errors::kCreationFailedHeaderWrite);
+    }
+    if (writing) {
+      sink_ = stream::FileByteSink(file_.get(), kFileHeaderSize);
+      writer_.Attach(&sink_, nullptr);
     }
     return S_OK;
   }
@@ -115,6 +120,7 @@ HRESULT CorvaneObject::ExamineHeader() {
 HRESULT CorvaneObject::Close() {
   platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(errors::kFileNotOpen);
+  writer_.Detach();
   file_.reset();
   data_pending_ = false;
   pending_length_ = 0;
@@ -135,24 +141,13 @@ HRESULT CorvaneObject::WriteBlock(USHORT wBlocID, BYTE byConnID, BYTE* pbyData,
   uint8_t bytes[kShortBlockHeaderLength];
   stream::EncodeShortBlockHeader(header, bytes);
 
-  // A block that cannot be written whole (a full disk) is taken back: the
-  // file is cut where the block began, so that a retry does not put the
-  // block behind a part of itself, which would read back as garbage.
-  int64_t start = 0;
-  const bool know_start = file_->Seek(0, platform::SeekOrigin::kCurrent, &start).ok();
-  auto take_back = [&]() REQUIRES(lock_) {
-    if (know_start && file_->Seek(start, platform::SeekOrigin::kBegin, nullptr).ok()) {
-      (void)file_->SetEndOfFile();
-    }
-  };
-  uint32_t written = 0;
-  if (!file_->Write(bytes, kShortBlockHeaderLength, &written).ok()) {
-    if (written > 0) take_back();
-    return Raise(errors::kHeaderWriteFailed);
-  }
-  if (!file_->Write(pbyData, dwDataLength, &written).ok()) {
-    take_back();
-    return Raise(errors::kDataWriteFailed);
+  // A block that cannot be written whole (a full disk) is taken back, so
+  // that a retry does not put the block behind a part of itself, which
+  // would read back as garbage. A file opened for reading takes no block:
+  // nothing is attached to write it, which fails as a header write.
+  bool header_failed = false;
+  if (!writer_.Append(bytes, kShortBlockHeaderLength, pbyData, dwDataLength, &header_failed).ok()) {
+    return Raise(header_failed ? errors::kHeaderWriteFailed : errors::kDataWriteFailed);
   }
   return S_OK;
 }

@@ -20,6 +20,8 @@
 #include "frame/com_object.h"
 #include "platform/file.h"
 #include "platform/sync.h"
+#include "stream/byte_source.h"
+#include "stream/write_buffer.h"
 
 namespace corvane::legacy {
 
@@ -51,6 +53,11 @@ class CorvaneObject final : public frame::ComObject<ICorvane> {
 
   platform::CriticalSection lock_;
   std::unique_ptr<platform::File> file_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
+  // Blocks are written straight through (no buffer); the writer takes back
+  // a block that cannot be written whole. Attached only to a file opened for
+  // writing.
+  stream::FileByteSink sink_ GUARDED_BY(lock_);
+  stream::WriteBuffer writer_ GUARDED_BY(lock_);
   // A block header was read and its data has been neither read nor skipped.
   bool data_pending_ GUARDED_BY(lock_) = false;
   uint32_t pending_length_ GUARDED_BY(lock_) = 0;

@@ -103,7 +103,8 @@ HRESULT LogFileObject::StartWriting(EnumFileVersion version) {
   // Without its key the log could not be enciphered; refuse it now rather
   // than at the first flush.
   if (!cipher_.Load(version).ok()) return E_CVR_FILE_CREATION_FAILS;
-  buffer_.Attach(file_.get(), cipher_, kFileHeaderLength);
+  sink_ = stream::FileByteSink(file_.get(), kFileHeaderLength);
+  buffer_.Attach(&sink_, &cipher_);
   writable_ = true;
   return S_OK;
 }
@@ -264,20 +265,17 @@ HRESULT LogFileObject::WriteBlock(BYTE* pStructBlockHeader, ULONG /*dwHeaderLeng
   if (!writable_ || version_ != FileVersionCVR_Ve101 || buffer_.broken()) {
     return Raise(errors::kHeaderWriteFailed);
   }
-  buffer_.BeginBlock();
-  Status st = buffer_.Append(raw, kLongBlockHeaderLength);
+  // A failed block is taken back whole (write_buffer.h), so a retry after a
+  // full disk writes it once.
+  bool header_failed = false;
+  Status st = buffer_.Append(raw, kLongBlockHeaderLength, pbyData, header.dwDataLength,
+                             &header_failed);
   if (!st.ok()) {
-    buffer_.TakeBackBlock();
-    if (st.IsDiskFull()) return Raise(errors::kHeaderWriteDiskFull);
-    return Raise(errors::kHeaderWriteFailed);
+    if (header_failed) {
+      return Raise(st.IsDiskFull() ? errors::kHeaderWriteDiskFull : errors::kHeaderWriteFailed);
+    }
+    return Raise(st.IsDiskFull() ? errors::kDataWriteDiskFull : errors::kDataWriteFailed);
   }
-  st = buffer_.Append(pbyData, header.dwDataLength);
-  if (!st.ok()) {
-    buffer_.TakeBackBlock();
-    if (st.IsDiskFull()) return Raise(errors::kDataWriteDiskFull);
-    return Raise(errors::kDataWriteFailed);
-  }
-  buffer_.EndBlock();
   return S_OK;
 }
 

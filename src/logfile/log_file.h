@@ -3,7 +3,7 @@
 // e1.01 logs through a disk buffer.
 //
 // The object drives its own file handle, held exclusively while open. Reads
-// are not buffered; writes collect in the disk buffer (disk_buffer.h) and
+// are not buffered; writes collect in the disk buffer (stream/write_buffer.h) and
 // reach the file when it fills and at Close. Destroying an open object
 // closes the file without writing what is still buffered.
 //
@@ -33,10 +33,11 @@
 
 #include "frame/com_object.h"
 #include "logfile/block_reader.h"
-#include "logfile/disk_buffer.h"
 #include "logfile/log_file_format.h"
 #include "platform/file.h"
 #include "platform/sync.h"
+#include "stream/byte_source.h"
+#include "stream/write_buffer.h"
 #include "stream/cipher_parameters.h"
 #include "stream/time_base.h"
 
@@ -88,7 +89,8 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   EnumFileVersion version_ GUARDED_BY(lock_) = FileVersionUnknown;
   bool writable_ GUARDED_BY(lock_) = false;
   std::unique_ptr<BlockReader> reader_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
-  DiskBuffer buffer_ GUARDED_BY(lock_);
+  stream::FileByteSink sink_ GUARDED_BY(lock_);
+  stream::WriteBuffer buffer_ GUARDED_BY(lock_);
 };
 
 // Creation function for the object map (supports aggregation).

@@ -28,10 +28,6 @@ inline constexpr uint32_t kMaxBlockDataLength = 32768;
 // Milliseconds of the 12-byte form to the nanoseconds callers receive.
 using stream::kNanosecondsPerMillisecond;
 
-// The disk buffer grows in steps of this many bytes (a multiple of every
-// cipher block size), so buffers tile the file on the cipher grid.
-inline constexpr uint32_t kBufferGranule = 128;
-
 }  // namespace corvane::logfile
 
 #endif  // CORVANE_LOGFILE_LOG_FILE_FORMAT_H_

@@ -149,30 +149,12 @@ bool IndexBuilder::OpenLog() {
 
 bool IndexBuilder::Record(const IndexRecord& record) {
   for (;;) {
-    Status st = WriteRecord(record);
+    // The disk buffer takes a record that fails back whole, so a retry
+    // after a full disk never leaves part of it behind twice.
+    Status st = target_.WriteIndexRecord(record);
     if (st.ok()) return true;
     if (!RetryAfter(st)) return false;
   }
-}
-
-Status IndexBuilder::WriteRecord(const IndexRecord& record) {
-  // A record goes into the disk buffer whole or not at all, so that a retry
-  // after a full disk never leaves part of it behind twice: a buffer without
-  // room for it is written out first (and kept for the retry if that fails).
-  const uint32_t capacity = target_.disk_buffer_capacity();
-  if (capacity > 0 && capacity - target_.buffered_bytes() < stream::kIndexRecordLength) {
-    Status st = target_.FlushBuffer();
-    if (!st.ok()) return st;
-  }
-  if (capacity >= stream::kIndexRecordLength || capacity == 0) {
-    return target_.WriteIndexRecord(record);
-  }
-  // A buffer smaller than a record: one unbuffered write, which moves the
-  // file pointer back when it falls short.
-  uint8_t bytes[stream::kIndexRecordLength];
-  stream::EncodeIndexRecord(target_.field_order(), record, bytes);
-  uint32_t written = 0;
-  return target_.Write(bytes, sizeof bytes, &written);
 }
 
 bool IndexBuilder::Checkpoint(int64_t counted, int64_t progress) {

@@ -98,7 +98,6 @@ class IndexBuilder final : private MessageSink {
 
   bool OpenTarget();
   bool OpenLog();
-  Status WriteRecord(const stream::IndexRecord& record);
   // Flushes the target and writes its record count; false after a failure
   // that was reported.
   bool FinishTarget();

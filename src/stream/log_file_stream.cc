@@ -60,16 +60,9 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   } else {
     (void)cipher_.Load(version_);  // changes nothing for versions without a set
   }
-  disk_buffer_.reset();
-  saved_buffer_.reset();
-  capacity_ = 0;
-  buffered_ = 0;
-  if (disk_buffer_size_ > 0) {
-    // Not value-initialised: a large configured size must not touch its pages.
-    disk_buffer_.reset(new (std::nothrow) uint8_t[disk_buffer_size_]);
-    if (!disk_buffer_) return Status::Error(kErrNotEnoughMemory);
-    capacity_ = disk_buffer_size_;
-  }
+  // Not value-initialised: a large configured size must not touch its pages.
+  if (!buffer_.Allocate(disk_buffer_size_)) return Status::Error(kErrNotEnoughMemory);
+  buffer_.Attach(&file_, enciphered_ ? &cipher_ : nullptr);
   header_length_ = GenerationOf(version_).header_length;
   plain_reads_ = !enciphered_ && GenerationOf(version_).kind != FileKind::kHexText;
   if (!reading) return WriteHeader();
@@ -132,112 +125,16 @@ Status LogFileStream::Write(const void* src, uint32_t n, uint32_t* written) {
   return st.ok() ? Status::Error(kErrDiskFull) : st;
 }
 
-Status LogFileStream::WriteFullBuffer() {
-  if (enciphered_) return FlushEnciphered();
-  uint32_t written = 0;
-  return Write(disk_buffer_.get(), capacity_, &written);
-}
-
 Status LogFileStream::WriteBuffered(const void* src, uint32_t n) {
   if (!src) return Status::Error(kErrInvalidParameter);
-  auto* p = static_cast<const uint8_t*>(src);
-  for (;;) {
-    if (capacity_ == 0) {
-      uint32_t written = 0;
-      return Write(p, n, &written);
-    }
-    if (n <= capacity_ - buffered_) {
-      std::memcpy(disk_buffer_.get() + buffered_, p, n);
-      buffered_ += n;
-      return Status::Ok();
-    }
-    uint32_t take = capacity_ - buffered_;
-    std::memcpy(disk_buffer_.get() + buffered_, p, take);
-    buffered_ = capacity_;
-    p += take;
-    n -= take;
-    Status st = WriteFullBuffer();
-    if (!st.ok()) return st;  // the full buffer is kept for a later flush
-    buffered_ = 0;
-  }
+  return buffer_.Append(src, n, nullptr, 0);
 }
 
 Status LogFileStream::WriteRecord(const void* head, uint32_t head_length, const void* data,
                                   uint32_t data_length, bool* head_failed) {
   if (head_failed) *head_failed = false;
   if (!head || !data) return Status::Error(kErrInvalidParameter);
-  const uint64_t total = uint64_t{head_length} + data_length;
-  if (capacity_ > 0 && total <= capacity_ - buffered_) {
-    // The common case: the record fits and nothing reaches the file.
-    std::memcpy(disk_buffer_.get() + buffered_, head, head_length);
-    std::memcpy(disk_buffer_.get() + buffered_ + head_length, data, data_length);
-    buffered_ += static_cast<uint32_t>(total);
-    return Status::Ok();
-  }
-  // Buffers will be written during this call. A write of the buffer leaves
-  // its bytes as they are, so while only one buffer write happens (the
-  // record fits into what is free now plus one more buffer), the bytes
-  // buffered before the record are still in place if that write fails.
-  // Only a record that needs a second buffer write, after the first one has
-  // reused the buffer, makes a copy of them necessary.
-  const int64_t record_start = file_.position();
-  const uint32_t buffered_before = buffered_;
-  const bool keep_copy =
-      buffered_before > 0 && capacity_ > 0 && total > 2 * uint64_t{capacity_} - buffered_before;
-  if (keep_copy) {
-    if (!saved_buffer_) saved_buffer_.reset(new (std::nothrow) uint8_t[capacity_]);
-    if (!saved_buffer_) return Status::Error(kErrNotEnoughMemory);
-    std::memcpy(saved_buffer_.get(), disk_buffer_.get(), buffered_before);
-  }
-  Status st = WriteBuffered(head, head_length);
-  if (!st.ok() && head_failed) *head_failed = true;
-  if (st.ok()) st = WriteBuffered(data, data_length);
-  if (!st.ok()) {
-    Status undo = TakeBackRecord(record_start, buffered_before, keep_copy);
-    (void)undo;  // the write's own error is the one to report
-  }
-  return st;
-}
-
-Status LogFileStream::TakeBackRecord(int64_t record_start, uint32_t buffered_before,
-                                     bool from_copy) {
-  // Whatever of the earlier buffer and of this record reached the file lies
-  // behind record_start: cut it off, and buffer the earlier bytes again.
-  Status st = file_.Seek(record_start, SeekOrigin::kBegin, nullptr);
-  if (st.ok()) st = file_.Truncate();
-  if (from_copy) std::memcpy(disk_buffer_.get(), saved_buffer_.get(), buffered_before);
-  buffered_ = buffered_before;
-  return st;
-}
-
-Status LogFileStream::FlushBuffer() {
-  if (buffered_ == 0) return Status::Ok();
-  Status st;
-  if (enciphered_) {
-    // Only the buffered bytes: zero fill must never reach the file.
-    st = FlushEnciphered();
-  } else {
-    uint32_t written = 0;
-    st = Write(disk_buffer_.get(), buffered_, &written);
-  }
-  // A failed flush keeps the bytes, so that a retry writes them.
-  if (st.ok()) buffered_ = 0;
-  return st;
-}
-
-Status LogFileStream::FlushEnciphered() {
-  if (!file_.is_open()) return Status::Error(kErrInvalidHandle);
-  const int64_t start = file_.position();
-  Status st = Encipher(
-      cipher_, disk_buffer_.get(), buffered_,
-      [this](const uint8_t* data, uint32_t n, uint32_t* written) {
-        return Write(data, n, written);
-      },
-      nullptr);
-  // Blocks already written are written again by a retry from the same
-  // place, the buffer being still plain.
-  if (!st.ok()) (void)file_.Seek(start, SeekOrigin::kBegin, nullptr);
-  return st;
+  return buffer_.Append(head, head_length, data, data_length, head_failed);
 }
 
 Status LogFileStream::SyncToDisk() { return file_.Flush(); }

@@ -16,15 +16,13 @@
 // Positions are those of the file: bytes still in the disk buffer are not
 // counted by GetPosition or GetSize.
 //
-// Buffering: WriteBuffered copies into the disk buffer; a buffer that is
-// exactly full is written only when the next byte arrives. Enciphered
-// streams always buffer (the size rounded up to a multiple of 128, at least
-// 128) and write whole cipher blocks, except that FlushBuffer writes only
-// the bytes buffered, so that a log ends with its last, possibly short,
-// cipher block; call FlushBuffer of an enciphered stream only to end the
-// file. A failed write of the buffer keeps its bytes (and moves the file
-// pointer back to where that write began), so the flush can be repeated;
-// DiscardBuffer drops them.
+// Buffering: WriteBuffered and WriteRecord go through the disk buffer
+// (write_buffer.h), which takes a failed write back as it describes there.
+// Enciphered streams always buffer (the size rounded up to a multiple of
+// 128, at least 128) and write whole cipher blocks, except that FlushBuffer
+// writes only the bytes buffered, so that a log ends with its last, possibly
+// short, cipher block; call FlushBuffer of an enciphered stream only to end
+// the file. DiscardBuffer drops the buffered bytes.
 //
 // Settings are read once, at construction; set_disk_buffer_size changes the
 // configured size, which the next Open uses.
@@ -48,6 +46,7 @@
 #include "stream/byte_source.h"
 #include "stream/cipher_parameters.h"
 #include "stream/read_ahead_file.h"
+#include "stream/write_buffer.h"
 
 namespace corvane::stream {
 
@@ -109,22 +108,20 @@ class LogFileStream {
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).
   Status Write(const void* src, uint32_t n, uint32_t* written);
+  // Appends n bytes through the disk buffer, as one unit.
   Status WriteBuffered(const void* src, uint32_t n);
   // Appends one record (a head and its data, as a block header and its
-  // data) through the disk buffer as a unit. If any write fails, the record
-  // is taken back whole: the file is cut back to where this call's bytes
-  // would begin and the disk buffer holds again what it held before, so a
-  // retry, or the final flush, never leaves part of a record in the log.
-  // Appends only: the file pointer must stand at the end of the written
-  // data, as it does while a log is recorded. *head_failed (may be null)
-  // tells whether the failure came while the head was being written.
+  // data) through the disk buffer as a unit: a failed record leaves nothing
+  // of itself in the file or the buffer, so a retry, or the final flush,
+  // never leaves part of a record in the log. Appends only: the file
+  // pointer must stand at the end of the written data, as it does while a
+  // log is recorded. *head_failed (may be null) tells whether the failure
+  // came while the head was being written.
   Status WriteRecord(const void* head, uint32_t head_length, const void* data,
                      uint32_t data_length, bool* head_failed = nullptr);
   // Writes out the buffered bytes; the count becomes 0 on success.
-  Status FlushBuffer();
-  // Enciphers and writes the buffered bytes; leaves the count to the caller.
-  Status FlushEnciphered();
-  void DiscardBuffer() { buffered_ = 0; }
+  Status FlushBuffer() { return buffer_.Flush(); }
+  void DiscardBuffer() { buffer_.Discard(); }
   // Asks the system to write its own buffers to the disk.
   Status SyncToDisk();
 
@@ -142,8 +139,8 @@ class LogFileStream {
 
   uint32_t disk_buffer_size() const { return disk_buffer_size_; }
   void set_disk_buffer_size(uint32_t size) { disk_buffer_size_ = size; }
-  uint32_t disk_buffer_capacity() const { return capacity_; }
-  uint32_t buffered_bytes() const { return buffered_; }
+  uint32_t disk_buffer_capacity() const { return buffer_.capacity(); }
+  uint32_t buffered_bytes() const { return buffer_.fill(); }
   uint32_t indexing_buffer_size() const { return indexing_buffer_size_; }
 
  protected:
@@ -151,21 +148,13 @@ class LogFileStream {
   void set_version(EnumFileVersion v) { version_ = v; }
 
  private:
-  Status WriteFullBuffer();
-  Status TakeBackRecord(int64_t record_start, uint32_t buffered_before, bool from_copy);
   Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
 
   ReadAheadFile file_;
   bool plain_reads_ = false;  // open, neither hex text nor enciphered
-  uint32_t buffered_ = 0;
   uint32_t disk_buffer_size_ = 0;
-  uint32_t capacity_ = 0;
   uint32_t indexing_buffer_size_ = 0;
-  std::unique_ptr<uint8_t[]> disk_buffer_;
-  // The bytes buffered before an unfinished WriteRecord that needs more than
-  // one buffer write, kept until the record is complete so it can be taken
-  // back.
-  std::unique_ptr<uint8_t[]> saved_buffer_;
+  WriteBuffer buffer_;
   std::unique_ptr<uint8_t[]> read_buffer_;
   uint32_t read_buffer_capacity_ = 0;
   uint32_t header_length_ = 0;

@@ -28,7 +28,7 @@
 
 namespace corvane::stream {
 
-class ReadAheadFile final : public ByteSource {
+class ReadAheadFile final : public ByteSource, public ByteSink {
  public:
   static constexpr uint32_t kDefaultWindow = 64 * 1024;
 
@@ -60,14 +60,18 @@ class ReadAheadFile final : public ByteSource {
   // kErrNegativeSeek and leaves it unchanged. kEnd asks the file's size.
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override;
   // Writes at the logical pointer and moves it by the bytes written.
-  Status Write(const void* src, uint32_t n, uint32_t* written);
+  Status Write(const void* src, uint32_t n, uint32_t* written) override;
   Status GetSize(int64_t* size);
   // Writes the system's buffers to the disk.
   Status Flush();
   // Cuts the file at the logical pointer (everything behind it is dropped).
   Status Truncate();
+  Status CutAt(int64_t offset) override {
+    Status st = Seek(offset, platform::SeekOrigin::kBegin, nullptr);
+    return st.ok() ? Truncate() : st;
+  }
 
-  int64_t position() const { return pos_; }
+  int64_t position() const override { return pos_; }
   void DropWindow() { window_start_ = window_end_ = 0; }
 
  private:

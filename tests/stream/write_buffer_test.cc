@@ -1,0 +1,104 @@
+// The writers' one take-back policy, against a file in memory that runs out
+// of room: a failed Append or Flush leaves file and buffer as they were, and
+// once there is room again the log holds exactly the records that were
+// accepted, whatever the buffer size and however records straddle buffers.
+#include "stream/write_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace corvane::stream {
+namespace {
+
+class SmallDisk final : public ByteSink {
+ public:
+  int64_t position() const override { return pos; }
+  Status Write(const void* src, uint32_t n, uint32_t* written) override {
+    *written = static_cast<uint32_t>(std::min<uint64_t>(n, room));
+    room -= *written;
+    file.resize(std::max<size_t>(file.size(), static_cast<size_t>(pos) + *written));
+    std::memcpy(file.data() + pos, src, *written);
+    pos += *written;
+    return *written == n ? Status::Ok() : Status::Error(kErrDiskFull);
+  }
+  Status CutAt(int64_t offset) override {
+    if (cut_fails) return Status::Error(kErrIoDevice);
+    file.resize(static_cast<size_t>(offset));
+    pos = offset;
+    return Status::Ok();
+  }
+
+  std::vector<uint8_t> file;
+  int64_t pos = 0;
+  uint64_t room = UINT64_MAX;
+  bool cut_fails = false;
+};
+
+TEST(WriteBufferTest, AFailedCallChangesNothingAndARetryWritesTheRecordOnce) {
+  for (uint32_t capacity : {0u, 64u, 1000u}) {
+    SCOPED_TRACE(capacity);
+    std::mt19937 random(capacity);
+    SmallDisk disk;
+    WriteBuffer buffer;
+    ASSERT_TRUE(buffer.Allocate(capacity));
+    buffer.Attach(&disk, nullptr);
+    std::vector<uint8_t> accepted;
+    int failures = 0;
+    for (int i = 0; i < 3000; ++i) {
+      // Mostly small records, some spanning several buffers.
+      std::vector<uint8_t> record(random() % 8 == 0 ? random() % 3500 : random() % 40);
+      for (auto& b : record) b = static_cast<uint8_t>(random());
+      const uint32_t head = std::min<uint32_t>(static_cast<uint32_t>(record.size()), random() % 20);
+      if (random() % 16 == 0) disk.room = random() % 3000;
+      const std::vector<uint8_t> file_before = disk.file;
+      const uint32_t fill_before = buffer.fill();
+      bool head_failed = false;
+      if (buffer.Append(record.data(), head, record.data() + head,
+                        static_cast<uint32_t>(record.size()) - head, &head_failed).ok()) {
+        accepted.insert(accepted.end(), record.begin(), record.end());
+        continue;
+      }
+      ++failures;
+      ASSERT_EQ(disk.file, file_before);
+      ASSERT_EQ(buffer.fill(), fill_before);
+      ASSERT_EQ(disk.pos, static_cast<int64_t>(disk.file.size()));
+      if (buffer.fill() > 0 && random() % 2) {
+        ASSERT_FALSE(buffer.Flush().ok());
+        ASSERT_EQ(disk.file, file_before);
+      }
+      disk.room = UINT64_MAX;
+      ASSERT_TRUE(buffer.Append(record.data(), head, record.data() + head,
+                                static_cast<uint32_t>(record.size()) - head).ok());
+      accepted.insert(accepted.end(), record.begin(), record.end());
+    }
+    disk.room = UINT64_MAX;
+    ASSERT_TRUE(buffer.Flush().ok());
+    EXPECT_GT(failures, 50);
+    EXPECT_EQ(disk.file, accepted);
+  }
+}
+
+TEST(WriteBufferTest, AFileThatCannotBeCutBackBreaksTheBuffer) {
+  SmallDisk disk;
+  WriteBuffer buffer;
+  ASSERT_TRUE(buffer.Allocate(0));
+  buffer.Attach(&disk, nullptr);
+  const uint8_t block[16] = {};
+  disk.room = 20;
+  disk.cut_fails = true;
+  bool head_failed = true;
+  EXPECT_EQ(buffer.Append(block, 8, block, 16, &head_failed).code(), kErrDiskFull);
+  EXPECT_FALSE(head_failed);
+  EXPECT_TRUE(buffer.broken());
+  disk.room = UINT64_MAX;
+  EXPECT_EQ(buffer.Append(block, 8, block, 8, &head_failed).code(), kErrInvalidHandle);
+  EXPECT_TRUE(head_failed);
+  EXPECT_EQ(buffer.Flush().code(), kErrInvalidHandle);
+}
+
+}  // namespace
+}  // namespace corvane::stream
