@@ -85,6 +85,7 @@ Status WriteBuffer::Append(const void* head, uint32_t head_length, const void* d
 
 Status WriteBuffer::Put(const uint8_t* p, uint32_t n, bool* reused) {
   if (capacity_ == 0) {
+    if (n == 0) return Status::Ok();
     uint32_t written = 0;
     Status st = sink_->Write(p, n, &written);
     return st.ok() && written != n ? Status::Error(kErrDiskFull) : st;

@@ -21,7 +21,7 @@ class SmallDisk final : public ByteSink {
     *written = static_cast<uint32_t>(std::min<uint64_t>(n, room));
     room -= *written;
     file.resize(std::max<size_t>(file.size(), static_cast<size_t>(pos) + *written));
-    std::memcpy(file.data() + pos, src, *written);
+    if (*written > 0) std::memcpy(file.data() + pos, src, *written);
     pos += *written;
     return *written == n ? Status::Ok() : Status::Error(kErrDiskFull);
   }
