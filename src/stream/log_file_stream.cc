@@ -130,13 +130,6 @@ Status LogFileStream::WriteBuffered(const void* src, uint32_t n) {
   return buffer_.Append(src, n, nullptr, 0);
 }
 
-Status LogFileStream::WriteRecord(const void* head, uint32_t head_length, const void* data,
-                                  uint32_t data_length, bool* head_failed) {
-  if (head_failed) *head_failed = false;
-  if (!head || !data) return Status::Error(kErrInvalidParameter);
-  return buffer_.Append(head, head_length, data, data_length, head_failed);
-}
-
 Status LogFileStream::SyncToDisk() { return file_.Flush(); }
 
 Status LogFileStream::ReadView(uint32_t n, const uint8_t** data, uint32_t* delivered) {

@@ -118,7 +118,13 @@ class LogFileStream {
   // log is recorded. *head_failed (may be null) tells whether the failure
   // came while the head was being written.
   Status WriteRecord(const void* head, uint32_t head_length, const void* data,
-                     uint32_t data_length, bool* head_failed = nullptr);
+                     uint32_t data_length, bool* head_failed = nullptr) {
+    if (!head || !data) {
+      if (head_failed) *head_failed = false;
+      return Status::Error(kErrInvalidParameter);
+    }
+    return buffer_.Append(head, head_length, data, data_length, head_failed);
+  }
   // Writes out the buffered bytes; the count becomes 0 on success.
   Status FlushBuffer() { return buffer_.Flush(); }
   void DiscardBuffer() { buffer_.Discard(); }

@@ -38,8 +38,8 @@ void WriteBuffer::Detach() {
   broken_ = false;
 }
 
-Status WriteBuffer::Append(const void* head, uint32_t head_length, const void* data,
-                           uint32_t data_length, bool* head_failed) {
+Status WriteBuffer::AppendWritingOut(const void* head, uint32_t head_length, const void* data,
+                                     uint32_t data_length, bool* head_failed) {
   if (head_failed) *head_failed = false;
   if ((!head && head_length > 0) || (!data && data_length > 0)) {
     return Status::Error(kErrInvalidParameter);
@@ -51,8 +51,7 @@ Status WriteBuffer::Append(const void* head, uint32_t head_length, const void* d
   }
   const uint64_t total = uint64_t{head_length} + data_length;
   if (capacity_ > 0 && total <= capacity_ - fill_) {
-    // The common case: the record fits and nothing reaches the file. A
-    // buffer that it fills exactly is written when the next byte comes.
+    // Fits after all: a part of no bytes without a pointer.
     if (head_length > 0) std::memcpy(buffer_.get() + fill_, head, head_length);
     if (data_length > 0) std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
     fill_ += static_cast<uint32_t>(total);

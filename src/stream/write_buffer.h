@@ -31,6 +31,7 @@
 #define CORVANE_STREAM_WRITE_BUFFER_H_
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "platform/status.h"
@@ -67,13 +68,29 @@ class WriteBuffer {
   // tells whether the write that failed was needed for the head. A write
   // that falls short without an error fails with kErrDiskFull.
   Status Append(const void* head, uint32_t head_length, const void* data, uint32_t data_length,
-                bool* head_failed = nullptr);
+                bool* head_failed = nullptr) {
+    // The common case, inline: the record fits and nothing reaches the
+    // file. A buffer that it fills exactly is written when the next byte
+    // comes.
+    const uint64_t total = uint64_t{head_length} + data_length;
+    if (total <= capacity_ - fill_ && sink_ && !broken_ && capacity_ > 0 && head && data) {
+      if (head_failed) *head_failed = false;
+      std::memcpy(buffer_.get() + fill_, head, head_length);
+      std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
+      fill_ += static_cast<uint32_t>(total);
+      return Status::Ok();
+    }
+    return AppendWritingOut(head, head_length, data, data_length, head_failed);
+  }
   // Writes out every buffered byte; the buffer is empty after success.
   Status Flush();
   // Drops the buffered bytes unwritten.
   void Discard() { fill_ = 0; }
 
  private:
+  // Append when the record does not fit (or the call is refused).
+  Status AppendWritingOut(const void* head, uint32_t head_length, const void* data,
+                          uint32_t data_length, bool* head_failed);
   // Copies n bytes behind the fill, writing out the buffer each time it is
   // full and more bytes come (*reused is then set); unbuffered, writes them
   // straight through.
