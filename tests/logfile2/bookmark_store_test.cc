@@ -1,5 +1,5 @@
 // BookmarkStore files: bytes of every kind and damaged files. Lookups and
-// cursors are driven through ILogFile2 in log_file2_bookmark_test, saves
+// cursors are driven through ILogFile2 in log_file2_test.cc, saves
 // that fail on a full disk in tests/hardening/disk_full_test.cc; save/load
 // round trips and numbers at the 64-bit limit are properties of the
 // bookmark_store fuzz target (fuzz/targets.cc).

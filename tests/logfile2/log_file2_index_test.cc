@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -29,10 +28,7 @@ constexpr char kSettingsKey[] =
 // The boxes the indexing thread shows. Box n gets answers[n], else Cancel
 // (OK for an OK-only box); on_box runs before the answer.
 struct BoxLog {
-  struct Box {
-    std::string caption, text;
-    unsigned type = 0;
-  };
+  struct Box { std::string caption, text; unsigned type = 0; };
   std::array<Box, 16> boxes;
   std::atomic<int> count{0};
   std::vector<int> answers;
@@ -49,6 +45,7 @@ int STDMETHODCALLTYPE RecordBox(const char* caption, const char* text, unsigned 
   return (type & 0xF) == 0 ? 1 : 2;
 }
 
+// An index record: the message head, its block, the messages to the block's end.
 struct IndexRec {
   uint64_t message_position, block_position;
   uint32_t to_block_end;
@@ -66,16 +63,15 @@ uint64_t Get(const Bytes& b, size_t at, int n, bool big) {
   return v;
 }
 
+// The index file's fields after its 128-byte header: resolution, count, then 24-byte records.
 IndexView ReadIndex(const std::string& path, bool big = false) {
-  IndexView v;
-  Bytes b = ReadFileBytes(path);
-  v.size = static_cast<int64_t>(b.size());
+  const Bytes b = ReadFileBytes(path);
+  IndexView v{0, 0, {}, static_cast<int64_t>(b.size())};
   if (b.size() < 144) return v;
   v.resolution = Get(b, 128, 8, big);
   v.count = Get(b, 136, 8, big);
-  for (size_t at = 144; at + 24 <= b.size(); at += 24) {
+  for (size_t at = 144; at + 24 <= b.size(); at += 24)
     v.records.push_back({Get(b, at, 8, big), Get(b, at + 8, 8, big), static_cast<uint32_t>(Get(b, at + 16, 4, big))});
-  }
   return v;
 }
 
@@ -103,11 +99,8 @@ class IndexTest : public LogFile2Test {
   void TearDown() override {
     log_->Close();  // joins a thread still running
     TakeError();
-    if (HasFailure()) {
-      for (int i = 0; i < std::min(boxes_.count.load(), 16); ++i) {
-        ADD_FAILURE() << "box " << i << ": [" << boxes_.boxes[i].caption << "] " << boxes_.boxes[i].text;
-      }
-    }
+    for (int i = 0; HasFailure() && i < std::min(boxes_.count.load(), 16); ++i)
+      ADD_FAILURE() << "box " << i << ": [" << boxes_.boxes[i].caption << "] " << boxes_.boxes[i].text;
     CorvaneSetMessageBoxHandler(nullptr, nullptr);
 #ifdef _WIN32
     HKEY key;
@@ -130,22 +123,19 @@ class IndexTest : public LogFile2Test {
     RegSetValueExA(key, "Indexing Buffer Size", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
     RegCloseKey(key);
 #else
-    Bytes text;
-    PutText(text, std::string("[HKEY_CURRENT_USER\\") + kSettingsKey + "]\n\"Indexing Buffer Size\"=dword:" +
-                      std::to_string(bytes) + "\n");
-    WriteFileBytes(dir_.File("registry"), text);
+    const std::string text = std::string("[HKEY_CURRENT_USER\\") + kSettingsKey +
+                             "]\n\"Indexing Buffer Size\"=dword:" + std::to_string(bytes) + "\n";
+    WriteFileBytes(dir_.File("registry"), Bytes(text.begin(), text.end()));
 #endif
   }
 
   // Writes `n` numbered blocks of varying length; returns their positions.
   std::vector<uint64_t> WriteNumbered(const std::string& path, EnumFileVersion v, uint32_t n) {
     OpenWrite(path, v);
-    std::vector<uint64_t> at;
-    uint64_t pos = v == FileVersionCVR_Ve101 ? 60 : 128;
+    std::vector<uint64_t> at{v == FileVersionCVR_Ve101 ? 60u : 128u};
     for (uint32_t i = 0; i < n; ++i) {
       Bytes data = NumberedMessage(i, 4 + i % 9, false);
-      at.push_back(pos);
-      pos += 16 + data.size();
+      at.push_back(at.back() + 16 + data.size());
       EXPECT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, i, 0), data), S_OK);
     }
     EXPECT_EQ(log_->Close(), S_OK);
