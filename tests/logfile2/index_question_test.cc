@@ -58,10 +58,7 @@ TEST_F(LogFile2Test, CallsReturnWhileTheRebuildQuestionIsOpen) {
   EXPECT_EQ(log_->GetFileSize(&size), S_OK);
   EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
   ASSERT_EQ(log_->Jump(30), S_OK);
-  LogBlockHeader header{};
-  LONG eof = 0;
-  ASSERT_EQ(NextHeader(log_.get(), &header, &eof), S_OK);
-  EXPECT_EQ(header.wBlockID, 30);
+  EXPECT_EQ(ReadAll(log_.get(), 1).at(0).header.wBlockID, 30);
 
   {
     std::lock_guard<std::mutex> lock(box.mutex);
