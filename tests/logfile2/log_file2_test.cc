@@ -90,9 +90,10 @@ TEST_F(OpenTest, CompanionsStopCreateNewAndAreRemovedByCreateAlways) {
 }
 
 // A complete index gives the counts (bookmarks included); one without a
-// sub-version is outdated and gives none. An index counts as complete when its count is set; a count still 0 over a
-// log that holds blocks is a first pass that never finished (or is still
-// running in another process), and an outdated sub-version is rebuilt.
+// sub-version is outdated and gives none. An index counts as complete when
+// its count is set; a count still 0 over a log that holds blocks is a first
+// pass that never finished (or is still running in another process), and an
+// outdated sub-version is rebuilt.
 TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot) {
   const struct { const char* name; uint32_t blocks; uint64_t count; const char* sub; bool complete; } cases[] = {
       {"complete", 3, 250, ".001", true},
