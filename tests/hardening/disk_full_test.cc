@@ -4,26 +4,21 @@
 // the log read back holds every block once, whole and in order.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <string>
-#include <vector>
-
-#include "hardening/hardening_util.h"
-
 #ifndef _WIN32
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
-#endif
+
+#include "hardening/hardening_util.h"
 
 namespace corvane::test {
 namespace {
 
-#ifndef _WIN32
 // A tmpfs of `kib` KiB, unmounted at the end; ballast files fill it and are
 // removed by Free.
 class SmallDisk {
@@ -72,21 +67,16 @@ TEST(DiskFullTest, AFailedWriteOrCloseLosesNothingAndSucceedsOnceSpaceIsFreed) {
   const std::string kFull2 = Description("Insufficient disk space", "LOGFILE", E_CVR_DISK_FULL);
   const char* kFinal = "Insufficient disk space, final buffer flush failed";
   using Failure = std::pair<HRESULT, std::string>;
-  const struct {
-    const char* name;
-    Kind kind;
-    EnumFileVersion version;
-    ULONG buffer;
-    std::vector<Failure> failures;  // what the failed write may report
-    const char* close_text;
-  } cases[] = {
-      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
-      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
-      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {{E_CVR_DISK_FULL, kFull2}}, nullptr},
-      {"1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_V0102, 65536, {{E_CVR_DISK_FULL, kFull2}}, kFinal},
-      {"e1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 65536, {{E_CVR_DISK_FULL, kFull2}}, kFinal},
-      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {{E_CVR_DISK_FULL, kFull2}},
-       nullptr},
+  const Failure kLogFile2Full{E_CVR_DISK_FULL, kFull2};
+  // failures: what the failed write may report
+  const struct { const char* name; Kind kind; EnumFileVersion version; ULONG buffer; std::vector<Failure> failures;
+                 const char* close_text; } cases[] = {
+      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {kLogFile2Full}, nullptr},
+      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {kLogFile2Full}, nullptr},
+      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {kLogFile2Full}, nullptr},
+      {"1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_V0102, 65536, {kLogFile2Full}, kFinal},
+      {"e1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 65536, {kLogFile2Full}, kFinal},
+      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {kLogFile2Full}, nullptr},
       {"LogFile, 1 KiB buffer", Kind::kLogFile, {}, 1024,
        {{E_CVR_DISK_FULL, Description("Block header write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)},
         {E_CVR_DISK_FULL, Description("Block data write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)}}, nullptr},
@@ -145,13 +135,10 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
   for (uint32_t i = 0; i < 40; ++i) {
     ASSERT_EQ(WriteNumbered(log.get(), i), S_OK);
     if (i % 10 != 9) continue;
-    std::string comment = "mark " + std::to_string(i) + std::string(900, 'x');  // the file needs pages
-    LogBlockHeader h{};
-    h.wBlockID = CVR_ID_BOOKMARK;
-    h.dwDataLength = static_cast<ULONG>(comment.size());
+    std::string& comment = comments.emplace_back("mark " + std::to_string(i) + std::string(900, 'x'));  // needs pages
+    LogBlockHeader h = MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, static_cast<uint32_t>(comment.size()));
     ASSERT_EQ(log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, reinterpret_cast<BYTE*>(comment.data()),
                               h.dwDataLength, 0), S_OK);
-    comments.push_back(comment);
   }
   for (int edit = 0; edit < 2; ++edit) {
     SCOPED_TRACE(edit ? "edited by a viewer" : "recorded");
@@ -166,7 +153,7 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
     EXPECT_CVR_ERROR(log->Close(), E_CVR_DISK_FULL, "Out of disk space", "LOGFILE");
     EXPECT_EQ(FileExists(bmk), edit == 1);
     EXPECT_EQ(ReadFileBytes(bmk), saved);
-    EXPECT_FALSE(FileExists(disk.File("~marks.bmk")));
+    EXPECT_FALSE(FileExists(disk.File("~marks.bmk"))) << "no staging file left";
     disk.Free();
     ASSERT_EQ(log->Close(), S_OK);
     std::vector<std::string> read;
@@ -179,11 +166,8 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
 // (the pass never spins), Retry after freeing space completes the pass;
 // Cancel ends it leaving no index and a usable object, and a new pass
 // completes once there is space.
-struct Boxes {
-  SmallDisk* disk;
-  bool retry;  // Retry on a disk still full, then free space and Retry again; or Cancel
-  std::atomic<int> count{0};
-};
+// retry: Retry on a disk still full, then free space and Retry again; or Cancel.
+struct Boxes { SmallDisk* disk; bool retry; std::atomic<int> count{0}; };
 
 int STDMETHODCALLTYPE AnswerBox(const char* caption, const char* text, unsigned type, void* context) {
   auto* b = static_cast<Boxes*>(context);
@@ -229,7 +213,7 @@ TEST(IndexDiskFullTest, RetryCompletesThePassAndCancelEndsItLeavingNoIndex) {
   }
 }
 
-#endif  // a full disk is made with a small tmpfs, which needs Linux and root
-
 }  // namespace
 }  // namespace corvane::test
+
+#endif  // a full disk is made with a small tmpfs, which needs Linux and root

@@ -13,11 +13,11 @@
 
 #include "support/child_process.h"
 #include "support/com_test_util.h"
+#include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
 
-using Bytes = std::vector<uint8_t>;
 template <class Log> constexpr bool kIsCorvane = std::is_same_v<Log, ICorvane>;
 template <class Log> constexpr bool kIsLogFile2 = std::is_same_v<Log, ILogFile2>;
 
@@ -29,12 +29,7 @@ inline Bytes NumberedData(uint32_t i) {
   return b;
 }
 inline LogBlockHeader NumberedHeader(uint32_t i) {
-  LogBlockHeader h{};
-  h.wBlockID = static_cast<USHORT>(0x20 + i % 3);
-  h.byConnID = static_cast<BYTE>(i & 0xFF);
-  h.qwTimeStamp = uint64_t{i} * 1000;
-  h.dwDataLength = static_cast<ULONG>(NumberedData(i).size());
-  return h;
+  return MakeHeader(0x20 + i % 3, i & 0xFF, 0, uint64_t{i} * 1000, static_cast<uint32_t>(NumberedData(i).size()));
 }
 inline uint64_t NumberedSize(uint32_t i) { return 16 + NumberedHeader(i).dwDataLength; }  // in 1.02/e1.01
 
@@ -48,12 +43,7 @@ HRESULT WriteNumbered(Log* log, uint32_t i) {
   else return log->WriteBlock(head, sizeof h, d.data(), h.dwDataLength);
 }
 
-struct Record {
-  USHORT id = 0;
-  BYTE conn = 0;
-  ULONGLONG stamp = 0;
-  Bytes data;
-};
+struct Record { USHORT id = 0; BYTE conn = 0; ULONGLONG stamp = 0; Bytes data; };
 // The next record; *eof at the end. A failure leaves its error object in the slot.
 template <class Log>
 HRESULT ReadRecord(Log* log, Record* r, bool* eof) {
@@ -82,14 +72,14 @@ inline bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* whe
   return !what;
 }
 
-// What reading numbered blocks from the first one found.
+// What reading numbered blocks from the first one found: intact blocks 0, 1,
+// ... in order, the call that stopped the reading with its error text, and
+// what differed.
 struct ReadBack {
-  uint32_t blocks = 0;      // intact blocks 0, 1, ... in order
-  bool clean_end = false;
-  bool mismatch = false;
-  HRESULT failure = S_OK;   // the call that stopped the reading
-  std::string description;  // its error text
-  std::string where;        // what differed
+  uint32_t blocks = 0;
+  bool clean_end = false, mismatch = false;
+  HRESULT failure = S_OK;
+  std::string description, where;
   bool whole(uint32_t n) const { return clean_end && !mismatch && blocks == n; }
 };
 // Only LogFile2 keeps stamps and bookmark blocks; it skips bookmarks (0x43),
@@ -144,17 +134,15 @@ template <class Log> void SetBuffer(Log* log, ULONG bytes) {
 template <class Log>
 HRESULT OpenLog(Log* log, const std::string& path, bool write, EnumFileVersion version = FileVersionCVR_V0102) {
   const Bstr name(path);
+  const auto access = write ? FileAccessModeWriteCreateAlways : FileAccessModeReadOnly;
   if constexpr (kIsCorvane<Log>) {
     return write ? log->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways)
                  : log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting);
+  } else if constexpr (kIsLogFile2<Log>) {
+    return log->Open(name.get(), access, &version, 0);
   } else {
-    const auto access = write ? FileAccessModeWriteCreateAlways : FileAccessModeReadOnly;
-    if constexpr (kIsLogFile2<Log>) {
-      return log->Open(name.get(), access, &version, 0);
-    } else {
-      version = FileVersionCVR_Ve101;
-      return log->Open(name.get(), access, &version);
-    }
+    version = FileVersionCVR_Ve101;
+    return log->Open(name.get(), access, &version);
   }
 }
 // Reads a closed log with a new object.

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "hardening/hardening_util.h"
 
@@ -108,11 +106,8 @@ TEST_F(SharedFileTest, CreateAlwaysIsRefusedWhileAnotherProcessHoldsTheIndexOrTh
 // The file holds every block WriteBlock handed to the system; a block cut
 // in its header or data is reported as damage, never read as a block.
 TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIsDamage) {
-  const struct {
-    EnumFileVersion version;
-    uint32_t buffer;    // configured disk buffer size
-    uint32_t capacity;  // what the stream allocates for it
-  } cases[] = {{FileVersionCVR_V0102, 0, 0}, {FileVersionCVR_V0102, 700, 700},
+  // The configured disk buffer size, and what the stream allocates for it.
+  const struct { EnumFileVersion version; uint32_t buffer, capacity; } cases[] = {{FileVersionCVR_V0102, 0, 0}, {FileVersionCVR_V0102, 700, 700},
                {FileVersionCVR_Ve102, 0, 128}, {FileVersionCVR_Ve102, 1000, 1024}};
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -146,18 +141,18 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
       EXPECT_FALSE(r.mismatch) << r.where;
       EXPECT_EQ(r.blocks, whole);
       const int64_t rest = size - end;
-      ++cuts[rest == 0 ? 0 : rest < 16 ? 1 : 2];
-      if (rest == 0) {
-        EXPECT_TRUE(r.clean_end) << r.description;
-      } else if (rest < 16) {
-        EXPECT_EQ(r.description, Description("Block header read failed", "LOGFILE", E_CVR_BLOCK_HEADER_READ_FAILED));
+      const int cut = rest == 0 ? 0 : rest < 16 ? 1 : 2;
+      ++cuts[cut];
+      const HRESULT codes[] = {S_OK, E_CVR_BLOCK_HEADER_READ_FAILED, E_CVR_BLOCK_HEADER_DATA_CORRUPT};
+      const char* texts[] = {"", "Block header read failed", "Corrupt Block header, data length exceeds end of file"};
+      EXPECT_EQ(r.clean_end, cut == 0) << r.description;
+      if (cut > 0) {
+        EXPECT_EQ(r.description, Description(texts[cut], "LOGFILE", codes[cut]));
+      }
+      if (cut == 1) {
         Record rec;  // the damage stays where it is
         bool eof = false;
-        EXPECT_CVR_ERROR(ReadRecord(log.get(), &rec, &eof), E_CVR_BLOCK_HEADER_READ_FAILED,
-                         "Block header read failed", "LOGFILE");
-      } else {
-        EXPECT_EQ(r.description, Description("Corrupt Block header, data length exceeds end of file",
-                                             "LOGFILE", E_CVR_BLOCK_HEADER_DATA_CORRUPT));
+        EXPECT_CVR_ERROR(ReadRecord(log.get(), &rec, &eof), codes[1], texts[1], "LOGFILE");
       }
       ASSERT_EQ(log->Close(), S_OK);
     }

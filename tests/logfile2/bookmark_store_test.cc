@@ -1,5 +1,5 @@
 // BookmarkStore files: bytes of every kind and damaged files. Lookups and
-// cursors are driven through ILogFile2 in log_file2_bookmark_test, saves
+// cursors are driven through ILogFile2 in log_file2_test.cc, saves
 // that fail on a full disk in tests/hardening/disk_full_test.cc; save/load
 // round trips and numbers at the 64-bit limit are properties of the
 // bookmark_store fuzz target (fuzz/targets.cc).
@@ -39,9 +39,8 @@ void PutRecord(Bytes& f, int64_t number, uint32_t length, const std::string& tex
 // A file of `kind` announcing `count` records.
 Bytes Announcing(uint32_t count, EnumFileVersion kind = FileVersionBMK_V0102) {
   Bytes f = stream::BuildHeader(kind);
-  uint8_t b[4];
-  Encode32(ByteOrder::kLittle, b, count);
-  f.insert(f.end(), b, b + 4);
+  f.insert(f.end(), {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count >> 16),
+                     static_cast<uint8_t>(count >> 24)});
   return f;
 }
 // A kind-12 file announcing `count` records and holding "one" and "two".
@@ -63,10 +62,7 @@ class BookmarkFileTest : public ::testing::Test {
 // everything behind its header.
 TEST_F(BookmarkFileTest, EachKindStoresCountAndRecordsInItsByteOrder) {
   const Bytes little = {2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 3, 0, 0, 0};
-  struct {
-    EnumFileVersion log, kind;
-    Bytes count_and_head;
-  } cases[] = {{FileVersionCVR_V0102, FileVersionBMK_V0102, little},
+  struct { EnumFileVersion log, kind; Bytes count_and_head; } cases[] = {{FileVersionCVR_V0102, FileVersionBMK_V0102, little},
                {FileVersionCVR_Vu102, FileVersionBMK_Vu102, {0, 0, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 3}},
                {FileVersionCVR_Ve102, FileVersionBMK_Ve102, little}};
   for (const auto& c : cases) {
@@ -104,11 +100,7 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
   PutRecord(falling, 1, 1, "x");  // behind a bookmark at message 2
   Bytes negative = Announcing(1);
   PutRecord(negative, -1, 1, "x");
-  struct {
-    const char* name;
-    Bytes bytes;
-    Strings kept;
-  } cases[] = {
+  struct { const char* name; Bytes bytes; Strings kept; } cases[] = {
       {"count above the records", TwoRecords(5), {"one", "two"}},
       {"huge comment length", huge_length, {"one", "two"}},
       {"record cut inside its number", cut, {"one", "two"}},
@@ -125,7 +117,7 @@ TEST_F(BookmarkFileTest, DamagedFilesFailAndKeepTheRecordsBeforeTheDamage) {
     platform::ScopedFileSystemOverride use(&disk);
     uint32_t error = 0;
     EXPECT_EQ(s.Load(log_, &error), Load::kFailed);
-    EXPECT_EQ(error, uint32_t{kErrInvalidData});
+    EXPECT_EQ(error, uint32_t{kErrInvalidData}) << "invalid data";
     EXPECT_EQ(Comments(s), c.kept);
     EXPECT_EQ(Next(s), c.kept.empty() ? "<end>" : c.kept[0]);
     EXPECT_LE(disk.largest_read, 1u << 20);

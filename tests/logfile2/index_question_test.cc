@@ -2,8 +2,8 @@
 // lock: calls on the object go on while the box is open.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <future>
 #include <string>
 
 #include "logfile2/log_file2_test_util.h"
@@ -14,20 +14,17 @@
 namespace corvane::test {
 namespace {
 
-// Holds every box open until released, then answers Cancel.
+// Holds the first box open until released; every box is answered Cancel.
 struct HeldBox {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::string caption;
-  bool asked = false, released = false;
+  std::promise<std::string> asked;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> first{true};
 
   static int STDMETHODCALLTYPE Show(const char* caption, const char*, unsigned, void* context) {
     auto* box = static_cast<HeldBox*>(context);
-    std::unique_lock<std::mutex> lock(box->mutex);
-    box->caption = caption;
-    box->asked = true;
-    box->changed.notify_all();
-    box->changed.wait(lock, [box] { return box->released; });
+    if (box->first.exchange(false)) box->asked.set_value(caption);
+    box->released.wait();
     return 2;  // Cancel
   }
 };
@@ -48,26 +45,15 @@ TEST_F(LogFile2Test, CallsReturnWhileTheRebuildQuestionIsOpen) {
   HeldBox box;
   CorvaneSetMessageBoxHandler(&HeldBox::Show, &box);
   ASSERT_EQ(log_->CreateIndex(10), S_OK);
-  {
-    std::unique_lock<std::mutex> lock(box.mutex);
-    box.changed.wait(lock, [&] { return box.asked; });
-  }
-  EXPECT_EQ(box.caption, "Indexing Error");
+  EXPECT_EQ(box.asked.get_future().get(), "Indexing Error");
 
   LONGLONG size = 0, progress = 0;
   EXPECT_EQ(log_->GetFileSize(&size), S_OK);
   EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
   ASSERT_EQ(log_->Jump(30), S_OK);
-  LogBlockHeader header{};
-  LONG eof = 0;
-  ASSERT_EQ(NextHeader(log_.get(), &header, &eof), S_OK);
-  EXPECT_EQ(header.wBlockID, 30);
+  EXPECT_EQ(ReadAll(log_.get(), 1).at(0).header.wBlockID, 30);
 
-  {
-    std::lock_guard<std::mutex> lock(box.mutex);
-    box.released = true;
-  }
-  box.changed.notify_all();
+  box.release.set_value();
   EXPECT_EQ(log_->Close(), S_OK);  // joins the thread
   CorvaneSetMessageBoxHandler(nullptr, nullptr);
 }

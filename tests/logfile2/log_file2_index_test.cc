@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -29,10 +28,7 @@ constexpr char kSettingsKey[] =
 // The boxes the indexing thread shows. Box n gets answers[n], else Cancel
 // (OK for an OK-only box); on_box runs before the answer.
 struct BoxLog {
-  struct Box {
-    std::string caption, text;
-    unsigned type = 0;
-  };
+  struct Box { std::string caption, text; unsigned type = 0; };
   std::array<Box, 16> boxes;
   std::atomic<int> count{0};
   std::vector<int> answers;
@@ -49,6 +45,7 @@ int STDMETHODCALLTYPE RecordBox(const char* caption, const char* text, unsigned 
   return (type & 0xF) == 0 ? 1 : 2;
 }
 
+// An index record: the message head, its block, the messages to the block's end.
 struct IndexRec {
   uint64_t message_position, block_position;
   uint32_t to_block_end;
@@ -57,7 +54,6 @@ struct IndexRec {
 struct IndexView {
   uint64_t resolution = 0, count = 0;
   std::vector<IndexRec> records;
-  int64_t size = -1;
 };
 
 uint64_t Get(const Bytes& b, size_t at, int n, bool big) {
@@ -66,16 +62,13 @@ uint64_t Get(const Bytes& b, size_t at, int n, bool big) {
   return v;
 }
 
+// The index file's fields after its 128-byte header: resolution, count, then 24-byte records.
 IndexView ReadIndex(const std::string& path, bool big = false) {
-  IndexView v;
-  Bytes b = ReadFileBytes(path);
-  v.size = static_cast<int64_t>(b.size());
-  if (b.size() < 144) return v;
-  v.resolution = Get(b, 128, 8, big);
-  v.count = Get(b, 136, 8, big);
-  for (size_t at = 144; at + 24 <= b.size(); at += 24) {
+  const Bytes b = ReadFileBytes(path);
+  if (b.size() < 144) return {};
+  IndexView v{Get(b, 128, 8, big), Get(b, 136, 8, big), {}};
+  for (size_t at = 144; at + 24 <= b.size(); at += 24)
     v.records.push_back({Get(b, at, 8, big), Get(b, at + 8, 8, big), static_cast<uint32_t>(Get(b, at + 16, 4, big))});
-  }
   return v;
 }
 
@@ -103,11 +96,8 @@ class IndexTest : public LogFile2Test {
   void TearDown() override {
     log_->Close();  // joins a thread still running
     TakeError();
-    if (HasFailure()) {
-      for (int i = 0; i < std::min(boxes_.count.load(), 16); ++i) {
-        ADD_FAILURE() << "box " << i << ": [" << boxes_.boxes[i].caption << "] " << boxes_.boxes[i].text;
-      }
-    }
+    for (int i = 0; HasFailure() && i < std::min(boxes_.count.load(), 16); ++i)
+      ADD_FAILURE() << "box " << i << ": [" << boxes_.boxes[i].caption << "] " << boxes_.boxes[i].text;
     CorvaneSetMessageBoxHandler(nullptr, nullptr);
 #ifdef _WIN32
     HKEY key;
@@ -130,22 +120,19 @@ class IndexTest : public LogFile2Test {
     RegSetValueExA(key, "Indexing Buffer Size", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
     RegCloseKey(key);
 #else
-    Bytes text;
-    PutText(text, std::string("[HKEY_CURRENT_USER\\") + kSettingsKey + "]\n\"Indexing Buffer Size\"=dword:" +
-                      std::to_string(bytes) + "\n");
-    WriteFileBytes(dir_.File("registry"), text);
+    const std::string text = std::string("[HKEY_CURRENT_USER\\") + kSettingsKey +
+                             "]\n\"Indexing Buffer Size\"=dword:" + std::to_string(bytes) + "\n";
+    WriteFileBytes(dir_.File("registry"), Bytes(text.begin(), text.end()));
 #endif
   }
 
   // Writes `n` numbered blocks of varying length; returns their positions.
   std::vector<uint64_t> WriteNumbered(const std::string& path, EnumFileVersion v, uint32_t n) {
     OpenWrite(path, v);
-    std::vector<uint64_t> at;
-    uint64_t pos = v == FileVersionCVR_Ve101 ? 60 : 128;
+    std::vector<uint64_t> at{v == FileVersionCVR_Ve101 ? 60u : 128u};
     for (uint32_t i = 0; i < n; ++i) {
       Bytes data = NumberedMessage(i, 4 + i % 9, false);
-      at.push_back(pos);
-      pos += 16 + data.size();
+      at.push_back(at.back() + 16 + data.size());
       EXPECT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, i, 0), data), S_OK);
     }
     EXPECT_EQ(log_->Close(), S_OK);
@@ -165,13 +152,10 @@ class IndexTest : public LogFile2Test {
     }));
   }
 
-  // The number the next record carries (1000000 + first byte for a bookmark).
+  // The number the next record carries.
   uint32_t NextNumber() {
     std::vector<Record> one = ReadAll(log_.get(), 1);
-    if (one.empty()) return UINT32_MAX;
-    const Bytes& d = one[0].data;
-    if (one[0].header.wBlockID == CVR_ID_BOOKMARK) return 1000000 + d[0];
-    return d.size() < 10 ? UINT32_MAX : static_cast<uint32_t>(Get(d, 6, 4, false));
+    return one.empty() || one[0].data.size() < 10 ? UINT32_MAX : static_cast<uint32_t>(Get(one[0].data, 6, 4, false));
   }
   void ExpectJumps(std::initializer_list<LONGLONG> targets) {
     for (LONGLONG n : targets) {
@@ -188,9 +172,8 @@ TEST_F(IndexTest, ChecksComeInOrderWithTheirTextsAndAJumpNeverTrustsAnIndexBeyon
   EXPECT_CVR_ERROR(log_->CreateIndex(0), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
   EXPECT_CVR_ERROR(log_->Jump(0), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
   LONGLONG progress = -1;
-  EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
-  EXPECT_EQ(progress, 0);
   ULONG sector = 0;
+  EXPECT_TRUE(log_->GetIndexingProgress(&progress) == S_OK && progress == 0);
   EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK) << "the current directory's disk";
   EXPECT_TRUE(sector >= 512 && sector <= 65536 && (sector & (sector - 1)) == 0) << sector;
   EXPECT_CVR_ERROR(log_->GetIndexingProgress(nullptr), E_POINTER, "GetIndexingProgress, NULL pointer passed", kTag);
@@ -227,20 +210,17 @@ TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLog
     OpenRead(path);
     BuildIndex(path, 100, 250, c.big);
     IndexView v = ReadIndex(IdxOf(path), c.big);
-    EXPECT_EQ(v.size, 192);
+    EXPECT_EQ(FileSize(IdxOf(path)), 192);
     EXPECT_EQ(v.records, (std::vector<IndexRec>{{at[100] + 16, at[100], 0}, {at[200] + 16, at[200], 0}}));
     LONGLONG progress = 0, size = 0;
-    EXPECT_EQ(log_->GetIndexingProgress(&progress), S_OK);
-    EXPECT_EQ(log_->GetFileSize(&size), S_OK);
-    EXPECT_EQ(progress, size);
+    EXPECT_TRUE(log_->GetIndexingProgress(&progress) == S_OK && log_->GetFileSize(&size) == S_OK && progress == size);
     ExpectJumps({0, 99, 100, 199, 249, 150});
     EXPECT_CVR_ERROR(log_->Jump(250), E_CVR_MSG_COUNT_EXCEEDED, "MsgNo exceeds record count", kTag);
     ASSERT_EQ(log_->Close(), S_OK);
 
     OpenRead(path);
     LONGLONG resolution = 0;
-    EXPECT_EQ(log_->GetIndexResolution(&resolution), S_OK);
-    EXPECT_EQ(resolution, 100);
+    EXPECT_TRUE(log_->GetIndexResolution(&resolution) == S_OK && resolution == 100) << resolution;
     ExpectJumps({201});
     EXPECT_EQ(NextNumber(), 202u);
     ASSERT_EQ(log_->Close(), S_OK);
@@ -261,27 +241,18 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
     OpenWrite(path, c.version);
     uint64_t pos = 128, bulk_at = 0, second_head = 0;
     uint32_t number = 0;
-    auto plain = [&] {
-      Bytes d = NumberedMessage(number, 4 + number % 5, false);
-      ++number;
-      ASSERT_EQ(Write(log_.get(), MakeHeader(0x20, 1, 0, 0, 0), d), S_OK);
-      pos += 16 + d.size();
-    };
-    auto bulk = [&] {
+    for (int item = 0; item < 198; ++item) {  // items 99 and 196 are the bulk blocks
+      const bool bulk = item == 99 || item == 196;
       Bytes d;
-      for (int i = 0; i < 3; ++i) {
-        if (i == 1 && bulk_at == 0) second_head = pos + 20 + d.size();
-        PutBytes(d, NumberedMessage(number++, 5 + i, c.padded));
+      for (int i = 0; i < (bulk ? 3 : 1); ++i, ++number) {
+        if (bulk && i == 1 && bulk_at == 0) second_head = pos + 20 + d.size();
+        PutBytes(d, bulk ? NumberedMessage(number, 5 + i, c.padded) : NumberedMessage(number, 4 + number % 5, false));
       }
-      if (bulk_at == 0) bulk_at = pos;
-      ASSERT_EQ(Write(log_.get(), MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 2, 1, 777, 0), d, 3), S_OK);
-      pos += 20 + d.size();
-    };
-    for (int i = 0; i < 99; ++i) plain();
-    bulk();
-    for (int i = 0; i < 96; ++i) plain();
-    bulk();  // 198..200
-    plain();
+      if (bulk && bulk_at == 0) bulk_at = pos;
+      const LogBlockHeader h = bulk ? MakeHeader(CVR_ID_MULTI_QUIVOX_MSG, 2, 1, 777, 0) : MakeHeader(0x20, 1, 0, 0, 0);
+      ASSERT_EQ(Write(log_.get(), h, d, bulk ? 3 : 0), S_OK);
+      pos += (bulk ? 20 : 16) + d.size();
+    }
     ASSERT_EQ(log_->Close(), S_OK);
 
     OpenRead(path);
@@ -323,7 +294,7 @@ TEST_F(IndexTest, RunningPassesServeJumpsAndRestartFromTheBeginning) {
   BuildIndex(path, 7, n);
   EXPECT_EQ(log_->GetIndexedRecCount(&count), S_OK);
   EXPECT_EQ(count, n + 1);
-  EXPECT_EQ(ReadIndex(dir_.File("big.idx")).size, 144 + 24 * static_cast<int64_t>((n - 1) / 7));
+  EXPECT_EQ(FileSize(dir_.File("big.idx")), 144 + 24 * static_cast<int64_t>((n - 1) / 7));
   ASSERT_EQ(log_->Jump(n - 1), S_OK);  // the bookmark stands before message 0
   EXPECT_EQ(NextNumber(), n - 2);
   EXPECT_EQ(boxes_.count.load(), 0);
@@ -361,8 +332,8 @@ TEST_F(IndexTest, RebuiltIndexIsInstalledOrAbandonedKeepingTheOldOneInUse) {
     ASSERT_TRUE(WaitUntil([&] { return boxes_.count.load() >= 1; }));
     EXPECT_EQ(boxes_.boxes[0].caption, "Indexing Error");
     EXPECT_FALSE(boxes_.boxes[0].text.empty());
-    EXPECT_EQ(boxes_.boxes[0].type, 0x45u);
-    EXPECT_EQ(seen, 100);
+    EXPECT_EQ(boxes_.boxes[0].type, 0x45u) << "error icon, Retry and Cancel";
+    EXPECT_EQ(seen, 100) << "the old index serves while the box is open";
     LONGLONG resolution = 0;
     const LONGLONG expected = answer == 4 ? 10 : 100;
     ASSERT_TRUE(WaitUntil([&] {

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <utility>
 
 #include "support/temp_dir.h"
 
@@ -14,51 +13,29 @@
 #endif
 
 namespace corvane::test {
-namespace {
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-std::string SiblingProgram(const std::string& name) {
-  char path[4096] = {};
-#ifdef _WIN32
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  const std::string exe(path, n);
-  return exe.substr(0, exe.find_last_of("\\/") + 1) + name + ".exe";
-#else
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  const std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
-  return exe.substr(0, exe.find_last_of('/') + 1) + name;
-#endif
-}
-}  // namespace
 
 int RunProgram(const std::string& name, const std::vector<std::string>& args) {
-  std::string command = Quoted(SiblingProgram(name));
-  for (const std::string& a : args) command += " " + Quoted(a);
+  char exe[4096] = {};
+#ifdef _WIN32
+  const std::string self(exe, GetModuleFileNameA(nullptr, exe, sizeof exe));
+  std::string command = "\"" + self.substr(0, self.find_last_of("\\/") + 1) + name + ".exe\"";
+#else
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  const std::string self(exe, n > 0 ? static_cast<size_t>(n) : 0);
+  std::string command = "\"" + self.substr(0, self.find_last_of('/') + 1) + name + "\"";
+#endif
+  for (const std::string& a : args) command += " \"" + a + "\"";
 #ifdef _WIN32
   // cmd.exe strips the outermost pair of quotes of the whole line.
-  return std::system(Quoted(command).c_str());
+  return std::system(("\"" + command + "\"").c_str());
 #else
   const int status = std::system(command.c_str());
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
 
-BackgroundProgram::BackgroundProgram(const std::string& name, std::vector<std::string> args)
-    : thread_([this, name, args = std::move(args)] {
-        code_ = RunProgram(name, args);
-        finished_.store(true);
-      }) {}
-
-int BackgroundProgram::Join() {
-  if (!joined_) {
-    thread_.join();
-    joined_ = true;
-  }
-  return code_;
-}
-
 bool BackgroundProgram::AwaitFile(const std::string& path) {
-  WaitUntil([&] { return finished() || FileExists(path); });
+  WaitUntil([&] { return finished_.load() || FileExists(path); });
   return FileExists(path);
 }
 

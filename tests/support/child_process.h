@@ -11,19 +11,26 @@
 
 namespace corvane::test {
 
-// Runs program `name`, from the directory of the running test, to its end: its exit code, or -1 when it did not exit normally.
+// Runs program `name`, from the directory of the running test, to its end:
+// its exit code, or -1 when it did not exit normally.
 int RunProgram(const std::string& name, const std::vector<std::string>& args);
+
+// Polls `done` about every millisecond, at most `limit` times. The bound
+// only keeps a broken build from hanging; it says nothing about speed.
+bool WaitUntil(const std::function<bool()>& done, int limit = 120000);
+void PauseMs(int ms);
 
 // Runs a program on a thread of its own, so that the test can act while the
 // program holds a file. Join waits for the exit code.
 class BackgroundProgram {
  public:
-  BackgroundProgram(const std::string& name, std::vector<std::string> args);
+  BackgroundProgram(const std::string& name, std::vector<std::string> args)
+      : thread_([this, name, args = std::move(args)] { code_ = RunProgram(name, args); finished_ = true; }) {}
   ~BackgroundProgram() { Join(); }
-  BackgroundProgram(const BackgroundProgram&) = delete;
-  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
-  int Join();
-  bool finished() const { return finished_.load(); }
+  int Join() {
+    if (thread_.joinable()) thread_.join();
+    return code_;
+  }
   // Waits (bounded) until `path` exists or the program has ended; true when
   // the file is there.
   bool AwaitFile(const std::string& path);
@@ -31,14 +38,8 @@ class BackgroundProgram {
  private:
   std::atomic<bool> finished_{false};  // declared before the thread that writes it
   int code_ = -1;
-  bool joined_ = false;
   std::thread thread_;
 };
-
-void PauseMs(int ms);
-// Polls `done` about every millisecond, at most `limit` times. The bound
-// only keeps a broken build from hanging; it says nothing about speed.
-bool WaitUntil(const std::function<bool()>& done, int limit = 120000);
 
 }  // namespace corvane::test
 

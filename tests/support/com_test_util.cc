@@ -38,30 +38,6 @@ std::string Narrow(const OLECHAR* text, size_t length) {
   return out;
 }
 
-std::string Narrow(const OLECHAR* text) {
-  if (!text) return {};
-  size_t n = 0;
-  while (text[n]) ++n;
-  return Narrow(text, n);
-}
-
-Bstr::Bstr(const std::string& utf8) {
-  std::basic_string<OLECHAR> w = Widen(utf8);
-  bstr_ = SysAllocStringLen(w.data(), static_cast<unsigned>(w.size()));
-}
-
-Bstr::~Bstr() { SysFreeString(bstr_); }
-
-BSTR* Bstr::out() {
-  SysFreeString(bstr_);
-  bstr_ = nullptr;
-  return &bstr_;
-}
-
-std::string Bstr::utf8() const {
-  return bstr_ ? Narrow(bstr_, SysStringLen(bstr_)) : std::string();
-}
-
 HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer, REFIID iid, void** out) {
   *out = nullptr;
   IClassFactory* factory = nullptr;
@@ -73,19 +49,15 @@ HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer, REFIID iid, void** out) 
 }
 
 ErrorRecord TakeError() {
-  ErrorRecord r;
   IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-  r.present = true;
-  BSTR s = nullptr;
-  if (SUCCEEDED(info->GetDescription(&s)) && s) r.description = Narrow(s, SysStringLen(s));
-  SysFreeString(s);
-  s = nullptr;
-  if (SUCCEEDED(info->GetSource(&s)) && s) r.source = Narrow(s, SysStringLen(s));
-  SysFreeString(s);
-  info->GetGUID(&r.guid);
+  if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+  Bstr description, source;
+  GUID guid = {};
+  info->GetDescription(description.out());
+  info->GetSource(source.out());
+  info->GetGUID(&guid);
   info->Release();
-  return r;
+  return {true, description.utf8(), source.utf8(), guid};
 }
 
 std::string Description(const std::string& text, const std::string& tag, HRESULT code) {

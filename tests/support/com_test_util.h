@@ -11,20 +11,28 @@ namespace corvane::test {
 
 // UTF-8 <-> UTF-16 for OLECHAR strings (wchar_t on Windows, char16_t elsewhere).
 std::basic_string<OLECHAR> Widen(const std::string& utf8);
-std::string Narrow(const OLECHAR* text);
 std::string Narrow(const OLECHAR* text, size_t length);
+inline std::string Narrow(const OLECHAR* text) {
+  return text ? Narrow(text, std::char_traits<OLECHAR>::length(text)) : std::string();
+}
 
 // An owned BSTR.
 class Bstr {
  public:
   Bstr() = default;
-  explicit Bstr(const std::string& utf8);
-  ~Bstr();
+  explicit Bstr(const std::string& utf8) {
+    const std::basic_string<OLECHAR> w = Widen(utf8);
+    bstr_ = SysAllocStringLen(w.data(), static_cast<unsigned>(w.size()));
+  }
+  ~Bstr() { SysFreeString(bstr_); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
   BSTR get() const { return bstr_; }
-  BSTR* out();  // frees the current string, then hands out the slot
-  std::string utf8() const;
+  BSTR* out() {  // frees the current string, then hands out the slot
+    SysFreeString(bstr_);
+    return &(bstr_ = nullptr);
+  }
+  std::string utf8() const { return bstr_ ? Narrow(bstr_, SysStringLen(bstr_)) : std::string(); }
 
  private:
   BSTR bstr_ = nullptr;

@@ -23,11 +23,9 @@ TempDir::TempDir() {
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   std::error_code ec;
   fs::create_directories(base, ec);
-  fs::path p;
   do {
-    p = base / ("t" + std::to_string(stamp) + "-" + std::to_string(g_counter++));
-  } while (!fs::create_directory(p, ec));
-  path_ = p.string();
+    path_ = (base / ("t" + std::to_string(stamp) + "-" + std::to_string(g_counter++))).string();
+  } while (!fs::create_directory(path_, ec));
 }
 
 TempDir::~TempDir() {
@@ -35,9 +33,7 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string& name) const {
-  return (fs::path(path_) / name).string();
-}
+std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
 // A test that looks at a file must not disturb the library under test: on
 // Windows the file is opened sharing everything, delete included, so that a
@@ -74,7 +70,7 @@ bool FileExists(const std::string& path) {
 
 int64_t FileSize(const std::string& path) {
   std::error_code ec;
-  auto n = fs::file_size(path, ec);
+  const auto n = fs::file_size(path, ec);
   return ec ? -1 : static_cast<int64_t>(n);
 }
 
