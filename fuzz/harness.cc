@@ -1,15 +1,83 @@
 #include "harness.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 
+#include "platform/file.h"
 #include "support/temp_dir.h"
 
 namespace corvane::fuzz {
 namespace {
 
 using platform::Disposition;
+
+// Files larger than this are refused as a full disk: an input that makes
+// the library write without end is caught by the readers' own checks, not
+// by the memory of the fuzzing machine.
+constexpr size_t kMaxFileSize = size_t{64} << 20;
+// Guards the bytes of every in-memory file (the indexing thread reads the
+// log and writes its own file while the caller reads).
+std::mutex g_memory_files;
+
+// A handle on a file of the in-memory file system; its bytes are shared by
+// every handle open on it.
+class MemoryFile final : public platform::File {
+ public:
+  MemoryFile(std::shared_ptr<Bytes> bytes, uint32_t access) : bytes_(std::move(bytes)), access_(access) {}
+
+  Status Read(void* dst, uint32_t n, uint32_t* got) override {
+    *got = 0;
+    if (!(access_ & platform::kAccessRead)) return Status::Error(kErrAccessDenied);
+    std::lock_guard<std::mutex> hold(g_memory_files);
+    *got = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(bytes_->size()) - pos_, 0, n));
+    if (*got) std::memcpy(dst, bytes_->data() + pos_, *got);
+    pos_ += *got;
+    return Status::Ok();
+  }
+  Status Write(const void* src, uint32_t n, uint32_t* written) override {
+    *written = 0;
+    if (!(access_ & platform::kAccessWrite)) return Status::Error(kErrAccessDenied);
+    const size_t end = static_cast<size_t>(pos_) + n;
+    if (end > kMaxFileSize) return Status::Error(kErrDiskFull);
+    std::lock_guard<std::mutex> hold(g_memory_files);
+    if (bytes_->size() < end) bytes_->resize(end);
+    if (n > 0) std::memcpy(bytes_->data() + pos_, src, n);
+    pos_ = static_cast<int64_t>(end);
+    *written = n;
+    return Status::Ok();
+  }
+  // Overflowing and negative targets fail and leave the pointer.
+  Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
+    int64_t size = 0, target = 0;
+    (void)GetSize(&size);
+    const int64_t base = origin == platform::SeekOrigin::kBegin ? 0 : origin == platform::SeekOrigin::kCurrent ? pos_ : size;
+    if (__builtin_add_overflow(base, distance, &target)) return Status::Error(kErrInvalidParameter);
+    if (target < 0) return Status::Error(kErrNegativeSeek);
+    if (new_pos) *new_pos = target;
+    return pos_ = target, Status::Ok();
+  }
+  Status GetSize(int64_t* size) override {
+    std::lock_guard<std::mutex> hold(g_memory_files);
+    *size = static_cast<int64_t>(bytes_->size());
+    return Status::Ok();
+  }
+  Status Flush() override { return access_ & platform::kAccessWrite ? Status::Ok() : Status::Error(kErrAccessDenied); }
+  Status SetEndOfFile() override {
+    if (!(access_ & platform::kAccessWrite)) return Status::Error(kErrAccessDenied);
+    if (static_cast<uint64_t>(pos_) > kMaxFileSize) return Status::Error(kErrDiskFull);
+    std::lock_guard<std::mutex> hold(g_memory_files);
+    bytes_->resize(static_cast<size_t>(pos_));
+    return Status::Ok();
+  }
+
+ private:
+  std::shared_ptr<Bytes> bytes_;
+  uint32_t access_;
+  int64_t pos_ = 0;
+};
 
 // The library reads and writes its logs, companion files and key files here
 // instead of on the disk, so that a run spends its time in the readers, not
@@ -25,14 +93,11 @@ class MemoryFileSystem final : public platform::FileSystem {
     auto it = files_.find(path);
     const bool exists = it != files_.end();
     const Disposition d = options.disposition;
+    const bool must_exist = d == Disposition::kOpenExisting || d == Disposition::kTruncateExisting;
     if (d > Disposition::kTruncateExisting || d < Disposition::kCreateNew) return Status::Error(kErrInvalidParameter);
     if (d == Disposition::kCreateNew && exists) return Status::Error(kErrFileExists);
-    if ((d == Disposition::kOpenExisting || d == Disposition::kTruncateExisting) && !exists) {
-      return Status::Error(kErrFileNotFound);
-    }
-    if ((d == Disposition::kCreateAlways || d == Disposition::kOpenAlways) && exists && last_error) {
-      *last_error = kErrAlreadyExists;
-    }
+    if (must_exist && !exists) return Status::Error(kErrFileNotFound);
+    if (!must_exist && exists && last_error) *last_error = kErrAlreadyExists;  // kCreateAlways, kOpenAlways
     std::shared_ptr<Bytes>& bytes = exists ? it->second : (files_[path] = std::make_shared<Bytes>());
     if (d == Disposition::kCreateAlways || d == Disposition::kTruncateExisting) bytes->clear();
     *out = std::make_unique<MemoryFile>(bytes, options.access);
@@ -47,15 +112,10 @@ class MemoryFileSystem final : public platform::FileSystem {
     auto it = files_.find(from);
     if (it == files_.end()) return Status::Error(kErrFileNotFound);
     if (!replace && files_.count(to)) return Status::Error(kErrAlreadyExists);
-    std::shared_ptr<Bytes> bytes = it->second;
-    files_.erase(it);
-    files_[to] = std::move(bytes);
+    files_.insert_or_assign(to, files_.extract(it).mapped());
     return Status::Ok();
   }
-  Status BytesPerSector(const std::string&, uint32_t* bytes) override {
-    *bytes = 512;
-    return Status::Ok();
-  }
+  Status BytesPerSector(const std::string&, uint32_t* bytes) override { return *bytes = 512, Status::Ok(); }
 
  private:
   std::map<std::string, std::shared_ptr<Bytes>> files_;
@@ -82,15 +142,13 @@ std::string ScratchPath(const std::string& name) { return g_dir->File(name); }
 std::string PutScratchFile(const std::string& name, std::span<const uint8_t> bytes, bool present) {
   const std::string path = ScratchPath(name);
   if (!present) return (void)platform::RemoveFile(path), path;
-  platform::OpenOptions options;
-  options.access = platform::kAccessWrite;
-  options.share = platform::kShareRead | platform::kShareWrite | platform::kShareDelete;
-  options.disposition = Disposition::kCreateAlways;
+  const platform::OpenOptions options{platform::kAccessWrite, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                      Disposition::kCreateAlways};
   std::unique_ptr<platform::File> file;
   Status st = platform::OpenFile(path, options, &file);
   uint32_t written = 0;
   if (st.ok() && !bytes.empty()) st = file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written);
-  if (!st.ok()) Violation(("cannot write " + path).c_str());
+  if (!st.ok()) Violation("cannot write " + path);
   return path;
 }
 
@@ -105,12 +163,6 @@ std::vector<std::span<const uint8_t>> SplitInput(const uint8_t* data, size_t siz
     rest.remove_prefix(cut + kPartSeparator.size());
   }
   return parts;
-}
-
-void Violation(const char* what) {
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::fflush(stderr);
-  std::abort();
 }
 
 }  // namespace corvane::fuzz

@@ -31,28 +31,23 @@ namespace fs = std::filesystem;
 fs::path g_out;
 int g_written = 0;
 
-void Seed(const std::string& target, const std::string& name, const Bytes& bytes) {
-  fs::create_directories(g_out / (target + "_fuzz"));
-  test::WriteFileBytes((g_out / (target + "_fuzz") / name).string(), bytes);
-  ++g_written;
-}
-
-// The parts joined with the separator (the inverse of SplitInput).
-Bytes Join(const std::vector<Bytes>& parts) {
+// Writes the seed OUTPUT_DIR/<target>_fuzz/<name>: the parts joined with the
+// separator (the inverse of SplitInput).
+void Seed(const std::string& target, const std::string& name, std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) out.insert(out.end(), kPartSeparator.begin(), kPartSeparator.end());
-    out.insert(out.end(), parts[i].begin(), parts[i].end());
+  for (const Bytes& part : parts) {
+    if (&part != parts.begin()) out.insert(out.end(), kPartSeparator.begin(), kPartSeparator.end());
+    out.insert(out.end(), part.begin(), part.end());
   }
-  return out;
+  fs::create_directories(g_out / (target + "_fuzz"));
+  test::WriteFileBytes((g_out / (target + "_fuzz") / name).string(), out);
+  ++g_written;
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A log and the companion files LogFile2 wrote beside it.
-struct Written {
-  Bytes log, bookmarks, index;
-};
+struct Written { Bytes log, bookmarks, index; };
 
 // Fourteen blocks through LogFile2: every fourth a bulk block of messages,
 // some bookmark blocks, plain blocks in every stamp mode; then a bookmark
@@ -119,23 +114,17 @@ Bytes HexDump(const std::vector<Bytes>& pieces, bool t_lines) {
   return Text(text);
 }
 
-std::string KeyLine(const char* name, const stream::KeySetBytes& set, const char* format) {
-  std::string out = name;
-  for (uint8_t b : set) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, format, b);
-    out += buf;
-  }
-  return out;
+// A key file's line of a set: its name and bytes in `format`.
+std::string KeyLine(std::string line, const stream::KeySetBytes& set, const char* format) {
+  char buf[8];
+  for (uint8_t b : set) line.append(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, format, b)));
+  return line;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR\n");
-    return 2;
-  }
+  if (argc != 2) return std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR\n"), 2;
   g_out = argv[1];
   InitFuzzEnvironment(/*in_memory=*/false);
 
@@ -170,46 +159,46 @@ int main(int argc, char** argv) {
   }
   for (const auto& [version, w] : gens) {
     const std::string name(stream::kGenerations[version].name.substr(11));
-    for (const char* t : {"version_detection", "log_file_stream", "log_file2"}) Seed(t, name, w.log);
-    if (stream::Handles(version, stream::kLogFileReads)) Seed("log_file", name, w.log);
-    if (stream::GenerationOf(version).kind == stream::FileKind::kHexText) Seed("hex_text", name, w.log);
+    for (const char* t : {"version_detection", "log_file_stream", "log_file2"}) Seed(t, name, {w.log});
+    if (stream::Handles(version, stream::kLogFileReads)) Seed("log_file", name, {w.log});
+    if (stream::GenerationOf(version).kind == stream::FileKind::kHexText) Seed("hex_text", name, {w.log});
     if (w.index.empty()) continue;
-    Seed("log_file2", name + "_with_bookmarks", Join({w.log, w.bookmarks}));
-    Seed("log_file2", name + "_steps", Join({w.log, w.bookmarks, {0, 40, 1, 0, 7, 3, 5, 4, 'a', 'b', 0, 9, 1, 2, 5, 6, 3, 0}}));
-    Seed("index_jump", name, Join({w.log, w.index, w.bookmarks}));
-    Seed("index_jump", name + "_steps", Join({w.log, w.index, w.bookmarks, {5, 0, 0, 0, 3, 11, 0, 0, 0, 2}}));
-    Seed("bookmark_store", name, w.bookmarks);
-    Seed("bookmark_store", name + "_steps", Join({w.bookmarks, {1, 5, 0, 0, 0, 0, 0, 0, 0, 3, 'x', 'y', 'z', 0, 2, 1, 0, 4, 2, 'q', 1, 5, 2}}));
+    Seed("log_file2", name + "_with_bookmarks", {w.log, w.bookmarks});
+    Seed("log_file2", name + "_steps", {w.log, w.bookmarks, {0, 40, 1, 0, 7, 3, 5, 4, 'a', 'b', 0, 9, 1, 2, 5, 6, 3, 0}});
+    Seed("index_jump", name, {w.log, w.index, w.bookmarks});
+    Seed("index_jump", name + "_steps", {w.log, w.index, w.bookmarks, {5, 0, 0, 0, 3, 11, 0, 0, 0, 2}});
+    Seed("bookmark_store", name, {w.bookmarks});
+    Seed("bookmark_store", name + "_steps", {w.bookmarks, {1, 5, 0, 0, 0, 0, 0, 0, 0, 3, 'x', 'y', 'z', 0, 2, 1, 0, 4, 2, 'q', 1, 5, 2}});
     for (const char* t : {"log_file_stream", "version_detection"}) {
-      Seed(t, name + "_index", w.index);
-      Seed(t, name + "_bookmarks", w.bookmarks);
+      Seed(t, name + "_index", {w.index});
+      Seed(t, name + "_bookmarks", {w.bookmarks});
     }
   }
   const Bytes& v0100 = gens[FileVersionCVR_V0100].log;
-  Seed("log_file", "CVR_V0100_mixed_reads", Join({v0100, {1, 2, 3, 4, 5, 6, 7, 8, 9}}));
-  Seed("corvane", "CVR_V0100", v0100);
-  Seed("corvane", "CVR_V0100_mixed_reads", Join({v0100, {0, 1, 2, 0, 1, 2}}));
-  Seed("hex_text", "odd_runs", Text("1B10 A fz 0x1f\n7"));
-  for (int i = 0; i < 4; ++i) Seed("raw_record", "record" + std::to_string(i), (records[i].resize(20), records[i]));
-  Seed("log_file_stream", "e102_steps", Join({gens[FileVersionCVR_Ve102].log,
-       {0, 200, 0, 0, 0, 3, 40, 0, 1, 0xF0, 0xFF, 0xFF, 0xFF, 3, 9, 0, 4, 2, 0, 0, 0, 0, 3, 1, 0}}));
+  Seed("log_file", "CVR_V0100_mixed_reads", {v0100, {1, 2, 3, 4, 5, 6, 7, 8, 9}});
+  Seed("corvane", "CVR_V0100", {v0100});
+  Seed("corvane", "CVR_V0100_mixed_reads", {v0100, {0, 1, 2, 0, 1, 2}});
+  Seed("hex_text", "odd_runs", {Text("1B10 A fz 0x1f\n7")});
+  for (int i = 0; i < 4; ++i) Seed("raw_record", "record" + std::to_string(i), {(records[i].resize(20), records[i])});
+  Seed("log_file_stream", "e102_steps", {gens[FileVersionCVR_Ve102].log,
+       {0, 200, 0, 0, 0, 3, 40, 0, 1, 0xF0, 0xFF, 0xFF, 0xFF, 3, 9, 0, 4, 2, 0, 0, 0, 0, 3, 1, 0}});
 
   // Cipher: [set] [14 parameter bytes] [header] (harness: targets.cc).
   // Set 0 (shared) with the 1.02 header, set 0 with the e1.01 header, set 1
   // (e1.00) with its 60-byte header, set 2 from small blocks.
-  Seed("cipher", "e102", Join({gens[FileVersionCVR_Ve102].log, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}}));
-  Seed("cipher", "e101", Join({gens[FileVersionCVR_Ve101].log, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}));
-  Seed("cipher", "e100", Join({gens[FileVersionCVR_Ve100].log, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}));
-  Seed("cipher", "small_blocks", Join({Pattern(300, 9), {2, 0x11, 0x22, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 3, 0}}));
+  Seed("cipher", "e102", {gens[FileVersionCVR_Ve102].log, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}});
+  Seed("cipher", "e101", {gens[FileVersionCVR_Ve101].log, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}});
+  Seed("cipher", "e100", {gens[FileVersionCVR_Ve100].log, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}});
+  Seed("cipher", "small_blocks", {Pattern(300, 9), {2, 0x11, 0x22, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 3, 0}});
 
   const auto& keys = stream::DefaultKeyMaterial();
   const std::string e100 = KeyLine("e1.00", keys.sets[0], " %u"), shared = KeyLine("shared", keys.sets[1], " 0x%02X");
-  Seed("key_file", "defaults", Text("corvane-key-file 1\n" + e100 + "\n" + shared + "\n"));
+  Seed("key_file", "defaults", {Text("corvane-key-file 1\n" + e100 + "\n" + shared + "\n")});
   Seed("key_file", "comments_crlf",
-       Text("# key of the test bench\r\n\r\ncorvane-key-file 1\r\n  " + shared + "\t\r\n# e1.00\r\n" + e100 + "\r\n"));
+       {Text("# key of the test bench\r\n\r\ncorvane-key-file 1\r\n  " + shared + "\t\r\n# e1.00\r\n" + e100 + "\r\n")});
   Seed("key_file", "small_blocks",
-       Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\nshared 0xff 0 9 1 2 3 4 5 6 7 1 2 3 8\n"));
-  Seed("key_file", "bad_tap", Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 9 8\n"));
+       {Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\nshared 0xff 0 9 1 2 3 4 5 6 7 1 2 3 8\n")});
+  Seed("key_file", "bad_tap", {Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 9 8\n")});
   std::printf("make_seeds: %d seeds in %s\n", g_written, g_out.c_str());
   return 0;
 }
