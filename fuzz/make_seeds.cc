@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets: a small log of every
 // generation in the generation table, written by the library's own writers
-// (LogFile2 with bulk blocks, bookmarks and an index; the Corvane object),
+// (LogFile2 through cvrtool's writer and index builder, with bulk blocks,
+// bookmarks and an index; the Corvane object),
 // samples of the generations nobody writes any more made from those, and
 // key files.
 //
@@ -8,12 +9,12 @@
 //
 // Multi-file inputs are joined with the targets' part separator in the
 // order the targets split them (harness.h).
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <thread>
 
+#include "cvrtool/indexing.h"
+#include "cvrtool/log_writer.h"
 #include "harness.h"
 #include "stream/cipher.h"
 #include "stream/generations.h"
@@ -49,42 +50,27 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 // A log and the companion files LogFile2 wrote beside it.
 struct Written { Bytes log, bookmarks, index; };
 
-// Fourteen blocks through LogFile2: every fourth a bulk block of messages,
-// some bookmark blocks, plain blocks in every stamp mode; then a bookmark
-// inserted, and the log read back and indexed with a resolution of 3.
+// Fourteen blocks through cvrtool's LogFile2 writer (which lays bulk
+// messages out as the generation wants them): every fourth a bulk block of
+// messages, some bookmark blocks, plain blocks in every stamp mode; then the
+// log read back and indexed with a resolution of 3.
 Written WriteLog2(const stream::Generation& g) {
   const std::string stem = ScratchPath(std::string(g.short_name)), path = stem + ".cvr";
-  auto log = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
-  Bstr name(path);
-  EnumFileVersion v = g.version;
-  if (!log || FAILED(log->Open(name.get(), FileAccessModeWriteCreateAlways, &v, 0))) return {};
+  cvrtool::LogWriter writer(path, g.version);
   for (int i = 0; i < 14; ++i) {
-    const ULONG count = i % 4 == 2 ? 2 + i % 3 : 0;
-    const bool mark = !count && i % 5 == 3;
-    Bytes data = mark ? Text("mark " + std::to_string(i)) : count ? Bytes() : Pattern(i * 5 % 23, static_cast<uint8_t>(i));
-    for (ULONG m = 0; m < count; ++m) {
-      const size_t payload = g.padded_messages ? (4 + m * 3 + 9) / 4 * 4 - 6 : 4 + m * 3;
-      const Bytes r = RawRecord(0x1D, 0x10, m % 2 ? 0x7C : 0, Pattern(payload, static_cast<uint8_t>(m)));
-      data.insert(data.end(), r.begin(), r.end());
-    }
-    const uint16_t id = count ? CVR_ID_MULTI_QUIVOX_MSG : mark ? CVR_ID_BOOKMARK : CVR_ID_QUIVOX_MSG + i % 3;
-    LogBlockHeader h = test::MakeHeader(id, 3, count ? 1 : mark ? 0 : i % 4, count ? 1000 * i : mark ? 0 : 777 * i, data.size());
-    data.push_back(0);  // bookmark comments end at a zero; no buffer is empty
-    (void)log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), h.dwDataLength, count);
+    std::vector<Bytes> messages;
+    for (int m = 0; i % 4 == 2 && m < 2 + i % 3; ++m) messages.push_back(RawRecord(0x1D, 0x10, m % 2 ? 0x7C : 0, Pattern(4 + m * 3, m)));
+    const Bytes data = Pattern(i * 5 % 23, static_cast<uint8_t>(i));
+    if (!messages.empty()) writer.WriteBulk(3, 1, 1000 * i, messages);
+    else if (i % 5 == 3 || i == 1) writer.WriteBookmark("mark " + std::to_string(i));
+    else writer.Write(i % 2 ? 0x52 : CVR_ID_QUIVOX_MSG, 3, i % 4, 777 * i, data.data(), data.size());  // 0x52: no kind of its own
   }
-  (void)log->InsertBookmark(1, Bstr("inserted").get());
-  (void)log->Close();
+  writer.Close();
+  auto log = cvrtool::CreateLogFile2();
   EnumFileVersion read_as = FileVersionUnknown;
-  if (SUCCEEDED(log->Open(name.get(), FileAccessModeReadOnly, &read_as, 0))) {
-    // The pass runs on a thread of its own; the index's record count (in
-    // either byte order) is written when it completes.
-    for (int i = 0; SUCCEEDED(log->CreateIndex(3)) && i < 500; ++i) {
-      const Bytes idx = test::ReadFileBytes(stem + ".idx");
-      if (idx.size() >= 144 && std::any_of(idx.begin() + 136, idx.begin() + 144, [](uint8_t b) { return b; })) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    (void)log->Close();
-  }
+  cvrtool::Check(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &read_as, 0), "reading " + path);
+  cvrtool::BuildIndex(log.get(), 3, false);
+  (void)log->Close();
   return {test::ReadFileBytes(path), test::ReadFileBytes(stem + ".bmk"), test::ReadFileBytes(stem + ".idx")};
 }
 
@@ -127,6 +113,7 @@ int main(int argc, char** argv) {
   if (argc != 2) return std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR\n"), 2;
   g_out = argv[1];
   InitFuzzEnvironment(/*in_memory=*/false);
+  cvrtool::InitLibrary();
 
   // Every log generation of the table: written by LogFile2 or the Corvane
   // object when one of them writes it, else made from the V 01.00 log's
