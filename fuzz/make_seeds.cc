@@ -1,9 +1,8 @@
 // Writes the seed corpus of the fuzz targets: a small log of every
 // generation in the generation table, written by the library's own writers
 // (LogFile2 through cvrtool's writer and index builder, with bulk blocks,
-// bookmarks and an index; the Corvane object),
-// samples of the generations nobody writes any more made from those, and
-// key files.
+// bookmarks and an index; the Corvane object), samples of the generations
+// nobody writes any more made from those, and key files.
 //
 //   make_seeds OUTPUT_DIR      writes OUTPUT_DIR/<target>/<seed>
 //
