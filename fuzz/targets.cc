@@ -609,6 +609,7 @@ void Corvane(const uint8_t* data, size_t size) {
     BYTE conn = 0;
     ULONG stamp = 0, length = 0;
     LONG eof = 0;
+    // A failed header read counts (++failures is never 0) and the next one goes on.
     if (FAILED(log->ReadBlockHeader(&id, &conn, &stamp, &length, &eof)) && ++failures) continue;
     if (eof) break;
     CORVANE_FUZZ_CHECK(++blocks <= file_size / 12);
