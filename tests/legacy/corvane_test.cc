@@ -56,7 +56,8 @@ ULONG Position(ICorvane* log) {
   return pos;
 }
 
-TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocksAndReadsBackInOrder) {
+// (Reading such blocks back: the step-by-step test below and fuzz target corvane.)
+TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocks) {
   TempDir dir;
   const std::string path = dir.File("blocks.log");
   WriteFileBytes(path, Bytes(500, 7));  // replaced
@@ -76,8 +77,7 @@ TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocksAndReadsBackInOrde
   }
   ULONG size = 0;
   EXPECT_EQ(log->GetFileSize(&size), S_OK);
-  EXPECT_EQ(size, want.size());
-  EXPECT_EQ(Position(log.get()), size);
+  EXPECT_EQ(std::make_pair(size, Position(log.get())), std::make_pair(ULONG(want.size()), ULONG(want.size())));
   ASSERT_EQ(log->Close(), S_OK);
   // Between the line ends of the header, anything but CR and ^Z; the ticks
   // are the system's.
@@ -87,32 +87,14 @@ TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocksAndReadsBackInOrde
   std::copy(bytes.begin() + 29, bytes.begin() + 57, want.begin() + 29);
   for (size_t at : ticks) std::copy(bytes.begin() + at, bytes.begin() + at + 4, want.begin() + at);
   EXPECT_EQ(bytes, want);
-
-  ASSERT_EQ(Open(log.get(), path, kRead, kExisting), S_OK);
-  EXPECT_EQ(Position(log.get()), 60u);
-  for (size_t i = 0; i <= blocks.size(); ++i) {
-    Header h;
-    ASSERT_EQ(h.Read(log.get()), S_OK);
-    EXPECT_EQ(h.end, i == blocks.size() ? 1 : 0);
-    if (h.end) break;
-    EXPECT_TRUE(h.id == blocks[i].first && h.conn == 0xFD + i);
-    Bytes data(h.length + 1);
-    ASSERT_EQ(log->ReadBlockData(data.data(), h.length), S_OK);
-    EXPECT_EQ(Bytes(data.begin(), data.end() - 1), blocks[i].second);
-  }
 }
 
 // ---- Reading, step by step ----
 
-struct Step {
-  char op;          // 'H' read a header, 'D' read `length` bytes of data, 'W' write a block
-  ULONG length;
-  HRESULT code;
-  LONG end = -1;    // for a header read: the end flag (-1: any)
-  USHORT id = 0;    // for a header read: the identifier (0: any)
-  ULONG pos = 0;    // the position afterwards (0: any)
-  const char* data = nullptr;  // for a data read: the bytes
-};
+// op: 'H' read a header, 'D' read `length` bytes of data, 'W' write a block.
+// A header read may check the end flag (-1: any) and the identifier (0: any),
+// a data read its bytes; pos is the position afterwards (0: any).
+struct Step { char op; ULONG length; HRESULT code; LONG end = -1; USHORT id = 0; ULONG pos = 0; const char* data = nullptr; };
 
 const char* ReadErrorText(HRESULT code) {
   return code == E_CVR_BLOCK_HEADER_NOT_READ      ? "Block header not read"
@@ -132,19 +114,14 @@ TEST(CorvaneTest, ReadingStepByStep) {
   Bytes odd_header(odd_text.begin(), odd_text.end());
   odd_header.push_back(0x1A);
   const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ;
-  const struct {
-    const char* name;
-    Bytes file;
-    std::vector<Step> steps;
-    HRESULT opened = S_OK;  // a wrong version fails Open but leaves the file open behind its header
-  } cases[] = {
+  // A wrong version fails Open (`opened`) but leaves the file open behind its header.
+  const struct { const char* name; Bytes file; std::vector<Step> steps; HRESULT opened = S_OK; } cases[] = {
       // The reserved byte is ignored; unread data is skipped.
       {"unread data skipped", reserved, {{'H', 0, S_OK, 0, 1}, {'H', 0, S_OK, 0, 2}, {'H', 0, S_OK, 0, 3},
                                          {'D', 4, S_OK, -1, 0, 0, "wxyz"}, {'H', 0, S_OK, 1}}},
       {"data needs a header first", three, {{'D', 3, kNotRead}, {'H', 0, S_OK}, {'D', 3, S_OK}, {'D', 3, kNotRead}}},
       {"data of another length stays pending", three,
        {{'H', 0, S_OK}, {'D', 2, E_CVR_INVALID_DATA_BLOCK_SIZE, -1, 0, 72}, {'H', 0, S_OK, 0, 2}}},
-      {"zero-length data", three, {{'H', 0, S_OK}, {'H', 0, S_OK, 0, 2}, {'D', 0, S_OK}, {'D', 0, kNotRead}}},
       {"writing a file opened for reading", three, {{'W', 1, E_CVR_BLOCK_HEADER_WRITE_FAILED}}},
       {"any header with the tag before its end byte", Concat({odd_header, Block(7, 1, {0xAB, 0xCD})}),
        {{'H', 0, S_OK, 0, 7, static_cast<ULONG>(odd_header.size()) + 12}, {'D', 2, S_OK, -1, 0, 0, "\xAB\xCD"}}},
@@ -183,12 +160,9 @@ TEST(CorvaneTest, ReadingStepByStep) {
       Bytes data(s.length + 1);
       const HRESULT hr = s.op == 'H' ? h.Read(log.get()) : s.op == 'D' ? log->ReadBlockData(data.data(), s.length)
                                                                         : log->WriteBlock(1, 1, data.data(), s.length);
-      if (s.code == S_OK) {
-        ASSERT_EQ(hr, S_OK) << TakeError().description;
-      } else {
-        EXPECT_EQ(static_cast<uint32_t>(hr), static_cast<uint32_t>(s.code));
-        EXPECT_EQ(TakeError().description, Description(ReadErrorText(s.code), "CORVANE", s.code));
-      }
+      const std::string error = TakeError().description;
+      EXPECT_EQ(static_cast<uint32_t>(hr), static_cast<uint32_t>(s.code)) << error;
+      EXPECT_TRUE(s.code == S_OK || error == Description(ReadErrorText(s.code), "CORVANE", s.code)) << error;
       EXPECT_TRUE(s.end < 0 || h.end == s.end) << h.end;
       EXPECT_TRUE(!s.id || h.id == s.id) << h.id;
       EXPECT_TRUE(!s.pos || Position(log.get()) == s.pos);
@@ -203,40 +177,27 @@ TEST(CorvaneTest, ReadingStepByStep) {
 // create mode), so a refused Open leaves an existing file alone; a failed
 // Open leaves the object closed unless its arguments were refused.
 TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
-  static BYTE data[4];
   static ULONG value;
   static Header h;
 #define CALL(expr) [](ICorvane* log, const std::string& path) -> HRESULT { return (void)log, (void)path, (expr); }
   const auto other_reads = CALL(Open(Create<ICorvane>(CLSID_Corvane, IID_ICorvane).get(), path, kRead, kExisting));
-  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed";
-  const std::string kNotOpen = "File not open";
+  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed",
+                    kNotOpen = "File not open";
   auto null = [](const char* method) { return std::string("One ore more ") + method + " method parameters are NULL"; };
-  const struct {
-    char state;                   // 'c' closed, 'w' open for writing, 'r' open for reading
-    std::optional<Bytes> before;  // the file before, if any
-    std::function<HRESULT(ICorvane*, const std::string&)> call;
-    HRESULT code;
-    std::string text;
-    bool open_after;
-  } cases[] = {
+  // state: 'c' closed, 'w' open for writing, 'r' open for reading; before: the file before, if any.
+  using Call = std::function<HRESULT(ICorvane*, const std::string&)>;
+  const struct { char state; std::optional<Bytes> before; Call call; HRESULT code; std::string text; bool open_after; } cases[] = {
       {'c', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 0},
       {'c', {}, CALL(Open(log, path, 3, 7)), E_CVR_INVALID_FILE_ACCESS_MODE, kCreation, 0},
       {'c', {}, CALL(Open(log, path, kWrite, 0)), E_CVR_INVALID_CREATE_MODE, kCreation, 0},
       {'c', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
-      {'c', {}, CALL(Open(log, path + "/x", kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
       {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kWrite, kNew)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
       // Created, but the header cannot be written; an existing log is not emptied.
       {'c', {}, CALL(Open(log, path, kRead, kNew)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
       {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kRead, kAlways)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
       {'c', LegacyHeader(kTagText, 2000), CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_HEADER_INFO_READ_FAIL,
        kCreation, 0},  // the end byte at 2001
-      {'c', {}, CALL(log->Close()), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, CALL(log->WriteBlock(1, 1, data, 4)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, CALL(h.Read(log)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, CALL(log->ReadBlockData(data, 4)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, CALL(log->Flush()), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
       {'c', {}, CALL(log->GetFileSize(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
-      {'c', {}, CALL(log->GetFilePointerPos(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
       // Null pointers are refused before the open-file check.
       {'c', {}, CALL(log->Open(nullptr, kRead, kNew)), E_POINTER, null("Open"), 0},
       {'c', {}, CALL(log->WriteBlock(1, 1, nullptr, 0)), E_POINTER, null("WriteBlock"), 0},
@@ -250,7 +211,6 @@ TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
       // An open file is held exclusively; refused arguments keep it open,
       // while the same object reopening its own file gives it up first.
       {'w', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 1},
-      {'w', {}, CALL(Open(log, path, kWrite, 9)), E_CVR_INVALID_CREATE_MODE, kCreation, 1},
       {'w', {}, other_reads, E_CVR_FILE_CREATION_FAILS, kCreation, 1},
       {'r', {}, other_reads, E_CVR_FILE_CREATION_FAILS, kCreation, 1},
       {'w', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
