@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -108,20 +109,17 @@ TEST_F(FileTest, RemoveAndRenameNeedDeleteSharingAndRenameReplacesOnlyWhenAsked)
 
 TEST_F(FileTest, FailuresCarryWindowsCodes) {
   const std::string missing = dir_.File("missing.bin"), in_missing_dir = dir_.File("no-dir") + "/x.bin";
-  EXPECT_EQ(Open(R, kShareRead, D::kOpenExisting, nullptr, missing), kErrFileNotFound);
-  EXPECT_EQ(Open(R, kShareRead, D::kOpenExisting, nullptr, in_missing_dir), kErrPathNotFound);
-  EXPECT_EQ(Open(W, kShareRead, D::kCreateAlways, nullptr, in_missing_dir), kErrPathNotFound);
-  EXPECT_EQ(Open(W, kShareRead, D::kCreateNew), kErrFileExists);
-  EXPECT_EQ(Open(R, kShareAll, D::kOpenExisting, nullptr, dir_.path()), kErrAccessDenied);
-  EXPECT_EQ(Open(W, kShareAll, D::kCreateAlways, nullptr, dir_.path()), kErrAccessDenied);
+  const std::tuple<std::string, uint32_t, D, uint32_t> opens[] = {
+      {missing, R, D::kOpenExisting, kErrFileNotFound}, {in_missing_dir, W, D::kCreateAlways, kErrPathNotFound},
+      {path_, W, D::kCreateNew, kErrFileExists},        {dir_.path(), W, D::kCreateAlways, kErrAccessDenied}};
+  for (const auto& [path, access, d, code] : opens) EXPECT_EQ(Open(access, kShareAll, d, nullptr, path), code) << path;
   EXPECT_EQ(RemoveFile(missing).code(), kErrFileNotFound);
   EXPECT_EQ(RemoveFile(dir_.path()).code(), kErrAccessDenied);
   // Operations need the matching access (also under Wine, for SetEndOfFile).
   uint8_t buf[4] = {};
   uint32_t n = 99;
   auto reader = MustOpen(R, kShareAll);
-  EXPECT_EQ(reader->Write(buf, 4, &n).code(), kErrAccessDenied);
-  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(std::make_pair(reader->Write(buf, 4, &n).code(), n), std::make_pair(uint32_t{kErrAccessDenied}, 0u));
   EXPECT_EQ(reader->Flush().code(), kErrAccessDenied);
   EXPECT_EQ(reader->SetEndOfFile().code(), kErrAccessDenied);
   EXPECT_EQ(MustOpen(W, kShareAll)->Read(buf, 4, &n).code(), kErrAccessDenied);
@@ -134,19 +132,15 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
   struct rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 100;
+  struct rlimit small = {100, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::vector<uint8_t> data(300, 0x55);
   uint32_t written = 0;
-  Status s = f->Write(data.data(), 300, &written);
+  Status s = f->Write(std::vector<uint8_t>(300, 0x55).data(), 300, &written);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(s.code(), kErrDiskFull);
-  EXPECT_EQ(written, 100u);
   int64_t size = 0;
   ASSERT_TRUE(f->GetSize(&size).ok());
-  EXPECT_EQ(size, 100);
+  EXPECT_EQ(std::make_tuple(s.code(), written, size), std::make_tuple(uint32_t{kErrDiskFull}, 100u, int64_t{100}));
 }
 #endif
 
