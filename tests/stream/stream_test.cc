@@ -1,21 +1,66 @@
-// LogFileStream and IndexFileStream on real files, the settings rules and the
-// time base. Reads after seeks in any order are checked against the file by
-// fuzz/log_file_stream_fuzz.cc.
+// The stream layer: LogFileStream and IndexFileStream on real files, the
+// settings rules and the time base; the cipher at odd positions and on failing
+// files, and the key file; version detection over crafted files. Reads after
+// seeks in any order are checked against the file by the log_file_stream fuzz
+// target, agreement with a step-by-step cipher model by the cipher target,
+// every key file refusal by key_file, detection's pointer and failing reads
+// by version_detection. Header layouts: formats_doc_test.cc.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/byte_order.h"
 #include "platform/registry.h"
+#include "stream/byte_source.h"
+#include "stream/cipher.h"
 #include "stream/file_format.h"
 #include "stream/index_file_stream.h"
+#include "stream/key_source.h"
 #include "stream/log_file_stream.h"
 #include "stream/settings.h"
 #include "stream/time_base.h"
+#include "stream/version_detection.h"
 #include "support/fault_file_system.h"
 #include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::stream {
 namespace {
+
+// An in-memory file for detection and the cipher, with injected read failures:
+// reads at or past fail_reads_at fail.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  Status Read(void* dst, uint32_t n, uint32_t* got) override {
+    ++reads;
+    *got = 0;
+    if (fail_reads_at >= 0 && pos_ >= fail_reads_at) return Status::Error(kErrIoDevice);
+    const int64_t left = static_cast<int64_t>(bytes_.size()) - pos_;
+    if (left > 0) *got = static_cast<uint32_t>(std::min<int64_t>(n, left));
+    if (*got) std::memcpy(dst, bytes_.data() + pos_, *got);
+    pos_ += *got;
+    return Status::Ok();
+  }
+  Status Seek(int64_t d, platform::SeekOrigin o, int64_t* np) override {
+    const int64_t end = static_cast<int64_t>(bytes_.size());
+    const int64_t base = o == platform::SeekOrigin::kBegin ? 0 : o == platform::SeekOrigin::kCurrent ? pos_ : end;
+    if (base + d < 0) return Status::Error(kErrNegativeSeek);
+    pos_ = base + d;
+    if (np) *np = pos_;
+    return Status::Ok();
+  }
+  int64_t pos() const { return pos_; }
+  void set_pos(int64_t p) { pos_ = p; }
+  int64_t fail_reads_at = -1;
+  int reads = 0;
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int64_t pos_ = 0;
+};
 
 using platform::Disposition;
 using platform::SeekOrigin;
@@ -27,11 +72,22 @@ platform::OpenOptions Opts(uint32_t access, Disposition d = Disposition::kOpenEx
   return {access, platform::kShareRead | platform::kShareWrite, d, false};
 }
 
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
+#endif
+}
+
 class StreamTest : public ::testing::Test {
  protected:
-  void SetUp() override { (void)registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey); }
-  // Under Wine every test program shares the registry: a size left behind
-  // would change the next program's opens.
+  void SetUp() override {
+    SetEnv(kKeyFileEnvironment, "");
+    (void)registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey);
+  }
+  // Under Wine every test program shares the registry: a size or key file
+  // left behind would change the next program's opens.
   void TearDown() override { SetUp(); }
 
   // Everything behind the header, read through a stream that detects the version.
@@ -213,6 +269,173 @@ TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
       {-5, 10000000, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(TimeBase::CounterToNanoseconds(c.span, c.frequency), c.nanoseconds) << c.span;
+}
+
+// ---- The cipher and the key file ----
+
+const CipherParameters& Shared() {
+  static const CipherParameters p = ParametersFromKey(DefaultKeyMaterial().sets[1]);
+  return p;
+}
+
+TEST(CipherTest, RefusesParametersThatBreakTheInverse) {
+  uint8_t data[8] = {};
+  MemorySource src(std::vector<uint8_t>(64));
+  uint32_t got = 0;
+  for (int change = 0; change < 6; ++change) {
+    CipherParameters p = Shared();
+    int32_t* fields[] = {&p.block_size, &p.block_size, &p.taps[4], &p.taps[9], &p.pass_count};
+    const int32_t values[] = {1, 48, 0, p.block_size, 0};
+    change < 5 ? void(*fields[change] = values[change]) : void(p = CipherParameters());
+    EXPECT_EQ(EncipherInPlace(p, data, 8).code(), kErrInvalidParameter);
+    EXPECT_EQ(Decipher(p, src, 0, data, 8, &got).code(), kErrInvalidParameter);
+  }
+}
+
+// Reads of a file with a 60-byte plain header: all or nothing, zero bytes at
+// block starts (the empty work buffer never reaches memcpy), a failing file,
+// and positions from a damaged index whose end passes the largest offset.
+TEST(CipherTest, ReadsAtAPosition) {
+  std::vector<uint8_t> plain = test::Pattern(100, 3), file(60, 0xEE), body = plain;
+  ASSERT_TRUE(EncipherInPlace(Shared(), body.data(), body.size()).ok());
+  file.insert(file.end(), body.begin(), body.end());
+  auto all = DecipherAllOrNothing;
+  const struct { decltype(all) read; int64_t pos; uint32_t n; int64_t fail_at; uint32_t code, got; } cases[] = {
+      {all, 150, 16, -1, 0, 10},  {all, 90, 16, -1, 0, 16},  {all, 60, 0, -1, 0, 0},
+      {all, 60 + Shared().block_size, 0, -1, 0, 0},          {all, 160, 0, -1, 0, 0},
+      {all, 90, 16, 0, kErrIoDevice, 0},                     {Decipher, 90, 16, -1, 0, 16},
+      {Decipher, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
+      {all, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.pos << " " << c.n);
+    MemorySource src(file);
+    src.set_pos(c.pos);
+    src.fail_reads_at = c.fail_at;
+    std::vector<uint8_t> out(24, 0xCC);
+    uint32_t got = 99;
+    EXPECT_EQ(c.read(Shared(), src, 60, out.data(), c.n, &got).code(), c.code);
+    EXPECT_EQ(got, c.got);
+    if (c.got == c.n && c.n) {
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60)));
+      EXPECT_EQ(src.pos(), c.pos + c.n);
+    } else {
+      EXPECT_EQ(out, std::vector<uint8_t>(24, 0xCC)) << "nothing delivered";
+    }
+    if (c.code == kErrInvalidParameter) {
+      EXPECT_EQ(src.pos(), c.pos);
+      EXPECT_EQ(src.reads, 0);
+    }
+  }
+}
+
+
+TEST(KeySourceTest, RefusesMalformedOrUnusableFilesWithTheirFault) {
+  const std::string magic = "corvane-key-file 1\n", shared = "shared 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "empty"},
+      {magic + "e1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\n", "lacks the set \"shared\""},
+      {magic + "e1.00 256 2 3 1 1 1 1 1 1 1 1 1 1 2\n" + shared, "not a byte"},
+      {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 1 96\n" + shared, "block size"},
+  };
+  for (const auto& [text, fault] : cases) {
+    KeyMaterial k = DefaultKeyMaterial();
+    std::string msg;
+    EXPECT_EQ(ParseKeyFile(text, &k, &msg).code(), kErrInvalidData) << text;
+    EXPECT_NE(msg.find(fault), std::string::npos) << msg;
+  }
+}
+
+// A key file named in the settings replaces the built-in sets; one named in
+// the environment wins (its key: fuzz target key_file); a bad one is never
+// used, a missing one is reported.
+TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
+  const std::string good = dir_.File("good.txt"), bad = dir_.File("bad.txt");
+  const std::string text =
+      "# test key\ncorvane-key-file 1\n\nshared 0xA7 0x3D 1 8 11 15 20 26 31 37 42 50 56 64\r\n"
+      "e1.00  1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
+  test::WriteFileBytes(good, {text.begin(), text.end()});
+  test::WriteFileBytes(bad, {'x', '\n'});
+  ASSERT_TRUE(platform::registry::SetString(platform::Hive::kCurrentUser, kSettingsKey,
+                                            kKeyFileValueName, good).ok());
+  CipherParameters p;
+  ASSERT_TRUE(p.Load(3).ok());  // e1.00: each parameter from its byte
+  EXPECT_EQ(std::make_tuple(p.whitening, p.feedback, p.pass_count, p.block_size), std::make_tuple(1, 2, 3, 2));
+  ASSERT_TRUE(p.Load(13).ok());
+  EXPECT_EQ(p, Shared()) << "the same as the built-in set";
+
+  SetEnv(kKeyFileEnvironment, bad);
+  std::string msg;
+  KeyMaterial k;
+  EXPECT_EQ(LoadKeyMaterial(&k, &msg).code(), kErrInvalidData);
+  EXPECT_NE(msg.find("bad.txt"), std::string::npos) << msg;
+  CipherParameters none;
+  EXPECT_FALSE(none.SetUp(1));
+  EXPECT_EQ(none, CipherParameters()) << "nothing loaded";
+  SetEnv(kKeyFileEnvironment, dir_.File("missing.txt"));
+  EXPECT_EQ(none.Load(1).code(), kErrFileNotFound);
+}
+
+// ---- Version detection ----
+
+std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+
+// `text` over the bytes of `file` from `at` on.
+std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t at, const std::string& text) {
+  std::copy(text.begin(), text.end(), file.begin() + at);
+  return file;
+}
+
+// n records; a CR starts the first payload unless line_end is false.
+std::vector<uint8_t> FerrowRecords(int n, bool line_end = true) {
+  std::vector<uint8_t> out;
+  for (int i = 0; i < n; ++i) out.insert(out.end(), {0x1D, 0x10, 0x01, 0x7C, 0, 4, 0x55, 0x55, 0x55, 0x55});
+  if (line_end) out[6] = 0x0D;
+  return out;
+}
+
+TEST(DetectVersionTest, CraftedFiles) {
+  const std::vector<uint8_t> index = BuildHeader(10), text(2100, 'a');
+  const struct { const char* name; std::vector<uint8_t> file; TagSet tags; EnumFileVersion version; int32_t sub_version; } cases[] = {
+      {"every 1.02 header", BuildHeader(8), TagSet::kFull, FileVersionCVR_V0102, 0},
+      {"index sub-version 1", index, TagSet::kFull, FileVersionIDX_V0102, 1},
+      {"index sub-version 0", Patched(index, 64, std::string("IDX V 01.02\n\0\0\0\0", 16)), TagSet::kFull, FileVersionIDX_V0102, 0},
+      {"sub-version as atoi reads it", Patched(index, 76, "  +7"), TagSet::kFull, FileVersionIDX_V0102, 7},
+      {"negative sub-version", Patched(index, 76, "-3x\n"), TagSet::kFull, FileVersionIDX_V0102, -3},
+      {"huge sub-version", Patched(index, 76, "999999999999999"), TagSet::kFull, FileVersionIDX_V0102, INT32_MAX},
+      {"big-endian index", BuildHeader(11), TagSet::kFull, FileVersionIDX_Vu102, 1},
+      {"e1.01 stream header", BuildHeader(1), TagSet::kFull, FileVersionCVR_Ve101, 0},
+      {"V 01.00 ends at CR after the tag", Text("KRV Binary Log File V 01.00\n\rnotice"), TagSet::kFull, FileVersionCVR_V0100, 0},
+      {"V 01.00 is tried first", Text("xx CVR V 01.02 V 01.00\r"), TagSet::kFull, FileVersionCVR_V0100, 0},
+      {"tags are case-sensitive", Text("cvr v 01.02\r"), TagSet::kFull, FileVersionUnknown, 0},
+      {"zero bytes do not end the search", Text(std::string("\0\0CVR V u1.02\r", 14)), TagSet::kFull, FileVersionCVR_Vu102, 0},
+      {"reduced set ignores 1.02", BuildHeader(8), TagSet::kReduced, FileVersionUnknown, 0},
+      {"line end past 2000 bytes", Patched(text, 2000, "\r"), TagSet::kFull, FileVersionUnknown, 0},
+      {"line end at byte 2000", Patched(Patched(text, 1999, "\x1A"), 10, "V e1.01"), TagSet::kFull, FileVersionCVR_Ve101, 0},
+      {"hex dump 5", Text(">> 00 00 51\r\n"), TagSet::kFull, FileVersionCvrConvHex, 0},
+      {"hex dump 6", Text(">> 1A 10 00\r\n"), TagSet::kReduced, FileVersionVantrelHex, 0},
+      {"ten Ferrow records", FerrowRecords(10), TagSet::kFull, FileVersionFerrow, 0},
+      {"nine Ferrow records", FerrowRecords(9), TagSet::kFull, FileVersionUnknown, 0},
+      {"Ferrow with a bad byte", Patched(FerrowRecords(10), 51, "\x11"), TagSet::kFull, FileVersionUnknown, 0},
+      {"Ferrow without CR in the scan", FerrowRecords(12, false), TagSet::kFull, FileVersionUnknown, 0},
+      {"text without tag", Text("hello\r\n"), TagSet::kFull, FileVersionUnknown, 0},
+  };
+  // The file is read in pieces, not byte by byte. (The restored pointer and
+  // failing reads: fuzz target version_detection.)
+  for (const auto& c : cases) {
+    MemorySource src(c.file);
+    Detection d = DetectVersion(src, c.tags);
+    EXPECT_EQ(std::make_pair(d.version, d.index_sub_version), std::make_pair(c.version, c.sub_version)) << c.name;
+    EXPECT_LE(src.reads, c.file.size() == 128 ? 2 : 20) << c.name;
+  }
+}
+
+TEST(TextRulesTest, HexDumpFirstLinesAndIndexSubVersion) {
+  const std::vector<uint8_t> h = Patched(BuildHeader(10), 70, std::string(1, '\0'));
+  EXPECT_EQ(ParseIndexSubVersion(std::string(h.begin(), h.end())), 0) << "a zero byte within 64..75";
+  const std::pair<const char*, int> cases[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6},
+                                                {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
+  for (auto [line, version] : cases) EXPECT_EQ(ClassifyHexDump(line), version) << line;
 }
 
 }  // namespace
