@@ -2,9 +2,12 @@
 // Wine: files with Windows semantics (share modes within and across
 // processes, error codes, access rights, a write cut short); the registry
 // (several writers at once, and on POSIX the store file itself); the runtime
-// functions clients use (BSTRs, the per-thread slot of error objects, the
-// default message box of the indexing thread; a client's handler is used by
-// the index tests of tests/logfile2 and tests/hardening).
+// functions clients use (BSTRs and the default message box of the indexing
+// thread; a client's handler is used by the index tests of tests/logfile2 and
+// tests/hardening). The per-thread slot of error objects is read by every
+// check of an error text (TakeError), from many threads at once in the
+// hardening concurrency tests, where a reference too many or too few shows
+// under the sanitizers.
 #include <gtest/gtest.h>
 
 #include <corvane/corvane.h>
@@ -26,7 +29,6 @@
 
 #include "platform/file.h"
 #include "platform/registry.h"
-#include "platform/sync.h"
 #include "platform/system.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -253,42 +255,6 @@ TEST(BstrTest, LengthPrefixTerminatorEmbeddedZerosAndNullInputs) {
   SysFreeString(room);
   EXPECT_EQ(std::make_pair(SysAllocString(nullptr), SysStringLen(nullptr)), std::make_pair(BSTR{}, 0u));
   SysFreeString(nullptr);
-}
-
-IErrorInfo* NewError() {
-  ICreateErrorInfo* create = nullptr;
-  IErrorInfo* error = nullptr;
-  EXPECT_EQ(CreateErrorInfo(&create), S_OK);
-  EXPECT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&error)), S_OK);
-  create->Release();
-  return error;
-}
-
-// SetErrorInfo takes a reference and releases the one it replaces;
-// GetErrorInfo hands the reference over and empties the slot; each thread has
-// a slot of its own, released when the thread ends. (A reference too many or
-// too few shows under the sanitizers.)
-TEST(ErrorSlotTest, SetTakesGetHandsOverEachThreadItsOwn) {
-  IErrorInfo *a = NewError(), *b = NewError(), *got = nullptr;
-  ASSERT_TRUE(SetErrorInfo(0, a) == S_OK && SetErrorInfo(0, b) == S_OK);
-  a->Release();
-  b->Release();
-  HRESULT seen_by_other = E_FAIL;
-  Thread t;
-  ASSERT_TRUE(t.Start([&] {
-    IErrorInfo* theirs = nullptr;
-    seen_by_other = GetErrorInfo(0, &theirs);
-    theirs = NewError();
-    SetErrorInfo(0, theirs);  // left in the slot when the thread ends
-    theirs->Release();
-  }));
-  t.Join();
-  EXPECT_EQ(seen_by_other, S_FALSE);
-  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
-  EXPECT_EQ(got, b);
-  got->Release();
-  EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
-  EXPECT_EQ(got, nullptr);
 }
 
 #ifndef _WIN32

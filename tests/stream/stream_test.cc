@@ -107,14 +107,6 @@ class StreamTest : public ::testing::Test {
     EXPECT_TRUE(registry::QueryValue(platform::Hive::kCurrentUser, kSettingsKey, name, data, &size, &type).ok());
     return DecodeLE32(data);
   }
-  std::vector<uint8_t> ReadAt(LogFileStream& s, int64_t pos, uint32_t n) {
-    EXPECT_TRUE(s.Seek(pos, SeekOrigin::kBegin).ok());
-    std::vector<uint8_t> out(n);
-    EXPECT_TRUE(s.Read(out.data(), n, &n).ok());
-    out.resize(n);
-    return out;
-  }
-
   test::TempDir dir_;
   std::string path_ = dir_.File("log.cvr");
 };
@@ -175,27 +167,6 @@ TEST_F(StreamTest, FailedWriteIsTakenBackWholeAndARetryWorks) {
     EXPECT_EQ(test::FileSize(path_), static_cast<int64_t>(128 + expected.size()));
     EXPECT_EQ(ReadBody(), expected);
   }
-}
-
-// A write through the stream leaves nothing stale in the read window and goes
-// where the logical pointer stands.
-TEST_F(StreamTest, NothingStaleAfterAWriteThroughTheSameStream) {
-  std::vector<uint8_t> file = BuildHeader(FileVersionCVR_V0102);
-  test::PutBytes(file, Pattern(4000, 5));
-  test::WriteFileBytes(path_, file);
-  LogFileStream s;
-  ASSERT_TRUE(s.Open(path_, Opts(kRead | kWrite), 0).ok());
-  ReadAt(s, 500, 10);
-  ASSERT_TRUE(s.Seek(500, SeekOrigin::kBegin).ok());
-  uint8_t patch[4] = {9, 9, 9, 9};
-  uint32_t written = 0;
-  ASSERT_TRUE(s.Write(patch, 4, &written).ok());
-  EXPECT_EQ(s.GetPosition(), 504);
-  std::fill(file.begin() + 500, file.begin() + 504, 9);
-  EXPECT_EQ(ReadAt(s, 498, 8), std::vector<uint8_t>(file.begin() + 498, file.begin() + 506));
-  ReadAt(s, 1000, 50);
-  ASSERT_TRUE(s.Write(patch, 4, &written).ok());
-  EXPECT_EQ(test::ReadFileBytes(path_)[1050], 9);
 }
 
 TEST(IndexPathTest, ExtensionBecomesIdxUnlessThePathHasATilde) {
