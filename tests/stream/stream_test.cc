@@ -3,8 +3,12 @@
 // files, and the key file; version detection over crafted files. Reads after
 // seeks in any order are checked against the file by the log_file_stream fuzz
 // target, agreement with a step-by-step cipher model by the cipher target,
-// every key file refusal by key_file, detection's pointer and failing reads
-// by version_detection. Header layouts: formats_doc_test.cc.
+// every key file refusal by key_file, detection's pointer, failing reads and
+// the reduced tag set (never a 1.02 kind) by version_detection. What a
+// stream's Open reports decides LogFile2's open, whose outcomes (files left or
+// removed, names too long, an empty log's generation) the LogFile2 open tests
+// and the empty-log test of tests/logfile check. Header layouts:
+// formats_doc_test.cc.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,24 +114,6 @@ class StreamTest : public ::testing::Test {
   test::TempDir dir_;
   std::string path_ = dir_.File("log.cvr");
 };
-
-// Open reports the system's code, also on success; a refused open keeps the
-// file, a failed one closes it; an empty file takes the version passed in.
-TEST_F(StreamTest, OpenReportsTheSystemCode) {
-  test::WriteFileBytes(path_, {});
-  LogFileStream s;
-  uint32_t err = 0;
-  ASSERT_TRUE(s.Open(path_, Opts(kRead), FileVersionCVR_Vu102).ok());
-  EXPECT_EQ(s.version(), FileVersionCVR_Vu102);
-  EXPECT_TRUE(!s.Open(path_, Opts(kWrite, Disposition::kCreateAlways), FileVersionCVR_V0100).ok() && s.is_open());
-  ASSERT_TRUE(s.Open(path_, Opts(kWrite, Disposition::kOpenAlways), FileVersionCVR_V0102, &err).ok())
-      << "the file still open on this stream does not stand in the way of its reopening";
-  EXPECT_EQ(err, kErrAlreadyExists);
-  EXPECT_EQ(s.Open(dir_.File("missing"), Opts(kRead), 0, &err).code(), kErrFileNotFound);
-  EXPECT_TRUE(err == kErrFileNotFound && !s.is_open());
-  EXPECT_EQ(s.Open(std::string(platform::MaxPathLength() + 1, 'a'), Opts(kRead), 8, &err).code(), kErrFilenameTooLong);
-  EXPECT_EQ(err, kErrFilenameTooLong);
-}
 
 // A record or flush that meets a full disk is taken back whole: unbuffered,
 // in the buffer it fills, in a later one, or at the flush. The retry leaves
@@ -345,7 +331,6 @@ TEST(DetectVersionTest, CraftedFiles) {
       {"V 01.00 is tried first", Text("xx CVR V 01.02 V 01.00\r"), TagSet::kFull, FileVersionCVR_V0100, 0},
       {"tags are case-sensitive", Text("cvr v 01.02\r"), TagSet::kFull, FileVersionUnknown, 0},
       {"zero bytes do not end the search", Text(std::string("\0\0CVR V u1.02\r", 14)), TagSet::kFull, FileVersionCVR_Vu102, 0},
-      {"reduced set ignores 1.02", BuildHeader(8), TagSet::kReduced, FileVersionUnknown, 0},
       {"line end past 2000 bytes", Patched(text, 2000, "\r"), TagSet::kFull, FileVersionUnknown, 0},
       {"line end at byte 2000", Patched(Patched(text, 1999, "\x1A"), 10, "V e1.01"), TagSet::kFull, FileVersionCVR_Ve101, 0},
       {"hex dump 5", Text(">> 00 00 51\r\n"), TagSet::kFull, FileVersionCvrConvHex, 0},
