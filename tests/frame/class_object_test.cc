@@ -99,7 +99,7 @@ TEST(ClassObject, UnloadRuleAndAggregation) {
   EXPECT_EQ(outer.refs, 2u);
   IUnknown* identity = nullptr;
   ASSERT_EQ(log->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-  EXPECT_EQ(std::make_pair(identity, outer.refs.load()), std::make_pair(static_cast<IUnknown*>(&outer), 3u));
+  EXPECT_EQ(std::make_pair(identity, outer.refs.load()), std::make_pair(static_cast<IUnknown*>(&outer), ULONG{3}));
   log.Reset();
   inner.Reset();
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
