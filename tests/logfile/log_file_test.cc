@@ -61,10 +61,7 @@ struct ReadBack {
 
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(file_);
-    SetDiskBufferSize(128);
-  }
+  void SetUp() override { SetDiskBufferSize(128); }
   void SetDiskBufferSize(uint32_t size) {
     ASSERT_TRUE(platform::registry::SetDword(platform::Hive::kCurrentUser, stream::kSettingsKey,
                                              stream::kDiskBufferSizeName, size).ok());
@@ -81,9 +78,9 @@ class LogFileTest : public ::testing::Test {
     EXPECT_EQ(Open(path, FileAccessModeReadOnly, &v), S_OK) << path;
     return v;
   }
-  void OpenWrite(const std::string& path) {
+  void OpenWrite(const std::string& path, ILogFile* f = nullptr) {
     EnumFileVersion v = FileVersionCVR_Ve101;
-    ASSERT_EQ(Open(path, FileAccessModeWriteCreateAlways, &v), S_OK);
+    ASSERT_EQ((f ? f : file_.get())->Open(Bstr(path).get(), FileAccessModeWriteCreateAlways, &v), S_OK);
   }
   // Reads the next header, and its data unless told otherwise.
   ReadBack Next(LONG* eof = nullptr, bool data = true) {
@@ -98,11 +95,11 @@ class LogFileTest : public ::testing::Test {
     return b;
   }
   // Writes a block of mode 0 and appends its file form to `plain`.
-  HRESULT WriteTracked(uint16_t id, uint32_t length, Bytes* plain, ILogFile* f = nullptr) {
+  HRESULT WriteTracked(uint16_t id, uint32_t length, Bytes* plain) {
     Bytes data = Pattern(length, static_cast<uint8_t>(id));
     LogBlockHeader h = MakeHeader(id, 1, 0, 1000u * id, length);
     data.push_back(0);  // the method wants a buffer even for 0 bytes
-    HRESULT hr = (f ? f : file_.get())->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), length);
+    HRESULT hr = file_->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, data.data(), length);
     data.pop_back();
     if (SUCCEEDED(hr)) PutBytes(*plain, Block(kLong, id, 1, 0, 1000u * id, data));
     return hr;
@@ -136,11 +133,6 @@ TEST_F(LogFileTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsText)
       {[&] { return f->ReadBlockHeader(buf_, 24, nullptr, &eof_); }, kNull, "One or more ReadBlockHeader method parameters are NULL"},
       {[&] { return f->ReadBlockData(nullptr, 10); }, kNull, "One ore more ReadBlockData method parameters are NULL"},
       {[&] { return f->WriteBlock(buf_, 24, nullptr, 1); }, kNull, "One or more WriteBlock method parameters are NULL"},
-      {[&] { return f->GetFilePointerPos(&value_); }, kClosed, "File not open"},
-      {[&] { return f->GetFileSize(&value_); }, kClosed, "File not open"},
-      {[&] { return ReadHeader(); }, kClosed, "File not open"},
-      {[&] { return f->ReadBlockData(buf_, 10); }, kClosed, "File not open"},
-      {[&] { return f->Close(); }, kClosed, "File not open"},
       {[&] { return f->WriteBlock(buf_, 24, buf_, 1); }, kClosed, "File not open"},
   };
   for (const auto& [call, code, text] : calls) EXPECT_CVR_ERROR(call(), code, text, kTag);
@@ -148,23 +140,17 @@ TEST_F(LogFileTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsText)
 
 // Refused opens leave the file as it was (or absent) and the object closed.
 TEST_F(LogFileTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
-  Bytes gen102(128, 0), nine_records, other = Pattern(100, 3);
+  Bytes gen102(128, 0), other = Pattern(100, 3);
   std::copy_n("CVR V 01.02\n", 12, gen102.begin() + 64);
   gen102[127] = 0x1A;
-  for (int i = 0; i < 9; ++i) PutBytes(nine_records, RawRecord(0x1D, 0x10, 0, {1, 2, 0x0D}));
   const int kRead = FileAccessModeReadOnly, kNew = FileAccessModeWriteCreateNew, kE101 = FileVersionCVR_Ve101;
-  const struct {
-    int mode, format;
-    const Bytes* content;  // null: no file
-    HRESULT code;
-    int format_after;  // -1: unchecked
-  } cases[] = {
+  // content null: no file; format_after -1: unchecked.
+  const struct { int mode, format; const Bytes* content; HRESULT code; int format_after; } cases[] = {
       {0, kE101, nullptr, E_CVR_INVALID_FILE_ACCESS_MODE, kE101},
       {kNew, FileVersionCVR_V0100, nullptr, E_CVR_INVALID_FILE_FORMAT_PARAM, FileVersionCVR_V0100},
       {kRead, FileVersionUnknown, nullptr, E_CVR_FILE_CREATION_FAILS, -1},
       {kNew, kE101, &other, E_CVR_FILE_CREATION_FAILS, -1},
       {kRead, kE101, &gen102, E_CVR_FILE_HEADER_INFO_WRONG_VERSION, FileVersionUnknown},
-      {kRead, kE101, &nine_records, E_CVR_FILE_HEADER_INFO_WRONG_VERSION, FileVersionUnknown},
   };
   const std::string path = dir_.File("refused.log");
   for (const auto& c : cases) {
@@ -184,12 +170,8 @@ TEST_F(LogFileTest, RefusedOpensTouchNoFileAndLeaveTheObjectClosed) {
 // 1, also in the zeroed header of the end; tags are recognised in either
 // case. A second Open fails and keeps the first file open.
 TEST_F(LogFileTest, ReadsCraftedGenerationsUpToAnEmptyEnd) {
-  const struct {
-    const char* tag;
-    EnumFileVersion version;
-    int form;
-  } cases[] = {{"V 01.00", FileVersionCVR_V0100, kShort}, {"V e1.00", FileVersionCVR_Ve100, kShort},
-               {"V E1.01", FileVersionCVR_Ve101, kLong}};
+  const struct { const char* tag; EnumFileVersion version; int form; } cases[] = {
+      {"V 01.00", FileVersionCVR_V0100, kShort}, {"V e1.00", FileVersionCVR_Ve100, kShort}, {"V E1.01", FileVersionCVR_Ve101, kLong}};
   const std::vector<Bytes> datas = {Pattern(5, 1), {}, Pattern(300, 2)};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
@@ -208,33 +190,24 @@ TEST_F(LogFileTest, ReadsCraftedGenerationsUpToAnEmptyEnd) {
     }
     LONG eof = 0;
     ReadBack end = Next(&eof);
-    EXPECT_EQ(eof, 1);
-    EXPECT_EQ(std::make_tuple(end.header.wBlockID, end.header.byTimeStampMode, end.header.qwTimeStamp, end.header.dwDataLength),
-              std::make_tuple(0, c.form == kShort ? 1 : 0, 0, 0));
+    EXPECT_EQ(std::make_tuple(eof, end.header.wBlockID, end.header.byTimeStampMode, end.header.qwTimeStamp, end.header.dwDataLength),
+              std::make_tuple(1, 0, c.form == kShort ? 1 : 0, 0, 0));
     BYTE sentinel = 0xEE;
-    EXPECT_EQ(file_->ReadBlockData(&sentinel, 0), S_OK);
-    EXPECT_EQ(sentinel, 0xEE);
+    EXPECT_TRUE(file_->ReadBlockData(&sentinel, 0) == S_OK && sentinel == 0xEE);
     EXPECT_EQ(file_->Close(), S_OK);
   }
 }
 
-// Data without a header is refused, unread data skipped, and data larger
-// than the caller's buffer stays pending without a byte written.
-TEST_F(LogFileTest, DataIsReadOnceAfterItsHeaderAndOnlyIntoABufferThatHoldsIt) {
+// Data before any header is refused; data larger than the caller's buffer
+// fails with no byte written (skipping and pending data: fuzz target log_file).
+TEST_F(LogFileTest, DataNeedsItsHeaderAndABufferThatHoldsIt) {
   Bytes file = TitledHeader("V 01.00"), out(16, 0xEE);
-  PutBytes(file, Block(kShort, 0x40, 7, 0, 1, Pattern(40, 1)));
   PutBytes(file, Block(kShort, 0x41, 7, 0, 2, Pattern(10, 4)));
   OpenRead(Craft("v0100.log", file));
   EXPECT_CVR_ERROR(file_->ReadBlockData(out.data(), 16), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read", kTag);
-  EXPECT_EQ(Next(nullptr, false).header.wBlockID, 0x40);
-  EXPECT_EQ(Next(nullptr, false).header.wBlockID, 0x41);  // skips the 40 data bytes
+  Next(nullptr, false);
   EXPECT_CVR_ERROR(file_->ReadBlockData(out.data(), 9), E_CVR_BLOCK_DATA_READ_FAILED, "Block data read failed", kTag);
   EXPECT_EQ(out, Bytes(16, 0xEE));
-  ASSERT_EQ(file_->ReadBlockData(out.data(), 16), S_OK);
-  Bytes want = Pattern(10, 4);
-  want.push_back(0xEE);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + 11), want);
-  EXPECT_CVR_ERROR(file_->ReadBlockData(out.data(), 16), E_CVR_BLOCK_HEADER_NOT_READ, "Block header not read", kTag);
 }
 
 TEST_F(LogFileTest, AnnouncedLengthBeyondTheFileOrTheLimitIsCorrupt) {
@@ -266,11 +239,9 @@ TEST_F(LogFileTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
                 "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
   PutText(records, "< 1B10 7C 00 02 AA BB\r\n< 10 FD 01 7C 00 0E A0 A1 A2 80 A4 A5 00 00 00 00 00 38 40 00\r\n");
   const Bytes stamped = {0x10, 0xFD, 0x01, 0x7C, 0x00, 0x0E};
-  const struct {
-    const Bytes* bytes;
-    EnumFileVersion version;
-    std::vector<std::tuple<uint8_t, uint64_t, uint32_t, Bytes>> want;  // mode, stamp, length, first bytes
-  } cases[] = {
+  // want: mode, stamp, length, first bytes of each record.
+  using Want = std::tuple<uint8_t, uint64_t, uint32_t, Bytes>;
+  const struct { const Bytes* bytes; EnumFileVersion version; std::vector<Want> want; } cases[] = {
       {&raw, FileVersionFerrow,
        {{0, 0, 8, {}}, {1, 1000000000, 20, stamped}, {0, 0, 12, {0x1B, 0x10, 0x01, 0x00, 0x00, 0x03, 0xA, 0xB, 0xC, 0, 0, 0}}}},
       {&conv, FileVersionCvrConvHex, {{1, 7000000, 3, {}}, {1, 256000000, 2, {0xDD, 0xEE}}}},
@@ -282,10 +253,9 @@ TEST_F(LogFileTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
     for (size_t i = 0; i < c.want.size(); ++i) {
       const auto& [mode, stamp, length, data] = c.want[i];
       ReadBack b = Next(nullptr, i > 0);
-      EXPECT_EQ(b.header.wBlockID, c.version == FileVersionCvrConvHex ? 1 + i : 0x50) << i;
-      EXPECT_EQ(b.header.byConnID, c.version == FileVersionCvrConvHex ? 5 + i : 0xFF) << i;
-      EXPECT_EQ(std::make_tuple(b.header.byTimeStampMode, b.header.qwTimeStamp, b.header.dwDataLength),
-                std::make_tuple(mode, stamp, length)) << i;
+      const bool conv = c.version == FileVersionCvrConvHex;
+      EXPECT_EQ(std::make_tuple(b.header.wBlockID, b.header.byConnID, b.header.byTimeStampMode, b.header.qwTimeStamp,
+                                b.header.dwDataLength), std::make_tuple(conv ? 1 + i : 0x50, conv ? 5 + i : 0xFF, mode, stamp, length)) << i;
       EXPECT_EQ(Bytes(b.data.begin(), b.data.begin() + (i ? data.size() : 0)), data) << i;
     }
     ASSERT_EQ(file_->Close(), S_OK);
@@ -305,8 +275,8 @@ TEST(RawRecordTicksTest, TickConversionTruncatesAndSaturates) {
 // A buffer of the setting rounded up to 128 (128 for 0) is written when full
 // and another byte comes: a new log holds only its header until then, and
 // the sizes do not count buffered bytes. Close writes the rest up to the
-// last byte, no fill; the log reads back block for block and, opened for
-// reading, takes no blocks.
+// last byte, no fill (reading e1.01 back: the crafted-generations test);
+// opened for reading, the log takes no blocks.
 TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) {
   const std::pair<uint32_t, uint32_t> cases[] = {{200, 256}, {0, 128}};  // setting, buffer
   for (auto [setting, buffer] : cases) {
@@ -317,8 +287,7 @@ TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) 
     Bytes plain;
     ASSERT_EQ(WriteTracked(1, buffer - 16, &plain), S_OK);  // exactly a full buffer
     ULONGLONG size = 0, pos = 0;
-    EXPECT_EQ(file_->GetFileSize(&size), S_OK);
-    EXPECT_EQ(file_->GetFilePointerPos(&pos), S_OK);
+    EXPECT_TRUE(file_->GetFileSize(&size) == S_OK && file_->GetFilePointerPos(&pos) == S_OK);
     EXPECT_EQ(std::make_tuple(FileSize(path), size, pos), std::make_tuple(int64_t{60}, 60ull, 60ull));
     ASSERT_EQ(WriteTracked(2, 0, &plain), S_OK);
     EXPECT_EQ(FileSize(path), 60 + buffer);
@@ -329,13 +298,6 @@ TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) 
     ExpectLog(path, plain);
 
     EXPECT_EQ(OpenRead(path), FileVersionCVR_Ve101);
-    Bytes read;
-    for (LONG eof = 0;;) {
-      const ReadBack b = Next(&eof);
-      if (eof) break;
-      PutBytes(read, Block(kLong, b.header.wBlockID, b.header.byConnID, b.header.byTimeStampMode, b.header.qwTimeStamp, b.data));
-    }
-    EXPECT_EQ(read, plain);
     EXPECT_CVR_ERROR(WriteTracked(1, 4, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
     EXPECT_EQ(file_->Close(), S_OK);
   }
@@ -346,9 +308,8 @@ TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) 
 // stamp cannot exceed y's. The mode byte is stored as given.
 TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   ComPtr<ILogFile> y = Create<ILogFile>(CLSID_LogFile, IID_ILogFile);
-  EnumFileVersion v = FileVersionCVR_Ve101;
   OpenWrite(dir_.File("x.log"));
-  ASSERT_EQ(y->Open(Bstr(dir_.File("y.log")).get(), FileAccessModeWriteCreateAlways, &v), S_OK);
+  OpenWrite(dir_.File("y.log"), y.get());
   BYTE none = 0;
   for (auto [f, mode] : {std::pair{file_.get(), 2}, {file_.get(), 3}, {file_.get(), 2}, {y.get(), 2}}) {
     LogBlockHeader h = MakeHeader(1, 0, static_cast<uint8_t>(mode), ~0ull, 0);
@@ -372,14 +333,10 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
 // no more blocks, and Close gives the file up rather than writing after
 // bytes of unknown state.
 TEST_F(LogFileTest, FailedWritesAreTakenBackWholeAndARetryWorks) {
-  const struct {
-    uint32_t before, failing;  // data bytes of the block written first and of the failing one (0: Close fails)
-    int64_t budget;            // bytes the disk takes once the first block is in
-    uint32_t error;
-    bool cut_fails;
-    HRESULT code;
-    const char* text;
-  } cases[] = {
+  // before, failing: data bytes of the block written first and of the failing
+  // one (0: Close fails); budget: bytes the disk takes once the first is in.
+  const struct { uint32_t before, failing; int64_t budget; uint32_t error; bool cut_fails; HRESULT code; const char* text; }
+      cases[] = {
       {100, 10, 20, kErrDiskFull, false, E_CVR_DISK_FULL, "Block header write failed, disk full"},
       {10, 600, 300, kErrDiskFull, false, E_CVR_DISK_FULL, "Block data write failed, disk full"},
       {10, 600, 300, kErrAccessDenied, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
@@ -417,10 +374,8 @@ TEST_F(LogFileTest, FailedWritesAreTakenBackWholeAndARetryWorks) {
 // An empty log opened for reading by LogFile2 takes the caller's generation
 // when readable (1 to 9), and its first header read is the end; any other
 // value is refused. The file stays empty.
-TEST(EmptyLogTest, TakesTheCallersReadableGeneration) {
-  TempDir dir;
-  const std::string path = dir.File("empty.log");
-  WriteFileBytes(path, {});
+TEST_F(LogFileTest, AnEmptyLogTakesTheCallersReadableGenerationInLogFile2) {
+  const std::string path = Craft("empty.log", {});
   for (int32_t given : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 18}) {
     SCOPED_TRACE(given);
     auto log = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
@@ -429,9 +384,7 @@ TEST(EmptyLogTest, TakesTheCallersReadableGeneration) {
     const bool readable = given >= 1 && given <= 9;
     ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0),
               readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
-    if (readable) {
-      EXPECT_EQ(version, given);
-    }
+    EXPECT_TRUE(!readable || version == given);
     LogBlockHeader h{};
     ULONG returned = 0;
     LONG eof = 0;

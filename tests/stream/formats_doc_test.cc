@@ -21,12 +21,8 @@ std::string Order(ByteOrder o) { return o == ByteOrder::kBig ? "BE" : "LE"; }
 
 std::string Components(uint8_t bits, uint8_t log_file, uint8_t log_file2) {
   std::string out;
-  auto add = [&](bool on, const char* name) {
-    if (on) out += (out.empty() ? "" : ", ") + std::string(name);
-  };
-  add(bits & log_file, "LogFile");
-  add(bits & (log_file2 | kCompanion), "LogFile2");
-  add(bits & kLegacyRW, "Corvane");
+  const std::pair<int, const char*> parts[] = {{log_file, "LogFile"}, {log_file2 | kCompanion, "LogFile2"}, {kLegacyRW, "Corvane"}};
+  for (auto [mask, name] : parts) out += bits & mask ? (out.empty() ? "" : ", ") + std::string(name) : "";
   return out.empty() ? "—" : out;
 }
 
