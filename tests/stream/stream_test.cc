@@ -27,7 +27,6 @@
 #include "stream/time_base.h"
 #include "stream/version_detection.h"
 #include "stream/memory_source.h"
-#include "support/fault_file_system.h"
 #include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
@@ -35,15 +34,8 @@ namespace corvane::stream {
 namespace {
 
 using fakes::MemorySource;
-using platform::Disposition;
 using platform::SeekOrigin;
-using test::Pattern;
 namespace registry = platform::registry;
-constexpr uint32_t kRead = platform::kAccessRead, kWrite = platform::kAccessWrite;
-
-platform::OpenOptions Opts(uint32_t access, Disposition d = Disposition::kOpenExisting) {
-  return {access, platform::kShareRead | platform::kShareWrite, d, false};
-}
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -63,17 +55,6 @@ class StreamTest : public ::testing::Test {
   // left behind would change the next program's opens.
   void TearDown() override { SetUp(); }
 
-  // Everything behind the header, read through a stream that detects the version.
-  std::vector<uint8_t> ReadBody() {
-    LogFileStream r;
-    std::vector<uint8_t> out(1 << 16);
-    uint32_t got = 0;
-    EXPECT_TRUE(r.Open(path_, Opts(kRead), 0).ok());
-    EXPECT_TRUE(r.Seek(r.header_length(), SeekOrigin::kBegin).ok());
-    EXPECT_TRUE(r.Read(out.data(), static_cast<uint32_t>(out.size()), &got).ok());
-    out.resize(got);
-    return out;
-  }
   static uint32_t Stored(const char* name) {
     uint8_t data[4] = {};
     uint32_t size = sizeof data, type = 0;
@@ -81,48 +62,7 @@ class StreamTest : public ::testing::Test {
     return DecodeLE32(data);
   }
   test::TempDir dir_;
-  std::string path_ = dir_.File("log.cvr");
 };
-
-// A record or flush that meets a full disk is taken back whole: unbuffered,
-// in the buffer it fills, in a later one, or at the flush. The retry leaves
-// no partial record behind; a kept buffer is written again, not appended.
-TEST_F(StreamTest, FailedWriteIsTakenBackWholeAndARetryWorks) {
-  // budget: bytes the disk takes once the fault is armed; length: of the
-  // failing record (0: the flush fails).
-  const struct { int version; uint32_t buffer; int64_t budget; uint32_t length; } cases[] = {
-      {FileVersionCVR_V0102, 0, 10, 600},    {FileVersionCVR_V0102, 256, 0, 600},
-      {FileVersionCVR_V0102, 256, 300, 600}, {FileVersionCVR_Ve102, 256, 300, 600},
-      {FileVersionCVR_V0102, 256, 100, 200}, {FileVersionCVR_Ve102, 256, 0, 200},
-      {FileVersionCVR_V0102, 256, 100, 0},   {FileVersionCVR_Ve102, 256, 0, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.version << " " << c.buffer << " " << c.budget << " " << c.length);
-    test::FaultFileSystem fs;
-    platform::ScopedFileSystemOverride use(&fs);
-    LogFileStream s;
-    s.set_disk_buffer_size(c.buffer);
-    ASSERT_TRUE(s.Open(path_, Opts(kWrite, Disposition::kCreateAlways), c.version).ok());
-    std::vector<uint8_t> expected;
-    auto write = [&](uint8_t seed, uint32_t length) {
-      std::vector<uint8_t> record = Pattern(16 + length, seed);
-      Status st = s.WriteRecord(record.data(), 16, record.data() + 16, length);
-      if (st.ok()) expected.insert(expected.end(), record.begin(), record.end());
-      return st;
-    };
-    ASSERT_TRUE(write(1, 100).ok());
-    ASSERT_TRUE(write(2, 50).ok());
-    fs.write_budget = c.budget;
-    EXPECT_EQ((c.length ? write(3, c.length) : s.FlushBuffer()).code(), kErrDiskFull);
-    fs.write_budget = -1;
-    EXPECT_TRUE(!c.length || write(3, c.length).ok()) << "the retry";
-    ASSERT_TRUE(write(5, 10).ok());
-    ASSERT_TRUE(s.FlushBuffer().ok());
-    s.Close();
-    EXPECT_EQ(test::FileSize(path_), static_cast<int64_t>(128 + expected.size()));
-    EXPECT_EQ(ReadBody(), expected);
-  }
-}
 
 TEST(IndexPathTest, ExtensionBecomesIdxUnlessThePathHasATilde) {
   const std::pair<const char*, const char*> cases[] = {{"dir/log.a.b", "dir/log.a.idx"}, {"C:\\dir.v2\\log", "C:\\dir.v2\\log.idx"},

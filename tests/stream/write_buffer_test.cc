@@ -1,15 +1,19 @@
 // The writers' one take-back policy, against a file in memory that runs out
 // of room: a failed Append or Flush leaves file and buffer as they were, and
 // once there is room again the log holds exactly the records that were
-// accepted, whatever the buffer size and however records straddle buffers.
+// accepted, whatever the buffer size, however records straddle buffers, and
+// enciphered or not.
 #include "stream/write_buffer.h"
 
+#include <corvane/corvane.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "stream/cipher.h"
 
 namespace corvane::stream {
 namespace {
@@ -39,13 +43,17 @@ class SmallDisk final : public ByteSink {
 };
 
 TEST(WriteBufferTest, AFailedCallChangesNothingAndARetryWritesTheRecordOnce) {
-  for (uint32_t capacity : {0u, 64u, 1000u}) {
-    SCOPED_TRACE(capacity);
-    std::mt19937 random(capacity);
+  CipherParameters cipher;
+  ASSERT_TRUE(cipher.Load(FileVersionCVR_Ve102).ok());
+  const struct { uint32_t capacity; bool enciphered; } cases[] = {
+      {0, false}, {64, false}, {1000, false}, {128, true}, {1024, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.capacity << (c.enciphered ? " enciphered" : ""));
+    std::mt19937 random(c.capacity);
     SmallDisk disk;
     WriteBuffer buffer;
-    ASSERT_TRUE(buffer.Allocate(capacity));
-    buffer.Attach(&disk, nullptr);
+    ASSERT_TRUE(buffer.Allocate(c.capacity));
+    buffer.Attach(&disk, c.enciphered ? &cipher : nullptr);
     std::vector<uint8_t> accepted;
     int failures = 0;
     for (int i = 0; i < 3000; ++i) {
@@ -78,6 +86,7 @@ TEST(WriteBufferTest, AFailedCallChangesNothingAndARetryWritesTheRecordOnce) {
     disk.room = UINT64_MAX;
     ASSERT_TRUE(buffer.Flush().ok());
     EXPECT_GT(failures, 50);
+    if (c.enciphered) ASSERT_TRUE(DecipherInPlace(cipher, disk.file.data(), disk.file.size()).ok());
     EXPECT_EQ(disk.file, accepted);
   }
 }
