@@ -34,23 +34,14 @@ void EncodeBlockHeader(int version, const LogBlockHeader& header,
   Encode32(order, out + 12, header.dwDataLength);
 }
 
-LogBlockHeader DecodeBlockHeader(int version, const uint8_t* raw) {
+LogBlockHeader DecodeShortAsBlockHeader(const uint8_t* raw) {
+  const ShortBlockHeader s = DecodeShortBlockHeader(raw);
   LogBlockHeader h{};
-  if (FileBlockHeaderLength(version) == kShortBlockHeaderLength) {
-    const ShortBlockHeader s = DecodeShortBlockHeader(raw);
-    h.wBlockID = s.block_id;
-    h.byConnID = s.conn_id;
-    h.byTimeStampMode = 1;
-    h.qwTimeStamp = uint64_t{s.time_ms} * kNanosecondsPerMillisecond;
-    h.dwDataLength = s.data_length;
-    return h;
-  }
-  const ByteOrder order = GenerationOf(version).block_order;
-  h.wBlockID = Decode16(order, raw);
-  h.byConnID = raw[2];
-  h.byTimeStampMode = raw[3];
-  h.qwTimeStamp = Decode64(order, raw + 4);
-  h.dwDataLength = Decode32(order, raw + 12);
+  h.wBlockID = s.block_id;
+  h.byConnID = s.conn_id;
+  h.byTimeStampMode = 1;
+  h.qwTimeStamp = uint64_t{s.time_ms} * kNanosecondsPerMillisecond;
+  h.dwDataLength = s.data_length;
   return h;
 }
 
