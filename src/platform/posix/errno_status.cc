@@ -1,4 +1,5 @@
 #include "platform/posix/errno_status.h"
+#include "platform/posix/syscalls.h"
 
 #include <sys/stat.h>
 
@@ -13,7 +14,7 @@ bool ParentDirectoryExists(const std::string& path) {
   if (slash == std::string::npos) return true;  // the current directory
   std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
   struct stat st;
-  return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return Sys().stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace

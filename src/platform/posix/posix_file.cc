@@ -1,4 +1,5 @@
 #include "platform/posix/posix_file.h"
+#include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +22,7 @@ class PosixFile final : public File {
  public:
   PosixFile(int fd, uint32_t access, std::unique_ptr<ShareLock> share)
       : fd_(fd), access_(access), share_(std::move(share)) {}
-  ~PosixFile() override { ::close(fd_); }
+  ~PosixFile() override { Sys().close(fd_); }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
@@ -29,7 +30,7 @@ class PosixFile final : public File {
     auto* p = static_cast<uint8_t*>(dst);
     while (*got < n) {
       ssize_t r = RetryOnEintr(
-          [&] { return ::read(fd_, p + *got, std::min(n - *got, kMaxChunk)); });
+          [&] { return Sys().read(fd_, p + *got, std::min(n - *got, kMaxChunk)); });
       if (r < 0) return ErrnoStatus(errno);
       if (r == 0) break;  // end of file
       *got += static_cast<uint32_t>(r);
@@ -43,7 +44,7 @@ class PosixFile final : public File {
     const auto* p = static_cast<const uint8_t*>(src);
     while (*written < n) {
       ssize_t r = RetryOnEintr(
-          [&] { return ::write(fd_, p + *written, std::min(n - *written, kMaxChunk)); });
+          [&] { return Sys().write(fd_, p + *written, std::min(n - *written, kMaxChunk)); });
       if (r < 0) return ErrnoStatus(errno);
       if (r == 0) return Status::Error(kErrDiskFull);
       *written += static_cast<uint32_t>(r);
@@ -57,7 +58,7 @@ class PosixFile final : public File {
       case SeekOrigin::kBegin:
         break;
       case SeekOrigin::kCurrent:
-        base = ::lseek(fd_, 0, SEEK_CUR);
+        base = Sys().lseek(fd_, 0, SEEK_CUR);
         if (base < 0) return ErrnoStatus(errno);
         break;
       case SeekOrigin::kEnd: {
@@ -73,29 +74,29 @@ class PosixFile final : public File {
       return Status::Error(kErrInvalidParameter);
     }
     if (target < 0) return Status::Error(kErrNegativeSeek);
-    if (::lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0) return ErrnoStatus(errno);
+    if (Sys().lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0) return ErrnoStatus(errno);
     if (new_pos) *new_pos = target;
     return Status::Ok();
   }
 
   Status GetSize(int64_t* size) override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return ErrnoStatus(errno);
+    if (Sys().fstat(fd_, &st) != 0) return ErrnoStatus(errno);
     *size = st.st_size;
     return Status::Ok();
   }
 
   Status Flush() override {
     if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
-    if (RetryOnEintr([&] { return ::fsync(fd_); }) != 0) return ErrnoStatus(errno);
+    if (RetryOnEintr([&] { return Sys().fsync(fd_); }) != 0) return ErrnoStatus(errno);
     return Status::Ok();
   }
 
   Status SetEndOfFile() override {
     if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);
-    off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+    off_t pos = Sys().lseek(fd_, 0, SEEK_CUR);
     if (pos < 0) return ErrnoStatus(errno);
-    if (RetryOnEintr([&] { return ::ftruncate(fd_, pos); }) != 0) return ErrnoStatus(errno);
+    if (RetryOnEintr([&] { return Sys().ftruncate(fd_, pos); }) != 0) return ErrnoStatus(errno);
     return Status::Ok();
   }
 
@@ -125,21 +126,21 @@ int OpenDescriptor(const std::string& path, const OpenOptions& options, bool* ex
   switch (options.disposition) {
     case Disposition::kOpenExisting:
     case Disposition::kTruncateExisting:
-      return RetryOnEintr([&] { return ::open(path.c_str(), flags); });
+      return RetryOnEintr([&] { return Sys().open(path.c_str(), flags, 0); });
     case Disposition::kCreateNew:
       *existed = false;
-      return RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
+      return RetryOnEintr([&] { return Sys().open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
     case Disposition::kCreateAlways:
     case Disposition::kOpenAlways:
       // Try to create first, so that the caller learns whether the file was
       // there; retry if it vanishes or appears in between.
       for (int attempt = 0; attempt < 16; ++attempt) {
-        int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
+        int fd = RetryOnEintr([&] { return Sys().open(path.c_str(), flags | O_CREAT | O_EXCL, kMode); });
         if (fd >= 0 || errno != EEXIST) {
           *existed = false;
           return fd;
         }
-        fd = RetryOnEintr([&] { return ::open(path.c_str(), flags); });
+        fd = RetryOnEintr([&] { return Sys().open(path.c_str(), flags, 0); });
         if (fd >= 0 || errno != ENOENT) return fd;
       }
       errno = EBUSY;
@@ -153,16 +154,23 @@ int OpenDescriptor(const std::string& path, const OpenOptions& options, bool* ex
 // access (CREATE_ALWAYS on Windows truncates whatever the access).
 Status Truncate(int fd, const OpenOptions& options) {
   if (options.access & kAccessWrite) {
-    if (RetryOnEintr([&] { return ::ftruncate(fd, 0); }) != 0) return ErrnoStatus(errno);
+    if (RetryOnEintr([&] { return Sys().ftruncate(fd, 0); }) != 0) return ErrnoStatus(errno);
     return Status::Ok();
   }
   std::string self = "/proc/self/fd/" + std::to_string(fd);
-  int wfd = RetryOnEintr([&] { return ::open(self.c_str(), O_WRONLY | O_CLOEXEC); });
+  int wfd = RetryOnEintr([&] { return Sys().open(self.c_str(), O_WRONLY | O_CLOEXEC, 0); });
   if (wfd < 0) return ErrnoStatus(errno);
-  int r = RetryOnEintr([&] { return ::ftruncate(wfd, 0); });
+  int r = RetryOnEintr([&] { return Sys().ftruncate(wfd, 0); });
   int err = errno;
-  ::close(wfd);
+  Sys().close(wfd);
   return r == 0 ? Status::Ok() : ErrnoStatus(err);
+}
+
+// Reads and writes block, whatever flag the open needed. Both calls are
+// checked: a failed F_GETFL written back would switch on every flag.
+bool ClearNonBlocking(int fd) {
+  const int flags = Sys().fcntl_flags(fd, F_GETFL, 0);
+  return flags != -1 && Sys().fcntl_flags(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 Status Fail(Status s, uint32_t* last_error) {
@@ -200,11 +208,11 @@ Status OpenPosixFile(const std::string& path, const OpenOptions& options,
     // Only regular files: a directory opened read-only would otherwise
     // succeed, where Windows denies access.
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    if (Sys().fstat(fd, &st) != 0) {
       s = ErrnoStatus(errno);
     } else if (!S_ISREG(st.st_mode)) {
       s = Status::Error(kErrAccessDenied);
-    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    } else if (!ClearNonBlocking(fd)) {
       s = ErrnoStatus(errno);
     }
     if (s.ok()) s = ShareLock::Acquire(fd, path, options.access, options.share, &share);
@@ -214,19 +222,19 @@ Status OpenPosixFile(const std::string& path, const OpenOptions& options,
     // open would go on to write a file that no longer has a name.
     struct stat named;
     if (!s.ok() || attempt == 8 ||
-        (::stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
+        (Sys().stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
          named.st_ino == st.st_ino)) {
       break;
     }
     share.reset();
-    ::close(fd);
+    Sys().close(fd);
   }
   const bool truncate = existed && (options.disposition == Disposition::kCreateAlways ||
                                     options.disposition == Disposition::kTruncateExisting);
   if (s.ok() && truncate) s = Truncate(fd, options);
   if (!s.ok()) {
     share.reset();
-    ::close(fd);
+    Sys().close(fd);
     return Fail(s, last_error);
   }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/posix/errno_status.h"
+#include "platform/posix/syscalls.h"
 #include "platform/posix/posix_file.h"
 #include "platform/posix/share_lock.h"
 
@@ -33,7 +34,7 @@ class PosixFileSystem final : public FileSystem {
     ShareGate gate(-1, path);
     if (DeleteDenied(gate)) return Status::Error(kErrSharingViolation);
     // The gate is still held: no handle can open the file in between.
-    if (::unlink(path.c_str()) != 0) return ErrnoStatus(errno, path);
+    if (Sys().unlink(path.c_str()) != 0) return ErrnoStatus(errno, path);
     return Status::Ok();
   }
 
@@ -46,7 +47,7 @@ class PosixFileSystem final : public FileSystem {
     ShareGate* gates[2] = {&source, &target};
     struct stat a, b;
     bool both = source.status().ok() && target.status().ok() &&
-                ::fstat(source.lock_fd(), &a) == 0 && ::fstat(target.lock_fd(), &b) == 0;
+                Sys().fstat(source.lock_fd(), &a) == 0 && Sys().fstat(target.lock_fd(), &b) == 0;
     if (both && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
       gates[1] = nullptr;  // the same file under two names
     } else if (both && (b.st_dev < a.st_dev || (b.st_dev == a.st_dev && b.st_ino < a.st_ino))) {
@@ -57,17 +58,17 @@ class PosixFileSystem final : public FileSystem {
     }
     int r;
     if (replace) {
-      r = ::rename(from.c_str(), to.c_str());
+      r = Sys().rename(from.c_str(), to.c_str());
     } else {
-      r = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+      r = Sys().rename_noreplace(from.c_str(), to.c_str());
       if (r != 0 && errno == EINVAL) {
         // A file system without the no-replace flag: check, then rename (the
         // small window is the best such a file system allows).
         struct stat st;
-        if (::lstat(to.c_str(), &st) == 0) {
+        if (Sys().lstat(to.c_str(), &st) == 0) {
           errno = EEXIST;
         } else {
-          r = ::rename(from.c_str(), to.c_str());
+          r = Sys().rename(from.c_str(), to.c_str());
         }
       }
       // Moving onto an existing name: ERROR_ALREADY_EXISTS, as MoveFileEx.

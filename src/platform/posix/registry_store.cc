@@ -21,6 +21,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/posix/errno_status.h"
+#include "platform/posix/syscalls.h"
 #include "platform/posix/mutex.h"
 #include "platform/posix/registry_format.h"
 #include "platform/registry.h"
@@ -58,7 +59,7 @@ std::string ParentOf(const std::string& path) {
 
 Status MakeDirectories(const std::string& dir) {
   struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) {
+  if (Sys().stat(dir.c_str(), &st) == 0) {
     return S_ISDIR(st.st_mode) ? Status::Ok() : Status::Error(kErrPathNotFound);
   }
   if (errno != ENOENT) return ErrnoStatus(errno, dir);
@@ -66,7 +67,7 @@ Status MakeDirectories(const std::string& dir) {
     Status s = MakeDirectories(ParentOf(dir));
     if (!s.ok()) return s;
   }
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return ErrnoStatus(errno, dir);
+  if (Sys().mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return ErrnoStatus(errno, dir);
   return Status::Ok();
 }
 
@@ -74,7 +75,7 @@ Status MakeDirectories(const std::string& dir) {
 Status ReadAll(int fd, std::string* text) {
   char buf[8192];
   for (;;) {
-    ssize_t n = RetryOnEintr([&] { return ::read(fd, buf, sizeof buf); });
+    ssize_t n = RetryOnEintr([&] { return Sys().read(fd, buf, sizeof buf); });
     if (n < 0) return ErrnoStatus(errno);
     if (n == 0) return Status::Ok();
     text->append(buf, static_cast<size_t>(n));
@@ -83,13 +84,13 @@ Status ReadAll(int fd, std::string* text) {
 
 Status ReadText(const std::string& path, std::string* text) {
   text->clear();
-  int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  int fd = RetryOnEintr([&] { return Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0); });
   if (fd < 0) {
     // No store yet: no keys.
     return errno == ENOENT ? Status::Ok() : ErrnoStatus(errno, path);
   }
   Status s = ReadAll(fd, text);
-  ::close(fd);
+  Sys().close(fd);
   return s;
 }
 
@@ -138,7 +139,7 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
   static Cache* cache = new Cache;
 
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
+  if (Sys().stat(path.c_str(), &st) == 0) {
     MutexLock hold(cache->mutex);
     if (cache->doc && cache->stamp_settled && path == cache->path &&
         cache->stamp == FileStamp::Of(st)) {
@@ -156,15 +157,15 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
   std::string text;
   FileStamp stamp;
   bool settled = false;
-  int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  int fd = RetryOnEintr([&] { return Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0); });
   if (fd < 0) {
     // No store yet: no keys.
     if (errno != ENOENT) return ErrnoStatus(errno, path);
   } else {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    Status s = ::fstat(fd, &st) == 0 ? ReadAll(fd, &text) : ErrnoStatus(errno);
-    ::close(fd);
+    Status s = Sys().fstat(fd, &st) == 0 ? ReadAll(fd, &text) : ErrnoStatus(errno);
+    Sys().close(fd);
     if (!s.ok()) return s;
     stamp = FileStamp::Of(st);
     settled = st.st_mtim.tv_sec + kStampSettleSeconds < now.tv_sec &&
@@ -185,7 +186,7 @@ Status LoadDocument(const std::string& path, std::shared_ptr<const RegistryDocum
 Status WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = RetryOnEintr([&] { return ::write(fd, text.data() + done, text.size() - done); });
+    ssize_t n = RetryOnEintr([&] { return Sys().write(fd, text.data() + done, text.size() - done); });
     if (n < 0) return ErrnoStatus(errno);
     if (n == 0) return Status::Error(kErrDiskFull);
     done += static_cast<size_t>(n);
@@ -197,15 +198,15 @@ Status WriteAll(int fd, const std::string& text) {
 Status ReplaceDocument(const std::string& path, const RegistryDocument& doc) {
   const std::string temp = path + ".tmp";
   int fd = RetryOnEintr(
-      [&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); });
+      [&] { return Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); });
   if (fd < 0) return ErrnoStatus(errno, temp);
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  if (Sys().stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
   Status s = WriteAll(fd, doc.Serialize());
-  if (s.ok() && RetryOnEintr([&] { return ::fsync(fd); }) != 0) s = ErrnoStatus(errno);
-  ::close(fd);
-  if (s.ok() && ::rename(temp.c_str(), path.c_str()) != 0) s = ErrnoStatus(errno, path);
-  if (!s.ok()) ::unlink(temp.c_str());
+  if (s.ok() && RetryOnEintr([&] { return Sys().fsync(fd); }) != 0) s = ErrnoStatus(errno);
+  Sys().close(fd);
+  if (s.ok() && Sys().rename(temp.c_str(), path.c_str()) != 0) s = ErrnoStatus(errno, path);
+  if (!s.ok()) Sys().unlink(temp.c_str());
   return s;
 }
 
@@ -217,9 +218,9 @@ Status Modify(const std::function<Status(RegistryDocument*, bool* changed)>& cha
   if (!s.ok()) return s;
   const std::string lock_path = path + ".lock";
   int lock = RetryOnEintr(
-      [&] { return ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+      [&] { return Sys().open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
   if (lock < 0) return ErrnoStatus(errno, lock_path);
-  if (RetryOnEintr([&] { return ::flock(lock, LOCK_EX); }) != 0) {
+  if (RetryOnEintr([&] { return Sys().flock(lock, LOCK_EX); }) != 0) {
     s = ErrnoStatus(errno);
   } else {
     std::string text;
@@ -232,7 +233,7 @@ Status Modify(const std::function<Status(RegistryDocument*, bool* changed)>& cha
     }
     if (s.ok() && changed) s = ReplaceDocument(path, doc);
   }
-  ::close(lock);  // releases the flock
+  Sys().close(lock);  // releases the flock
   return s;
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/posix/errno_status.h"
+#include "platform/posix/syscalls.h"
 #include "platform/posix/posix_file.h"
 
 namespace corvane::platform {
@@ -31,14 +32,14 @@ bool ReadSysNumber(const std::string& file, uint32_t* value) {
 Status DeviceOf(const std::string& path, dev_t* dev) {
   const std::string place = path.empty() ? std::string(".") : path;
   struct stat st;
-  if (::stat(place.c_str(), &st) == 0) {
+  if (Sys().stat(place.c_str(), &st) == 0) {
     *dev = st.st_dev;
     return Status::Ok();
   }
   if (errno != ENOENT) return ErrnoStatus(errno, place);
   size_t slash = place.find_last_of('/');
   std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : place.substr(0, slash);
-  if (::stat(parent.c_str(), &st) != 0) return ErrnoStatus(errno, place);
+  if (Sys().stat(parent.c_str(), &st) != 0) return ErrnoStatus(errno, place);
   *dev = st.st_dev;
   return Status::Ok();
 }

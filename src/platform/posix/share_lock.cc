@@ -1,4 +1,5 @@
 #include "platform/posix/share_lock.h"
+#include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,13 +32,13 @@ struct flock MarkerLock(short type, off_t marker) {
 // True when another open file description holds the marker.
 bool MarkerHeld(int lock_fd, off_t marker) {
   struct flock lk = MarkerLock(F_WRLCK, marker);
-  if (RetryOnEintr([&] { return ::fcntl(lock_fd, F_OFD_GETLK, &lk); }) != 0) return false;
+  if (RetryOnEintr([&] { return Sys().fcntl_lock(lock_fd, F_OFD_GETLK, &lk); }) != 0) return false;
   return lk.l_type != F_UNLCK;
 }
 
 bool TakeMarker(int lock_fd, off_t marker) {
   struct flock lk = MarkerLock(F_RDLCK, marker);
-  return RetryOnEintr([&] { return ::fcntl(lock_fd, F_OFD_SETLK, &lk); }) == 0;
+  return RetryOnEintr([&] { return Sys().fcntl_lock(lock_fd, F_OFD_SETLK, &lk); }) == 0;
 }
 
 // A read-only description of the file behind fd (or path). Reopening through
@@ -46,10 +47,10 @@ int OpenLockFd(int fd, const std::string& path) {
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (fd >= 0) {
     std::string self = "/proc/self/fd/" + std::to_string(fd);
-    int lfd = RetryOnEintr([&] { return ::open(self.c_str(), kFlags); });
+    int lfd = RetryOnEintr([&] { return Sys().open(self.c_str(), kFlags, 0); });
     if (lfd >= 0 || errno != ENOENT) return lfd;
   }
-  return RetryOnEintr([&] { return ::open(path.c_str(), kFlags); });
+  return RetryOnEintr([&] { return Sys().open(path.c_str(), kFlags, 0); });
 }
 
 }  // namespace
@@ -60,15 +61,24 @@ ShareGate::ShareGate(int fd, const std::string& path) {
 }
 
 Status ShareGate::Enter() {
-  if (RetryOnEintr([&] { return ::flock(lock_fd_, LOCK_EX); }) != 0) return ErrnoStatus(errno);
+  if (RetryOnEintr([&] { return Sys().flock(lock_fd_, LOCK_EX); }) != 0) return ErrnoStatus(errno);
   entered_ = true;
+  return Status::Ok();
+}
+
+Status ShareGate::Leave() {
+  if (!entered_) return Status::Ok();
+  if (RetryOnEintr([&] { return Sys().flock(lock_fd_, LOCK_UN); }) != 0) return ErrnoStatus(errno);
+  entered_ = false;
   return Status::Ok();
 }
 
 ShareGate::~ShareGate() {
   if (lock_fd_ < 0) return;
-  if (entered_) ::flock(lock_fd_, LOCK_UN);
-  if (own_fd_) ::close(lock_fd_);
+  // Closing the gate's own description lets the gate go whatever the unlock
+  // did; a description handed on has been let go already (ShareLock).
+  (void)Leave();
+  if (own_fd_) Sys().close(lock_fd_);
 }
 
 bool ShareGate::DeleteDenied() const {
@@ -121,11 +131,16 @@ Status ShareLock::Acquire(int fd, const std::string& path, uint32_t access, uint
   }
   Status s = gate.Enter();
   if (s.ok()) s = gate.Acquire(access, share);
+  // The lock descriptor outlives the gate here, so the gate must really be
+  // let go: held on, every later open of the file would wait for it
+  // forever. If it cannot be, the open fails and closing the descriptor
+  // lets it go.
+  if (s.ok()) s = gate.Leave();
   if (!s.ok()) return s;
   out->reset(new ShareLock(gate.ReleaseLockFd()));
   return Status::Ok();
 }
 
-ShareLock::~ShareLock() { ::close(lock_fd_); }
+ShareLock::~ShareLock() { Sys().close(lock_fd_); }
 
 }  // namespace corvane::platform

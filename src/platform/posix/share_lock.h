@@ -45,8 +45,10 @@ class ShareGate {
   // is -1). !status().ok() when the file cannot be reached; it tells why.
   ShareGate(int fd, const std::string& path);
   // Takes the gate (waiting while another handle's open holds it); it is
-  // released by the destructor.
+  // released by Leave (an unlock interrupted by a signal is retried) or by
+  // the destructor.
   Status Enter();
+  Status Leave();
   ~ShareGate();
   ShareGate(const ShareGate&) = delete;
   ShareGate& operator=(const ShareGate&) = delete;
