@@ -281,6 +281,9 @@ Status BookmarkStore::WriteFile(const std::string& path, EnumFileVersion kind) {
   Status st = file_.Open(path, options, kind);
   if (st.ok()) st = WriteAll(kind);
   if (st.ok()) st = file_.FlushBuffer();
+  // On the disk before it is renamed over the old file: a crash must leave
+  // the old list or the new one, never a name on an empty file.
+  if (st.ok()) st = file_.SyncToDisk();
   const bool created = file_.is_open();
   file_.DiscardBuffer();
   file_.Close();

@@ -167,6 +167,9 @@ bool IndexBuilder::FinishTarget() {
   for (;;) {
     Status st = target_.FlushBuffer();
     if (st.ok()) st = target_.WriteRecordCount(static_cast<uint64_t>(counts_.counted));
+    // A rebuilt index replaces the old one by a rename: on the disk first,
+    // so that a crash leaves the old index or the new one.
+    if (st.ok() && job_.rebuild) st = target_.SyncToDisk();
     if (st.ok()) return true;
     if (!RetryAfter(st)) return false;
   }
