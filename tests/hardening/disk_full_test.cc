@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 
 namespace corvane::test {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 #include "platform/file.h"
 
 #ifndef _WIN32

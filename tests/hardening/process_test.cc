@@ -8,7 +8,7 @@
 #include <memory>
 #include <random>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 
 #ifndef _WIN32
 #include <signal.h>
