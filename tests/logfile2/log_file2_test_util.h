@@ -73,7 +73,8 @@ struct Record {
   LogBlockHeader header{};
   Bytes data;
 };
-inline HRESULT NextHeader(ILogFile2* f, LogBlockHeader* h, LONG* eof) {
+template <class Log>  // LogFile or LogFile2
+HRESULT NextHeader(Log* f, LogBlockHeader* h, LONG* eof) {
   ULONG returned = 0;
   return f->ReadBlockHeader(reinterpret_cast<BYTE*>(h), sizeof *h, &returned, eof);
 }
@@ -87,11 +88,8 @@ HRESULT ReadRecord(Log* log, Record* r, bool* eof) {
   if constexpr (kIsCorvane<Log>) {
     hr = log->ReadBlockHeader(&h.wBlockID, &h.byConnID, &tick, &h.dwDataLength, &end);
     if (h.dwDataLength > 1u << 20) h.dwDataLength = 0;  // damage; the comparison fails on the length
-  } else if constexpr (kIsLogFile2<Log>) {
-    hr = NextHeader(log, &h, &end);
   } else {
-    ULONG returned = 0;
-    hr = log->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &end);
+    hr = NextHeader(log, &h, &end);
   }
   *eof = SUCCEEDED(hr) && end;
   if (FAILED(hr) || *eof) return hr;
@@ -102,21 +100,18 @@ HRESULT ReadRecord(Log* log, Record* r, bool* eof) {
 }
 // Reads every record up to the end of the log (at most `limit`), data included.
 inline std::vector<Record> ReadAll(ILogFile2* f, size_t limit = 100000) {
-  std::vector<Record> records;
-  for (bool eof = false; records.size() < limit;) {
-    Record r;
-    const HRESULT hr = ReadRecord(f, &r, &eof);
-    EXPECT_EQ(hr, S_OK);
-    if (hr != S_OK || eof) break;
-    records.push_back(std::move(r));
-  }
+  std::vector<Record> records(1);
+  for (bool eof = false; records.size() <= limit && ReadRecord(f, &records.back(), &eof) == S_OK && !eof;)
+    records.emplace_back();
+  records.pop_back();
   TakeError();
   return records;
 }
 inline bool IsNumbered(const Record& r, uint32_t i, bool stamp, std::string* where = nullptr) {
   const LogBlockHeader want = NumberedHeader(i);
-  const char* what = r.header.wBlockID != want.wBlockID ? "identifier" : r.header.byConnID != want.byConnID ? "connection"
-                     : r.data != NumberedData(i) ? "data" : stamp && r.header.qwTimeStamp != want.qwTimeStamp ? "stamp" : nullptr;
+  const LogBlockHeader& h = r.header;
+  const char* what = h.wBlockID != want.wBlockID ? "identifier" : h.byConnID != want.byConnID ? "connection"
+                     : r.data != NumberedData(i) ? "data" : stamp && h.qwTimeStamp != want.qwTimeStamp ? "stamp" : nullptr;
   if (what && where) *where = "block " + std::to_string(i) + ": " + what + " differs";
   return !what;
 }
