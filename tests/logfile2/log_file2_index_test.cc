@@ -9,19 +9,11 @@
 #include <functional>
 
 #include "logfile2/log_file2_test_util.h"
-#include "support/child_process.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <cstdlib>
-#endif
+#include "platform/registry.h"
+#include "stream/settings.h"
 
 namespace corvane::test {
 namespace {
-
-constexpr char kSettingsKey[] =
-    "Software\\Tamri Zuduva Deravi\\WQS Shared\\Corvane Handler DLL\\Settings";
 
 // The boxes the indexing thread shows: the first one's caption and type, and
 // how many. Each is answered `answer` (OK for an OK-only box) after on_box.
@@ -83,40 +75,18 @@ class IndexTest : public LogFile2Test {
   void SetUp() override {
     LogFile2Test::SetUp();
     CorvaneSetMessageBoxHandler(&RecordBox, &boxes_);
-#ifndef _WIN32
-    if (const char* old = std::getenv("CORVANE_REGISTRY")) saved_registry_ = old;
-    setenv("CORVANE_REGISTRY", dir_.File("registry").c_str(), 1);
-#endif
   }
   void TearDown() override {
     log_->Close();  // joins a thread still running
     TakeError();
     CorvaneSetMessageBoxHandler(nullptr, nullptr);
-#ifdef _WIN32
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-      RegDeleteValueA(key, "Indexing Buffer Size");
-      RegCloseKey(key);
-    }
-#else
-    setenv("CORVANE_REGISTRY", saved_registry_.c_str(), 1);
-#endif
+    (void)platform::registry::DeleteValue(platform::Hive::kCurrentUser, stream::kSettingsKey,
+                                          stream::kIndexingBufferSizeName);
   }
-
   // The indexing thread reads its chunks in pieces of `bytes`.
   void SetIndexingBuffer(uint32_t bytes) {
-#ifdef _WIN32
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    DWORD v = bytes;
-    RegSetValueExA(key, "Indexing Buffer Size", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
-    RegCloseKey(key);
-#else
-    const std::string text = std::string("[HKEY_CURRENT_USER\\") + kSettingsKey +
-                             "]\n\"Indexing Buffer Size\"=dword:" + std::to_string(bytes) + "\n";
-    WriteFileBytes(dir_.File("registry"), Bytes(text.begin(), text.end()));
-#endif
+    ASSERT_TRUE(platform::registry::SetDword(platform::Hive::kCurrentUser, stream::kSettingsKey,
+                                             stream::kIndexingBufferSizeName, bytes).ok());
   }
 
   // Writes `n` numbered messages of varying length; returns their positions.
@@ -155,23 +125,7 @@ class IndexTest : public LogFile2Test {
   }
 
   BoxLog boxes_;
-  std::string saved_registry_;
 };
-
-// An index without the records it announces costs a longer read, never a
-// wrong place (a jump past the log's end: the refusals test).
-TEST_F(IndexTest, AJumpNeverTrustsAnIndexBeyondTheFiles) {
-  LONGLONG progress = -1;
-  ULONG sector = 0;
-  EXPECT_TRUE(log_->GetIndexingProgress(&progress) == S_OK && progress == 0);
-  EXPECT_EQ(log_->GetDiskSectorSize(&sector), S_OK) << "the current directory's disk";
-  EXPECT_TRUE(sector >= 512 && sector <= 65536 && (sector & (sector - 1)) == 0) << sector;
-  const std::string path = dir_.File("few.log");
-  WriteNumbered(path, FileVersionCVR_V0102, 250);
-  Craft("few.idx", IndexFile(100, 400));
-  OpenRead(path);
-  ExpectJumps({220, 249, 3});
-}
 
 // 250 blocks at resolution 100 in every writable generation: two records in
 // the log's byte order (big-endian only for "u"); the index serves at reopen.

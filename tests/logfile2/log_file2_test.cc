@@ -83,8 +83,14 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
       {"WriteBlock", [&] { return log_->WriteBlock(b, 24, nullptr, 0, 0); }, E_POINTER, "One or more WriteBlock method parameters are NULL"},
       {"Open", [&] { return log_->Open(nullptr, FileAccessModeReadOnly, nullptr, 0); }, E_POINTER, "One ore more Open method parameters are NULL"},
       // Without a file, counts, settings and the bookmark list still answer.
-      {"count without a file", [&] { return log_->GetIndexedRecCount(&n) == S_OK && n == 0 ? S_OK : E_FAIL; }, S_OK, nullptr},
-      {"settings without a file", [&] { return log_->GetBookmarkCount(&n) | log_->GetDiskBufferSize(&u) | log_->GetIndexingProgress(&n); }, S_OK, nullptr},
+      {"counts without a file", [&] {
+         LONGLONG progress = -1;
+         return log_->GetIndexedRecCount(&n) == S_OK && log_->GetIndexingProgress(&progress) == S_OK && n == 0 && progress == 0 ? S_OK : E_FAIL;
+       }, S_OK, nullptr},
+      {"the sector size of the current directory's disk", [&] {
+         return log_->GetDiskSectorSize(&u) == S_OK && u >= 512 && u <= 65536 && (u & (u - 1)) == 0 ? S_OK : E_FAIL;
+       }, S_OK, nullptr},
+      {"settings without a file", [&] { return log_->GetBookmarkCount(&n) | log_->GetDiskBufferSize(&u); }, S_OK, nullptr},
       {"bookmarks without a file", [&] { return log_->BookmarkRead(s.out()); }, kCount, kEndOfList},
       {"data without a file", [&] { return log_->ReadBlockData(b, 4); }, E_CVR_FILE_NOT_OPEN, kNotOpen},
       {"CreateIndex without a file", [&] { return log_->CreateIndex(0); }, E_CVR_FILE_NOT_OPEN, kNotOpen},
@@ -133,7 +139,9 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
       {"close the written log", close, S_OK, nullptr},
       {"an index promising 400", open("numbered.log", 1), S_OK, nullptr},
       {"jump past the index", [&] { return log_->Jump(400); }, kCount, kExceeded},
+      // Its missing records cost a longer read, never a wrong place.
       {"jump past the log", [&] { return log_->Jump(300); }, E_CVR_BLOCK_HEADER_READ_FAILED, "Failed to read block header"},
+      {"jump within the log", [&] { return log_->Jump(249) == S_OK && NextIsNumbered(log_.get(), 249) ? S_OK : E_FAIL; }, S_OK, nullptr},
       {"data before a header", [&] { return log_->ReadBlockData(b, 4); }, kPending, kNotRead},
       {"back to block 0", [&] { return log_->Jump(0); }, S_OK, nullptr},
       {"its header: 4 data bytes", [&] { return NextHeader(log_.get(), &h, &eof); }, S_OK, nullptr},
