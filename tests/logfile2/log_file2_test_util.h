@@ -232,17 +232,6 @@ class LogFile2Test : public ::testing::Test {
   void OpenWrite(const std::string& path, EnumFileVersion v) {
     ASSERT_EQ(OpenLog(log_.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK) << path;
   }
-  // Writes a 1.02 log of `blocks` one-byte blocks whose ids are their numbers,
-  // through log_ left open (`keep_open`) or through an object of its own.
-  std::string WriteLog(const std::string& name, int blocks, bool keep_open = false) {
-    const std::string path = dir_.File(name);
-    ComPtr<ILogFile2> writer = keep_open ? log_ : New<ILogFile2>();
-    EnumFileVersion v = FileVersionCVR_V0102;
-    EXPECT_EQ(OpenLog(writer.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK);
-    for (int i = 0; i < blocks; ++i) EXPECT_EQ(Write(writer.get(), MakeHeader(i, 0, 0, 0, 0), {1}), S_OK);
-    EXPECT_TRUE(keep_open || writer->Close() == S_OK);
-    return path;
-  }
   LONGLONG BookmarkCount() {
     LONGLONG n = -1;
     EXPECT_EQ(log_->GetBookmarkCount(&n), S_OK);
