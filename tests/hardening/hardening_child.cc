@@ -55,14 +55,9 @@ int Run(const std::string& verb, const Args& a) {
 }
 
 int HoldFile(const Args& a) {
-  platform::OpenOptions o;
-  o.access = platform::kAccessRead;
-  o.share = platform::kShareRead;
-  o.disposition = platform::Disposition::kOpenExisting;
   std::unique_ptr<platform::File> file;
-  if (!platform::OpenFile(a[1], o, &file).ok()) return 3;
-  Hold(a);
-  return 0;
+  if (!platform::OpenFile(a[1], {platform::kAccessRead, platform::kShareRead}, &file).ok()) return 3;
+  return Hold(a), 0;
 }
 
 // A second thread kills the process DELAY microseconds after AFTER blocks;

@@ -36,12 +36,11 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
   Craft("unknown.log", Pattern(300, 0x20));
   Craft("a.bmk", BookmarkFile(1));
   Craft("b.bmk", BookmarkFile(2));  // damaged: does not count
+  Craft("c.bmk", BookmarkFile(2));
   Craft("b.idx", IndexFile(10, 0));
   auto corrupt = [&](const char* name, uint16_t id, uint32_t length, const Bytes& data) {
     Bytes file = Header102("Binary Log File", "CVR V 01.02");
-    PutLE(file, id, 4);  // conn and mode 0
-    PutLE(file, 0, 8);
-    PutLE(file, length, 4);
+    for (auto [value, n] : {std::pair<uint64_t, int>{id, 4}, {0, 8}, {length, 4}}) PutLE(file, value, n);  // conn, mode 0
     PutBytes(file, data);
     Craft(name, file);
   };
@@ -55,8 +54,8 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
   auto close = [&] { return log_->Close(); };
   LONGLONG n = 0;
   ULONG u = 0;
-  BYTE b[32] = {};
   LONG eof = 0;
+  BYTE b[32] = {};
   LogBlockHeader h;
   Bstr s;
   constexpr char kCreation[] = "File creation failed", kNotOpen[] = "File not open",
@@ -108,12 +107,14 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
          for (const char* name : {"new0.log", "v2.log", "a.log", "b.log"}) if (FileExists(dir_.File(name))) return E_FAIL;
          return ReadFileBytes(existing) == before && BookmarkCount() == 0 ? S_OK : E_FAIL;
        }, S_OK, nullptr},
-      {"refused companions are not held", [&] {
+      {"refused companions are not held: create-always removes them", [&] {
          auto other = New<ILogFile2>();
          EnumFileVersion v = FileVersionCVR_V0102;
          const HRESULT hr = OpenLog(other.get(), dir_.File("b.log"), FileAccessModeWriteCreateAlways, &v);
-         return other->Close() == S_OK ? hr : E_FAIL;
+         return other->Close() == S_OK && !FileExists(dir_.File("b.idx")) && !FileExists(dir_.File("b.bmk")) ? hr : E_FAIL;
        }, S_OK, nullptr},
+      {"create-new beside damaged bookmarks", open("c.log", 2, FileVersionCVR_V0102), S_OK, nullptr},
+      {"a new log starts without bookmarks", [&] { return BookmarkCount() == 0 ? close() : E_FAIL; }, S_OK, nullptr},
       {"read a log without an index", open("existing.log", 1), S_OK, nullptr},
       {"Open on an open object", open("other.log", 3, FileVersionCVR_V0102), E_CVR_FILE_ALREADY_OPEN, "File is already open"},
       {"write while reading", [&] { return Write(log_.get(), MakeHeader(9, 0, 0, 0, 0), {9}); }, E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed"},
@@ -166,21 +167,6 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
 
 using OpenTest = LogFile2Test;
 
-// Create-always removes a log's companions; a damaged bookmark file does not
-// stop create-new, and a new log starts without bookmarks.
-TEST_F(OpenTest, CreateAlwaysRemovesTheCompanionsAndADamagedBookmarkFileCountsForNothing) {
-  Craft("b.bmk", BookmarkFile(1));
-  Craft("b.idx", IndexFile(10, 0));
-  Craft("c.bmk", BookmarkFile(2));
-  EnumFileVersion v = FileVersionCVR_V0102;
-  EXPECT_EQ(OpenLog(log_.get(), dir_.File("b.log"), FileAccessModeWriteCreateAlways, &v), S_OK);
-  EXPECT_FALSE(FileExists(dir_.File("b.idx")) || FileExists(dir_.File("b.bmk")));
-  EXPECT_EQ(log_->Close(), S_OK);
-  EXPECT_EQ(OpenLog(log_.get(), dir_.File("c.log"), FileAccessModeWriteCreateNew, &v), S_OK);
-  EXPECT_EQ(BookmarkCount(), 0);
-  EXPECT_EQ(log_->Close(), S_OK);
-}
-
 // A complete index gives the counts (bookmarks included); one without a
 // sub-version is outdated and gives none. An index counts as complete when
 // its count is set; a count still 0 over a log that holds blocks is a first
@@ -188,11 +174,8 @@ TEST_F(OpenTest, CreateAlwaysRemovesTheCompanionsAndADamagedBookmarkFileCountsFo
 // outdated sub-version is rebuilt.
 TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot) {
   const struct { const char* name; uint32_t blocks; uint64_t count; const char* sub; bool complete; } cases[] = {
-      {"complete", 3, 250, ".001", true},
-      {"outdated", 3, 250, "", false},
-      {"unfinished", 3, 0, ".001", false},
-      {"complete, empty log", 0, 0, ".001", true},
-  };
+      {"complete", 3, 250, ".001", true}, {"outdated", 3, 250, "", false},
+      {"unfinished", 3, 0, ".001", false}, {"complete, empty log", 0, 0, ".001", true}};
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

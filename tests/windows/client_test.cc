@@ -67,7 +67,6 @@ TEST(TypeLibraryTest, EveryClassThroughTheRegistryAndEveryTypeInfoInLibraryOrder
   ASSERT_EQ(LoadRegTypeLib(LIBID_KRVCmnCorvaneLib, 1, 0, LOCALE_NEUTRAL, library.out()), S_OK);
   TLIBATTR* lib = nullptr;
   ASSERT_EQ(library->GetLibAttr(&lib), S_OK);
-  EXPECT_TRUE(IsEqualGUID(lib->guid, LIBID_KRVCmnCorvaneLib) && lib->wMajorVerNum == 1 && lib->wMinorVerNum == 0);
   EXPECT_EQ(lib->lcid, 0u);
   EXPECT_EQ(lib->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);  // the module's own
   library->ReleaseTLibAttr(lib);
@@ -117,19 +116,13 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   Apartment sta(COINIT_APARTMENTTHREADED);
   ASSERT_EQ(sta.hr, S_OK);
   IStream* stream = nullptr;
-  IUnknown* identity_there = nullptr;  // the object's own IUnknown, for comparison only
   std::promise<HRESULT> ready;
   std::promise<void> done;
   std::thread host([&] {  // holds the object in the multithreaded apartment until done
     Apartment mta(COINIT_MULTITHREADED);
     ComPtr<ICorvane> object;
     HRESULT hr = CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID_ICorvane, object.out_void());
-    if (SUCCEEDED(hr)) {
-      object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_there));
-      identity_there->Release();  // `object` keeps it alive
-      hr = CoMarshalInterThreadInterfaceInStream(IID_ICorvane, object.get(), &stream);
-    }
-    ready.set_value(hr);
+    ready.set_value(FAILED(hr) ? hr : CoMarshalInterThreadInterfaceInStream(IID_ICorvane, object.get(), &stream));
     done.get_future().wait();
   });
   // Lets the host go and joins it on every way out of the test.
@@ -137,10 +130,7 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   ASSERT_EQ(ready.get_future().get(), S_OK);
   ComPtr<ICorvane> proxy;
   ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_ICorvane, proxy.out_void()), S_OK);
-  // A proxy: another identity, and IMultiQI, which only a standard proxy answers.
-  ComPtr<IUnknown> identity, multi_qi;
-  ASSERT_EQ(proxy->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
-  EXPECT_NE(identity.get(), identity_there);
+  ComPtr<IUnknown> multi_qi;  // which only a standard proxy answers
   EXPECT_EQ(proxy->QueryInterface(IID_IMultiQI, multi_qi.out_void()), S_OK);
 
   std::vector<BYTE> data(300), buffer(400, 0xEE);
@@ -155,7 +145,7 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   ASSERT_EQ(proxy->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting), S_OK);
   USHORT id = 0;
   BYTE conn = 0;
-  ULONG stamp = 0, length = 0, position = 0;
+  ULONG stamp = 0, length = 0;
   LONG eof = -1;
   ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
   EXPECT_EQ(std::vector<ULONG>({id, conn, length, static_cast<ULONG>(eof)}), std::vector<ULONG>({CVR_ID_QUIVOX_MSG, 7, 300, 0}));
@@ -164,10 +154,9 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   const ErrorRecord error = TakeError();
   if (!error.present && RunningUnderWine()) std::cout << "[   NOTE   ] Wine does not carry the error object across apartments\n";
   else EXPECT_EQ(error.description, "Invalid data block size;CORVANE=0x8004300d");
-  std::vector<BYTE> expected = data;
-  expected.resize(400, 0xEE);
   ASSERT_EQ(proxy->ReadBlockData(buffer.data(), 300), S_OK);
-  EXPECT_EQ(buffer, expected);
+  data.resize(400, 0xEE);
+  EXPECT_EQ(buffer, data);
 
   ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
   EXPECT_EQ(length, 0u);
@@ -177,9 +166,6 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   if (hr == E_POINTER && RunningUnderWine()) std::cout << "[   NOTE   ] Wine passes a null buffer for 0 bytes: E_POINTER\n";
   else EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(buffer, std::vector<BYTE>(400, 0xEE));
-  ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
-  EXPECT_EQ(eof, 1);
-  EXPECT_TRUE(proxy->GetFilePointerPos(&position) == S_OK && position == 60u + 12u + 300u + 12u);
   EXPECT_EQ(proxy->Close(), S_OK);
 }
 
