@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -62,9 +62,7 @@ TEST_F(ConcurrencyTest, AViewerJumpsBackToABlockCutInItsDataOnceTheRestArrives) 
   auto viewer = New<ILogFile2>();
   ASSERT_EQ(OpenLog(viewer.get(), live, false), S_OK);
   EXPECT_EQ(ReadNumbered(viewer.get()).failure, E_CVR_BLOCK_HEADER_DATA_CORRUPT);
-  std::FILE* f = std::fopen(live.c_str(), "ab");
-  std::fwrite(bytes.data() + cut, 1, bytes.size() - cut, f);
-  std::fclose(f);
+  std::ofstream(live, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(&bytes[cut]), bytes.size() - cut);
   ASSERT_EQ(viewer->CreateIndex(5), S_OK);
   EXPECT_TRUE(Indexed(viewer.get(), live, blocks, 5, {200u, 201u, blocks - 1}));
   ASSERT_EQ(viewer->Close(), S_OK);
@@ -151,11 +149,8 @@ TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
 // Release without Close, on three threads at once; then a pass completes.
 TEST_F(ConcurrencyTest, IndexingPassesStartStopAndRestartUnderLoad) {
   const uint32_t blocks = 8000;
-  auto running = [](ILogFile2* log) {
-    WaitUntil([&] {
-      LONGLONG progress = 0;
-      return log->GetIndexingProgress(&progress) == S_OK && progress > 128;
-    }, 20000);
+  auto running = [](ILogFile2* log) {  // waits until a pass has read a little
+    WaitUntil([&] { LONGLONG progress = 0; return log->GetIndexingProgress(&progress) == S_OK && progress > 128; }, 20000);
   };
   std::vector<std::thread> threads;
   for (int t = 0; t < 3; ++t) {

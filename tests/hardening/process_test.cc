@@ -45,14 +45,12 @@ TEST_F(SharedFileTest, ALogRecordedByAnotherProcessIsRefusedAndStaysWhole) {
     const std::string path = dir_.File(holder + ".cvr");
     auto child = Hold("record-" + holder, path);
     const int64_t size = FileSize(path);
-    for (Kind kind : {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane}) {
-      for (bool write : {false, true}) {
+    for (Kind kind : {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane})
+      for (bool write : {false, true})
         WithNew(kind, [&](auto log) {
           EXPECT_CVR_ERROR(OpenLog(log.get(), path, write), E_CVR_FILE_CREATION_FAILS, "File creation failed",
                            kind == Kind::kCorvane ? "CORVANE" : "LOGFILE");
         });
-      }
-    }
     EXPECT_EQ(FileSize(path), size);
     Release();
     ASSERT_EQ(child->Join(), 0);

@@ -33,30 +33,21 @@ int STDMETHODCALLTYPE RecordBox(const char* caption, const char*, unsigned type,
   return (type & 0xF) == 0 ? 1 : log->answer;
 }
 
-// An index record: the message head, its block, the messages to the block's end.
-struct IndexRec {
-  uint64_t message_position, block_position;
-  uint32_t to_block_end;
-  bool operator==(const IndexRec&) const = default;
-};
-struct IndexView {
-  uint64_t resolution = 0, count = 0;
-  std::vector<IndexRec> records;
-};
-
 uint64_t Get(const Bytes& b, size_t at, int n, bool big) {
   uint64_t v = 0;
   for (int i = 0; i < n; ++i) v |= uint64_t{b[at + i]} << (8 * (big ? n - 1 - i : i));
   return v;
 }
 
-// The index file's fields after its 128-byte header: resolution, count, then 24-byte records.
-IndexView ReadIndex(const std::string& path, bool big = false) {
+// The index file's fields after its 128-byte header: resolution, count, then
+// of each 24-byte record the message head, its block and the messages to the
+// block's end.
+std::vector<uint64_t> IndexFields(const std::string& path, bool big = false) {
   const Bytes b = ReadFileBytes(path);
   if (b.size() < 144) return {};
-  IndexView v{Get(b, 128, 8, big), Get(b, 136, 8, big), {}};
+  std::vector<uint64_t> v{Get(b, 128, 8, big), Get(b, 136, 8, big)};
   for (size_t at = 144; at + 24 <= b.size(); at += 24)
-    v.records.push_back({Get(b, at, 8, big), Get(b, at + 8, 8, big), static_cast<uint32_t>(Get(b, at + 16, 4, big))});
+    for (auto [offset, n] : {std::pair{0, 8}, {8, 8}, {16, 4}}) v.push_back(Get(b, at + offset, n, big));
   return v;
 }
 
@@ -96,9 +87,8 @@ class IndexTest : public LogFile2Test {
       LONGLONG count = 0, res = 0;
       log_->GetIndexedRecCount(&count);
       log_->GetIndexResolution(&res);
-      IndexView v = ReadIndex(Companion(log_path, "idx"), big);
-      return v.count == messages && v.resolution == static_cast<uint64_t>(resolution) && res == resolution &&
-             static_cast<uint64_t>(count) >= messages;
+      const std::vector<uint64_t> v = IndexFields(Companion(log_path, "idx"), big);
+      return v.size() >= 2 && v[1] == messages && v[0] == uint64_t(resolution) && res == resolution && uint64_t(count) >= messages;
     }));
   }
 
@@ -115,7 +105,8 @@ class IndexTest : public LogFile2Test {
 };
 
 // 250 blocks at resolution 100 in every writable generation: two records in
-// the log's byte order (big-endian only for "u"); the index serves at reopen.
+// the log's byte order (big-endian only for "u"). (An index found at Open:
+// log_file2_test.cc and the rebuild test's holder.)
 TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLogsByteOrder) {
   const struct { EnumFileVersion version; bool big; } cases[] = {
       {FileVersionCVR_V0102, false}, {FileVersionCVR_Vu102, true}, {FileVersionCVR_Ve102, false}, {FileVersionCVR_Ve101, false}};
@@ -128,17 +119,11 @@ TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLog
     OpenRead(path);
     BuildIndex(path, 100, 250, c.big);
     EXPECT_EQ(FileSize(Companion(path, "idx")), 192);
-    EXPECT_EQ(ReadIndex(Companion(path, "idx"), c.big).records, (std::vector<IndexRec>{{at[100] + 16, at[100], 0}, {at[200] + 16, at[200], 0}}));
+    EXPECT_EQ(IndexFields(Companion(path, "idx"), c.big),
+              (std::vector<uint64_t>{100, 250, at[100] + 16, at[100], 0, at[200] + 16, at[200], 0}));
     LONGLONG progress = 0, size = 0;
     EXPECT_TRUE(log_->GetIndexingProgress(&progress) == S_OK && log_->GetFileSize(&size) == S_OK && progress == size);
     ExpectJumps({0, 99, 100, 199, 249, 150});
-    ASSERT_EQ(log_->Close(), S_OK);
-
-    OpenRead(path);
-    LONGLONG resolution = 0;
-    EXPECT_TRUE(log_->GetIndexResolution(&resolution) == S_OK && resolution == 100) << resolution;
-    ExpectJumps({201});
-    EXPECT_TRUE(NextIsNumbered(log_.get(), 202));
     ASSERT_EQ(log_->Close(), S_OK);
   }
 }
@@ -173,10 +158,10 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
 
     OpenRead(path);
     BuildIndex(path, 100, 202, big);
-    const IndexView v = ReadIndex(dir_.File("bulk.idx"), big);
-    ASSERT_EQ(v.records.size(), 2u);
-    EXPECT_EQ(v.records[0], (IndexRec{second_head, bulk_at, 2}));
-    EXPECT_EQ(v.records[1].to_block_end, 1u);
+    const std::vector<uint64_t> v = IndexFields(dir_.File("bulk.idx"), big);
+    ASSERT_EQ(v.size(), 8u);
+    EXPECT_EQ(std::vector<uint64_t>(v.begin() + 2, v.begin() + 5), (std::vector<uint64_t>{second_head, bulk_at, 2}));
+    EXPECT_EQ(v[7], 1u);
     for (LONGLONG n : {100, 101, 200, 199}) {
       ASSERT_EQ(log_->Jump(n), S_OK) << n;
       std::vector<Record> rec = ReadAll(log_.get(), 1);
@@ -221,7 +206,7 @@ TEST_F(IndexTest, RebuiltIndexIsInstalledOrAbandonedKeepingTheOldOneInUse) {
     ASSERT_TRUE(WaitUntil([&] {
       return log_->GetIndexResolution(&resolution) == S_OK && resolution == expected && !FileExists(dir_.File("~re.idx"));
     }));
-    EXPECT_EQ(ReadIndex(dir_.File("re.idx")).resolution, static_cast<uint64_t>(expected));
+    EXPECT_EQ(IndexFields(dir_.File("re.idx")).at(0), uint64_t(expected));
     ExpectJumps({257});
     boxes_.on_box = nullptr;
     holder->Close();

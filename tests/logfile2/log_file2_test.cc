@@ -296,9 +296,7 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndUnreadRecordsAreSkipped) {
       ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
       EXPECT_EQ(h.wBlockID, r.header.wBlockID);
     }
-    for (int i = 0; i < 2; ++i) {
-      ULONG returned = 7;
-      h.wBlockID = 0xEEEE;
+    for (ULONG i = 0, returned = 7; i < 2; ++i, returned = 7, h.wBlockID = 0xEEEE) {
       ASSERT_EQ(log_->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof), S_OK);
       EXPECT_EQ(std::tuple(eof, returned, h.wBlockID), std::tuple(1, 0u, 0));
     }
