@@ -93,9 +93,9 @@ class IndexTest : public LogFile2Test {
   }
 
   // The number the next record carries.
-  uint32_t NextNumber() {
-    std::vector<Record> one = ReadAll(log_.get(), 1);
-    return one.empty() || one[0].data.size() < 10 ? UINT32_MAX : static_cast<uint32_t>(Get(one[0].data, 6, 4, false));
+  uint64_t NextNumber() {
+    const std::vector<Record> one = ReadAll(log_.get(), 1);
+    return one.empty() || one[0].data.size() < 10 ? UINT64_MAX : Get(one[0].data, 6, 4, false);
   }
   void ExpectJumps(std::initializer_list<uint32_t> targets) {
     for (uint32_t n : targets) EXPECT_TRUE(log_->Jump(n) == S_OK && NextIsNumbered(log_.get(), n)) << n;
