@@ -32,7 +32,7 @@ using namespace corvane::test;
 namespace {
 
 using Args = std::vector<std::string>;
-uint32_t Number(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 0)); }
+[[maybe_unused]] uint32_t Number(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 0)); }
 
 // Creates READY, waits for RELEASE (at most two minutes, so a failed test
 // leaves no child behind).
