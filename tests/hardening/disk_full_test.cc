@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 
 namespace corvane::test {
 namespace {
@@ -24,9 +24,8 @@ namespace {
 class SmallDisk {
  public:
   explicit SmallDisk(size_t kib) : dir_(scratch_.File("disk")) {
-    const std::string size = "size=" + std::to_string(kib) + "k";
     if (geteuid() != 0) why_ = "needs root to mount a small tmpfs";
-    else if (mkdir(dir_.c_str(), 0700) != 0 || mount("tmpfs", dir_.c_str(), "tmpfs", 0, size.c_str()) != 0)
+    else if (mkdir(dir_.c_str(), 0700) || mount("tmpfs", dir_.c_str(), "tmpfs", 0, ("size=" + std::to_string(kib) + "k").c_str()))
       why_ = std::string("cannot mount a tmpfs here (") + strerror(errno) + ")";
   }
   ~SmallDisk() {
@@ -64,27 +63,23 @@ class SmallDisk {
 // fill the disk again with many KiB in the buffer: Close fails, keeping them
 // and the log open, and writes them once there is space.
 TEST(DiskFullTest, AFailedWriteOrCloseLosesNothingAndSucceedsOnceSpaceIsFreed) {
-  const std::string kFull2 = Description("Insufficient disk space", "LOGFILE", E_CVR_DISK_FULL);
-  const char* kFinal = "Insufficient disk space, final buffer flush failed";
   using Failure = std::pair<HRESULT, std::string>;
-  const Failure kLogFile2Full{E_CVR_DISK_FULL, kFull2};
+  auto failure = [](HRESULT code, const char* text, const char* tag) { return Failure{code, Description(text, tag, code)}; };
+  const Failure kFull = failure(E_CVR_DISK_FULL, "Insufficient disk space", "LOGFILE");
+  const char* kFinal = "Insufficient disk space, final buffer flush failed";
   // failures: what the failed write may report
   const struct { const char* name; Kind kind; EnumFileVersion version; ULONG buffer; std::vector<Failure> failures;
                  const char* close_text; } cases[] = {
-      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {kLogFile2Full}, nullptr},
-      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {kLogFile2Full}, nullptr},
-      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {kLogFile2Full}, nullptr},
-      {"1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_V0102, 65536, {kLogFile2Full}, kFinal},
-      {"e1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 65536, {kLogFile2Full}, kFinal},
-      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {kLogFile2Full}, nullptr},
-      {"LogFile, 1 KiB buffer", Kind::kLogFile, {}, 1024,
-       {{E_CVR_DISK_FULL, Description("Block header write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)},
-        {E_CVR_DISK_FULL, Description("Block data write failed, disk full", "LOGFILE", E_CVR_DISK_FULL)}}, nullptr},
-      {"Corvane", Kind::kCorvane, {}, 0,
-       {{E_CVR_BLOCK_HEADER_WRITE_FAILED,
-         Description("Block header write failed", "CORVANE", E_CVR_BLOCK_HEADER_WRITE_FAILED)},
-        {E_CVR_BLOCK_DATA_WRITE_FAILED,
-         Description("Block data write failed", "CORVANE", E_CVR_BLOCK_DATA_WRITE_FAILED)}}, nullptr},
+      {"1.02 unbuffered", Kind::kLogFile2, FileVersionCVR_V0102, 0, {kFull}, nullptr},
+      {"u1.02, 3000-byte buffer", Kind::kLogFile2, FileVersionCVR_Vu102, 3000, {kFull}, nullptr},
+      {"e1.02, smallest buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 0, {kFull}, nullptr},
+      {"1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_V0102, 65536, {kFull}, kFinal},
+      {"e1.02, 64 KiB buffer", Kind::kLogFile2, FileVersionCVR_Ve102, 65536, {kFull}, kFinal},
+      {"e1.01 by LogFile2, 512-byte buffer", Kind::kLogFile2, FileVersionCVR_Ve101, 512, {kFull}, nullptr},
+      {"LogFile, 1 KiB buffer", Kind::kLogFile, {}, 1024, {failure(E_CVR_DISK_FULL, "Block header write failed, disk full", "LOGFILE"),
+       failure(E_CVR_DISK_FULL, "Block data write failed, disk full", "LOGFILE")}, nullptr},
+      {"Corvane", Kind::kCorvane, {}, 0, {failure(E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", "CORVANE"),
+       failure(E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed", "CORVANE")}, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -104,8 +99,7 @@ TEST(DiskFullTest, AFailedWriteOrCloseLosesNothingAndSucceedsOnceSpaceIsFreed) {
       for (int attempt = 0; attempt < (c.kind == Kind::kLogFile ? 1 : 2); ++attempt) {
         if (attempt > 0) hr = WriteNumbered(log.get(), failed);
         const Failure got{hr, TakeError().description};
-        EXPECT_NE(std::find(c.failures.begin(), c.failures.end(), got), c.failures.end())
-            << std::hex << got.first << " " << got.second;
+        EXPECT_NE(std::find(c.failures.begin(), c.failures.end(), got), c.failures.end()) << std::hex << hr << " " << got.second;
       }
       disk.Free();
       for (uint32_t i = failed; i < failed + 250; ++i) ASSERT_EQ(WriteNumbered(log.get(), i), S_OK) << i;
@@ -135,10 +129,8 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
   for (uint32_t i = 0; i < 40; ++i) {
     ASSERT_EQ(WriteNumbered(log.get(), i), S_OK);
     if (i % 10 != 9) continue;
-    std::string& comment = comments.emplace_back("mark " + std::to_string(i) + std::string(900, 'x'));  // needs pages
-    LogBlockHeader h = MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, static_cast<uint32_t>(comment.size()));
-    ASSERT_EQ(log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, reinterpret_cast<BYTE*>(comment.data()),
-                              h.dwDataLength, 0), S_OK);
+    const std::string& comment = comments.emplace_back("mark " + std::to_string(i) + std::string(900, 'x'));  // needs pages
+    ASSERT_EQ(Write(log.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), Bytes(comment.begin(), comment.end())), S_OK);
   }
   for (int edit = 0; edit < 2; ++edit) {
     SCOPED_TRACE(edit ? "edited by a viewer" : "recorded");
@@ -166,7 +158,6 @@ TEST(DiskFullTest, BookmarksThatCannotBeSavedLeaveTheOldFileAndAreSavedLater) {
 // (the pass never spins), Retry after freeing space completes the pass;
 // Cancel ends it leaving no index and a usable object, and a new pass
 // completes once there is space.
-// retry: Retry on a disk still full, then free space and Retry again; or Cancel.
 struct Boxes { SmallDisk* disk; bool retry; std::atomic<int> count{0}; };
 
 int STDMETHODCALLTYPE AnswerBox(const char* caption, const char* text, unsigned type, void* context) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 #include "platform/file.h"
 
 #ifndef _WIN32
@@ -32,7 +32,7 @@ using namespace corvane::test;
 namespace {
 
 using Args = std::vector<std::string>;
-uint32_t Number(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 0)); }
+[[maybe_unused]] uint32_t Number(const std::string& s) { return static_cast<uint32_t>(std::strtoul(s.c_str(), nullptr, 0)); }
 
 // Creates READY, waits for RELEASE (at most two minutes, so a failed test
 // leaves no child behind).
@@ -55,14 +55,9 @@ int Run(const std::string& verb, const Args& a) {
 }
 
 int HoldFile(const Args& a) {
-  platform::OpenOptions o;
-  o.access = platform::kAccessRead;
-  o.share = platform::kShareRead;
-  o.disposition = platform::Disposition::kOpenExisting;
   std::unique_ptr<platform::File> file;
-  if (!platform::OpenFile(a[1], o, &file).ok()) return 3;
-  Hold(a);
-  return 0;
+  if (!platform::OpenFile(a[1], {platform::kAccessRead, platform::kShareRead}, &file).ok()) return 3;
+  return Hold(a), 0;
 }
 
 // A second thread kills the process DELAY microseconds after AFTER blocks;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <random>
 
-#include "hardening/hardening_util.h"
+#include "logfile2/log_file2_test_util.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -45,14 +45,12 @@ TEST_F(SharedFileTest, ALogRecordedByAnotherProcessIsRefusedAndStaysWhole) {
     const std::string path = dir_.File(holder + ".cvr");
     auto child = Hold("record-" + holder, path);
     const int64_t size = FileSize(path);
-    for (Kind kind : {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane}) {
-      for (bool write : {false, true}) {
+    for (Kind kind : {Kind::kLogFile2, Kind::kLogFile, Kind::kCorvane})
+      for (bool write : {false, true})
         WithNew(kind, [&](auto log) {
           EXPECT_CVR_ERROR(OpenLog(log.get(), path, write), E_CVR_FILE_CREATION_FAILS, "File creation failed",
                            kind == Kind::kCorvane ? "CORVANE" : "LOGFILE");
         });
-      }
-    }
     EXPECT_EQ(FileSize(path), size);
     Release();
     ASSERT_EQ(child->Join(), 0);
@@ -107,8 +105,8 @@ TEST_F(SharedFileTest, CreateAlwaysIsRefusedWhileAnotherProcessHoldsTheIndexOrTh
 // in its header or data is reported as damage, never read as a block.
 TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIsDamage) {
   // The configured disk buffer size, and what the stream allocates for it.
-  const struct { EnumFileVersion version; uint32_t buffer, capacity; } cases[] = {{FileVersionCVR_V0102, 0, 0}, {FileVersionCVR_V0102, 700, 700},
-               {FileVersionCVR_Ve102, 0, 128}, {FileVersionCVR_Ve102, 1000, 1024}};
+  const struct { EnumFileVersion version; uint32_t buffer, capacity; } cases[] = {
+      {FileVersionCVR_V0102, 0, 0}, {FileVersionCVR_V0102, 700, 700}, {FileVersionCVR_Ve102, 0, 128}, {FileVersionCVR_Ve102, 1000, 1024}};
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
@@ -140,20 +138,15 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
       const ReadBack r = ReadNumbered(log.get());
       EXPECT_FALSE(r.mismatch) << r.where;
       EXPECT_EQ(r.blocks, whole);
-      const int64_t rest = size - end;
-      const int cut = rest == 0 ? 0 : rest < 16 ? 1 : 2;
+      const int cut = size == end ? 0 : size - end < 16 ? 1 : 2;
       ++cuts[cut];
       const HRESULT codes[] = {S_OK, E_CVR_BLOCK_HEADER_READ_FAILED, E_CVR_BLOCK_HEADER_DATA_CORRUPT};
       const char* texts[] = {"", "Block header read failed", "Corrupt Block header, data length exceeds end of file"};
       EXPECT_EQ(r.clean_end, cut == 0) << r.description;
-      if (cut > 0) {
-        EXPECT_EQ(r.description, Description(texts[cut], "LOGFILE", codes[cut]));
-      }
-      if (cut == 1) {
-        Record rec;  // the damage stays where it is
-        bool eof = false;
-        EXPECT_CVR_ERROR(ReadRecord(log.get(), &rec, &eof), codes[1], texts[1], "LOGFILE");
-      }
+      EXPECT_TRUE(cut == 0 || r.description == Description(texts[cut], "LOGFILE", codes[cut])) << r.description;
+      Record rec;  // a cut header stays where it is
+      bool eof = false;
+      if (cut == 1) EXPECT_CVR_ERROR(ReadRecord(log.get(), &rec, &eof), codes[1], texts[1], "LOGFILE");
       ASSERT_EQ(log->Close(), S_OK);
     }
   }

@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "stream/file_format.h"
 #include "support/fault_file_system.h"
+#include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::logfile2 {
@@ -20,7 +21,7 @@ namespace {
 
 using Load = BookmarkStore::LoadResult;
 using Strings = std::vector<std::string>;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
 Strings Comments(const BookmarkStore& s) {
   Strings out;
@@ -39,8 +40,7 @@ void PutRecord(Bytes& f, int64_t number, uint32_t length, const std::string& tex
 // A file of `kind` announcing `count` records.
 Bytes Announcing(uint32_t count, EnumFileVersion kind = FileVersionBMK_V0102) {
   Bytes f = stream::BuildHeader(kind);
-  f.insert(f.end(), {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count >> 16),
-                     static_cast<uint8_t>(count >> 24)});
+  test::PutLE(f, count, 4);
   return f;
 }
 // A kind-12 file announcing `count` records and holding "one" and "two".
@@ -62,9 +62,9 @@ class BookmarkFileTest : public ::testing::Test {
 // everything behind its header.
 TEST_F(BookmarkFileTest, EachKindStoresCountAndRecordsInItsByteOrder) {
   const Bytes little = {2, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 3, 0, 0, 0};
-  struct { EnumFileVersion log, kind; Bytes count_and_head; } cases[] = {{FileVersionCVR_V0102, FileVersionBMK_V0102, little},
-               {FileVersionCVR_Vu102, FileVersionBMK_Vu102, {0, 0, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 3}},
-               {FileVersionCVR_Ve102, FileVersionBMK_Ve102, little}};
+  struct { EnumFileVersion log, kind; Bytes count_and_head; } cases[] = {
+      {FileVersionCVR_V0102, FileVersionBMK_V0102, little}, {FileVersionCVR_Ve102, FileVersionBMK_Ve102, little},
+      {FileVersionCVR_Vu102, FileVersionBMK_Vu102, {0, 0, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 3}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     BookmarkStore s;
@@ -72,8 +72,8 @@ TEST_F(BookmarkFileTest, EachKindStoresCountAndRecordsInItsByteOrder) {
     s.Append(0x0102030405060709, 0, "");
     ASSERT_TRUE(s.Save(log_, c.log).ok());
     Bytes want = stream::BuildHeader(c.kind);
-    want.insert(want.end(), c.count_and_head.begin(), c.count_and_head.end());
-    want.insert(want.end(), {'a', 'b', 'c'});
+    test::PutBytes(want, c.count_and_head);
+    test::PutText(want, "abc");
     PutRecord(want, 0x0102030405060709, 0, "", BookmarkNumberOrder(c.kind));
     const Bytes file = test::ReadFileBytes(bmk_);
     if (c.kind != FileVersionBMK_Ve102) {

@@ -28,10 +28,7 @@ class Bstr {
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
   BSTR get() const { return bstr_; }
-  BSTR* out() {  // frees the current string, then hands out the slot
-    SysFreeString(bstr_);
-    return &(bstr_ = nullptr);
-  }
+  BSTR* out() { return SysFreeString(bstr_), &(bstr_ = nullptr); }  // frees the string, then hands out the slot
   std::string utf8() const { return bstr_ ? Narrow(bstr_, SysStringLen(bstr_)) : std::string(); }
 
  private:
@@ -48,13 +45,12 @@ class ComPtr {
   ComPtr& operator=(const ComPtr& o) {
     if (o.p_) o.p_->AddRef();
     Reset();
-    p_ = o.p_;
-    return *this;
+    return p_ = o.p_, *this;
   }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
-  T** out() { Reset(); return &p_; }
+  T** out() { return Reset(), &p_; }
   void** out_void() { return reinterpret_cast<void**>(out()); }
   void Reset() {
     if (p_) p_->Release();
@@ -79,8 +75,7 @@ ComPtr<T> Create(REFCLSID clsid, REFIID iid) {
 // The error object the calling thread holds, taken out of its slot.
 struct ErrorRecord {
   bool present = false;
-  std::string description;
-  std::string source;
+  std::string description, source;
   GUID guid = {};
 };
 ErrorRecord TakeError();

@@ -47,15 +47,8 @@ inline Bytes StampedRecord(uint8_t kind, int64_t ticks) {
   return RawRecord(0x10, 0xFD, 0x7C, payload);
 }
 
-inline LogBlockHeader MakeHeader(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp,
-                                 uint32_t length) {
-  LogBlockHeader h{};
-  h.wBlockID = id;
-  h.byConnID = conn;
-  h.byTimeStampMode = mode;
-  h.qwTimeStamp = stamp;
-  h.dwDataLength = length;
-  return h;
+inline LogBlockHeader MakeHeader(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, uint32_t length) {
+  return LogBlockHeader{id, conn, mode, 0, stamp, length, 0};
 }
 
 }  // namespace corvane::test

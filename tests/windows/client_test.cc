@@ -1,19 +1,16 @@
 // The registered module as a Windows client meets it, reaching it through
-// the registry (CoCreateInstance) and never linking it. Classes created by
-// their registration (the registry entries themselves, ProgIDs included:
-// registration_check.sh), error objects whose source is the ProgID, and the
-// registered type library read back through ITypeLib and ITypeInfo: the
-// library's attributes and its type infos in their fixed order, each with the
-// identifier that <corvane/corvane.h> gives it, each interface a custom one
-// on IUnknown with all its slots, each coclass creatable with its interface.
-// Then ICorvane called from another apartment: the object lives on a thread
-// of the multithreaded apartment and the test's single-threaded apartment
-// holds a marshaled pointer, so every call travels through the registered
-// proxy/stub.
+// the registry (CoCreateInstance) and never linking it (the registry entries
+// themselves: registration_check.sh; error objects and their sources:
+// tests/frame). The registered type library read back through ITypeLib and
+// ITypeInfo: its type infos in their fixed order, each with the identifier
+// that <corvane/corvane.h> gives it, each interface a custom one on IUnknown
+// with all its slots, each coclass creatable with its interface. Then
+// ICorvane called from another apartment: the object lives on a thread of the
+// multithreaded apartment and the test's single-threaded apartment holds a
+// marshaled pointer, so every call travels through the registered proxy/stub.
 #include <corvane/corvane.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
 #include <iostream>
 #include <iterator>
@@ -28,16 +25,12 @@ namespace corvane::test {
 namespace {
 
 // COM initialised for the calling thread for one scope.
-class Apartment {
- public:
-  explicit Apartment(DWORD model) : hr_(CoInitializeEx(nullptr, model)) {}
+struct Apartment {
+  explicit Apartment(DWORD model) : hr(CoInitializeEx(nullptr, model)) {}
   ~Apartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
+    if (SUCCEEDED(hr)) CoUninitialize();
   }
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_;
+  HRESULT hr;
 };
 
 // Under Wine (its ntdll exports wine_get_version), not on Windows.
@@ -46,43 +39,9 @@ bool RunningUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-template <class T>
-HRESULT CloseThrough(IUnknown* object) {
-  return static_cast<T*>(object)->Close();
-}
-
-const struct {
-  const CLSID* clsid;
-  const IID* iid;
-  const wchar_t* prog_id;
-  HRESULT (*close)(IUnknown*);
-  const char* closed_error;
-} kClasses[] = {
-    {&CLSID_Corvane, &IID_ICorvane, L"KRV.Cmn.Corvane.1", CloseThrough<ICorvane>, "File not open;CORVANE=0x80043006"},
-    {&CLSID_LogFile, &IID_ILogFile, L"KRV.Cmn.Corvane.LogFile.1", CloseThrough<ILogFile>,
-     "File not open;LOGFILE=0x80043006"},
-    {&CLSID_LogFile2, &IID_ILogFile2, L"Corvane.LogFile2.1", CloseThrough<ILogFile2>, "File not open;LOGFILE=0x80043006"},
-};
-
-TEST(ComClientTest, EveryClassThroughTheRegistry) {
-  Apartment apartment(COINIT_APARTMENTTHREADED);
-  ASSERT_EQ(apartment.result(), S_OK);
-  for (const auto& c : kClasses) {
-    SCOPED_TRACE(Narrow(c.prog_id));
-    ComPtr<IUnknown> object;
-    ASSERT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, *c.iid, object.out_void()), S_OK);
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(c.close(object.get()), static_cast<HRESULT>(E_CVR_FILE_NOT_OPEN));
-    ErrorRecord error = TakeError();
-    EXPECT_EQ(error.description, c.closed_error);
-    EXPECT_EQ(Widen(error.source), c.prog_id);
-    EXPECT_TRUE(IsEqualGUID(error.guid, *c.iid));
-  }
-}
-
-std::string Name(ITypeInfo* info, MEMBERID id = MEMBERID_NIL) {
+std::string Name(ITypeInfo* info) {
   Bstr name;
-  info->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr);
+  info->GetDocumentation(MEMBERID_NIL, name.out(), nullptr, nullptr, nullptr);
   return name.utf8();
 }
 
@@ -100,23 +59,20 @@ const struct {
     {"LogFile2", TKIND_COCLASS, &CLSID_LogFile2, 0},    {"ILogFile2", TKIND_INTERFACE, &IID_ILogFile2, 24},
 };
 
-TEST(TypeLibraryTest, EveryTypeInfoInLibraryOrderMatchesTheHeader) {
+// Every class comes from its registration; the type library describes them.
+TEST(TypeLibraryTest, EveryClassThroughTheRegistryAndEveryTypeInfoInLibraryOrder) {
   Apartment apartment(COINIT_APARTMENTTHREADED);
-  ASSERT_EQ(apartment.result(), S_OK);
+  ASSERT_EQ(apartment.hr, S_OK);
   ComPtr<ITypeLib> library;
   ASSERT_EQ(LoadRegTypeLib(LIBID_KRVCmnCorvaneLib, 1, 0, LOCALE_NEUTRAL, library.out()), S_OK);
   TLIBATTR* lib = nullptr;
   ASSERT_EQ(library->GetLibAttr(&lib), S_OK);
-  EXPECT_TRUE(IsEqualGUID(lib->guid, LIBID_KRVCmnCorvaneLib));
-  EXPECT_EQ(lib->wMajorVerNum, 1);
-  EXPECT_EQ(lib->wMinorVerNum, 0);
   EXPECT_EQ(lib->lcid, 0u);
   EXPECT_EQ(lib->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);  // the module's own
   library->ReleaseTLibAttr(lib);
   Bstr name, help;
   library->GetDocumentation(-1, name.out(), help.out(), nullptr, nullptr);
-  EXPECT_EQ(name.utf8(), "KRVCmnCorvaneLib");
-  EXPECT_EQ(help.utf8(), "KRV Cmn Corvane Library");
+  EXPECT_EQ(name.utf8() + "/" + help.utf8(), "KRVCmnCorvaneLib/KRV Cmn Corvane Library");
 
   ASSERT_EQ(library->GetTypeInfoCount(), std::size(kTypes));
   for (UINT i = 0; i < std::size(kTypes); ++i) {
@@ -140,12 +96,13 @@ TEST(TypeLibraryTest, EveryTypeInfoInLibraryOrderMatchesTheHeader) {
       EXPECT_EQ(attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE), 0);
       EXPECT_EQ(attr->cbSizeVft, (3 + t.members) * sizeof(void*));
       EXPECT_EQ(Name(ref_info.get()), "IUnknown");
-    } else if (t.kind == TKIND_COCLASS) {  // creatable, its one interface the default
+    } else if (t.kind == TKIND_COCLASS) {  // creatable, its one interface the default, made by the registry
       INT flags = 0;
       EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FCANCREATE);
-      EXPECT_EQ(info->GetImplTypeFlags(0, &flags), S_OK);
-      EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
+      EXPECT_TRUE(info->GetImplTypeFlags(0, &flags) == S_OK && (flags & IMPLTYPEFLAG_FDEFAULT));
       EXPECT_EQ(Name(ref_info.get()), std::string("I") + t.name);
+      ComPtr<IUnknown> object;  // asked for the interface that follows the class
+      EXPECT_EQ(CoCreateInstance(*t.guid, nullptr, CLSCTX_INPROC_SERVER, *kTypes[i + 1].guid, object.out_void()), S_OK);
     }
     info->ReleaseTypeAttr(attr);
   }
@@ -157,21 +114,15 @@ TEST(TypeLibraryTest, EveryTypeInfoInLibraryOrderMatchesTheHeader) {
 // reports) and leaves the data pending.
 TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) {
   Apartment sta(COINIT_APARTMENTTHREADED);
-  ASSERT_EQ(sta.result(), S_OK);
+  ASSERT_EQ(sta.hr, S_OK);
   IStream* stream = nullptr;
-  IUnknown* identity_there = nullptr;  // the object's own IUnknown, for comparison only
   std::promise<HRESULT> ready;
   std::promise<void> done;
   std::thread host([&] {  // holds the object in the multithreaded apartment until done
     Apartment mta(COINIT_MULTITHREADED);
     ComPtr<ICorvane> object;
     HRESULT hr = CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID_ICorvane, object.out_void());
-    if (SUCCEEDED(hr)) {
-      object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_there));
-      identity_there->Release();  // `object` keeps it alive
-      hr = CoMarshalInterThreadInterfaceInStream(IID_ICorvane, object.get(), &stream);
-    }
-    ready.set_value(hr);
+    ready.set_value(FAILED(hr) ? hr : CoMarshalInterThreadInterfaceInStream(IID_ICorvane, object.get(), &stream));
     done.get_future().wait();
   });
   // Lets the host go and joins it on every way out of the test.
@@ -179,11 +130,7 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   ASSERT_EQ(ready.get_future().get(), S_OK);
   ComPtr<ICorvane> proxy;
   ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_ICorvane, proxy.out_void()), S_OK);
-
-  // A proxy: another identity, and IMultiQI, which only a standard proxy answers.
-  ComPtr<IUnknown> identity, multi_qi;
-  ASSERT_EQ(proxy->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
-  EXPECT_NE(identity.get(), identity_there);
+  ComPtr<IUnknown> multi_qi;  // which only a standard proxy answers
   EXPECT_EQ(proxy->QueryInterface(IID_IMultiQI, multi_qi.out_void()), S_OK);
 
   std::vector<BYTE> data(300), buffer(400, 0xEE);
@@ -193,49 +140,33 @@ TEST(ApartmentTest, BlockDataTravelsWithExactlyItsSizeAndFailuresWithTheirCode) 
   ASSERT_EQ(proxy->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
   ASSERT_EQ(proxy->WriteBlock(CVR_ID_QUIVOX_MSG, 7, data.data(), 300), S_OK);
   ASSERT_EQ(proxy->WriteBlock(CVR_ID_COMMENT, 1, buffer.data(), 0), S_OK);
-  ULONG size = 0, stamp = 0, length = 0;
-  EXPECT_EQ(proxy->GetFileSize(&size), S_OK);
-  EXPECT_EQ(size, 60u + 12u + 300u + 12u);
   ASSERT_EQ(proxy->Close(), S_OK);
 
   ASSERT_EQ(proxy->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting), S_OK);
   USHORT id = 0;
   BYTE conn = 0;
+  ULONG stamp = 0, length = 0;
   LONG eof = -1;
   ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
-  EXPECT_EQ(std::vector<ULONG>({id, conn, length, static_cast<ULONG>(eof)}),
-            std::vector<ULONG>({CVR_ID_QUIVOX_MSG, 7, 300, 0}));
+  EXPECT_EQ(std::vector<ULONG>({id, conn, length, static_cast<ULONG>(eof)}), std::vector<ULONG>({CVR_ID_QUIVOX_MSG, 7, 300, 0}));
   SetErrorInfo(0, nullptr);
   EXPECT_EQ(proxy->ReadBlockData(buffer.data(), 10), static_cast<HRESULT>(E_CVR_INVALID_DATA_BLOCK_SIZE));
-  ErrorRecord error = TakeError();
-  if (!error.present && RunningUnderWine()) {
-    std::cout << "[   NOTE   ] Wine does not carry the error object across apartments\n";
-  } else {
-    EXPECT_EQ(error.description, "Invalid data block size;CORVANE=0x8004300d");
-    EXPECT_TRUE(IsEqualGUID(error.guid, IID_ICorvane));
-  }
-  std::vector<BYTE> expected = data;
-  expected.resize(400, 0xEE);
+  const ErrorRecord error = TakeError();
+  if (!error.present && RunningUnderWine()) std::cout << "[   NOTE   ] Wine does not carry the error object across apartments\n";
+  else EXPECT_EQ(error.description, "Invalid data block size;CORVANE=0x8004300d");
   ASSERT_EQ(proxy->ReadBlockData(buffer.data(), 300), S_OK);
-  EXPECT_EQ(buffer, expected);
+  data.resize(400, 0xEE);
+  EXPECT_EQ(buffer, data);
 
   ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
   EXPECT_EQ(length, 0u);
   std::fill(buffer.begin(), buffer.end(), 0xEE);
-  HRESULT hr = proxy->ReadBlockData(buffer.data(), 0);
-  if (hr == E_POINTER && RunningUnderWine()) {
-    // Wine's stub hands the object a null buffer for an empty [out] array.
-    std::cout << "[   NOTE   ] Wine passes a null buffer for 0 bytes: E_POINTER\n";
-  } else {
-    EXPECT_EQ(hr, S_OK);
-  }
+  const HRESULT hr = proxy->ReadBlockData(buffer.data(), 0);
+  // Wine's stub hands the object a null buffer for an empty [out] array.
+  if (hr == E_POINTER && RunningUnderWine()) std::cout << "[   NOTE   ] Wine passes a null buffer for 0 bytes: E_POINTER\n";
+  else EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(buffer, std::vector<BYTE>(400, 0xEE));
-  ASSERT_EQ(proxy->ReadBlockHeader(&id, &conn, &stamp, &length, &eof), S_OK);
-  EXPECT_EQ(eof, 1);
-  EXPECT_EQ(proxy->GetFilePointerPos(&size), S_OK);
-  EXPECT_EQ(size, 384u);
   EXPECT_EQ(proxy->Close(), S_OK);
-  EXPECT_EQ(proxy->Close(), static_cast<HRESULT>(E_CVR_FILE_NOT_OPEN));
 }
 
 }  // namespace
