@@ -50,9 +50,8 @@ TEST(ClassObject, EveryClassWithItsObjects) {
     ComPtr<IUnknown> object, own, identity;
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.out_void()), S_OK);
-    EXPECT_EQ(object->QueryInterface(*c.iid, own.out_void()), S_OK);
-    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
-    EXPECT_EQ(own->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
+    ASSERT_TRUE(object->QueryInterface(*c.iid, own.out_void()) == S_OK && own->QueryInterface(IID_IUnknown, identity.out_void()) == S_OK &&
+                object->QueryInterface(IID_ISupportErrorInfo, support.out_void()) == S_OK);
     EXPECT_EQ(identity.get(), object.get()) << "one identity";
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.iid), S_OK);
     for (const IID* other : {&IID_IDispatch, &IID_IClassFactory, &IID_ICorvane, &IID_ILogFile, &IID_ILogFile2}) {

@@ -186,13 +186,9 @@ TEST(RegistryTest, ConcurrentWritersLoseNoValue) {
   std::thread w2(write, "w2-"), w3(write, "w3-");
   w2.join();
   w3.join();
-  EXPECT_EQ(child0.Join(), 0);
-  EXPECT_EQ(child1.Join(), 0);
-  for (int w = 0; w < 4; ++w) {
-    for (int i = 0; i < kPerWriter; ++i) {
-      EXPECT_EQ(Dword(key, "w" + std::to_string(w) + "-" + std::to_string(i)), static_cast<uint32_t>(i));
-    }
-  }
+  EXPECT_EQ(std::make_pair(child0.Join(), child1.Join()), std::make_pair(0, 0));
+  for (int w = 0; w < 4; ++w)
+    for (int i = 0; i < kPerWriter; ++i) EXPECT_EQ(Dword(key, "w" + std::to_string(w) + "-" + std::to_string(i)), uint32_t(i));
   EXPECT_TRUE(registry::DeleteTree(kUser, kRoot).ok());
 }
 
@@ -204,19 +200,14 @@ TEST(RegistryTest, StoreFileIsTextKeptAcrossWritesAndReadAtEveryCall) {
   const char* old = std::getenv("CORVANE_REGISTRY");
   const std::string store = dir.File("cfg") + "/corvane/registry", saved = old ? old : "";
   setenv("CORVANE_REGISTRY", store.c_str(), 1);
-  auto text = [&] {
-    std::vector<uint8_t> bytes = test::ReadFileBytes(store);
-    return std::string(bytes.begin(), bytes.end());
-  };
+  auto text = [&] { const auto bytes = test::ReadFileBytes(store); return std::string(bytes.begin(), bytes.end()); };
   ASSERT_TRUE(registry::CreateKey(kUser, "K", nullptr).ok());  // makes the directories
   const std::string hand = "; my notes\n[HKEY_CURRENT_USER\\K]\n\"Odd\"=qword:5\n\"N\"=dword:7\n";
   test::WriteFileBytes(store, std::vector<uint8_t>(hand.begin(), hand.end()));
   const std::string key = "Software\\Vendor\\Settings", odd = "two\nlines\r\n\t[x]\n\"N\"=dword:1\\";
-  ASSERT_TRUE(registry::SetDword(kUser, key, "Disk Buffer Size", 128).ok());
-  ASSERT_TRUE(registry::SetString(kUser, key, "Key File", "/tmp/a \"b\"\\c").ok());
-  ASSERT_TRUE(registry::SetString(kUser, key, "V \"q\\\"", odd).ok());
-  ASSERT_TRUE(registry::SetString(Hive::kClassesRoot, "CLSID\\{X}", "", "Corvane.Test").ok());
-  ASSERT_TRUE(registry::SetDword(kUser, "K", "M", 8).ok());
+  ASSERT_TRUE(registry::SetDword(kUser, key, "Disk Buffer Size", 128).ok() && registry::SetDword(kUser, "K", "M", 8).ok() &&
+              registry::SetString(kUser, key, "Key File", "/tmp/a \"b\"\\c").ok() && registry::SetString(kUser, key, "V \"q\\\"", odd).ok() &&
+              registry::SetString(Hive::kClassesRoot, "CLSID\\{X}", "", "Corvane.Test").ok());
   for (const char* line : {"; my notes\n", "\"Odd\"=qword:5\n", "\"N\"=dword:7\n", "\"M\"=dword:8\n",
                            "[HKEY_CURRENT_USER\\Software\\Vendor\\Settings]\n", "\"Disk Buffer Size\"=dword:128\n",
                            "\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n", "[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"}) {
@@ -227,10 +218,7 @@ TEST(RegistryTest, StoreFileIsTextKeptAcrossWritesAndReadAtEveryCall) {
   EXPECT_EQ(value, odd);
   std::string edited = text();  // same size, just after a read
   edited.replace(edited.find("/tmp/a"), 6, "/var/b");
-  if (FILE* f = std::fopen(store.c_str(), "r+")) {
-    std::fwrite(edited.data(), 1, edited.size(), f);
-    std::fclose(f);
-  }
+  if (FILE* f = std::fopen(store.c_str(), "r+")) std::fwrite(edited.data(), 1, edited.size(), f), std::fclose(f);
   ASSERT_TRUE(registry::QueryString(kUser, key, "Key File", &value).ok());
   EXPECT_EQ(value, "/var/b \"b\"\\c");
   setenv("CORVANE_REGISTRY", dir.File("other").c_str(), 1);

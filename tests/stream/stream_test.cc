@@ -13,16 +13,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/byte_order.h"
 #include "platform/registry.h"
-#include "stream/byte_source.h"
 #include "stream/cipher.h"
 #include "stream/file_format.h"
 #include "stream/index_file_stream.h"
 #include "stream/key_source.h"
-#include "stream/log_file_stream.h"
 #include "stream/settings.h"
 #include "stream/time_base.h"
 #include "stream/version_detection.h"
@@ -34,8 +31,8 @@ namespace corvane::stream {
 namespace {
 
 using fakes::MemorySource;
-using platform::SeekOrigin;
 namespace registry = platform::registry;
+constexpr auto kUser = platform::Hive::kCurrentUser;
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -49,7 +46,7 @@ class StreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetEnv(kKeyFileEnvironment, "");
-    (void)registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey);
+    (void)registry::DeleteTree(kUser, kSettingsKey);
   }
   // Under Wine every test program shares the registry: a size or key file
   // left behind would change the next program's opens.
@@ -58,7 +55,7 @@ class StreamTest : public ::testing::Test {
   static uint32_t Stored(const char* name) {
     uint8_t data[4] = {};
     uint32_t size = sizeof data, type = 0;
-    EXPECT_TRUE(registry::QueryValue(platform::Hive::kCurrentUser, kSettingsKey, name, data, &size, &type).ok());
+    EXPECT_TRUE(registry::QueryValue(kUser, kSettingsKey, name, data, &size, &type).ok());
     return DecodeLE32(data);
   }
   test::TempDir dir_;
@@ -78,17 +75,15 @@ TEST(IndexPathTest, ExtensionBecomesIdxUnlessThePathHasATilde) {
 TEST_F(StreamTest, Settings) {
   EXPECT_EQ(ReadStreamSettings().indexing_buffer_size, 2048u);  // before the value is looked at
   EXPECT_EQ(Stored(kIndexingBufferSizeName), 2048u);
-  ASSERT_TRUE(registry::SetString(platform::Hive::kCurrentUser, kSettingsKey, kIndexingBufferSizeName,
-                                  std::string("\x00\x10\x00\x00zz", 6)).ok());
+  ASSERT_TRUE(registry::SetString(kUser, kSettingsKey, kIndexingBufferSizeName, std::string("\x00\x10\x00\x00zz", 6)).ok());
   EXPECT_EQ(ReadStreamSettings().indexing_buffer_size, 4096u);
-  ASSERT_TRUE(registry::SetString(platform::Hive::kCurrentUser, kSettingsKey, kDiskBufferSizeName,
-                                  std::string(300, 'x')).ok());
+  ASSERT_TRUE(registry::SetString(kUser, kSettingsKey, kDiskBufferSizeName, std::string(300, 'x')).ok());
   EXPECT_EQ(ReadStreamSettings().disk_buffer_size, 0u);
   EXPECT_EQ(Stored(kDiskBufferSizeName), 0u);
 
-  ASSERT_TRUE(registry::DeleteTree(platform::Hive::kCurrentUser, kSettingsKey).ok());
+  ASSERT_TRUE(registry::DeleteTree(kUser, kSettingsKey).ok());
   EXPECT_EQ(ReadLogFileDiskBufferSetting(), 128u);
-  ASSERT_TRUE(registry::DeleteValue(platform::Hive::kCurrentUser, kSettingsKey, kDiskBufferSizeName).ok());
+  ASSERT_TRUE(registry::DeleteValue(kUser, kSettingsKey, kDiskBufferSizeName).ok());
   EXPECT_EQ(std::make_pair(ReadLogFileDiskBufferSetting(), LogFileDiskBufferSize()), std::make_pair(0u, 128u));
   for (auto [stored, used] : {std::pair{0u, 0u}, {1u, 128u}, {256u, 256u}, {0xFFFFFF81u, 0xFFFFFF80u}}) {
     StoreDiskBufferSize(stored);
@@ -189,7 +184,7 @@ TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
       "e1.00  1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
   test::WriteFileBytes(good, {text.begin(), text.end()});
   test::WriteFileBytes(bad, {'x', '\n'});
-  ASSERT_TRUE(registry::SetString(platform::Hive::kCurrentUser, kSettingsKey, kKeyFileValueName, good).ok());
+  ASSERT_TRUE(registry::SetString(kUser, kSettingsKey, kKeyFileValueName, good).ok());
   CipherParameters p;
   ASSERT_TRUE(p.Load(3).ok());  // e1.00: each parameter from its byte
   EXPECT_EQ(std::make_tuple(p.whitening, p.feedback, p.pass_count, p.block_size), std::make_tuple(1, 2, 3, 2));
