@@ -162,8 +162,7 @@ TEST(CorvaneTest, ReadingStepByStep) {
       EXPECT_EQ(static_cast<uint32_t>(hr), static_cast<uint32_t>(s.code)) << error;
       EXPECT_TRUE(s.code == S_OK || error == Description(kStepErrors.at(s.code), "CORVANE", s.code)) << error;
       EXPECT_TRUE((s.end < 0 || h.end == s.end) && (!s.id || h.id == s.id)) << h.end << " " << h.id;
-      EXPECT_TRUE(!s.pos || Position(log.get()) == s.pos);
-      EXPECT_TRUE(!s.data || std::string(data.begin(), data.begin() + s.length) == s.data);
+      EXPECT_TRUE((!s.pos || Position(log.get()) == s.pos) && (!s.data || std::string(data.begin(), data.begin() + s.length) == s.data));
     }
     EXPECT_EQ(log->Close(), S_OK);
   }
@@ -182,33 +181,30 @@ TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
   auto null = [](const char* method) { return std::string("One ore more ") + method + " method parameters are NULL"; };
   // state: 'c' closed, 'w' open for writing, 'r' open for reading; before: the file before, if any.
   using Call = std::function<HRESULT(ICorvane*, const std::string&)>;
-  const struct { char state; std::optional<Bytes> before; Call call; HRESULT code; std::string text; bool open_after; } cases[] = {
-      {'c', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 0},
-      {'c', {}, CALL(Open(log, path, 3, 7)), E_CVR_INVALID_FILE_ACCESS_MODE, kCreation, 0},
-      {'c', {}, CALL(Open(log, path, kWrite, 0)), E_CVR_INVALID_CREATE_MODE, kCreation, 0},
-      {'c', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
-      {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kWrite, kNew)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+  const struct { Call call; HRESULT code; std::string text; char state = 'c'; bool open_after = false; std::optional<Bytes> before = {}; }
+      cases[] = {
+      {CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags},
+      {CALL(Open(log, path, 3, 7)), E_CVR_INVALID_FILE_ACCESS_MODE, kCreation}, {CALL(Open(log, path, kWrite, 0)), E_CVR_INVALID_CREATE_MODE, kCreation},
+      {CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation},
+      {CALL(Open(log, path, kWrite, kNew)), E_CVR_FILE_CREATION_FAILS, kCreation, 'c', 0, Bytes{1, 2, 3}},
       // Created, but the header cannot be written; an existing log is not emptied.
-      {'c', {}, CALL(Open(log, path, kRead, kNew)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
-      {'c', Bytes{1, 2, 3}, CALL(Open(log, path, kRead, kAlways)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 0},
-      {'c', LegacyHeader(kTagText, 2000), CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_HEADER_INFO_READ_FAIL,
-       kCreation, 0},  // the end byte at 2001
-      {'c', {}, CALL(log->GetFileSize(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen, 0},
+      {CALL(Open(log, path, kRead, kNew)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation},
+      {CALL(Open(log, path, kRead, kAlways)), E_CVR_FILE_HEADER_INFO_WRITE_FAIL, kCreation, 'c', 0, Bytes{1, 2, 3}},
+      // The end byte at 2001.
+      {CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_HEADER_INFO_READ_FAIL, kCreation, 'c', 0, LegacyHeader(kTagText, 2000)},
+      {CALL(log->GetFileSize(&value)), E_CVR_FILE_NOT_OPEN, kNotOpen},
       // Null pointers are refused before the open-file check.
-      {'c', {}, CALL(log->Open(nullptr, kRead, kNew)), E_POINTER, null("Open"), 0},
-      {'c', {}, CALL(log->WriteBlock(1, 1, nullptr, 0)), E_POINTER, null("WriteBlock"), 0},
-      {'c', {}, CALL(log->ReadBlockHeader(&h.id, &h.conn, &h.tick, &h.length, nullptr)), E_POINTER,
-       null("ReadBlockHeader"), 0},
-      {'c', {}, CALL(log->ReadBlockData(nullptr, 0)), E_POINTER, null("ReadBlockData"), 0},
-      {'c', {}, CALL(log->GetFileSize(nullptr)), E_POINTER, null("GetFileSize"), 0},
-      {'c', {}, CALL(log->GetFilePointerPos(nullptr)), E_POINTER, null("GetFilePointerPos"), 0},
-      {'w', {}, CALL(h.Read(log)), E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", 1},
-      {'r', {}, CALL(log->Flush()), E_CVR_FILE_FLUSH_FAILED, "File flush failed", 1},
+      {CALL(log->Open(nullptr, kRead, kNew)), E_POINTER, null("Open")}, {CALL(log->WriteBlock(1, 1, nullptr, 0)), E_POINTER, null("WriteBlock")},
+      {CALL(log->ReadBlockHeader(&h.id, &h.conn, &h.tick, &h.length, nullptr)), E_POINTER, null("ReadBlockHeader")},
+      {CALL(log->ReadBlockData(nullptr, 0)), E_POINTER, null("ReadBlockData")}, {CALL(log->GetFileSize(nullptr)), E_POINTER, null("GetFileSize")},
+      {CALL(log->GetFilePointerPos(nullptr)), E_POINTER, null("GetFilePointerPos")},
+      {CALL(h.Read(log)), E_CVR_BLOCK_HEADER_READ_FAILED, "Block header read failed", 'w', 1},
+      {CALL(log->Flush()), E_CVR_FILE_FLUSH_FAILED, "File flush failed", 'r', 1},
       // Refused arguments keep an open file open, while the same object
       // reopening its own file gives it up first. (Other objects and
       // processes are refused an open file: tests/hardening/process_test.cc.)
-      {'w', {}, CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 1},
-      {'w', {}, CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 0},
+      {CALL(Open(log, path, kWrite, kExisting)), E_CVR_INVALID_ACCESS_FLAG_COMBINATION, kFlags, 'w', 1},
+      {CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 'w'},
   };
 #undef CALL
   TempDir dir;

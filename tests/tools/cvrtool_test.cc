@@ -159,9 +159,8 @@ TEST_F(CvrtoolTest, BookmarkChangesPersistInTheBookmarkFile) {
   auto list = [&] { return Run({"bookmarks", log, "list", "--json"}).lines(); };
   const auto initial = list();
   ASSERT_EQ(initial.size(), 3u);
-  ASSERT_EQ(Run({"bookmarks", log, "edit", "1", "handover, second try"}).exit_code, kExitOk);
-  ASSERT_EQ(Run({"bookmarks", log, "delete", "0"}).exit_code, kExitOk);
-  ASSERT_EQ(Run({"bookmarks", log, "add", "20", "look here"}).exit_code, kExitOk);
+  ASSERT_TRUE(Run({"bookmarks", log, "edit", "1", "handover, second try"}).exit_code == kExitOk &&
+              Run({"bookmarks", log, "delete", "0"}).exit_code == kExitOk && Run({"bookmarks", log, "add", "20", "look here"}).exit_code == kExitOk);
   std::string edited = initial[1];
   edited.replace(edited.find("checkpoint 2"), 12, "handover, second try");
   EXPECT_EQ(list(), (std::vector<std::string>{R"({"bookmark":0,"msg":20,"comment":"look here"})", edited, initial[2]}));
