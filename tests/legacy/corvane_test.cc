@@ -46,8 +46,7 @@ Bytes Block(uint16_t id, uint8_t conn, const Bytes& data, uint32_t length = ~0u,
   return b;
 }
 HRESULT Open(ICorvane* log, const std::string& path, int access, int create) {
-  return log->Open(Bstr(path).get(), static_cast<EnumCVRFileAccessMode>(access),
-                   static_cast<EnumCVRFileCreateMode>(create));
+  return log->Open(Bstr(path).get(), static_cast<EnumCVRFileAccessMode>(access), static_cast<EnumCVRFileCreateMode>(create));
 }
 struct Header {
   USHORT id = 0;

@@ -60,13 +60,10 @@ class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override { SetDiskBufferSize(128); }
   void SetDiskBufferSize(uint32_t size) {
-    ASSERT_TRUE(platform::registry::SetDword(platform::Hive::kCurrentUser, stream::kSettingsKey,
-                                             stream::kDiskBufferSizeName, size).ok());
+    ASSERT_TRUE(platform::registry::SetDword(platform::Hive::kCurrentUser, stream::kSettingsKey, stream::kDiskBufferSizeName, size).ok());
   }
   std::string Craft(const std::string& name, const Bytes& bytes) { return WriteFileBytes(dir_.File(name), bytes), dir_.File(name); }
-  HRESULT Open(const std::string& path, int mode, EnumFileVersion* v) {
-    return file_->Open(Bstr(path).get(), static_cast<EnumFileAccessMode>(mode), v);
-  }
+  HRESULT Open(const std::string& path, int mode, EnumFileVersion* v) { return file_->Open(Bstr(path).get(), EnumFileAccessMode(mode), v); }
   EnumFileVersion OpenRead(const std::string& path) {
     EnumFileVersion v = FileVersionUnknown;
     EXPECT_EQ(Open(path, FileAccessModeReadOnly, &v), S_OK) << path;

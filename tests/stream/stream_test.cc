@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/byte_order.h"
 #include "platform/registry.h"
 #include "stream/cipher.h"
 #include "stream/file_format.h"
@@ -53,10 +52,9 @@ class StreamTest : public ::testing::Test {
   void TearDown() override { SetUp(); }
 
   static uint32_t Stored(const char* name) {
-    uint8_t data[4] = {};
-    uint32_t size = sizeof data, type = 0;
-    EXPECT_TRUE(registry::QueryValue(kUser, kSettingsKey, name, data, &size, &type).ok());
-    return DecodeLE32(data);
+    uint32_t value = 0, size = 4, type = 0;  // a little-endian DWORD
+    EXPECT_TRUE(registry::QueryValue(kUser, kSettingsKey, name, &value, &size, &type).ok());
+    return value;
   }
   test::TempDir dir_;
 };
