@@ -112,15 +112,15 @@ TEST(CorvaneTest, ReadingStepByStep) {
   reserved[63] = 0xEE;
   const std::string odd_text = "a longer header with V 01.00 inside and more text\r\n\x1A";
   const Bytes odd_header(odd_text.begin(), odd_text.end());
-  const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ;
+  const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ, kSkipFailed = E_CVR_BLOCK_DATA_SKIP_FAILED;
+  const Step kHeader{'H', 0, S_OK};
   // A wrong version fails Open (`opened`) but leaves the file open behind its header.
   const struct { const char* name; Bytes file; std::vector<Step> steps; HRESULT opened = S_OK; } cases[] = {
       // The reserved byte is ignored; unread data is skipped.
       {"unread data skipped", reserved, {{'H', 0, S_OK, 0, 1}, {'H', 0, S_OK, 0, 2}, {'H', 0, S_OK, 0, 3},
                                          {'D', 4, S_OK, -1, 0, 0, "wxyz"}, {'H', 0, S_OK, 1}}},
       {"data needs a header first", three, {{'D', 3, kNotRead}, {'H', 0, S_OK}, {'D', 3, S_OK}, {'D', 3, kNotRead}}},
-      {"data of another length stays pending", three,
-       {{'H', 0, S_OK}, {'D', 2, E_CVR_INVALID_DATA_BLOCK_SIZE, -1, 0, 72}, {'H', 0, S_OK, 0, 2}}},
+      {"data of another length stays pending", three, {kHeader, {'D', 2, E_CVR_INVALID_DATA_BLOCK_SIZE, -1, 0, 72}, {'H', 0, S_OK, 0, 2}}},
       {"writing a file opened for reading", three, {{'W', 1, E_CVR_BLOCK_HEADER_WRITE_FAILED}}},
       {"any header with the tag before its end byte", Concat({odd_header, Block(7, 1, {0xAB, 0xCD})}),
        {{'H', 0, S_OK, 0, 7, static_cast<ULONG>(odd_header.size()) + 12}, {'D', 2, S_OK, -1, 0, 0, "\xAB\xCD"}}},
@@ -128,13 +128,10 @@ TEST(CorvaneTest, ReadingStepByStep) {
       {"header cut short is damage", Concat({LegacyHeader(), Bytes(5, 9)}), {{'H', 0, E_CVR_BLOCK_HEADER_READ_FAILED}}},
       // Data cut off by the end of the file is damage whether it is read or
       // skipped, never a clean end of the log.
-      {"data cut short", Concat({LegacyHeader(), Block(1, 1, Bytes(3, 0), 8)}),
-       {{'H', 0, S_OK}, {'D', 8, E_CVR_BLOCK_DATA_READ_FAILED}, {'H', 0, E_CVR_BLOCK_DATA_SKIP_FAILED}}},
-      {"data cut short, skipped", Concat({LegacyHeader(), Block(1, 1, Bytes(10, 0), 100)}),
-       {{'H', 0, S_OK}, {'H', 0, E_CVR_BLOCK_DATA_SKIP_FAILED, -1, 0, 72}}},
+      {"data cut short", Concat({LegacyHeader(), Block(1, 1, Bytes(3, 0), 8)}), {kHeader, {'D', 8, E_CVR_BLOCK_DATA_READ_FAILED}, {'H', 0, kSkipFailed}}},
+      {"data cut short, skipped", Concat({LegacyHeader(), Block(1, 1, Bytes(10, 0), 100)}), {kHeader, {'H', 0, kSkipFailed, -1, 0, 72}}},
       // A damaged length of 2^31 or more must not move the position backwards.
-      {"huge pending length", Concat({LegacyHeader(), Block(1, 1, Bytes(64, 0), 0x80000010u)}),
-       {{'H', 0, S_OK}, {'H', 0, E_CVR_BLOCK_DATA_SKIP_FAILED, -1, 0, 72}}},
+      {"huge pending length", Concat({LegacyHeader(), Block(1, 1, Bytes(64, 0), 0x80000010u)}), {kHeader, {'H', 0, kSkipFailed, -1, 0, 72}}},
       // Skipped data is behind the reader: meeting the end after a skip does
       // not skip again on the next call.
       {"skip to the end once", Concat({LegacyHeader(), Block(1, 1, Bytes(10, 0))}),

@@ -72,15 +72,14 @@ class FileTest : public ::testing::Test {
 };
 
 // One row per rule: first access and share, second access and share, result.
+// Refused in turn: the second denies the first's read, the first denies read,
+// the first denies write, the second denies the first's write, the first
+// denies write again. A handle without access takes no part.
 constexpr uint32_t kShareCases[][5] = {
-    {R, kShareRead, R, kShareRead, 0},
-    {R, kShareRead, R, kShareNone, kErrSharingViolation},   // second denies the first's read
-    {R, kShareNone, R, kShareRW, kErrSharingViolation},     // first denies read
-    {R, kShareRead, W, kShareRW, kErrSharingViolation},     // first denies write
-    {R, kShareRW, W, kShareRW, 0}, {W, kShareRead, R, kShareRW, 0}, {RW, kShareRW, RW, kShareRW, 0},
-    {W, kShareRead, R, kShareRead, kErrSharingViolation},   // second denies the first's write
-    {RW, kShareRead, RW, kShareRW, kErrSharingViolation}, {RW, kShareNone, 0, kShareNone, 0},
-    {0, kShareNone, RW, kShareNone, 0},                     // no access: takes no part
+    {R, kShareRead, R, kShareNone, kErrSharingViolation}, {R, kShareNone, R, kShareRW, kErrSharingViolation},
+    {R, kShareRead, W, kShareRW, kErrSharingViolation}, {W, kShareRead, R, kShareRead, kErrSharingViolation},
+    {RW, kShareRead, RW, kShareRW, kErrSharingViolation}, {R, kShareRead, R, kShareRead, 0}, {R, kShareRW, W, kShareRW, 0},
+    {W, kShareRead, R, kShareRW, 0}, {RW, kShareRW, RW, kShareRW, 0}, {0, kShareNone, RW, kShareNone, 0}, {RW, kShareNone, 0, kShareNone, 0},
 };
 
 TEST_F(FileTest, ShareModesDecideSecondOpenInProcessAndAcrossProcesses) {
@@ -198,9 +197,8 @@ TEST(RegistryTest, StoreFileIsTextKeptAcrossWritesAndReadAtEveryCall) {
               registry::SetString(Hive::kClassesRoot, "CLSID\\{X}", "", "Corvane.Test").ok());
   for (const char* line : {"; my notes\n", "\"Odd\"=qword:5\n", "\"N\"=dword:7\n", "\"M\"=dword:8\n",
                            "[HKEY_CURRENT_USER\\Software\\Vendor\\Settings]\n", "\"Disk Buffer Size\"=dword:128\n",
-                           "\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n", "[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"}) {
+                           "\"Key File\"=\"/tmp/a \\\"b\\\"\\\\c\"\n", "[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n@=\"Corvane.Test\"\n"})
     EXPECT_NE(text().find(line), std::string::npos) << line;
-  }
   std::string value;
   EXPECT_TRUE(registry::QueryString(kUser, key, "v \"Q\\\"", &value).ok() && value == odd) << value;
   std::string edited = text();  // same size, just after a read
