@@ -364,7 +364,7 @@ TEST_F(LogFileTest, AnEmptyLogTakesTheCallersReadableGenerationInLogFile2) {
     EXPECT_TRUE(!readable || version == given);
     eof_ = 0;
     EXPECT_TRUE(!readable || log->ReadBlockHeader(buf_, 24, &returned_, &eof_) == S_OK);
-    EXPECT_EQ(std::make_pair(eof_, log->Close()), std::make_pair(readable ? 1 : 0, readable ? S_OK : HRESULT{E_CVR_FILE_NOT_OPEN}));
+    EXPECT_EQ(std::make_pair(eof_, log->Close()), std::make_pair(LONG{readable ? 1 : 0}, readable ? S_OK : HRESULT{E_CVR_FILE_NOT_OPEN}));
     TakeError();
     EXPECT_EQ(FileSize(path), 0);
   }
