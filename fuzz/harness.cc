@@ -34,8 +34,7 @@ class MemoryFile final : public platform::File {
     std::lock_guard<std::mutex> hold(g_memory_files);
     *got = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(bytes_->size()) - pos_, 0, n));
     if (*got) std::memcpy(dst, bytes_->data() + pos_, *got);
-    pos_ += *got;
-    return Status::Ok();
+    return pos_ += *got, Status::Ok();
   }
   Status Write(const void* src, uint32_t n, uint32_t* written) override {
     *written = 0;
@@ -45,9 +44,7 @@ class MemoryFile final : public platform::File {
     std::lock_guard<std::mutex> hold(g_memory_files);
     if (bytes_->size() < end) bytes_->resize(end);
     if (n > 0) std::memcpy(bytes_->data() + pos_, src, n);
-    pos_ = static_cast<int64_t>(end);
-    *written = n;
-    return Status::Ok();
+    return pos_ = static_cast<int64_t>(end), *written = n, Status::Ok();
   }
   // Overflowing and negative targets fail and leave the pointer.
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
@@ -61,16 +58,14 @@ class MemoryFile final : public platform::File {
   }
   Status GetSize(int64_t* size) override {
     std::lock_guard<std::mutex> hold(g_memory_files);
-    *size = static_cast<int64_t>(bytes_->size());
-    return Status::Ok();
+    return *size = static_cast<int64_t>(bytes_->size()), Status::Ok();
   }
   Status Flush() override { return access_ & platform::kAccessWrite ? Status::Ok() : Status::Error(kErrAccessDenied); }
   Status SetEndOfFile() override {
     if (!(access_ & platform::kAccessWrite)) return Status::Error(kErrAccessDenied);
     if (static_cast<uint64_t>(pos_) > kMaxFileSize) return Status::Error(kErrDiskFull);
     std::lock_guard<std::mutex> hold(g_memory_files);
-    bytes_->resize(static_cast<size_t>(pos_));
-    return Status::Ok();
+    return bytes_->resize(static_cast<size_t>(pos_)), Status::Ok();
   }
 
  private:
@@ -87,21 +82,18 @@ class MemoryFileSystem final : public platform::FileSystem {
  public:
   Status Open(const std::string& path, const platform::OpenOptions& options,
               std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
-    if (last_error) *last_error = 0;
     if (path.empty()) return Status::Error(kErrPathNotFound);
     std::lock_guard<std::mutex> hold(g_memory_files);
     auto it = files_.find(path);
     const bool exists = it != files_.end();
     const Disposition d = options.disposition;
     const bool must_exist = d == Disposition::kOpenExisting || d == Disposition::kTruncateExisting;
-    if (d > Disposition::kTruncateExisting || d < Disposition::kCreateNew) return Status::Error(kErrInvalidParameter);
     if (d == Disposition::kCreateNew && exists) return Status::Error(kErrFileExists);
     if (must_exist && !exists) return Status::Error(kErrFileNotFound);
-    if (!must_exist && exists && last_error) *last_error = kErrAlreadyExists;  // kCreateAlways, kOpenAlways
+    if (last_error) *last_error = !must_exist && exists ? kErrAlreadyExists : 0;  // kCreateAlways, kOpenAlways
     std::shared_ptr<Bytes>& bytes = exists ? it->second : (files_[path] = std::make_shared<Bytes>());
     if (d == Disposition::kCreateAlways || d == Disposition::kTruncateExisting) bytes->clear();
-    *out = std::make_unique<MemoryFile>(bytes, options.access);
-    return Status::Ok();
+    return *out = std::make_unique<MemoryFile>(bytes, options.access), Status::Ok();
   }
   Status Remove(const std::string& path) override {
     std::lock_guard<std::mutex> hold(g_memory_files);
@@ -112,8 +104,7 @@ class MemoryFileSystem final : public platform::FileSystem {
     auto it = files_.find(from);
     if (it == files_.end()) return Status::Error(kErrFileNotFound);
     if (!replace && files_.count(to)) return Status::Error(kErrAlreadyExists);
-    files_.insert_or_assign(to, files_.extract(it).mapped());
-    return Status::Ok();
+    return files_.insert_or_assign(to, files_.extract(it).mapped()), Status::Ok();
   }
   Status BytesPerSector(const std::string&, uint32_t* bytes) override { return *bytes = 512, Status::Ok(); }
 

@@ -77,8 +77,7 @@ Written WriteLog2(const stream::Generation& g) {
 Bytes WriteCorvane() {
   const std::string path = ScratchPath("legacy.cvr");
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
-  Bstr name(path);
-  if (!log || FAILED(log->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways))) return {};
+  if (!log || FAILED(log->Open(Bstr(path).get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways))) return {};
   for (int i = 0; i < 7; ++i) {
     Bytes data = Pattern(i * 9 % 40 + 1, static_cast<uint8_t>(i));
     (void)log->WriteBlock(static_cast<USHORT>(0x40 + i), static_cast<BYTE>(i), data.data(), data.size() - 1);
@@ -120,10 +119,9 @@ int main(int argc, char** argv) {
   // dump) or from raw records (the records; the analyser's hex dump).
   std::map<EnumFileVersion, Written> gens;
   std::vector<Bytes> records;
-  for (int i = 0; i < 12; ++i) {
+  for (int i = 0; i < 12; ++i)
     records.push_back(i % 3 == 0 ? StampedRecord(0x80, 1000000 * i - 7000000)
-                      : RawRecord(i % 2 ? 0x1B : 0x1D, i % 2 ? 0x10 : 0xFD, 0x20, Pattern(i * 3, i)));
-  }
+                                 : RawRecord(i % 2 ? 0x1B : 0x1D, i % 2 ? 0x10 : 0xFD, 0x20, Pattern(i * 3, i)));
   std::vector<Bytes> blocks;  // the V 01.00 log's 12-byte headers with their data
   for (const stream::Generation& g : stream::kGenerations) {
     Bytes& log = gens[g.version].log;
@@ -155,10 +153,8 @@ int main(int argc, char** argv) {
     Seed("index_jump", name + "_steps", {w.log, w.index, w.bookmarks, {5, 0, 0, 0, 3, 11, 0, 0, 0, 2}});
     Seed("bookmark_store", name, {w.bookmarks});
     Seed("bookmark_store", name + "_steps", {w.bookmarks, {1, 5, 0, 0, 0, 0, 0, 0, 0, 3, 'x', 'y', 'z', 0, 2, 1, 0, 4, 2, 'q', 1, 5, 2}});
-    for (const char* t : {"log_file_stream", "version_detection"}) {
-      Seed(t, name + "_index", {w.index});
-      Seed(t, name + "_bookmarks", {w.bookmarks});
-    }
+    for (const char* t : {"log_file_stream", "version_detection"})
+      for (const auto& [suffix, part] : {std::pair{"_index", &w.index}, {"_bookmarks", &w.bookmarks}}) Seed(t, name + suffix, {*part});
   }
   const Bytes& v0100 = gens[FileVersionCVR_V0100].log;
   Seed("log_file", "CVR_V0100_mixed_reads", {v0100, {1, 2, 3, 4, 5, 6, 7, 8, 9}});

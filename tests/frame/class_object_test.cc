@@ -30,8 +30,7 @@ ComPtr<IClassFactory> Factory(REFCLSID clsid) {
 template <class Call>
 void ExpectRefused(HRESULT expected, Call call) {
   void* raw = reinterpret_cast<void*>(1);
-  EXPECT_EQ(call(&raw), expected);
-  EXPECT_EQ(raw, nullptr);
+  EXPECT_TRUE(call(&raw) == expected && raw == nullptr);
 }
 
 // One class object per class, answering IClassFactory and IUnknown only; its
@@ -50,9 +49,8 @@ TEST(ClassObject, EveryClassWithItsObjects) {
     ComPtr<IUnknown> object, own, identity;
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.out_void()), S_OK);
-    EXPECT_EQ(object->QueryInterface(*c.iid, own.out_void()), S_OK);
-    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
-    EXPECT_EQ(own->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
+    ASSERT_TRUE(object->QueryInterface(*c.iid, own.out_void()) == S_OK && own->QueryInterface(IID_IUnknown, identity.out_void()) == S_OK &&
+                object->QueryInterface(IID_ISupportErrorInfo, support.out_void()) == S_OK);
     EXPECT_EQ(identity.get(), object.get()) << "one identity";
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.iid), S_OK);
     for (const IID* other : {&IID_IDispatch, &IID_IClassFactory, &IID_ICorvane, &IID_ILogFile, &IID_ILogFile2}) {
@@ -81,12 +79,9 @@ struct Outer final : IUnknown {
 // inner interfaces of an aggregate count on, and ask, the outer object.
 TEST(ClassObject, UnloadRuleAndAggregation) {
   ASSERT_EQ(DllCanUnloadNow(), S_OK) << "another test leaked a reference";
-  ComPtr<IUnknown> object;
-  {
-    ComPtr<IClassFactory> factory = Factory(CLSID_LogFile2);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);  // outlives the reference
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.out_void()), S_OK);
-  }
+  ComPtr<IUnknown> object;  // the lock and the object outlive the class object's references
+  ASSERT_TRUE(Factory(CLSID_LogFile2)->LockServer(TRUE) == S_OK &&
+              Factory(CLSID_LogFile2)->CreateInstance(nullptr, IID_IUnknown, object.out_void()) == S_OK);
   EXPECT_EQ(Factory(CLSID_LogFile2)->LockServer(FALSE), S_OK);
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   object.Reset();
@@ -108,9 +103,8 @@ TEST(ClassObject, UnloadRuleAndAggregation) {
 std::string ProgId(REFCLSID clsid) {
   LPOLESTR text = nullptr;
   if (ProgIDFromCLSID(clsid, &text) != S_OK) return {};
-  std::string result = Narrow(text);
-  CoTaskMemFree(text);
-  return result;
+  const std::string result = Narrow(text);
+  return CoTaskMemFree(text), result;
 }
 
 // A failure posts an error object: text, tag and the code in lower-case hex,
@@ -124,8 +118,7 @@ TEST(ErrorObject, DescriptionInterfaceAndSource) {
             E_CVR_INVALID_ACCESS_FLAG_COMBINATION);
   ErrorRecord error = TakeError();
   EXPECT_EQ(error.description + " " + error.source, "Illegal Access Flag combination;CORVANE=0x8004300f KRV.Cmn.Corvane.1");
-  EXPECT_TRUE(IsEqualGUID(error.guid, IID_ICorvane));
-  EXPECT_FALSE(TakeError().present);
+  EXPECT_TRUE(IsEqualGUID(error.guid, IID_ICorvane) && !TakeError().present);
   ASSERT_EQ(DllUnregisterServer(), S_OK);
   EXPECT_EQ(ProgId(CLSID_LogFile2), "");
   EXPECT_EQ(log->GetFileSize(nullptr), E_POINTER);

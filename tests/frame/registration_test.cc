@@ -23,15 +23,13 @@ TEST(RegistrationTest, ClassKeysAreRebuiltAndOtherKeysKept) {
   ASSERT_EQ(UnregisterServer(), S_OK);
   const std::string stale = "CLSID\\{3A28BAE7-81B7-11D5-ADA6-00508BF11413}\\Stale",
                     other = "CLSID\\{00000000-1111-2222-3333-444444444444}", extra = "Corvane.LogFile2\\Extra";
-  ASSERT_TRUE(registry::SetString(kRoot, stale, "", "x").ok() && registry::SetString(kRoot, extra, "", "kept").ok());
-  ASSERT_TRUE(registry::CreateKey(kRoot, other, nullptr).ok());
+  ASSERT_TRUE(registry::SetString(kRoot, stale, "", "x").ok() && registry::SetString(kRoot, extra, "", "kept").ok() &&
+              registry::CreateKey(kRoot, other, nullptr).ok());
   ASSERT_EQ(RegisterServer(), S_OK);
   std::string value;
-  EXPECT_TRUE(registry::QueryString(kRoot, extra, "", &value).ok() && value == "kept");
-  EXPECT_FALSE(registry::KeyExists(kRoot, stale));
+  EXPECT_TRUE(registry::QueryString(kRoot, extra, "", &value).ok() && value == "kept" && !registry::KeyExists(kRoot, stale));
   ASSERT_EQ(UnregisterServer(), S_OK);
-  EXPECT_FALSE(registry::KeyExists(kRoot, "Corvane.LogFile2"));
-  EXPECT_TRUE(registry::KeyExists(kRoot, other));
+  EXPECT_TRUE(!registry::KeyExists(kRoot, "Corvane.LogFile2") && registry::KeyExists(kRoot, other));
   EXPECT_TRUE(registry::DeleteTree(kRoot, other).ok());
   EXPECT_EQ(UnregisterServer(), S_OK);
 }
