@@ -48,8 +48,7 @@ class MemoryFile final : public platform::File {
   }
   // Overflowing and negative targets fail and leave the pointer.
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
-    int64_t size = 0, target = 0;
-    (void)GetSize(&size);
+    int64_t size = 0, target = 0; (void)GetSize(&size);
     const int64_t base = origin == platform::SeekOrigin::kBegin ? 0 : origin == platform::SeekOrigin::kCurrent ? pos_ : size;
     if (__builtin_add_overflow(base, distance, &target)) return Status::Error(kErrInvalidParameter);
     if (target < 0) return Status::Error(kErrNegativeSeek);
@@ -120,8 +119,7 @@ void InitFuzzEnvironment(bool in_memory) {
   if (g_dir) return;
   // Installed for the life of the process (never destroyed: the library
   // may still close files from atexit handlers).
-  static auto* files = in_memory ? new platform::ScopedFileSystemOverride(new MemoryFileSystem) : nullptr;
-  (void)files;
+  [[maybe_unused]] static auto* files = in_memory ? new platform::ScopedFileSystemOverride(new MemoryFileSystem) : nullptr;
   static test::TempDir dir;  // removed at exit
   g_dir = &dir;
   setenv("CORVANE_REGISTRY", dir.File("registry").c_str(), 1);
@@ -133,11 +131,10 @@ std::string ScratchPath(const std::string& name) { return g_dir->File(name); }
 std::string PutScratchFile(const std::string& name, std::span<const uint8_t> bytes, bool present) {
   const std::string path = ScratchPath(name);
   if (!present) return (void)platform::RemoveFile(path), path;
-  const platform::OpenOptions options{platform::kAccessWrite, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-                                      Disposition::kCreateAlways};
   std::unique_ptr<platform::File> file;
-  Status st = platform::OpenFile(path, options, &file);
   uint32_t written = 0;
+  Status st = platform::OpenFile(path, {platform::kAccessWrite, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                        Disposition::kCreateAlways}, &file);
   if (st.ok() && !bytes.empty()) st = file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written);
   if (!st.ok()) Violation("cannot write " + path);
   return path;

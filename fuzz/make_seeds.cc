@@ -8,7 +8,6 @@
 //
 // Multi-file inputs are joined with the targets' part separator in the
 // order the targets split them (harness.h).
-#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -40,8 +39,7 @@ void Seed(const std::string& target, const std::string& name, std::initializer_l
     out.insert(out.end(), part.begin(), part.end());
   }
   fs::create_directories(g_out / (target + "_fuzz"));
-  test::WriteFileBytes((g_out / (target + "_fuzz") / name).string(), out);
-  ++g_written;
+  test::WriteFileBytes((g_out / (target + "_fuzz") / name).string(), out), ++g_written;
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -65,11 +63,9 @@ Written WriteLog2(const stream::Generation& g) {
     else writer.Write(i % 2 ? 0x52 : CVR_ID_QUIVOX_MSG, 3, i % 4, 777 * i, data.data(), data.size());  // 0x52: no kind of its own
   }
   writer.Close();
-  auto log = cvrtool::CreateLogFile2();
-  EnumFileVersion read_as = FileVersionUnknown;
+  auto log = cvrtool::CreateLogFile2(); EnumFileVersion read_as = FileVersionUnknown;
   cvrtool::Check(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &read_as, 0), "reading " + path);
-  cvrtool::BuildIndex(log.get(), 3, false);
-  (void)log->Close();
+  cvrtool::BuildIndex(log.get(), 3, false), (void)log->Close();
   return {test::ReadFileBytes(path), test::ReadFileBytes(stem + ".bmk"), test::ReadFileBytes(stem + ".idx")};
 }
 
