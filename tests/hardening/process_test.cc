@@ -23,8 +23,7 @@ class SharedFileTest : public ::testing::Test {
  protected:
   // A child that holds `path` as `what` says until Release.
   std::unique_ptr<BackgroundProgram> Hold(const std::string& what, const std::string& path) {
-    std::remove(release_.c_str());
-    std::remove(ready_.c_str());
+    for (const std::string& file : {release_, ready_}) std::remove(file.c_str());
     auto child = std::make_unique<BackgroundProgram>("hardening_child", std::vector<std::string>{what, path, ready_, release_});
     EXPECT_TRUE(child->AwaitFile(ready_)) << "child exit code " << child->Join();
     return child;
