@@ -5,7 +5,6 @@
 // under ThreadSanitizer too (linux-tsan).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -35,9 +34,7 @@ class ConcurrencyTest : public ::testing::Test {
                       std::initializer_list<uint32_t> numbers, uint32_t marks = 0) {
     bool done = WaitUntil([&] {
       LONGLONG count = 0, res = 0;
-      log->GetIndexedRecCount(&count);
-      log->GetIndexResolution(&res);
-      return count == blocks + marks && res == resolution && FileSize(Companion(path, "idx")) == IndexSize(blocks, res);
+      return log->GetIndexedRecCount(&count) == S_OK && log->GetIndexResolution(&res) == S_OK && count == blocks + marks && res == resolution && FileSize(Companion(path, "idx")) == IndexSize(blocks, res);
     });
     for (uint32_t i : numbers) done = done && log->Jump(i + marks) == S_OK && NextIsNumbered(log, i);
     return done;
@@ -115,20 +112,8 @@ TEST_F(ConcurrencyTest, ThreadsSharingOneObjectWhileItsIndexIsBuilt) {
     }
   });
   std::thread reader([&] {
-    for (int i = 0; i < 3000 && !stop.load(); ++i) {
-      Record r;
-      bool eof = false;
-      if (ReadRecord(log.get(), &r, &eof) != S_OK) {
-        TakeError();  // another thread's Jump came between header and data
-      } else if (!eof) {
-        // A Jump between header and data leaves the reader on another
-        // record, whose data then arrives whole in the first bytes.
-        const Bytes& d = r.data;
-        const uint32_t n = d.size() >= 4 ? d[0] | d[1] << 8 | d[2] << 16 | uint32_t{d[3]} << 24 : blocks;
-        const Bytes want = n < blocks ? NumberedData(n) : Bytes();
-        EXPECT_TRUE(!want.empty() && want.size() <= d.size() && std::equal(want.begin(), want.end(), d.begin()));
-      }
-    }
+    // A failure (its error taken): another thread's Jump came between header and data.
+    for (int i = 0; i < 3000 && !stop.load(); ++i) ReadAll(log.get(), 1);
   });
   std::mt19937 random(99);
   for (int i = 0; i < 300; ++i) {

@@ -47,9 +47,8 @@ int Run(const std::string& verb, const Args& a) {
   const HRESULT hr = log ? OpenLog(log.get(), a[1], verb == "record") : E_FAIL;
   if (verb == "try") return hr == E_CVR_FILE_CREATION_FAILS ? 1 : FAILED(hr) ? 3 : ReadNumbered(log.get()).clean_end ? 0 : 4;
   if (FAILED(hr) || a.size() != 4) return 3;
-  for (uint32_t i = 0; verb == "record" && i < 50; ++i) {
+  for (uint32_t i = 0; verb == "record" && i < 50; ++i)
     if (FAILED(WriteNumbered(log.get(), i))) return 4;
-  }
   Hold(a);
   return FAILED(log->Close()) ? 5 : 0;
 }

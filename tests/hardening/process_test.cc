@@ -23,8 +23,7 @@ class SharedFileTest : public ::testing::Test {
  protected:
   // A child that holds `path` as `what` says until Release.
   std::unique_ptr<BackgroundProgram> Hold(const std::string& what, const std::string& path) {
-    std::remove(release_.c_str());
-    std::remove(ready_.c_str());
+    for (const std::string& file : {release_, ready_}) std::remove(file.c_str());
     auto child = std::make_unique<BackgroundProgram>("hardening_child", std::vector<std::string>{what, path, ready_, release_});
     EXPECT_TRUE(child->AwaitFile(ready_)) << "child exit code " << child->Join();
     return child;
@@ -136,17 +135,14 @@ TEST(KilledRecorderTest, EveryBlockThatReachedTheSystemReadsBackAndTheCutBlockIs
       auto log = New<ILogFile2>();
       ASSERT_EQ(OpenLog(log.get(), path, false), S_OK);
       const ReadBack r = ReadNumbered(log.get());
-      EXPECT_FALSE(r.mismatch) << r.where;
-      EXPECT_EQ(r.blocks, whole);
+      EXPECT_TRUE(!r.mismatch && r.blocks == whole) << r.where << ", " << r.blocks << " blocks read";
       const int cut = size == end ? 0 : size - end < 16 ? 1 : 2;
       ++cuts[cut];
       const HRESULT codes[] = {S_OK, E_CVR_BLOCK_HEADER_READ_FAILED, E_CVR_BLOCK_HEADER_DATA_CORRUPT};
       const char* texts[] = {"", "Block header read failed", "Corrupt Block header, data length exceeds end of file"};
       EXPECT_EQ(r.clean_end, cut == 0) << r.description;
       EXPECT_TRUE(cut == 0 || r.description == Description(texts[cut], "LOGFILE", codes[cut])) << r.description;
-      Record rec;  // a cut header stays where it is
-      bool eof = false;
-      if (cut == 1) EXPECT_CVR_ERROR(ReadRecord(log.get(), &rec, &eof), codes[1], texts[1], "LOGFILE");
+      EXPECT_TRUE(cut != 1 || ReadNumbered(log.get()).description == r.description) << "a cut header stays where it is";
       ASSERT_EQ(log->Close(), S_OK);
     }
   }

@@ -1,8 +1,7 @@
 // Helpers of the LogFile2 and hardening tests. Numbered blocks whose every
 // byte follows from their number, so a reader can tell an intact block from a
 // cut, shifted or repeated one, written and read back through each of the
-// three interfaces; crafted companion files; a LogFile2 object per test in a
-// scratch directory.
+// three interfaces; a LogFile2 object per test in a scratch directory.
 #ifndef CORVANE_TESTS_LOGFILE2_LOG_FILE2_TEST_UTIL_H_
 #define CORVANE_TESTS_LOGFILE2_LOG_FILE2_TEST_UTIL_H_
 
@@ -24,23 +23,6 @@ namespace corvane::test {
 inline constexpr char kTag[] = "LOGFILE";
 template <class Log> constexpr bool kIsCorvane = std::is_same_v<Log, ICorvane>;
 template <class Log> constexpr bool kIsLogFile2 = std::is_same_v<Log, ILogFile2>;
-
-// The 128-byte header of generation 1.02 files: four lines at 0, 32, 64, 96
-// (the tag, "IDX V 01.02.001" and the like, on the third), then 0x1A.
-inline Bytes Header102(const std::string& banner, const std::string& tag) {
-  Bytes h(128, 0);
-  const std::string lines[] = {"Tamri Zuduva Deravi\n", banner + "\n", tag + "\n", "crafted by the test run.\n"};
-  for (int i = 0; i < 4; ++i) std::copy(lines[i].begin(), lines[i].end(), h.begin() + 32 * i);
-  h[127] = 0x1A;
-  return h;
-}
-// A complete index file (sub-version "001" unless given) with its fields.
-inline Bytes IndexFile(uint64_t resolution, uint64_t count, const std::string& sub = ".001") {
-  Bytes idx = Header102("Binary Log Index File", "IDX V 01.02" + sub);
-  PutLE(idx, resolution, 8);
-  PutLE(idx, count, 8);
-  return idx;
-}
 
 // Block i: identifier 0x20 + i % 3, connection i & 0xFF, stamp i * 1000,
 // 4 + (i * 53) % 120 data bytes starting with i little-endian.
@@ -69,10 +51,7 @@ HRESULT WriteNumbered(Log* log, uint32_t i) {
   else return log->WriteBlock(reinterpret_cast<BYTE*>(&h), sizeof h, d.data(), h.dwDataLength);
 }
 
-struct Record {
-  LogBlockHeader header{};
-  Bytes data;
-};
+struct Record { LogBlockHeader header{}; Bytes data; };
 template <class Log>  // LogFile or LogFile2
 HRESULT NextHeader(Log* f, LogBlockHeader* h, LONG* eof) {
   ULONG returned = 0;
@@ -149,10 +128,8 @@ ReadBack ReadNumbered(Log* log, std::vector<std::string>* bookmarks = nullptr) {
   return rb;
 }
 inline bool NextIsNumbered(ILogFile2* log, uint32_t i) {
-  Record r;
-  bool eof = false;
-  if (FAILED(ReadRecord(log, &r, &eof))) return TakeError(), false;
-  return !eof && IsNumbered(r, i, true);
+  const std::vector<Record> next = ReadAll(log, 1);
+  return next.size() == 1 && IsNumbered(next[0], i, true);
 }
 
 template <class Log> ComPtr<Log> New() {
@@ -189,17 +166,11 @@ HRESULT OpenLog(Log* log, const std::string& path, bool write, EnumFileVersion v
     return log->Open(name.get(), access, &version);
   }
 }
-// LogFile2's Open in any mode, the generation going in and out through `version`.
-inline HRESULT OpenLog(ILogFile2* f, const std::string& path, EnumFileAccessMode mode, EnumFileVersion* version) {
-  return f->Open(Bstr(path).get(), mode, version, 0);
-}
 // Reads a closed log with a new object.
 template <class Log>
 ReadBack ReadLog(const std::string& path, std::vector<std::string>* bookmarks = nullptr) {
   auto log = New<Log>();
-  ReadBack r;
-  r.failure = OpenLog(log.get(), path, false);
-  if (FAILED(r.failure)) return r.description = TakeError().description, r;
+  if (HRESULT hr = OpenLog(log.get(), path, false); FAILED(hr)) return ReadBack{0, false, false, hr, TakeError().description, {}};
   return ReadNumbered(log.get(), bookmarks);
 }
 inline bool WriteLog(const std::string& path, uint32_t blocks, EnumFileVersion version = FileVersionCVR_V0102,
@@ -220,14 +191,18 @@ class LogFile2Test : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(log_); }
 
+  // LogFile2's Open in any mode, the generation going in and out through `v`.
+  HRESULT Open(const std::string& path, int mode, EnumFileVersion* v) {
+    return log_->Open(Bstr(path).get(), static_cast<EnumFileAccessMode>(mode), v, 0);
+  }
   std::string Craft(const std::string& name, const Bytes& bytes) { return WriteFileBytes(dir_.File(name), bytes), dir_.File(name); }
   EnumFileVersion OpenRead(const std::string& path) {
     EnumFileVersion v = FileVersionUnknown;
-    EXPECT_EQ(OpenLog(log_.get(), path, FileAccessModeReadOnly, &v), S_OK) << path;
+    EXPECT_EQ(Open(path, FileAccessModeReadOnly, &v), S_OK) << path;
     return v;
   }
   void OpenWrite(const std::string& path, EnumFileVersion v) {
-    ASSERT_EQ(OpenLog(log_.get(), path, FileAccessModeWriteCreateAlways, &v), S_OK) << path;
+    ASSERT_EQ(Open(path, FileAccessModeWriteCreateAlways, &v), S_OK) << path;
   }
   LONGLONG BookmarkCount() { LONGLONG n = -1; return log_->GetBookmarkCount(&n) == S_OK ? n : -2; }
 
