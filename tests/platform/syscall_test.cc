@@ -1,13 +1,16 @@
-// The POSIX layer under failing system calls, through its call table: an
-// unlock that fails never leaves a file's open gate held (later opens of the
-// file would wait forever), and a failing fcntl fails the open instead of
-// corrupting the descriptor's flags.
+// The POSIX layer through its call table: an unlock that fails never leaves
+// a file's open gate held (later opens of the file would wait forever), a
+// failing fcntl fails the open instead of corrupting the descriptor's flags,
+// and a bookmark file reaches the disk before it is renamed into place.
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "platform/file.h"
+#include "logfile2/bookmark_store.h"
 #include "platform/posix/syscalls.h"
 #include "support/temp_dir.h"
 
@@ -59,6 +62,25 @@ TEST(SyscallFaultTest, FailedUnlocksAndFlagReadsNeverHoldTheGateOrCorruptTheHand
                 second->Read(&byte, 1, &got).ok() && got == 1);
   }
   SetSyscalls(nullptr);
+}
+
+std::vector<std::string> g_calls;
+
+TEST(SyscallOrderTest, ABookmarkFileReachesTheDiskBeforeItsRename) {
+  static const SyscallTable table = [] {
+    SyscallTable t = SystemCalls();
+    t.fsync = [](int fd) { return g_calls.push_back("fsync"), ::fsync(fd); };
+    t.rename = [](const char* from, const char* to) { return g_calls.push_back(std::string("rename ") + to), ::rename(from, to); };
+    return t;
+  }();
+  test::TempDir dir;
+  logfile2::BookmarkStore store;
+  store.Append(0, 2, "hi");
+  SetSyscalls(&table);
+  const bool saved = store.Save(dir.File("marks.cvr"), FileVersionCVR_V0102).ok();
+  SetSyscalls(nullptr);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(g_calls, std::vector<std::string>({"fsync", "rename " + dir.File("marks.bmk")}));
 }
 
 }  // namespace
