@@ -60,7 +60,6 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   } else {
     (void)cipher_.Load(version_);  // changes nothing for versions without a set
   }
-  // Not value-initialised: a large configured size must not touch its pages.
   if (!buffer_.Allocate(disk_buffer_size_)) return Status::Error(kErrNotEnoughMemory);
   buffer_.Attach(&file_, enciphered_ ? &cipher_ : nullptr);
   header_length_ = GenerationOf(version_).header_length;

@@ -139,10 +139,12 @@ Status ReadAheadFile::GetSize(int64_t* size) {
   return file_->GetSize(size);
 }
 
-Status ReadAheadFile::Truncate() {
+Status ReadAheadFile::CutAt(int64_t offset) {
   if (!file_) return Status::Error(kErrInvalidHandle);
+  Status st = Seek(offset, platform::SeekOrigin::kBegin, nullptr);
+  if (!st.ok()) return st;
   DropWindow();
-  Status st = SyncPointer();
+  st = SyncPointer();
   if (!st.ok()) return st;
   return file_->SetEndOfFile();
 }

@@ -64,12 +64,9 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   Status GetSize(int64_t* size);
   // Writes the system's buffers to the disk.
   Status Flush();
-  // Cuts the file at the logical pointer (everything behind it is dropped).
-  Status Truncate();
-  Status CutAt(int64_t offset) override {
-    Status st = Seek(offset, platform::SeekOrigin::kBegin, nullptr);
-    return st.ok() ? Truncate() : st;
-  }
+  // Moves the logical pointer to `offset` and cuts the file there
+  // (everything behind it is dropped).
+  Status CutAt(int64_t offset) override;
 
   int64_t position() const override { return pos_; }
   void DropWindow() { window_start_ = window_end_ = 0; }

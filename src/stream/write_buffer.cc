@@ -41,23 +41,12 @@ void WriteBuffer::Detach() {
 Status WriteBuffer::AppendWritingOut(const void* head, uint32_t head_length, const void* data,
                                      uint32_t data_length, bool* head_failed) {
   if (head_failed) *head_failed = false;
-  if ((!head && head_length > 0) || (!data && data_length > 0)) {
-    return Status::Error(kErrInvalidParameter);
-  }
   if (!sink_ || broken_) {
     // Nothing can be written, the head first of all.
     if (head_failed) *head_failed = true;
     return Status::Error(kErrInvalidHandle);
   }
   const uint64_t total = uint64_t{head_length} + data_length;
-  if (capacity_ > 0 && total <= capacity_ - fill_) {
-    // Fits after all: a part of no bytes without a pointer.
-    if (head_length > 0) std::memcpy(buffer_.get() + fill_, head, head_length);
-    if (data_length > 0) std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
-    fill_ += static_cast<uint32_t>(total);
-    return Status::Ok();
-  }
-
   // Write-outs happen during this call. Each leaves the buffer's bytes as
   // they are, so while there is only one (the record fits into what is free
   // now plus one more buffer), the bytes buffered before the record are

@@ -64,19 +64,21 @@ class WriteBuffer {
   uint32_t capacity() const { return capacity_; }
   uint32_t fill() const { return fill_; }
 
-  // Appends one record as a unit (see above). *head_failed (may be null)
-  // tells whether the write that failed was needed for the head. A write
-  // that falls short without an error fails with kErrDiskFull.
+  // Appends one record as a unit (see above). A part may be null only when
+  // its length is 0; callers check the pointers they are given. A record
+  // of one part passes no data. *head_failed (may be null) tells whether
+  // the write that failed was needed for the head. A write that falls short
+  // without an error fails with kErrDiskFull.
   Status Append(const void* head, uint32_t head_length, const void* data, uint32_t data_length,
                 bool* head_failed = nullptr) {
     // The common case, inline: the record fits and nothing reaches the
     // file. A buffer that it fills exactly is written when the next byte
     // comes.
     const uint64_t total = uint64_t{head_length} + data_length;
-    if (total <= capacity_ - fill_ && sink_ && !broken_ && capacity_ > 0 && head && data) {
+    if (total <= capacity_ - fill_ && capacity_ > 0 && sink_ && !broken_) {
       if (head_failed) *head_failed = false;
-      std::memcpy(buffer_.get() + fill_, head, head_length);
-      std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
+      if (head_length > 0) std::memcpy(buffer_.get() + fill_, head, head_length);
+      if (data_length > 0) std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
       fill_ += static_cast<uint32_t>(total);
       return Status::Ok();
     }
@@ -88,7 +90,7 @@ class WriteBuffer {
   void Discard() { fill_ = 0; }
 
  private:
-  // Append when the record does not fit (or the call is refused).
+  // Append when the record does not fit, or the buffer takes nothing.
   Status AppendWritingOut(const void* head, uint32_t head_length, const void* data,
                           uint32_t data_length, bool* head_failed);
   // Copies n bytes behind the fill, writing out the buffer each time it is

@@ -1,9 +1,10 @@
 #include "platform/posix/errno_status.h"
-#include "platform/posix/syscalls.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
+
+#include "platform/posix/syscalls.h"
 
 namespace corvane::platform {
 namespace {

@@ -1,5 +1,4 @@
 #include "platform/posix/posix_file.h"
-#include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 
 #include "platform/posix/errno_status.h"
 #include "platform/posix/share_lock.h"
+#include "platform/posix/syscalls.h"
 
 namespace corvane::platform {
 namespace {

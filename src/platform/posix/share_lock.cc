@@ -1,5 +1,4 @@
 #include "platform/posix/share_lock.h"
-#include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/posix/errno_status.h"
+#include "platform/posix/syscalls.h"
 
 namespace corvane::platform {
 namespace {
