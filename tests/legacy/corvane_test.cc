@@ -214,7 +214,7 @@ TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
     ASSERT_TRUE(c.state != 'r' || (log->Close() == S_OK && Open(log.get(), path, kRead, kExisting) == S_OK));
     EXPECT_CVR_ERROR(c.call(log.get(), path), c.code, c.text, "CORVANE");
     EXPECT_TRUE(!c.before || ReadFileBytes(path) == *c.before) << "the file is left alone";
-    EXPECT_EQ(log->Close(), c.open_after ? S_OK : E_CVR_FILE_NOT_OPEN);
+    EXPECT_EQ(log->Close(), c.open_after ? S_OK : HRESULT{E_CVR_FILE_NOT_OPEN});
   }
 }
 
