@@ -325,20 +325,20 @@ TEST_F(LogFileTest, FailedWritesAreTakenBackWholeAndARetryWorks) {
     SCOPED_TRACE(c.text);
     FaultFileSystem fs;
     platform::ScopedFileSystemOverride use(&fs);
-    fs.write_error = c.error;
+    fs.space_error = c.error;
     const std::string path = dir_.File("fault.log");
     OpenWrite(path);
     Bytes plain;
     ASSERT_EQ(WriteTracked(1, c.before, &plain), S_OK);
-    fs.write_budget = c.budget;
-    fs.fail_cut = c.cut_fails;
+    fs.space = c.budget;
+    fs.family = Call::kSetEnd, fs.sticky = true, fs.fail_at = c.cut_fails;
     EXPECT_CVR_ERROR(c.failing ? WriteTracked(2, c.failing, &plain) : file_->Close(), c.code, c.text, kTag);
-    fs.write_budget = -1;
+    fs.space = -1;
     if (c.cut_fails) {
       EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
       EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
       EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
-      fs.fail_cut = false;
+      fs.fail_at = 0;
       EXPECT_EQ(FileSize(path), 60 + c.budget) << "what reached the disk stays";
       continue;
     }

@@ -36,10 +36,9 @@ TEST_F(LogFile2Test, CallsReturnWhileTheRebuildQuestionIsOpen) {
   ASSERT_TRUE(WaitUntil([&] { LONGLONG count = 0; return log_->GetIndexedRecCount(&count) == S_OK && count == 50; }));
 
   // The rebuilt index cannot be renamed into place: the thread asks Retry
-  // or Cancel. Its file exists already, since no file may be created.
-  WriteFileBytes(dir_.File("~q.idx"), {});
+  // or Cancel.
   FaultFileSystem disk;
-  disk.fixed_directory = true;
+  disk.family = Call::kRename, disk.fault = Fault::kDenied, disk.sticky = true, disk.fail_at = 1;
   platform::ScopedFileSystemOverride use(&disk);
   HeldBox box;
   CorvaneSetMessageBoxHandler(&HeldBox::Show, &box);

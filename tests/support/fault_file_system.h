@@ -1,7 +1,10 @@
-// A file system over the real one for tests of internal units: it
-// remembers the largest read asked for, and can cut
-// writes short as a full disk does (or fail them with another code), and
-// make cutting a file back fail.
+// A file system over the real one that counts every call by family and
+// fails a chosen one, as a disk or a directory does: the Nth call of a
+// family (or of all calls) fails with an I/O error, a full disk, a short
+// write (half the bytes written, then a full disk, as File::Write says) or
+// access denied, once or from then on. It can also give the disk a number
+// of free bytes, and remembers the largest read and the files opened for
+// writing. Thread-safe: the indexing thread goes through it too.
 //
 // Install it with platform::ScopedFileSystemOverride.
 #ifndef CORVANE_TESTS_SUPPORT_FAULT_FILE_SYSTEM_H_
@@ -9,68 +12,128 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/file.h"
 
 namespace corvane::test {
 
+enum class Call { kOpen, kRemove, kRename, kRead, kWrite, kSeek, kGetSize, kFlush, kSetEnd, kAny };
+inline const char* Name(Call c) {
+  static const char* const names[] = {"Open", "Remove", "Rename", "Read", "Write", "Seek", "GetSize", "Flush", "SetEndOfFile", "any"};
+  return names[static_cast<int>(c)];
+}
+enum class Fault { kIo, kDiskFull, kShortWrite, kDenied };
+inline const char* Name(Fault f) {
+  static const char* const names[] = {"I/O error", "disk full", "short write", "access denied"};
+  return names[static_cast<int>(f)];
+}
+
 class FaultFileSystem final : public platform::FileSystem {
  public:
+  // The failing call: the fail_at-th (from 1; 0: none) of `family`, and with
+  // `sticky` every later one of it too.
+  Call family = Call::kAny;
+  uint64_t fail_at = 0;
+  Fault fault = Fault::kIo;
+  bool sticky = false;
+  // Free bytes (-1: any); a write beyond them writes what fits and fails
+  // with space_error.
+  int64_t space = -1;
+  uint32_t space_error = kErrDiskFull;
   uint32_t largest_read = 0;
-  // Bytes that may still be written; -1: any. A write beyond the budget
-  // writes what fits and fails with `write_error`.
-  int64_t write_budget = -1;
-  uint32_t write_error = kErrDiskFull;
-  bool fail_cut = false;  // SetEndOfFile fails with an I/O error
-  // Creating a file that does not exist, or renaming, fails with access
-  // denied, as in a directory whose entries may not change.
-  bool fixed_directory = false;
+  uint64_t injected = 0;
+  std::set<std::string> opened_for_writing;
+
+  uint64_t calls(Call c) {
+    std::lock_guard<std::mutex> hold(mu_);
+    return counts_[static_cast<int>(c)];
+  }
 
   Status Open(const std::string& path, const platform::OpenOptions& options,
               std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
+    if (Status st = Hit(Call::kOpen); !st.ok()) return st;
     std::unique_ptr<platform::File> inner;
-    if (fixed_directory && options.disposition != platform::Disposition::kOpenExisting &&
-        !std::filesystem::exists(path)) {
-      return Status::Error(kErrAccessDenied);
-    }
     Status st = real_->Open(path, options, &inner, last_error);
     if (st.ok()) *out = std::make_unique<FaultFile>(std::move(inner), this);
+    std::lock_guard<std::mutex> hold(mu_);
+    if (st.ok() && (options.access & platform::kAccessWrite)) opened_for_writing.insert(path);
     return st;
   }
-  Status Remove(const std::string& path) override { return real_->Remove(path); }
+  Status Remove(const std::string& path) override {
+    Status st = Hit(Call::kRemove);
+    return st.ok() ? real_->Remove(path) : st;
+  }
   Status Rename(const std::string& a, const std::string& b, bool replace) override {
-    if (fixed_directory) return Status::Error(kErrAccessDenied);
-    return real_->Rename(a, b, replace);
+    Status st = Hit(Call::kRename);
+    return st.ok() ? real_->Rename(a, b, replace) : st;
   }
   Status BytesPerSector(const std::string& path, uint32_t* bytes) override {
     return real_->BytesPerSector(path, bytes);
   }
 
  private:
+  // Counts a call; the fault it meets, if any (a short write: kErrMoreData).
+  Status Hit(Call c) {
+    std::lock_guard<std::mutex> hold(mu_);
+    const uint64_t n = ++counts_[static_cast<int>(c)];
+    const uint64_t nth = family == Call::kAny ? ++counts_[static_cast<int>(Call::kAny)] : n;
+    if ((family != Call::kAny && family != c) || fail_at == 0 || nth < fail_at || (nth > fail_at && !sticky)) {
+      return Status::Ok();
+    }
+    ++injected;
+    switch (fault) {
+      case Fault::kIo: return Status::Error(kErrIoDevice);
+      case Fault::kDenied: return Status::Error(kErrAccessDenied);
+      case Fault::kShortWrite: return Status::Error(c == Call::kWrite ? kErrMoreData : kErrDiskFull);
+      default: return Status::Error(kErrDiskFull);
+    }
+  }
+
   class FaultFile final : public platform::File {
    public:
     FaultFile(std::unique_ptr<platform::File> f, FaultFileSystem* fs) : f_(std::move(f)), fs_(fs) {}
     Status Read(void* d, uint32_t n, uint32_t* got) override {
+      *got = 0;
+      if (Status st = fs_->Hit(Call::kRead); !st.ok()) return st;
+      std::lock_guard<std::mutex> hold(fs_->mu_);
       fs_->largest_read = std::max(fs_->largest_read, n);
       return f_->Read(d, n, got);
     }
     Status Write(const void* s, uint32_t n, uint32_t* written) override {
       *written = 0;
-      uint32_t allow = n;
-      if (fs_->write_budget >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(n, fs_->write_budget));
+      const Status fault = fs_->Hit(Call::kWrite);
+      if (!fault.ok() && fault.code() != kErrMoreData) return fault;
+      uint32_t allow = fault.ok() ? n : n / 2;
+      {
+        std::lock_guard<std::mutex> hold(fs_->mu_);
+        if (fs_->space >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(allow, fs_->space));
+      }
       Status st = allow > 0 ? f_->Write(s, allow, written) : Status::Ok();
-      if (fs_->write_budget >= 0) fs_->write_budget -= *written;
-      if (st.ok() && allow < n) return Status::Error(fs_->write_error);
-      return st;
+      std::lock_guard<std::mutex> hold(fs_->mu_);
+      if (fs_->space >= 0) fs_->space -= *written;
+      if (!st.ok()) return st;
+      if (!fault.ok()) return Status::Error(kErrDiskFull);
+      return allow < n ? Status::Error(fs_->space_error) : st;
     }
-    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return f_->Seek(d, o, p); }
-    Status GetSize(int64_t* s) override { return f_->GetSize(s); }
-    Status Flush() override { return f_->Flush(); }
+    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override {
+      Status st = fs_->Hit(Call::kSeek);
+      return st.ok() ? f_->Seek(d, o, p) : st;
+    }
+    Status GetSize(int64_t* s) override {
+      Status st = fs_->Hit(Call::kGetSize);
+      return st.ok() ? f_->GetSize(s) : st;
+    }
+    Status Flush() override {
+      Status st = fs_->Hit(Call::kFlush);
+      return st.ok() ? f_->Flush() : st;
+    }
     Status SetEndOfFile() override {
-      return fs_->fail_cut ? Status::Error(kErrIoDevice) : f_->SetEndOfFile();
+      Status st = fs_->Hit(Call::kSetEnd);
+      return st.ok() ? f_->SetEndOfFile() : st;
     }
 
    private:
@@ -78,6 +141,8 @@ class FaultFileSystem final : public platform::FileSystem {
     FaultFileSystem* fs_;
   };
 
+  std::mutex mu_;
+  uint64_t counts_[static_cast<int>(Call::kAny) + 1] = {};
   platform::FileSystem* real_ = platform::FileSystem::Real();
 };
 
