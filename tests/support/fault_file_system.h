@@ -11,6 +11,7 @@
 #define CORVANE_TESTS_SUPPORT_FAULT_FILE_SYSTEM_H_
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,7 @@ class FaultFileSystem final : public platform::FileSystem {
   uint64_t fail_at = 0;
   Fault fault = Fault::kIo;
   bool sticky = false;
+  std::atomic<bool> armed{true};  // calls count (and fail) only while armed
   // Free bytes (-1: any); a write beyond them writes what fits and fails
   // with space_error.
   int64_t space = -1;
@@ -79,6 +81,7 @@ class FaultFileSystem final : public platform::FileSystem {
   // Counts a call; the fault it meets, if any (a short write: kErrMoreData).
   Status Hit(Call c) {
     std::lock_guard<std::mutex> hold(mu_);
+    if (!armed) return Status::Ok();
     const uint64_t n = ++counts_[static_cast<int>(c)];
     const uint64_t nth = family == Call::kAny ? ++counts_[static_cast<int>(Call::kAny)] : n;
     if ((family != Call::kAny && family != c) || fail_at == 0 || nth < fail_at || (nth > fail_at && !sticky)) {
