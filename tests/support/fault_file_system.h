@@ -69,6 +69,7 @@ class FaultFileSystem final : public platform::FileSystem {
     Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return f_->Seek(d, o, p); }
     Status GetSize(int64_t* s) override { return f_->GetSize(s); }
     Status Flush() override { return f_->Flush(); }
+    Status Close() override { return f_->Close(); }
     Status SetEndOfFile() override {
       return fs_->fail_cut ? Status::Error(kErrIoDevice) : f_->SetEndOfFile();
     }
