@@ -57,13 +57,22 @@ HRESULT LogFile2Object::Close() {
       return Raise(errors::kBookmarkSaveFailed);
     }
   } else if (!bookmark_load_failed_) {
-    (void)BookmarkStore::RemoveFile(path_);
+    // A missing file is the usual case. A file that stays although its
+    // last bookmark was deleted would bring the bookmarks back at the next
+    // Open, so that failure is reported (the files stay open).
+    st = BookmarkStore::RemoveFile(path_);
+    if (bookmarks_.changed() && !st.ok() && !st.IsNotFound()) {
+      return Raise(errors::kBookmarkSaveFailed);
+    }
   }
-  log_.Close();
-  index_.Close();
+  // The system may report a lost write-back of the log only here; the
+  // object is closed either way, as the handle is gone.
+  const Status closed = log_.Close();
+  (void)index_.Close();
   // A reused object must not carry this log's bookmarks into the next.
   bookmarks_.Clear();
   open_ = false;
+  if (writing_ && !closed.ok()) return Raise(errors::kFlushFailed);
   return S_OK;
 }
 
