@@ -107,6 +107,7 @@ class CvrtoolTest : public ::testing::Test {
 TEST_F(CvrtoolTest, WrongArgumentsExitWithTwoAndFilesThatAreNoLogsWithOne) {
   const std::string log = Record("a.cvr", 20), text = File("notes.txt"), held = Record("held.cvr", 20);
   WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'});
+  std::filesystem::remove(File("held.bmk"));
   std::filesystem::create_directory(File("held.bmk"));  // a bookmark file that exists but cannot be read
   const struct { std::vector<std::string> args; int exit_code; std::string says; } cases[] = {
       {{}, kExitUsage, "usage: cvrtool COMMAND"},
