@@ -107,8 +107,8 @@ HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
   }
   // The companions go only once the log is known to be replaceable: a log
   // that cannot be opened for writing (read-only, held, a full directory)
-  // keeps its index and bookmarks. The probe creates a missing log, which
-  // is removed again if a companion cannot go.
+  // keeps its index and bookmarks. A log the probe had to create goes
+  // again, so that the open proper creates it.
   std::unique_ptr<platform::File> probe;
   uint32_t existed = 0;
   Status st = platform::OpenFile(
@@ -119,12 +119,12 @@ HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
   }
   (void)probe->Close();
   probe.reset();
+  if (existed != kErrAlreadyExists) (void)platform::RemoveFile(path_);
   // A missing companion is the usual case. One that cannot be removed would
   // stay beside the new log and describe the old one, so it fails the open.
   for (const auto& c : companions) {
     st = platform::RemoveFile(c.path);
     if (st.ok() || st.IsNotFound()) continue;
-    if (existed != kErrAlreadyExists) (void)platform::RemoveFile(path_);
     return Raise(st.code() == kErrSharingViolation ? c.in_use : errors::kCreationFailed);
   }
   return S_OK;
