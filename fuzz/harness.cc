@@ -66,6 +66,7 @@ class MemoryFile final : public platform::File {
     std::lock_guard<std::mutex> hold(g_memory_files);
     return bytes_->resize(static_cast<size_t>(pos_)), Status::Ok();
   }
+  Status Close() override { return Status::Ok(); }
 
  private:
   std::shared_ptr<Bytes> bytes_;

@@ -120,10 +120,15 @@ HRESULT CorvaneObject::ExamineHeader() {
 HRESULT CorvaneObject::Close() {
   platform::CriticalSectionLock hold(lock_);
   if (!file_) return Raise(errors::kFileNotOpen);
+  // Blocks go straight to the file, so a close the system refuses (a lost
+  // write-back) is a failed write of the blocks before it.
+  const bool wrote = writer_.attached();
+  const Status closed = file_->Close();
   writer_.Detach();
   file_.reset();
   data_pending_ = false;
   pending_length_ = 0;
+  if (wrote && !closed.ok()) return Raise(errors::kDataWriteFailed);
   return S_OK;
 }
 

@@ -239,8 +239,12 @@ HRESULT LogFileObject::Close() {
       return Raise(errors::kFlushFailed);
     }
   }
+  // The system may report a lost write-back only when the file is closed.
+  const bool wrote = writable_;
+  const Status closed = file_->Close();
   ResetFileState();
   buffer_.Release();
+  if (wrote && !closed.ok()) return Raise(errors::kFlushFailed);
   return S_OK;
 }
 

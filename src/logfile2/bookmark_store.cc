@@ -175,74 +175,91 @@ BookmarkStore::LoadResult BookmarkStore::Load(const std::string& log_path, uint3
                                       Disposition::kOpenExisting, false};
   Status st = file_.Open(PathFor(log_path), options, FileVersionUnknown, &code);
   if (!st.ok()) {
-    file_.Close();  // a file whose key cannot be loaded stays open
+    (void)file_.Close();  // a file whose key cannot be loaded stays open
     if (error) *error = st.code();
-    return st.code() == kErrFileNotFound ? LoadResult::kNotFound : LoadResult::kFailed;
+    return st.IsNotFound() ? LoadResult::kNotFound : LoadResult::kUnreadable;
   }
 
   // The file is there: it replaces the list, whatever it turns out to hold.
   list_.clear();
   changed_ = false;
   count_in_file_ = 0;
-  bool whole = false;
+  LoadResult result = LoadResult::kFailed;
   code = kErrInvalidData;
   if (IsBookmarkVersion(file_.version())) {
     const ByteOrder order = BookmarkNumberOrder(file_.version());
     uint8_t field[kBookmarkCountLength];
     uint32_t got = 0;
-    if (file_.Seek(kBookmarkCountOffset, SeekOrigin::kBegin).ok() &&
-        file_.Read(field, sizeof field, &got).ok() && got == sizeof field) {
+    st = file_.Seek(kBookmarkCountOffset, SeekOrigin::kBegin);
+    if (st.ok()) st = file_.Read(field, sizeof field, &got);
+    if (!st.ok()) {
+      result = LoadResult::kUnreadable;
+      code = st.code();
+    } else if (got == sizeof field) {
       count_in_file_ = Decode32(order, field);
-      whole = ReadRecords(order, &code) && list_.size() == count_in_file_;
+      result = ReadRecords(order, &code);
+      if (result == LoadResult::kLoaded && list_.size() != count_in_file_) {
+        result = LoadResult::kFailed;
+        code = kErrInvalidData;
+      }
     }
+  } else if (file_.GetSize() < 0) {
+    // The header could not even be read to tell the kind.
+    result = LoadResult::kUnreadable;
+    code = kErrIoDevice;
   }
-  file_.Close();
+  (void)file_.Close();
   reader_ = 0;
   current_ = list_.size();
-  if (error) *error = whole ? 0 : code;
-  return whole ? LoadResult::kLoaded : LoadResult::kFailed;
+  if (error) *error = result == LoadResult::kLoaded ? 0 : code;
+  return result;
 }
 
-bool BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
+BookmarkStore::LoadResult BookmarkStore::ReadRecords(ByteOrder order, uint32_t* error) {
   *error = kErrInvalidData;
   const int64_t size = file_.GetSize();
-  if (size < 0 || !file_.Seek(kBookmarkRecordsOffset, SeekOrigin::kBegin).ok()) return false;
-  for (;;) {
+  Status st = size < 0 ? Status::Error(kErrIoDevice)
+                       : file_.Seek(kBookmarkRecordsOffset, SeekOrigin::kBegin);
+  for (; st.ok();) {
     uint8_t head[kBookmarkRecordHeadLength];
     uint32_t got = 0;
-    if (!file_.Read(head, kBookmarkNumberLength, &got).ok() || got == 0) return true;
-    if (got < kBookmarkNumberLength) return false;  // a record cut inside its number
-    if (!file_.Read(head + kBookmarkNumberLength, kBookmarkLengthLength, &got).ok() ||
-        got < kBookmarkLengthLength) {
-      return false;
-    }
+    st = file_.Read(head, kBookmarkNumberLength, &got);
+    if (st.ok() && got == 0) return LoadResult::kLoaded;
+    if (st.ok() && got < kBookmarkNumberLength) return LoadResult::kFailed;  // cut in its number
+    if (st.ok()) st = file_.Read(head + kBookmarkNumberLength, kBookmarkLengthLength, &got);
+    if (!st.ok()) break;
+    if (got < kBookmarkLengthLength) return LoadResult::kFailed;
     const int64_t number = static_cast<int64_t>(Decode64(order, head));
     const uint32_t length = Decode32(order, head + kBookmarkNumberLength);
     // Log message numbers are never negative and never fall along the list;
     // the numbering of messages and bookmarks, and Jump, rely on that.
-    if (number < 0 || (!list_.empty() && number < list_.back().log_message_number)) return false;
+    if (number < 0 || (!list_.empty() && number < list_.back().log_message_number)) {
+      return LoadResult::kFailed;
+    }
 
     // A length beyond the end of the file cannot be a comment: stop before
     // allocating for it.
     const int64_t start = file_.GetPosition();
-    if (start < 0 || length > size - start) return false;
+    if (start < 0) {
+      st = Status::Error(kErrIoDevice);
+      break;
+    }
+    if (length > size - start) return LoadResult::kFailed;
     std::string comment;
     try {
       comment.resize(length);
     } catch (const std::exception&) {  // no memory, or beyond a 32-bit string's reach
       *error = kErrNotEnoughMemory;
-      return false;
+      return LoadResult::kFailed;
     }
-    Status st = file_.Read(comment.data(), length, &got);
-    if (!st.ok()) {
-      // The record is dropped; the next one starts behind its comment.
-      if (!file_.Seek(start + length, SeekOrigin::kBegin).ok()) return false;
-      continue;
-    }
-    if (got < length) return false;
+    st = file_.Read(comment.data(), length, &got);
+    if (!st.ok()) break;
+    if (got < length) return LoadResult::kFailed;
     comment.resize(std::min<size_t>(comment.find('\0'), comment.size()));
     list_.push_back(Bookmark{number, length, std::move(comment)});
   }
+  *error = st.code();
+  return LoadResult::kUnreadable;
 }
 
 Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_version) {
@@ -265,15 +282,12 @@ Status BookmarkStore::Save(const std::string& log_path, EnumFileVersion log_vers
     st = platform::RenameFile(staging, path, true);
     if (!st.ok()) (void)platform::RemoveFile(staging);
   }
-  // A directory that takes no new file (or no rename) may still hold a
-  // bookmark file that may be written: that one is written in place.
-  if (st.code() == kErrAccessDenied) st = WriteFile(path, kind);
   if (st.ok()) changed_ = false;
   return st;
 }
 
-// Creates (or empties) `path` and writes the whole list into it; a failed
-// write removes what it created, so no partial file is left.
+// Creates `path` (the staging file) and writes the whole list into it; a
+// failed write or close removes what it created, so no partial file is left.
 Status BookmarkStore::WriteFile(const std::string& path, EnumFileVersion kind) {
   const platform::OpenOptions options{platform::kAccessWrite, platform::kShareNone,
                                       Disposition::kCreateAlways, false};
@@ -286,7 +300,8 @@ Status BookmarkStore::WriteFile(const std::string& path, EnumFileVersion kind) {
   if (st.ok()) st = file_.SyncToDisk();
   const bool created = file_.is_open();
   file_.DiscardBuffer();
-  file_.Close();
+  const Status closed = file_.Close();
+  if (st.ok()) st = closed;
   if (!st.ok() && created) (void)platform::RemoveFile(path);
   return st;
 }

@@ -62,8 +62,9 @@ class BookmarkStore {
  public:
   enum class LoadResult {
     kLoaded,    // the file existed and every record it announced was read
-    kNotFound,  // there is no bookmark file (the list is untouched)
-    kFailed,    // it could not be opened, or is damaged; records read stay in the list
+    kNotFound,    // there is no bookmark file (the list is untouched)
+    kFailed,      // it is damaged; the records before the damage stay in the list
+    kUnreadable,  // it exists but could not be opened or read (held, denied, an I/O error)
   };
   enum class IndexResult { kFound, kNotABookmark, kBeyondLastBookmark };
 
@@ -141,24 +142,28 @@ class BookmarkStore {
   // stands at the end of the list. The loader trusts no number in the file:
   // a comment length beyond the end of the file, a truncated record or a
   // file of another kind is damage, and nothing is allocated for a count.
-  // *error (may be null) receives the system error of a failed open,
-  // kErrInvalidData for a damaged file, 0 on kLoaded.
+  // A file that cannot be opened (other than a missing one) or whose read
+  // fails is kUnreadable, never damage: saving over it would lose bookmarks
+  // that are still on the disk. *error (may be null) receives the system
+  // error of a failed open or read, kErrInvalidData for a damaged file, 0
+  // on kLoaded.
   LoadResult Load(const std::string& log_path, uint32_t* error = nullptr);
   // Writes every bookmark to the bookmark file of `log_path` in the kind for
   // `log_version` (no sharing, replacing an existing file); each record
   // carries exactly `length` comment bytes (DeliveredBytes). The list is
-  // written under a staging name and renamed over the old file, so a failed
-  // save leaves the old file untouched and no partial file. Only where the
-  // directory refuses the staging file (access denied) is the file written
-  // in place. The error carries the system code: 112 for a full disk, 32
-  // when someone holds the file (then nothing is written).
+  // written under a staging name, flushed to the disk and renamed over the
+  // old file, so a failed save (or a crash) leaves the old file untouched
+  // and no partial file. A directory that refuses the staging file or the
+  // rename fails the save: rewriting the old file in place could destroy
+  // it. The error carries the system code: 112 for a full disk, 32 when
+  // someone holds the file (then nothing is written).
   Status Save(const std::string& log_path, EnumFileVersion log_version);
   // Deletes the bookmark file of `log_path`.
   static Status RemoveFile(const std::string& log_path);
 
  private:
-  // Reads the records behind the count; false when the file is damaged.
-  bool ReadRecords(ByteOrder order, uint32_t* error);
+  // Reads the records behind the count.
+  LoadResult ReadRecords(ByteOrder order, uint32_t* error);
   Status WriteFile(const std::string& path, EnumFileVersion kind);
   Status WriteAll(EnumFileVersion kind);
   Status WriteComment(const Bookmark& b);

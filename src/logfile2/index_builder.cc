@@ -100,8 +100,15 @@ void IndexBuilder::Run() {
     Discard();
     return;
   }
-  log_.Close();
-  target_.Close();
+  (void)log_.Close();
+  // Some file systems report a failed write-back only at the close: such an
+  // index is not trusted.
+  const Status closed = target_.Close();
+  if (!closed.ok()) {
+    ShowSystemError(closed.code());
+    Discard();
+    return;
+  }
   // A stop that came while the files were being finished: a first index is
   // complete on disk by now and is kept and published (throwing it away
   // would lose a valid index for nothing); a rebuild is not installed, and
@@ -126,7 +133,7 @@ bool IndexBuilder::OpenTarget() {
     // A file that was created but whose header failed is not left behind.
     if (target_.is_open()) {
       target_.DiscardBuffer();
-      target_.Close();
+      (void)target_.Close();
       (void)platform::RemoveFile(target_path_);
     }
     if (!RetryAfter(st)) return false;
@@ -143,7 +150,7 @@ bool IndexBuilder::OpenLog() {
   }
   if (st.ok()) return true;
   ShowSystemError(st.code());
-  log_.Close();
+  (void)log_.Close();
   return false;
 }
 
@@ -185,9 +192,9 @@ bool IndexBuilder::RetryAfter(Status st) {
 }
 
 void IndexBuilder::Discard() {
-  log_.Close();
+  (void)log_.Close();
   target_.DiscardBuffer();
-  target_.Close();
+  (void)target_.Close();
   (void)platform::RemoveFile(target_path_);
   // The counts described the file just deleted.
   host_.SetIndexed(0);

@@ -40,7 +40,7 @@ void LogFile2Object::PublishFirstPass(const std::string& index_path, int64_t mes
 
 void LogFile2Object::ReleaseIndex() {
   CriticalSectionLock hold(lock_);
-  index_.Close();
+  (void)index_.Close();
 }
 
 void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
@@ -49,7 +49,7 @@ void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
                                  : platform::kShareRead;
   // The object is still open: Close joins the thread before it closes.
   Status st = index_.OpenIndex(index_path, IndexReadOptions(share), log_.version(), 0);
-  if (!st.ok()) index_.Close();
+  if (!st.ok()) (void)index_.Close();
   if (index_.is_open()) {
     if (!rebuilt) return;  // the old index, with the counts it had
     index_resolution_ = static_cast<int64_t>(index_.resolution());
@@ -84,7 +84,7 @@ HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
     // it. Sharing delete lets the thread remove it when the pass is stopped
     // or fails; a file of an earlier attempt is replaced.
     const std::string index_path = IndexPathOf(path_);
-    index_.Close();
+    (void)index_.Close();
     (void)platform::RemoveFile(index_path);
     platform::OpenOptions options;
     options.access = platform::kAccessRead;
@@ -95,7 +95,7 @@ HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
     // Access denied comes from the fields the read-only stream cannot write
     // (or from a file it may not open); the thread writes the file anyway.
     if (!st.ok() && st.code() != kErrAccessDenied) {
-      index_.Close();
+      (void)index_.Close();
       index_resolution_ = 0;
       return Raise(errors::kIndexCreateFailed);
     }

@@ -37,17 +37,11 @@ HRESULT LogFile2Object::Close() {
   indexing_progress_ = 0;
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise(errors::kFileNotOpen);
-  // Only the buffered bytes reach the file, also for the enciphered
-  // generations: a log ends with its last, possibly short, cipher block,
-  // never with zero fill that would read back as blocks. A failed flush
-  // keeps the bytes for another Close.
-  Status st = log_.FlushBuffer();
-  if (!st.ok()) {
-    if (st.IsDiskFull()) {
-      return Raise(errors::kFinalFlushDiskFull);
-    }
-    return Raise(errors::kFlushFailed);
-  }
+  // The bookmarks go first: a save that fails keeps the log open with its
+  // buffer untouched, so blocks written before the next Close continue the
+  // log where it stands. Flushed first, an enciphered log would end in a
+  // short cipher block that later blocks could not continue.
+  Status st;
   if (!bookmarks_.empty()) {
     // Bookmarks that were only read stay in their file as they are, so that
     // a log on read-only media still closes.
@@ -57,13 +51,33 @@ HRESULT LogFile2Object::Close() {
       return Raise(errors::kBookmarkSaveFailed);
     }
   } else if (!bookmark_load_failed_) {
-    (void)BookmarkStore::RemoveFile(path_);
+    // A missing file is the usual case. A file that stays although its
+    // last bookmark was deleted would bring the bookmarks back at the next
+    // Open, so that failure is reported (the files stay open).
+    st = BookmarkStore::RemoveFile(path_);
+    if (bookmarks_.changed() && !st.ok() && !st.IsNotFound()) {
+      return Raise(errors::kBookmarkSaveFailed);
+    }
   }
-  log_.Close();
-  index_.Close();
+  // Only the buffered bytes reach the file, also for the enciphered
+  // generations: a log ends with its last, possibly short, cipher block,
+  // never with zero fill that would read back as blocks. A failed flush
+  // keeps the bytes for another Close.
+  st = log_.FlushBuffer();
+  if (!st.ok()) {
+    if (st.IsDiskFull()) {
+      return Raise(errors::kFinalFlushDiskFull);
+    }
+    return Raise(errors::kFlushFailed);
+  }
+  // The system may report a lost write-back of the log only here; the
+  // object is closed either way, as the handle is gone.
+  const Status closed = log_.Close();
+  (void)index_.Close();
   // A reused object must not carry this log's bookmarks into the next.
   bookmarks_.Clear();
   open_ = false;
+  if (writing_ && !closed.ok()) return Raise(errors::kFlushFailed);
   return S_OK;
 }
 

@@ -109,8 +109,10 @@ class LogFile2Object final : public frame::ComObject<ILogFile2>, private IndexHo
   HRESULT ClearCompanionsForCreateNew() REQUIRES(lock_);
   HRESULT ClearCompanionsForCreateAlways() REQUIRES(lock_);
   // Loads the bookmarks and opens a complete index of a log opened for
-  // reading; sets the counts.
-  void OpenCompanionsForReading() REQUIRES(lock_);
+  // reading; sets the counts. Fails (E_CVR_FILE_ALREADY_OPEN for a bookmark
+  // file held elsewhere, else E_CVR_FILE_CREATION_FAILS) when a companion
+  // exists but cannot be read; the caller then closes the log.
+  HRESULT OpenCompanionsForReading() REQUIRES(lock_);
   // Every counter, flag and the read state back to zero (at Open).
   void ResetState() REQUIRES(lock_);
   // Stops a running indexing thread and waits for it (without the object

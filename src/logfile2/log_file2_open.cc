@@ -12,6 +12,7 @@ namespace corvane::logfile2 {
 namespace {
 
 using platform::CriticalSectionLock;
+using platform::Disposition;
 
 
 platform::OpenOptions IndexReadOptions() {
@@ -21,7 +22,7 @@ platform::OpenOptions IndexReadOptions() {
 }  // namespace
 
 void LogFile2Object::ResetState() {
-  index_.Close();
+  (void)index_.Close();
   bookmarks_.Clear();
   bookmark_load_failed_ = false;
   index_resolution_ = 0;
@@ -65,7 +66,12 @@ HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMod
   time_base_.Restart();
   hr = OpenLog(FileAccessMode, pFileFormat, bFullFlush != 0);
   if (FAILED(hr)) return Raise(errors::CreationFailed(hr));
-  if (!writing) OpenCompanionsForReading();
+  if (!writing) hr = OpenCompanionsForReading();
+  if (FAILED(hr)) {
+    (void)log_.Close();
+    ResetState();
+    return Raise(hr == E_CVR_FILE_ALREADY_OPEN ? errors::kBookmarkFileInUse : errors::kCreationFailed);
+  }
   writing_ = writing;
   open_ = true;
   return S_OK;
@@ -81,21 +87,45 @@ HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
   }
   (void)index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), FileVersionUnknown, 0);
   const bool index_exists = index_.is_open();
-  index_.Close();
+  (void)index_.Close();
   if (index_exists) return Raise(errors::kIndexFileExists);
   return S_OK;
 }
 
 HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
-  // Any failure but a sharing violation (a missing file above all) is
-  // ignored: the new log replaces whatever was there.
-  Status st = platform::RemoveFile(IndexPathOf(path_));
-  if (st.code() == kErrSharingViolation) {
-    return Raise(errors::kIndexFileInUse);
+  const struct { std::string path; const ErrorEntry& in_use; } companions[] = {
+      {IndexPathOf(path_), errors::kIndexFileInUse},
+      {BookmarkStore::PathFor(path_), errors::kBookmarkFileInUse}};
+  // A companion that another process holds refuses the open before anything
+  // changes.
+  for (const auto& c : companions) {
+    std::unique_ptr<platform::File> held;
+    const Status st = platform::OpenFile(
+        c.path, {platform::kAccessRead, platform::kShareNone, Disposition::kOpenExisting, false},
+        &held);
+    if (st.code() == kErrSharingViolation) return Raise(c.in_use);
   }
-  st = BookmarkStore::RemoveFile(path_);
-  if (st.code() == kErrSharingViolation) {
-    return Raise(errors::kBookmarkFileInUse);
+  // The companions go only once the log is known to be replaceable: a log
+  // that cannot be opened for writing (read-only, held, a full directory)
+  // keeps its index and bookmarks. A log the probe had to create goes
+  // again, so that the open proper creates it.
+  std::unique_ptr<platform::File> probe;
+  uint32_t existed = 0;
+  Status st = platform::OpenFile(
+      path_, {platform::kAccessWrite, platform::kShareRead, Disposition::kOpenAlways, false}, &probe,
+      &existed);
+  if (!st.ok()) {
+    return Raise(errors::CreationFailed(st.IsDiskFull() ? E_CVR_DISK_FULL : E_CVR_FILE_CREATION_FAILS));
+  }
+  (void)probe->Close();
+  probe.reset();
+  if (existed != kErrAlreadyExists) (void)platform::RemoveFile(path_);
+  // A missing companion is the usual case. One that cannot be removed would
+  // stay beside the new log and describe the old one, so it fails the open.
+  for (const auto& c : companions) {
+    st = platform::RemoveFile(c.path);
+    if (st.ok() || st.IsNotFound()) continue;
+    return Raise(st.code() == kErrSharingViolation ? c.in_use : errors::kCreationFailed);
   }
   return S_OK;
 }
@@ -129,7 +159,7 @@ HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileF
   }
   if (FAILED(hr)) {
     log_.DiscardBuffer();
-    log_.Close();
+    (void)log_.Close();
     // Only a file this call created is removed; one that existed before
     // (replaced by create-always, last error 183) or was opened for reading
     // is not.
@@ -140,11 +170,26 @@ HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileF
   return S_OK;
 }
 
-void LogFile2Object::OpenCompanionsForReading() {
+HRESULT LogFile2Object::OpenCompanionsForReading() {
+  // A bookmark file that is there but cannot be read fails the open: going
+  // on without its bookmarks would number the messages wrongly, and a Close
+  // after a change would save over the bookmarks still on the disk. A
+  // damaged one is used as far as it reads (and marked, so that Close does
+  // not remove it).
   uint32_t error = 0;
   const BookmarkStore::LoadResult loaded = bookmarks_.Load(path_, &error);
+  if (loaded == BookmarkStore::LoadResult::kUnreadable) {
+    return error == kErrSharingViolation ? E_CVR_FILE_ALREADY_OPEN : E_CVR_FILE_CREATION_FAILS;
+  }
   bookmark_load_failed_ = loaded == BookmarkStore::LoadResult::kFailed;
+  // An index that is missing, not an index, or held by a pass of another
+  // process is not used (CreateIndex builds one); one that cannot be read
+  // for another reason fails the open, as the bookmark file does.
   Status st = index_.OpenIndex(IndexPathOf(path_), IndexReadOptions(), log_.version(), 0);
+  if (!st.ok() && !st.IsNotFound() && st.code() != kErrSharingViolation) {
+    (void)index_.Close();
+    return E_CVR_FILE_CREATION_FAILS;
+  }
   // The count stays 0 until a first pass completes. A count of 0 over a log
   // that holds anything behind its header is therefore a pass that never
   // finished (its process ended, or it still runs in another one): such an
@@ -152,13 +197,14 @@ void LogFile2Object::OpenCompanionsForReading() {
   const bool unfinished = st.ok() && index_.is_open() && index_.record_count() == 0 &&
                           log_.GetSize() != static_cast<int64_t>(log_.header_length());
   if (!st.ok() || !index_.is_open() || unfinished) {
-    index_.Close();
+    (void)index_.Close();
     index_complete_ = false;
-    return;
+    return S_OK;
   }
   index_resolution_ = static_cast<int64_t>(index_.resolution());
   total_messages_ = static_cast<int64_t>(index_.record_count() + bookmarks_.size());
   index_complete_ = true;
+  return S_OK;
 }
 
 }  // namespace corvane::logfile2

@@ -71,6 +71,11 @@ class File {
   virtual Status Flush() = 0;
   // Cuts or extends the file at the file pointer.
   virtual Status SetEndOfFile() = 0;
+  // Lets the handle go and reports what the system said: some file systems
+  // (network shares above all) report a failed write-back only here, so the
+  // owner of a file it wrote checks it. Every later call fails with
+  // kErrInvalidHandle. Destroying an open handle closes it silently.
+  virtual Status Close() = 0;
 
  protected:
   File() = default;

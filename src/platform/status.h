@@ -54,6 +54,10 @@ class [[nodiscard]] Status {
   constexpr bool ok() const { return code_ == 0; }
   constexpr uint32_t code() const { return code_; }
   constexpr bool IsDiskFull() const { return code_ == kErrDiskFull; }
+  // The file, or a directory on its path, does not exist.
+  constexpr bool IsNotFound() const {
+    return code_ == kErrFileNotFound || code_ == kErrPathNotFound;
+  }
 
   friend constexpr bool operator==(Status a, Status b) { return a.code_ == b.code_; }
 

@@ -29,7 +29,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
                            int version, uint32_t* last_error) {
   // The earlier file is let go first, so that the same file can be opened
   // again on this stream without meeting its own share mode.
-  file_.Close();
+  (void)file_.Close();
   plain_reads_ = false;
   std::unique_ptr<platform::File> handle;
   uint32_t code = 0;
@@ -43,13 +43,18 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
 
   index_sub_version_ = 0;
   bool reading = (options.access & platform::kAccessRead) != 0;
-  int64_t size = GetSize();
+  int64_t size = 0;
+  // A file whose size or header cannot be read is an I/O failure, never an
+  // empty file or one of unknown kind.
+  st = file_.GetSize(&size);
+  if (!st.ok()) return st;
   // A number that names no generation is kept as unknown (an enum cannot
   // hold every number).
   const bool known = version >= 0 && version <= kLastFileVersion;
   version_ = reading && size > 0 ? DetectVersion()
              : known             ? static_cast<EnumFileVersion>(version)
                                  : FileVersionUnknown;
+  if (reading && size > 0 && !detect_failure_.ok()) return detect_failure_;
   enciphered_ = IsEnciphered(version_);
   if (enciphered_) {
     // Before anything is written: a file must not be started with a key
@@ -68,15 +73,16 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   return Status::Ok();
 }
 
-void LogFileStream::Close() {
-  file_.Close();
+Status LogFileStream::Close() {
   plain_reads_ = false;
+  return file_.Close();
 }
 
 EnumFileVersion LogFileStream::DetectVersion() {
   platform::CriticalSectionLock hold(lock_);
   Detection d = stream::DetectVersion(file_, TagSet::kFull);
   index_sub_version_ = d.index_sub_version;
+  detect_failure_ = d.failure;
   return d.version;
 }
 

@@ -70,12 +70,15 @@ class LogFileStream {
   // version is detected, otherwise it is `version`. Then the disk buffer is
   // allocated and, without read access, the header written. A path longer
   // than platform::MaxPathLength() fails with kErrFilenameTooLong. A failed
-  // header write, or an enciphered version whose key cannot be loaded,
-  // fails with the file left open.
+  // header write, a size or header that cannot be read (the system's code),
+  // or an enciphered version whose key cannot be loaded, fails with the
+  // file left open.
   Status Open(const std::string& path, const platform::OpenOptions& options, int version,
               uint32_t* last_error = nullptr);
   // Closes the file; flushes nothing, keeps version, buffers and settings.
-  void Close();
+  // A failed close of a file that was written may mean lost bytes: writers
+  // check the status, readers may ignore it.
+  Status Close();
   bool is_open() const { return file_.is_open(); }
 
   // Detects the version of the open file (the file pointer is kept) and
@@ -167,6 +170,7 @@ class LogFileStream {
   bool enciphered_ = false;
   EnumFileVersion version_ = FileVersionUnknown;
   int32_t index_sub_version_ = 0;
+  Status detect_failure_;  // of the last DetectVersion
   CipherParameters cipher_;
   platform::CriticalSection lock_;
 };

@@ -14,11 +14,13 @@ void ReadAheadFile::Attach(std::unique_ptr<platform::File> file) {
   DropWindow();
 }
 
-void ReadAheadFile::Close() {
+Status ReadAheadFile::Close() {
+  Status st = file_ ? file_->Close() : Status::Ok();
   file_.reset();
   pos_ = 0;
   system_pos_ = 0;
   DropWindow();
+  return st;
 }
 
 Status ReadAheadFile::SyncPointer() {

@@ -36,8 +36,9 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
 
   // Takes a freshly opened file (its pointer at 0); closes any earlier one.
   void Attach(std::unique_ptr<platform::File> file);
-  // Closes the file.
-  void Close();
+  // Closes the file; the status is the system's answer to the close (a
+  // file that was not open closes fine).
+  Status Close();
   bool is_open() const { return file_ != nullptr; }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {

@@ -23,11 +23,10 @@ bool LooksLikeFerrowRecords(ByteSource& source) {
 
 Detection Classify(ByteSource& source, TagSet tags) {
   std::string text;
-  if (!source.Seek(0, SeekOrigin::kBegin, nullptr).ok() || !ReadHeaderText(source, &text, true)) {
-    return {};
-  }
-  bool full = tags == TagSet::kFull;
   Detection d;
+  d.failure = source.Seek(0, SeekOrigin::kBegin, nullptr);
+  if (!d.failure.ok() || !ReadHeaderText(source, &text, true, &d.failure)) return d;
+  bool full = tags == TagSet::kFull;
   d.version = MatchTags(text, full ? FullTagSet() : ReducedTagSet());
   if (full) d.index_sub_version = ParseIndexSubVersion(text);
   if (d.version == FileVersionUnknown) d.version = ClassifyHexDump(text);
@@ -39,14 +38,17 @@ Detection Classify(ByteSource& source, TagSet tags) {
 
 }  // namespace
 
-bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return) {
+bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return,
+                    Status* failure) {
   // Read in pieces (not byte by byte): the text is the same either way and
   // a byte per system call is slow.
   uint8_t chunk[256];
   while (text->size() < kScanLimit) {
     uint32_t want = static_cast<uint32_t>(std::min<size_t>(sizeof chunk, kScanLimit - text->size()));
     uint32_t got = 0;
-    if (!source.Read(chunk, want, &got).ok() || got == 0) return false;
+    Status st = source.Read(chunk, want, &got);
+    if (!st.ok() && failure) *failure = st;
+    if (!st.ok() || got == 0) return false;
     for (uint32_t i = 0; i < got; ++i) {
       text->push_back(static_cast<char>(chunk[i]));
       if ((end_at_carriage_return && chunk[i] == kCarriageReturn) || chunk[i] == kHeaderEnd) {
@@ -59,10 +61,14 @@ bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_
 
 Detection DetectVersion(ByteSource& source, TagSet tags) {
   int64_t start = 0;
-  if (!source.Tell(&start).ok()) return {};
-  Detection found = Classify(source, tags);
-  if (!source.Seek(start, SeekOrigin::kBegin, nullptr).ok()) {
+  Detection found;
+  found.failure = source.Tell(&start);
+  if (!found.failure.ok()) return found;
+  found = Classify(source, tags);
+  Status back = source.Seek(start, SeekOrigin::kBegin, nullptr);
+  if (!back.ok()) {
     found.version = FileVersionUnknown;
+    found.failure = back;
   }
   return found;
 }

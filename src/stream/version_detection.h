@@ -33,6 +33,9 @@ struct Detection {
   // Parsed for the full tag set whenever the header text was found (0 for
   // the reduced set and when no header text ends within 2000 bytes).
   int32_t index_sub_version = 0;
+  // A read or seek of the header failed (an I/O error, not damage); the
+  // version is then unknown.
+  Status failure;
 };
 
 Detection DetectVersion(ByteSource& source, TagSet tags);
@@ -40,9 +43,10 @@ Detection DetectVersion(ByteSource& source, TagSet tags);
 // The one header scan: appends to *text the bytes from the file pointer up
 // to and including the first 0x1A (or carriage return, when
 // `end_at_carriage_return`), which must come within kScanLimit bytes. False
-// when it does not, or a read fails; the file pointer is then wherever the
-// reads left it.
-bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return);
+// when it does not, or a read fails (then *failure, when given, receives
+// the read's status); the file pointer is then wherever the reads left it.
+bool ReadHeaderText(ByteSource& source, std::string* text, bool end_at_carriage_return,
+                    Status* failure = nullptr);
 
 }  // namespace corvane::stream
 

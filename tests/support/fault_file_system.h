@@ -22,9 +22,9 @@
 
 namespace corvane::test {
 
-enum class Call { kOpen, kRemove, kRename, kRead, kWrite, kSeek, kGetSize, kFlush, kSetEnd, kAny };
+enum class Call { kOpen, kRemove, kRename, kRead, kWrite, kSeek, kGetSize, kFlush, kSetEnd, kClose, kAny };
 inline const char* Name(Call c) {
-  static const char* const names[] = {"Open", "Remove", "Rename", "Read", "Write", "Seek", "GetSize", "Flush", "SetEndOfFile", "any"};
+  static const char* const names[] = {"Open", "Remove", "Rename", "Read", "Write", "Seek", "GetSize", "Flush", "SetEndOfFile", "Close", "any"};
   return names[static_cast<int>(c)];
 }
 enum class Fault { kIo, kDiskFull, kShortWrite, kDenied };
@@ -137,6 +137,12 @@ class FaultFileSystem final : public platform::FileSystem {
     Status SetEndOfFile() override {
       Status st = fs_->Hit(Call::kSetEnd);
       return st.ok() ? f_->SetEndOfFile() : st;
+    }
+    // The handle is closed whatever the fault: a failed close loses what the
+    // system had not written back.
+    Status Close() override {
+      Status st = fs_->Hit(Call::kClose), closed = f_->Close();
+      return st.ok() ? closed : st;
     }
 
    private:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -104,9 +105,11 @@ class CvrtoolTest : public ::testing::Test {
 };
 
 TEST_F(CvrtoolTest, WrongArgumentsExitWithTwoAndFilesThatAreNoLogsWithOne) {
-  const std::string log = Record("a.cvr", 20), text = File("notes.txt");
+  const std::string log = Record("a.cvr", 20), text = File("notes.txt"), held = Record("held.cvr", 20);
   WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'});
-  const struct { std::vector<std::string> args; int exit_code; const char* says; } cases[] = {
+  std::filesystem::remove(File("held.bmk"));
+  std::filesystem::create_directory(File("held.bmk"));  // a bookmark file that exists but cannot be read
+  const struct { std::vector<std::string> args; int exit_code; std::string says; } cases[] = {
       {{}, kExitUsage, "usage: cvrtool COMMAND"},
       {{"frobnicate"}, kExitUsage, "unknown command 'frobnicate'"},
       {{"verify", log, "extra"}, kExitUsage, "unexpected argument 'extra'"},
@@ -116,6 +119,7 @@ TEST_F(CvrtoolTest, WrongArgumentsExitWithTwoAndFilesThatAreNoLogsWithOne) {
       {{"bookmarks", log, "edit", "first", "text"}, kExitUsage, "bookmark number must be a whole number"},
       {{"info", File("missing.cvr")}, kExitFailure, "no such file"},
       {{"info", text}, kExitFailure, "not a log format the library reads"},
+      {{"bookmarks", held, "add", "1", "x"}, kExitFailure, "cannot open the bmk file " + File("held.bmk")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

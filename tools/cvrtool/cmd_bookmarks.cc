@@ -96,7 +96,7 @@ int RunBookmarks(const Words& words) {
       // Without an index the library knows no message count to check N
       // against: build the index, then try again.
       ClearError();
-      BuildIndex(log2, resolution, StderrIsTerminal());
+      BuildIndex(log2, log.path(), resolution, StderrIsTerminal());
       hr = log2->InsertBookmark(n, text.get());
     }
     Check(hr, "adding a bookmark at message " + std::to_string(n));

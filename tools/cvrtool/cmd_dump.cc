@@ -70,7 +70,7 @@ int RunDump(const Words& words) {
     ILogFile2* log2 = log.log2();
     if (!log2) throw ToolError("--from needs LogFile2, which cannot read this log");
     if (!QueryIndex(log2).present) {
-      const IndexRun run = BuildIndex(log2, kDefaultIndexResolution, StderrIsTerminal());
+      const IndexRun run = BuildIndex(log2, log.path(), kDefaultIndexResolution, StderrIsTerminal());
       if (!run.reached_end()) {
         std::fprintf(stderr, "cvrtool dump: indexing stopped at offset %" PRId64 " of %" PRId64
                              "; the log may be damaged (cvrtool verify)\n",

@@ -37,7 +37,7 @@ int RunIndex(const Words& words) {
     LogReader log(path);
     if (!log.log2()) throw ToolError("indexing needs LogFile2, which cannot read this log");
     before = QueryIndex(log.log2());
-    run = BuildIndex(log.log2(), resolution, StderrIsTerminal());
+    run = BuildIndex(log.log2(), path, resolution, StderrIsTerminal());
   }  // releasing the object ends the indexing thread, if it still runs
 
   if (run.failed) {

@@ -36,6 +36,7 @@ int RunVerify(const Words& words) {
   std::string error;
   int64_t record_start = -1;
   int64_t failed_number = 0;
+  bool read_error = false;  // the file holds the bytes, the system could not read them
   try {
     for (;;) {
       record_start = log.read_end();
@@ -45,6 +46,13 @@ int RunVerify(const Words& words) {
     }
   } catch (const LibraryError& e) {
     error = e.description;
+    // A block's data is read only once its header said it lies within the
+    // file, and a header that lies within the file cannot be cut short.
+    const unsigned hr = static_cast<unsigned>(e.hr);
+    const int header = BlockHeaderLength(log.version());
+    read_error = hr == static_cast<unsigned>(E_CVR_BLOCK_DATA_READ_FAILED) ||
+                 (hr == static_cast<unsigned>(E_CVR_BLOCK_HEADER_READ_FAILED) && header > 0 &&
+                  record_start >= 0 && record_start + header <= size);
   } catch (const ToolError& e) {
     error = e.what();
   }
@@ -70,6 +78,7 @@ int RunVerify(const Words& words) {
     if (!error.empty()) {
       j.Add("message", failed_number).Add("record_offset", record_start);
       j.Add("reader_offset", reader_at).Add("error", error);
+      j.Add("cause", read_error ? "read error" : "damage");
     }
     PrintLine(j.str());
   } else if (error.empty()) {
@@ -77,7 +86,8 @@ int RunVerify(const Words& words) {
               std::to_string(bookmarks) + " bookmarks, " + std::to_string(size) + " bytes, " +
               FileVersionDescription(log.version()));
   } else {
-    std::string where = "damaged: " + path + ": message " + std::to_string(failed_number);
+    std::string where = (read_error ? "read error: " : "damaged: ") + path + ": message " +
+                        std::to_string(failed_number);
     if (record_start >= 0) where += ", record at offset " + std::to_string(record_start);
     if (reader_at >= 0) where += ", reader stopped at offset " + std::to_string(reader_at);
     PrintLine(where + ": " + error);

@@ -33,12 +33,15 @@ ComPtr<T> Create(REFCLSID clsid, REFIID iid, const char* name) {
 }
 
 std::atomic<int> g_boxes{0};
+// The files the library works on while it may show a box; set before the
+// work starts, read by the library's threads.
+std::string g_context;
 
 int STDMETHODCALLTYPE AnswerOnStderr(const char* caption, const char* text, unsigned int type,
                                      void*) {
   g_boxes.fetch_add(1);
-  std::fprintf(stderr, "cvrtool: library reports: %s: %s\n", caption ? caption : "",
-               text ? text : "");
+  std::fprintf(stderr, "cvrtool: library reports%s: %s: %s\n", g_context.c_str(),
+               caption ? caption : "", text ? text : "");
   // Retry/Cancel boxes (type 5) are cancelled; anything else is acknowledged.
   return (type & 0xF) == 5 ? 2 : 1;
 }
@@ -46,6 +49,8 @@ int STDMETHODCALLTYPE AnswerOnStderr(const char* caption, const char* text, unsi
 }  // namespace
 
 int LibraryBoxesShown() { return g_boxes.load(); }
+
+void SetLibraryContext(const std::string& files) { g_context = files.empty() ? "" : " (" + files + ")"; }
 
 LibraryError::LibraryError(const std::string& what, HRESULT code, const std::string& text)
     : ToolError(what + ": " + text,

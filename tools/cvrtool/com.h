@@ -92,6 +92,10 @@ void InitLibrary();
 // How many message boxes the library has shown so far: each one reports a
 // failure of the indexing thread (it was answered with Cancel or OK).
 int LibraryBoxesShown();
+// Names the files a box of the library may be about ("indexing LOG into
+// IDX"), printed with each box; empty for none. Set it only while no
+// library thread runs.
+void SetLibraryContext(const std::string& files);
 
 }  // namespace cvrtool
 

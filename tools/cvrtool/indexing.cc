@@ -1,6 +1,7 @@
 #include "indexing.h"
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "com.h"
@@ -28,8 +29,12 @@ IndexState QueryIndex(ILogFile2* log) {
   return s;
 }
 
-IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress) {
+IndexRun BuildIndex(ILogFile2* log, const std::string& path, int64_t resolution,
+                    bool show_progress) {
   IndexRun run;
+  std::filesystem::path index(path);
+  index.replace_extension(".idx");
+  SetLibraryContext("indexing " + path + " into " + index.string());
   Check(log->GetFileSize(&run.file_size), "GetFileSize");
   const auto start = Clock::now();
   Check(log->CreateIndex(resolution), "building the index (CreateIndex)");

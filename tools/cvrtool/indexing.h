@@ -14,6 +14,7 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <string>
 
 namespace cvrtool {
 
@@ -36,10 +37,12 @@ struct IndexRun {
   bool reached_end() const { return progress >= file_size; }
 };
 
-// CreateIndex(resolution), then polls until the pass is over, drawing a
-// progress bar when `show_progress`. Throws LibraryError (exit code 3 for a
-// library without indexing).
-IndexRun BuildIndex(ILogFile2* log, int64_t resolution, bool show_progress);
+// CreateIndex(resolution) on `log` (opened from `path`), then polls until
+// the pass is over, drawing a progress bar when `show_progress`; a failure
+// the indexing thread reports names the log and its index file. Throws
+// LibraryError (exit code 3 for a library without indexing).
+IndexRun BuildIndex(ILogFile2* log, const std::string& path, int64_t resolution,
+                    bool show_progress);
 
 }  // namespace cvrtool
 

@@ -2,11 +2,32 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "bstr.h"
 #include "names.h"
 
 namespace cvrtool {
+namespace {
+
+// The log, or the first companion beside it that exists but cannot be read
+// (a failed open of LogFile2 does not say which file failed).
+std::string UnreadableFile(const std::string& path) {
+  const std::filesystem::path log(path);
+  for (const char* extension : {".bmk", ".idx"}) {
+    std::filesystem::path companion = log;
+    companion.replace_extension(extension);
+    std::error_code ec;
+    if (!std::filesystem::exists(companion, ec)) continue;
+    std::ifstream in(companion, std::ios::binary);
+    char byte;
+    if (!in || (!in.read(&byte, 1) && !in.eof())) return "the " + std::string(extension + 1) +
+                                                          " file " + companion.string() + " of " + path;
+  }
+  return path;
+}
+
+}  // namespace
 
 LogReader::LogReader(const std::string& path) : path_(path) {
   const Bstr name = Bstr::FromFileName(path);
@@ -16,6 +37,13 @@ LogReader::LogReader(const std::string& path) : path_(path) {
   if (SUCCEEDED(hr)) {
     version_ = version;
     RefreshBookmarks();
+  } else if (std::error_code ec; !std::filesystem::exists(path, ec)) {
+    throw ToolError("cannot open " + path + ": no such file");
+  } else if (static_cast<unsigned>(hr) != static_cast<unsigned>(E_CVR_FILE_HEADER_INFO_WRONG_VERSION)) {
+    // LogFile2 reads this generation but could not open the log or one of
+    // its companions: name the file, and never go on without its bookmarks.
+    const std::string first = DescribeFailure(hr);
+    throw LibraryError("cannot open " + UnreadableFile(path), hr, first);
   } else {
     const std::string first = DescribeFailure(hr);
     log2_.Reset();
@@ -24,13 +52,7 @@ LogReader::LogReader(const std::string& path) : path_(path) {
     EnumFileVersion v1 = FileVersionUnknown;
     if (FAILED(log1->Open(name.get(), FileAccessModeReadOnly, &v1))) {
       ClearError();  // LogFile's own failure: LogFile2's tells more
-      std::error_code ec;
-      if (!std::filesystem::exists(path, ec)) throw ToolError("cannot open " + path + ": no such file");
-      std::string hint;
-      if (static_cast<unsigned>(hr) == static_cast<unsigned>(E_CVR_FILE_HEADER_INFO_WRONG_VERSION)) {
-        hint = " (not a log format the library reads)";
-      }
-      throw LibraryError("cannot open " + path + hint, hr, first);
+      throw LibraryError("cannot open " + path + " (not a log format the library reads)", hr, first);
     }
     log1_ = std::move(log1);
     version_ = v1;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "platform/posix/errno_status.h"
 #include "platform/posix/share_lock.h"
@@ -22,7 +23,20 @@ class PosixFile final : public File {
  public:
   PosixFile(int fd, uint32_t access, std::unique_ptr<ShareLock> share)
       : fd_(fd), access_(access), share_(std::move(share)) {}
-  ~PosixFile() override { Sys().close(fd_); }
+  ~PosixFile() override {
+    if (fd_ >= 0) Sys().close(fd_);
+  }
+
+  Status Close() override {
+    if (fd_ < 0) return Status::Error(kErrInvalidHandle);
+    // The descriptor is gone after close() whatever it returns; EINTR means
+    // only that the close was interrupted, not that data was lost, and it
+    // must not be retried (the number may already name another file).
+    const int r = Sys().close(std::exchange(fd_, -1));
+    const int error = errno;
+    share_.reset();
+    return r == 0 || error == EINTR ? Status::Ok() : ErrnoStatus(error);
+  }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
@@ -101,9 +115,9 @@ class PosixFile final : public File {
   }
 
  private:
-  const int fd_;
+  int fd_;
   const uint32_t access_;
-  const std::unique_ptr<ShareLock> share_;
+  std::unique_ptr<ShareLock> share_;
 };
 
 int OpenFlags(const OpenOptions& options) {

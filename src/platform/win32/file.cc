@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "platform/win32/last_error.h"
 
 namespace corvane::platform {
@@ -15,7 +17,15 @@ using win32::WriteErrorStatus;
 class Win32File final : public File {
  public:
   Win32File(HANDLE handle, uint32_t access) : handle_(handle), access_(access) {}
-  ~Win32File() override { CloseHandle(handle_); }
+  ~Win32File() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  Status Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Status::Error(kErrInvalidHandle);
+    const BOOL ok = CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
+    return ok ? Status::Ok() : LastErrorStatus();
+  }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
