@@ -346,7 +346,7 @@ class FaultSweep {
     std::set<std::string> names;  // each run has a directory of its own
     for (const std::string& path : res.written) names.insert(path.substr(path.find_last_of("/\\") + 1));
     res.written.swap(names);
-    ++runs, injected += fs.injected;
+    ++runs, injected += fs.injected, res.lost_close = res.lost_close || fs.lost_close;
     res.after = Snapshot(dir.path());
     std::vector<std::string> marks;
     const ReadBack rb = op.reader == Kind::kLogFile    ? ReadLog<ILogFile>(r.path)
@@ -355,7 +355,7 @@ class FaultSweep {
     if (op.writes && r.whole && r.closed && !rb.whole(kBlocks))
       r.problems.push_back("every block and Close succeeded, but " + std::to_string(rb.blocks) + " blocks read back: " + rb.description);
     if (!op.writes && !Same(Find(r.before, "sweep.log"), Find(res.after, "sweep.log"))) r.problems.push_back("the log changed");
-    if (r.ok && res.lost_close) r.problems.push_back("every method succeeded after the close() of a written file failed");
+    if (r.ok && res.lost_close) r.problems.push_back("every method succeeded after the close of a written file failed");
     for (const auto& [name, bytes] : res.after)
       if (name[0] == '~') r.problems.push_back("staging file " + name + " left");
     r.seen.insert(r.seen.begin(), marks.begin(), marks.end());
@@ -368,7 +368,8 @@ class FaultSweep {
     for (const char* name : {"sweep.bmk", "sweep.idx"}) {
       const Bytes *now = Find(res.after, name), *old = Find(res.run.before, name);
       if (now && !Same(now, old) && !Same(now, Find(clean.after, name)))
-        found.push_back(std::string(name) + " is neither the old file, the clean run's nor absent");
+        found.push_back(std::string(name) + " is neither the old file, the clean run's nor absent (" + std::to_string(now->size()) +
+                        " bytes; old " + std::to_string(old ? old->size() : 0) + ", clean " + std::to_string(Find(clean.after, name) ? Find(clean.after, name)->size() : 0) + ")");
       if (res.run.open_failed && !Same(now, old)) found.push_back(std::string("a failed Open changed ") + name);
       if (res.written.count(name) && !clean.written.count(name)) found.push_back(std::string("written in place: ") + name);
     }

@@ -48,6 +48,7 @@ class FaultFileSystem final : public platform::FileSystem {
   uint32_t space_error = kErrDiskFull;
   uint32_t largest_read = 0;
   uint64_t injected = 0;
+  bool lost_close = false;  // a file written to met a failing Close
   std::set<std::string> opened_for_writing;
 
   uint64_t calls(Call c) {
@@ -116,6 +117,7 @@ class FaultFileSystem final : public platform::FileSystem {
         if (fs_->space >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(allow, fs_->space));
       }
       Status st = allow > 0 ? f_->Write(s, allow, written) : Status::Ok();
+      wrote_ = wrote_ || *written > 0;
       std::lock_guard<std::mutex> hold(fs_->mu_);
       if (fs_->space >= 0) fs_->space -= *written;
       if (!st.ok()) return st;
@@ -142,12 +144,15 @@ class FaultFileSystem final : public platform::FileSystem {
     // system had not written back.
     Status Close() override {
       Status st = fs_->Hit(Call::kClose), closed = f_->Close();
+      std::lock_guard<std::mutex> hold(fs_->mu_);
+      fs_->lost_close = fs_->lost_close || (!st.ok() && wrote_);
       return st.ok() ? closed : st;
     }
 
    private:
     std::unique_ptr<platform::File> f_;
     FaultFileSystem* fs_;
+    bool wrote_ = false;
   };
 
   std::mutex mu_;
