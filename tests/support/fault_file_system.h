@@ -66,19 +66,20 @@ class FaultFileSystem final : public platform::FileSystem {
     if (st.ok() && (options.access & platform::kAccessWrite)) opened_for_writing.insert(path);
     return st;
   }
-  Status Remove(const std::string& path) override {
-    Status st = Hit(Call::kRemove);
-    return st.ok() ? real_->Remove(path) : st;
-  }
+  Status Remove(const std::string& path) override { return Pass(Call::kRemove, [&] { return real_->Remove(path); }); }
   Status Rename(const std::string& a, const std::string& b, bool replace) override {
-    Status st = Hit(Call::kRename);
-    return st.ok() ? real_->Rename(a, b, replace) : st;
+    return Pass(Call::kRename, [&] { return real_->Rename(a, b, replace); });
   }
   Status BytesPerSector(const std::string& path, uint32_t* bytes) override {
     return real_->BytesPerSector(path, bytes);
   }
 
  private:
+  // A call that fails with its fault or goes on to the real one.
+  template <class Fn> Status Pass(Call c, Fn real) {
+    Status st = Hit(c);
+    return st.ok() ? real() : st;
+  }
   // Counts a call; the fault it meets, if any (a short write: kErrMoreData).
   Status Hit(Call c) {
     std::lock_guard<std::mutex> hold(mu_);
@@ -124,22 +125,10 @@ class FaultFileSystem final : public platform::FileSystem {
       if (!fault.ok()) return Status::Error(kErrDiskFull);
       return allow < n ? Status::Error(fs_->space_error) : st;
     }
-    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override {
-      Status st = fs_->Hit(Call::kSeek);
-      return st.ok() ? f_->Seek(d, o, p) : st;
-    }
-    Status GetSize(int64_t* s) override {
-      Status st = fs_->Hit(Call::kGetSize);
-      return st.ok() ? f_->GetSize(s) : st;
-    }
-    Status Flush() override {
-      Status st = fs_->Hit(Call::kFlush);
-      return st.ok() ? f_->Flush() : st;
-    }
-    Status SetEndOfFile() override {
-      Status st = fs_->Hit(Call::kSetEnd);
-      return st.ok() ? f_->SetEndOfFile() : st;
-    }
+    Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return fs_->Pass(Call::kSeek, [&] { return f_->Seek(d, o, p); }); }
+    Status GetSize(int64_t* s) override { return fs_->Pass(Call::kGetSize, [&] { return f_->GetSize(s); }); }
+    Status Flush() override { return fs_->Pass(Call::kFlush, [&] { return f_->Flush(); }); }
+    Status SetEndOfFile() override { return fs_->Pass(Call::kSetEnd, [&] { return f_->SetEndOfFile(); }); }
     // The handle is closed whatever the fault: a failed close loses what the
     // system had not written back.
     Status Close() override {
