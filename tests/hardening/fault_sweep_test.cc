@@ -47,20 +47,14 @@ Files Snapshot(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir)) files[e.path().filename().string()] = ReadFileBytes(e.path().string());
   return files;
 }
-const Bytes* Find(const Files& f, const std::string& name) {
-  auto it = f.find(name);
-  return it == f.end() ? nullptr : &it->second;
-}
+const Bytes* Find(const Files& f, const std::string& name) { return f.count(name) ? &f.at(name) : nullptr; }
 bool Same(const Bytes* a, const Bytes* b) { return a == b || (a && b && *a == *b); }
 std::string Join(const std::vector<std::string>& v) {
   std::string s;
   for (const std::string& e : v) s += (s.empty() ? "[" : ", ") + e;
   return s + "]";
 }
-std::string Hex(uint32_t v) {
-  char s[16];
-  return std::snprintf(s, sizeof s, "0x%08x", v), s;
-}
+std::string Hex(uint32_t v) { return Description("", "", static_cast<HRESULT>(v)).substr(2); }
 
 #ifndef _WIN32
 // The system-call layer's faults: the fail_at-th call (while armed) meets
@@ -212,8 +206,15 @@ void Fixture(Trial& r, EnumFileVersion v, bool index) {
   EXPECT_TRUE(WaitUntil([&] { return log->GetIndexedRecCount(&n) == S_OK && n == kBlocks + kMarks; }, 10000)) << n;
   EXPECT_EQ(log->Close(), S_OK);
 }
+// A new object for the fixture's log; the faults start.
+ComPtr<ILogFile2> Viewer(Trial& r, EnumFileVersion v, bool index) {
+  Fixture(r, v, index);
+  auto log = New<ILogFile2>();
+  r.Arm();
+  return log;
+}
 // Reads the log through `log`, noting what came back.
-template <class Log> void ReadOp(Trial& r, Log* log) {
+void ReadOp(Trial& r, ILogFile2* log) {
   if (!r.Open(OpenLog(log, r.path, false))) return;
   std::vector<std::string> marks;
   const ReadBack rb = ReadNumbered(log, &marks);
@@ -258,12 +259,7 @@ std::vector<Op> Operations() {
   for (const auto& [name, v] : gens) {
     const ULONG buffer = v == FileVersionCVR_Ve101 ? 512 : 65536;
     ops.push_back({std::string("write ") + name, [v = v, buffer](Trial& r) { WriteOp<ILogFile2>(r, v, buffer); }});
-    ops.push_back({std::string("open and read ") + name, [v = v](Trial& r) {
-      Fixture(r, v, false);
-      auto log = New<ILogFile2>();
-      r.Arm();
-      ReadOp(r, log.get());
-    }, Kind::kLogFile2, false});
+    ops.push_back({std::string("open and read ") + name, [v = v](Trial& r) { ReadOp(r, Viewer(r, v, false).get()); }, Kind::kLogFile2, false});
   }
   ops.push_back({"write with LogFile", [](Trial& r) { WriteOp<ILogFile>(r, FileVersionCVR_Ve101, 0); }, Kind::kLogFile});
   ops.push_back({"write with Corvane", [](Trial& r) { WriteOp<ICorvane>(r, FileVersionCVR_V0100, 0); }, Kind::kCorvane});
@@ -281,9 +277,7 @@ std::vector<Op> Operations() {
   ops.push_back({"build an index", [](Trial& r) { IndexOp(r, false); }, Kind::kLogFile2, false});
   ops.push_back({"rebuild an index", [](Trial& r) { IndexOp(r, true); }, Kind::kLogFile2, false});
   ops.push_back({"load, add, edit and delete bookmarks, Close", [](Trial& r) {
-    Fixture(r, FileVersionCVR_V0102, true);
-    auto log = New<ILogFile2>();
-    r.Arm();
+    auto log = Viewer(r, FileVersionCVR_V0102, true);
     if (!r.Open(OpenLog(log.get(), r.path, false))) return;
     r.Step(log->InsertBookmark(5, Bstr("new").get()), "InsertBookmark");
     r.Step(log->BookmarkJump(0), "BookmarkJump") && r.Step(log->BookmarkEdit(Bstr("edited").get()), "BookmarkEdit");
@@ -291,9 +285,7 @@ std::vector<Op> Operations() {
     r.Close(log->Close());
   }, Kind::kLogFile2, false});
   ops.push_back({"Jump", [](Trial& r) {
-    Fixture(r, FileVersionCVR_V0102, true);
-    auto log = New<ILogFile2>();
-    r.Arm();
+    auto log = Viewer(r, FileVersionCVR_V0102, true);
     if (!r.Open(OpenLog(log.get(), r.path, false))) return;
     Record rec;
     bool eof = false;
