@@ -231,11 +231,12 @@ void IndexOp(Trial& r, bool rebuild) {
   EXPECT_EQ(OpenLog(log.get(), r.path, false), S_OK);
   g_boxes = 0;
   r.Arm();
-  if (r.Step(log->CreateIndex(rebuild ? 20 : 10), "CreateIndex")) {
-    LONGLONG n = 0, progress = 0;
+  const LONGLONG resolution = rebuild ? 20 : 10;  // the old index serves until the new one is in
+  if (r.Step(log->CreateIndex(resolution), "CreateIndex")) {
+    LONGLONG n = 0, progress = 0, res = 0;
     const bool ended = WaitUntil([&] {
-      HRESULT a = log->GetIndexedRecCount(&n), b = log->GetIndexingProgress(&progress);
-      return g_boxes > 0 || (a == S_OK && n == kBlocks + kMarks) || FAILED(a) || FAILED(b);
+      HRESULT a = log->GetIndexedRecCount(&n), b = log->GetIndexingProgress(&progress), c = log->GetIndexResolution(&res);
+      return g_boxes > 0 || (a == S_OK && c == S_OK && n == kBlocks + kMarks && res == resolution) || FAILED(a) || FAILED(b) || FAILED(c);
     }, 1000);
     TakeError();
     if (!ended) r.problems.push_back("the pass neither ended nor asked within 1 s (count " + std::to_string(n) + ", progress " + std::to_string(progress) + ")");
