@@ -233,13 +233,19 @@ void IndexOp(Trial& r, bool rebuild) {
   r.Arm();
   const LONGLONG resolution = rebuild ? 20 : 10;  // the old index serves until the new one is in
   if (r.Step(log->CreateIndex(resolution), "CreateIndex")) {
-    LONGLONG n = 0, progress = 0, res = 0;
-    const bool ended = WaitUntil([&] {
+    LONGLONG n = 0, progress = 0, res = 0, last = -1;
+    int still = 0;  // polls without a change
+    bool done = false;
+    WaitUntil([&] {
       HRESULT a = log->GetIndexedRecCount(&n), b = log->GetIndexingProgress(&progress), c = log->GetIndexResolution(&res);
-      return g_boxes > 0 || (a == S_OK && c == S_OK && n == kBlocks + kMarks && res == resolution) || FAILED(a) || FAILED(b) || FAILED(c);
-    }, 1000);
+      done = g_boxes > 0 || (a == S_OK && c == S_OK && n == kBlocks + kMarks && res == resolution) || FAILED(a) || FAILED(b) || FAILED(c);
+      still = progress * 1000 + n == last ? still + 1 : 0, last = progress * 1000 + n;
+      return done || still > 150;
+    }, 3000);
     TakeError();
-    if (!ended) r.problems.push_back("the pass neither ended nor asked within 1 s (count " + std::to_string(n) + ", progress " + std::to_string(progress) + ")");
+    if (!done)
+      r.problems.push_back("the pass stopped without its index, a box or a failing call (count " + std::to_string(n) + ", resolution " +
+                           std::to_string(res) + ", progress " + std::to_string(progress) + ")");
     if (g_boxes > 0) r.ok = false;  // the thread reported the fault in a box
     r.seen.push_back("indexed " + std::to_string(n));
   }
