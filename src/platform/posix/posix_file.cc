@@ -249,6 +249,11 @@ Status OpenPosixFile(const std::string& path, const OpenOptions& options,
   if (!s.ok()) {
     share.reset();
     Sys().close(fd);
+    // A file this call created and could not finish opening is removed, as
+    // a failed CreateFile leaves none; unless someone else holds it by now.
+    const bool created = options.disposition != Disposition::kOpenExisting &&
+                         options.disposition != Disposition::kTruncateExisting && !existed;
+    if (created && s.code() != kErrSharingViolation) Sys().unlink(path.c_str());
     return Fail(s, last_error);
   }
 
