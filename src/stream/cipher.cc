@@ -390,12 +390,14 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
   const uint64_t total = WholeBlocks(end, s.block);
   alignas(8) uint8_t piece[kPiece];
   uint64_t g = 0;
+  Status failure;
   for (uint64_t at = 0; at < total; at += kPiece) {
     uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kPiece, total - at));
     uint32_t got = 0;
-    // A failed read counts as the end of the data; the result is decided by
-    // the final move alone.
-    if (!ReadFull(source, piece, want, &got).ok()) got = 0;
+    // A failed read ends the data like the end of the file, but is reported:
+    // an I/O error must not read as a log or bookmark file cut short.
+    failure = ReadFull(source, piece, want, &got);
+    if (!failure.ok()) got = got / s.block * s.block;  // whole blocks only
     g += got;
     // Each block over its own length: a short block at the end of the file
     // was enciphered over that length.
@@ -406,7 +408,8 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
     if (got < want) break;
   }
   *delivered = g > off ? static_cast<uint32_t>(std::min<uint64_t>(n, g - off)) : 0;
-  return source.Seek(end_pos, SeekOrigin::kBegin, nullptr);
+  const Status moved = source.Seek(end_pos, SeekOrigin::kBegin, nullptr);
+  return failure.ok() ? moved : failure;
 }
 
 Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,

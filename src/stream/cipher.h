@@ -53,8 +53,9 @@ Status Encipher(const CipherParameters& p, const uint8_t* plain, uint32_t count,
 // [p, p + n) where p is the source's file pointer, header_length the start
 // of the grid. Reads the whole cipher blocks that cover the range; at the
 // end of the file fewer bytes (possibly none) are delivered. The file
-// pointer ends at p + n in every case; the result is that of this last move
-// (a failed read delivers what was read before it). Positions inside the
+// pointer ends at p + n in every case; a failed read fails the call (after
+// delivering the whole blocks read before it), else the result is that of
+// this last move. Positions inside the
 // header are treated as lying on the grid extended backwards. A read whose
 // end would lie past the largest file offset fails (invalid parameter)
 // before anything moves, as does the same read through DecipherAllOrNothing.

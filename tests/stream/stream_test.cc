@@ -134,7 +134,7 @@ TEST(CipherTest, ReadsAtAPosition) {
   const struct { decltype(all) read; int64_t pos; uint32_t n; int64_t fail_at; uint32_t code, got; } cases[] = {
       {all, 150, 16, -1, 0, 10},  {all, 90, 16, -1, 0, 16},  {all, 60, 0, -1, 0, 0},
       {all, 60 + Shared().block_size, 0, -1, 0, 0},          {all, 160, 0, -1, 0, 0},
-      {all, 90, 16, 0, kErrIoDevice, 0},                     {Decipher, 90, 16, -1, 0, 16},
+      {all, 90, 16, 0, kErrIoDevice, 0},                     {Decipher, 90, 16, -1, 0, 16}, {Decipher, 90, 16, 0, kErrIoDevice, 0},
       {Decipher, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
       {all, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
   };
