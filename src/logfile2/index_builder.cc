@@ -77,7 +77,12 @@ IndexBuilder::IndexBuilder(IndexHost& host, IndexJob job)
 
 void IndexBuilder::Run() {
   host_.SetIndexed(0);
-  if (!OpenTarget()) return;
+  // A target that could not be opened may still have been created (by
+  // CreateIndex, or by an open that failed after creating it).
+  if (!OpenTarget()) {
+    Discard();
+    return;
+  }
   if (!OpenLog()) {
     Discard();
     return;
@@ -120,7 +125,8 @@ void IndexBuilder::Run() {
   if (job_.rebuild) {
     InstallRebuild();
   } else {
-    host_.PublishFirstPass(index_path_, counts_.counted);
+    const Status published = host_.PublishFirstPass(index_path_, counts_.counted);
+    if (!published.ok()) ShowSystemError(published.code());
   }
 }
 
@@ -211,7 +217,8 @@ void IndexBuilder::InstallRebuild() {
   const bool replaced = ReplaceIndexFile();
   if (!replaced) (void)platform::RemoveFile(target_path_);
   // The old index stays in use if it is still there.
-  host_.InstallIndex(index_path_, replaced);
+  const Status installed = host_.InstallIndex(index_path_, replaced);
+  if (!installed.ok()) ShowSystemError(installed.code());
 }
 
 bool IndexBuilder::AskRetryUnlessStopped(const std::string& text) {

@@ -70,15 +70,17 @@ class IndexHost {
   // A stopped pass: no progress and no resolution requested any more.
   virtual void ForgetRequest() = 0;
   // Under the object lock: the first pass over the log is complete, with
-  // `messages` messages, in the file `index_path`.
-  virtual void PublishFirstPass(const std::string& index_path, int64_t messages) = 0;
+  // `messages` messages, in the file `index_path`. Fails when the object
+  // cannot open that file (the pass then reports it).
+  virtual Status PublishFirstPass(const std::string& index_path, int64_t messages) = 0;
   // Under the object lock: the object's index stream lets go of its file,
   // which is about to be replaced.
   virtual void ReleaseIndex() = 0;
   // Under the object lock: opens `index_path` as the object's index again,
   // the rebuilt file (`rebuilt`) or the old one after a failed replacement;
-  // without a usable file the object has no complete index any more.
-  virtual void InstallIndex(const std::string& index_path, bool rebuilt) = 0;
+  // without a usable file the object has no complete index any more, and
+  // the failure to open it is returned for the pass to report.
+  virtual Status InstallIndex(const std::string& index_path, bool rebuilt) = 0;
 
  protected:
   ~IndexHost() = default;

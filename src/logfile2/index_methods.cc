@@ -24,18 +24,20 @@ void LogFile2Object::ForgetRequest() {
   requested_resolution_ = 0;
 }
 
-void LogFile2Object::PublishFirstPass(const std::string& index_path, int64_t messages) {
+Status LogFile2Object::PublishFirstPass(const std::string& index_path, int64_t messages) {
   CriticalSectionLock hold(lock_);
   // The stream was opened by CreateIndex; one that could not be opened then
   // is opened now.
+  Status st;
   if (!index_.is_open()) {
-    (void)index_.OpenIndex(index_path,
-                           IndexReadOptions(platform::kShareRead | platform::kShareWrite),
-                           log_.version(), 0);
+    st = index_.OpenIndex(index_path, IndexReadOptions(platform::kShareRead | platform::kShareWrite),
+                          log_.version(), 0);
+    if (!st.ok()) (void)index_.Close();
     index_resolution_ = static_cast<int64_t>(index_.is_open() ? index_.resolution() : 0);
   }
   total_messages_ = messages + static_cast<int64_t>(bookmarks_.size());
-  index_complete_ = true;
+  index_complete_ = st.ok();
+  return st;
 }
 
 void LogFile2Object::ReleaseIndex() {
@@ -43,7 +45,7 @@ void LogFile2Object::ReleaseIndex() {
   (void)index_.Close();
 }
 
-void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
+Status LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
   CriticalSectionLock hold(lock_);
   const uint32_t share = rebuilt ? platform::kShareRead | platform::kShareWrite
                                  : platform::kShareRead;
@@ -51,16 +53,17 @@ void LogFile2Object::InstallIndex(const std::string& index_path, bool rebuilt) {
   Status st = index_.OpenIndex(index_path, IndexReadOptions(share), log_.version(), 0);
   if (!st.ok()) (void)index_.Close();
   if (index_.is_open()) {
-    if (!rebuilt) return;  // the old index, with the counts it had
+    if (!rebuilt) return st;  // the old index, with the counts it had
     index_resolution_ = static_cast<int64_t>(index_.resolution());
     total_messages_ =
         static_cast<int64_t>(index_.record_count()) + static_cast<int64_t>(bookmarks_.size());
     index_complete_ = true;
-    return;
+    return st;
   }
   index_complete_ = false;
   index_resolution_ = 0;
   indexed_messages_ = 0;
+  return st.ok() ? Status::Error(kErrFileNotFound) : st;
 }
 
 void LogFile2Object::StopIndexing() {
@@ -96,6 +99,7 @@ HRESULT LogFile2Object::CreateIndex(LONGLONG i64IndexRes) {
     // (or from a file it may not open); the thread writes the file anyway.
     if (!st.ok() && st.code() != kErrAccessDenied) {
       (void)index_.Close();
+      (void)platform::RemoveFile(index_path);  // removed above: whatever is there is this attempt's
       index_resolution_ = 0;
       return Raise(errors::kIndexCreateFailed);
     }

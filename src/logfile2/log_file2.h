@@ -43,6 +43,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frame/com_object.h"
 #include "logfile2/block_reader.h"
@@ -107,7 +108,10 @@ class LogFile2Object final : public frame::ComObject<ILogFile2>, private IndexHo
       REQUIRES(lock_);
   // The companion-file rules of the two write modes; S_OK or a raised error.
   HRESULT ClearCompanionsForCreateNew() REQUIRES(lock_);
-  HRESULT ClearCompanionsForCreateAlways() REQUIRES(lock_);
+  HRESULT MoveCompanionsAside() REQUIRES(lock_);
+  // After the open proper of create-always: the companions moved aside are
+  // removed once the log was replaced, else put back.
+  void SettleCompanions(bool log_replaced) REQUIRES(lock_);
   // Loads the bookmarks and opens a complete index of a log opened for
   // reading; sets the counts. Fails (E_CVR_FILE_ALREADY_OPEN for a bookmark
   // file held elsewhere, else E_CVR_FILE_CREATION_FAILS) when a companion
@@ -146,9 +150,9 @@ class LogFile2Object final : public frame::ComObject<ILogFile2>, private IndexHo
     indexing_progress_.store(position, std::memory_order_relaxed);
   }
   void ForgetRequest() override;
-  void PublishFirstPass(const std::string& index_path, int64_t messages) override EXCLUDES(lock_);
+  Status PublishFirstPass(const std::string& index_path, int64_t messages) override EXCLUDES(lock_);
   void ReleaseIndex() override EXCLUDES(lock_);
-  void InstallIndex(const std::string& index_path, bool rebuilt) override EXCLUDES(lock_);
+  Status InstallIndex(const std::string& index_path, bool rebuilt) override EXCLUDES(lock_);
 
   // Starting and joining the indexing thread.
   platform::CriticalSection indexing_control_ ACQUIRED_BEFORE(lock_);
@@ -156,6 +160,7 @@ class LogFile2Object final : public frame::ComObject<ILogFile2>, private IndexHo
   std::atomic<bool> open_{false};
   std::string path_ GUARDED_BY(lock_);
   bool writing_ GUARDED_BY(lock_) = false;
+  std::vector<std::string> moved_aside_ GUARDED_BY(lock_);  // companions, during Open
   stream::LogFileStream log_ GUARDED_BY(lock_);
   stream::IndexFileStream index_ GUARDED_BY(lock_);
   BookmarkStore bookmarks_ GUARDED_BY(lock_);

@@ -29,9 +29,9 @@ Status IndexFileStream::OpenIndex(const std::string& path, const platform::OpenO
   if (options.disposition == Disposition::kOpenExisting) {
     bool index = version() == FileVersionIDX_V0102 || version() == FileVersionIDX_Vu102;
     if (!index || index_sub_version() < 1) return Status::Error(kErrFileNotFound);
-    resolution_ = ReadResolution();
-    record_count_ = ReadRecordCount();
-    return Status::Ok();
+    st = ReadField(kIndexResolutionOffset, &resolution_);
+    if (st.ok()) st = ReadField(kIndexRecordCountOffset, &record_count_);
+    return st;
   }
   resolution_ = resolution;
   record_count_ = 0;
@@ -77,25 +77,21 @@ Status IndexFileStream::WriteRecordCount(uint64_t count) {
   return st;
 }
 
-uint64_t IndexFileStream::ReadField(uint32_t offset) {
-  int64_t pos = GetPosition();
-  if (pos < 0) return 0;
+Status IndexFileStream::ReadField(uint32_t offset, uint64_t* value) {
+  *value = 0;
+  const int64_t pos = GetPosition();
+  if (pos < 0) return Status::Error(kErrInvalidHandle);
   // The field may have been rewritten through another handle (the indexing
   // thread writes the count when it completes): read it from the file.
   file().DropWindow();
-  uint64_t value = 0;
   uint8_t field[8];
   uint32_t got = 0;
-  if (Seek(offset, SeekOrigin::kBegin).ok() && Read(field, sizeof field, &got).ok() &&
-      got == sizeof field) {
-    value = Decode64(field_order(), field);
-  }
-  (void)Seek(pos, SeekOrigin::kBegin);
-  return value;
+  Status st = Seek(offset, SeekOrigin::kBegin);
+  if (st.ok()) st = Read(field, sizeof field, &got);
+  if (st.ok() && got == sizeof field) *value = Decode64(field_order(), field);
+  const Status back = Seek(pos, SeekOrigin::kBegin);
+  return st.ok() ? back : st;
 }
-
-uint64_t IndexFileStream::ReadResolution() { return ReadField(kIndexResolutionOffset); }
-uint64_t IndexFileStream::ReadRecordCount() { return ReadField(kIndexRecordCountOffset); }
 
 Status IndexFileStream::DeleteIndexFile() { return platform::RemoveFile(path_); }
 

@@ -51,10 +51,6 @@ class IndexFileStream : public LogFileStream {
   // Writes the indexed record count field with one unbuffered write; the
   // file pointer is left behind the field.
   Status WriteRecordCount(uint64_t count);
-  // The header fields as the file holds them now (0 when unreadable); the
-  // file pointer is kept.
-  uint64_t ReadResolution();
-  uint64_t ReadRecordCount();
   Status DeleteIndexFile();
 
   const std::string& path() const { return path_; }
@@ -65,7 +61,10 @@ class IndexFileStream : public LogFileStream {
   }
 
  private:
-  uint64_t ReadField(uint32_t offset);
+  // A header field as the file holds it now (another handle may have
+  // rewritten it), 0 in a file too short to hold it; a failed read fails.
+  // The file pointer is kept.
+  Status ReadField(uint32_t offset, uint64_t* value);
 
   std::string path_;
   uint64_t resolution_ = 0;
