@@ -6,6 +6,7 @@
 #include "logfile2/log_file2.h"
 #include "logfile2/logfile2_format.h"
 #include "platform/file.h"
+#include "stream/companion_path.h"
 #include "stream/open_mode.h"
 
 namespace corvane::logfile2 {
@@ -60,11 +61,12 @@ HRESULT LogFile2Object::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMod
   ResetState();
   HRESULT hr = S_OK;
   if (FileAccessMode == FileAccessModeWriteCreateNew) hr = ClearCompanionsForCreateNew();
-  if (FileAccessMode == FileAccessModeWriteCreateAlways) hr = ClearCompanionsForCreateAlways();
+  if (FileAccessMode == FileAccessModeWriteCreateAlways) hr = MoveCompanionsAside();
   if (FAILED(hr)) return hr;
 
   time_base_.Restart();
   hr = OpenLog(FileAccessMode, pFileFormat, bFullFlush != 0);
+  SettleCompanions(SUCCEEDED(hr));
   if (FAILED(hr)) return Raise(errors::CreationFailed(hr));
   if (!writing) hr = OpenCompanionsForReading();
   if (FAILED(hr)) {
@@ -92,7 +94,7 @@ HRESULT LogFile2Object::ClearCompanionsForCreateNew() {
   return S_OK;
 }
 
-HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
+HRESULT LogFile2Object::MoveCompanionsAside() {
   const struct { std::string path; const ErrorEntry& in_use; } companions[] = {
       {IndexPathOf(path_), errors::kIndexFileInUse},
       {BookmarkStore::PathFor(path_), errors::kBookmarkFileInUse}};
@@ -105,29 +107,32 @@ HRESULT LogFile2Object::ClearCompanionsForCreateAlways() {
         &held);
     if (st.code() == kErrSharingViolation) return Raise(c.in_use);
   }
-  // The companions go only once the log is known to be replaceable: a log
-  // that cannot be opened for writing (read-only, held, a full directory)
-  // keeps its index and bookmarks. A log the probe had to create goes
-  // again, so that the open proper creates it.
-  std::unique_ptr<platform::File> probe;
-  uint32_t existed = 0;
-  Status st = platform::OpenFile(
-      path_, {platform::kAccessWrite, platform::kShareRead, Disposition::kOpenAlways, false}, &probe,
-      &existed);
-  if (!st.ok()) {
-    return Raise(errors::CreationFailed(st.IsDiskFull() ? E_CVR_DISK_FULL : E_CVR_FILE_CREATION_FAILS));
-  }
-  (void)probe->Close();
-  probe.reset();
-  if (existed != kErrAlreadyExists) (void)platform::RemoveFile(path_);
-  // A missing companion is the usual case. One that cannot be removed would
+  // Each companion is renamed aside, to be removed once the new log exists
+  // or renamed back if it cannot be made: a log that cannot be replaced
+  // keeps its index and bookmarks. A companion that cannot be moved would
   // stay beside the new log and describe the old one, so it fails the open.
+  moved_aside_.clear();
   for (const auto& c : companions) {
-    st = platform::RemoveFile(c.path);
+    const std::string aside = stream::StagingPath(c.path);
+    const Status st = platform::RenameFile(c.path, aside, true);
+    if (st.ok()) moved_aside_.push_back(c.path);
     if (st.ok() || st.IsNotFound()) continue;
+    SettleCompanions(false);
     return Raise(st.code() == kErrSharingViolation ? c.in_use : errors::kCreationFailed);
   }
   return S_OK;
+}
+
+void LogFile2Object::SettleCompanions(bool log_replaced) {
+  for (const std::string& path : moved_aside_) {
+    const std::string aside = stream::StagingPath(path);
+    if (log_replaced) {
+      (void)platform::RemoveFile(aside);
+    } else {
+      (void)platform::RenameFile(aside, path, false);
+    }
+  }
+  moved_aside_.clear();
 }
 
 HRESULT LogFile2Object::OpenLog(EnumFileAccessMode mode, EnumFileVersion* pFileFormat,
