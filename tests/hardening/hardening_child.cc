@@ -6,7 +6,7 @@
 //   read-CLASS LOG READY RELEASE      holds LOG open for reading (LogFile2: its index too)
 //   try-CLASS LOG                     reads LOG: 0 to a clean end, 1 refused
 //   hold-file PATH READY RELEASE      holds PATH sharing read, as a bookmark load does
-//   record-killed LOG FORMAT BUFFER COUNTS AFTER DELAY   records until SIGKILL
+//   crash SCENARIO LOG KIND N COUNTS  a scenario killed at a call (Linux)
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -21,9 +21,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
+
+#include "platform/posix/syscalls.h"
 #endif
 
 using namespace corvane;
@@ -59,41 +60,69 @@ int HoldFile(const Args& a) {
   return Hold(a), 0;
 }
 
-// A second thread kills the process DELAY microseconds after AFTER blocks;
-// the count of complete blocks goes to COUNTS (4 bytes, host order) after each.
-int RecordKilled(const Args& a) {
-#ifdef _WIN32
-  (void)a;
-  return 255;
-#else
-  const uint32_t after = Number(a[5]), delay = Number(a[6]);
+#ifndef _WIN32
+// Crash points: every write, fsync, rename, unlink and ftruncate of the
+// library is counted; the Nth call of the chosen kind raises SIGKILL before
+// it is made ("half": a write that puts half its bytes down first).
+const char* const kKinds[] = {"write", "fsync", "rename", "unlink", "ftruncate", "half"};
+std::atomic<uint64_t> g_calls[5];
+uint64_t g_at = 0;
+int g_kind = -1;
+bool Due(int kind) { return ++g_calls[kind] == g_at && (kind == g_kind || (kind == 0 && g_kind == 5)); }
+const platform::SyscallTable& Real() { return platform::SystemCalls(); }
+[[noreturn]] void Die() { kill(getpid(), SIGKILL); for (;;) pause(); }
+
+// crash SCENARIO LOG KIND N COUNTS: runs the scenario (record, record-e: a
+// log with bookmark blocks, closed; index: CreateIndex(10) over LOG;
+// bookmarks: an insert and an edit of LOG's list) with the Nth call of KIND
+// killing the process. With N = 0 it runs to the end and writes the count of
+// each kind to COUNTS, one line.
+int Crash(const Args& a) {
+  g_kind = static_cast<int>(std::find(std::begin(kKinds), std::end(kKinds), a[3]) - std::begin(kKinds));
+  g_at = Number(a[4]);
+  static platform::SyscallTable table = Real();
+  table.write = [](int fd, const void* b, size_t n) -> ssize_t {
+    if (!Due(0)) return Real().write(fd, b, n);
+    if (g_kind == 5) Real().write(fd, b, n / 2);
+    Die();
+  };
+  table.fsync = [](int fd) { return Due(1) ? Die(), -1 : Real().fsync(fd); };
+  table.rename = [](const char* f, const char* t) { return Due(2) ? Die(), -1 : Real().rename(f, t); };
+  table.rename_noreplace = [](const char* f, const char* t) { return Due(2) ? Die(), -1 : Real().rename_noreplace(f, t); };
+  table.unlink = [](const char* p) { return Due(3) ? Die(), -1 : Real().unlink(p); };
+  table.ftruncate = [](int fd, off_t n) { return Due(4) ? Die(), -1 : Real().ftruncate(fd, n); };
+  platform::SetSyscalls(&table);
   auto log = New<ILogFile2>();
-  const int counts = open(a[4].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (!log || counts < 0) return 2;
-  log->SetDiskBufferSize(Number(a[3]));
-  if (FAILED(OpenLog(log.get(), a[1], true, static_cast<EnumFileVersion>(Number(a[2]))))) return 3;
-  std::atomic<uint32_t> done{0};
-  std::thread killer([&] {
-    WaitUntil([&] { return done.load() >= after; });
-    std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    kill(getpid(), SIGKILL);
-  });
-  for (uint32_t n = 1; n < 10000000; ++n) {  // bounded; the kill comes long before
-    if (FAILED(WriteNumbered(log.get(), n - 1))) return 4;
-    done.store(n);
-    if (write(counts, &n, sizeof n) != sizeof n) return 5;
-  }
-  killer.join();
-  return 6;
-#endif
+  const std::string& s = a[1];
+  const bool record = s.rfind("record", 0) == 0;
+  if (record) log->SetDiskBufferSize(700);
+  if (FAILED(OpenLog(log.get(), a[2], record, s == "record" ? FileVersionCVR_V0102 : FileVersionCVR_Ve102))) return 3;
+  for (uint32_t i = 0; record && i < kCrashBlocks; ++i)
+    if (FAILED(WriteNumbered(log.get(), i)) || (i % 50 == 49 && FAILED(Write(log.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), Mark(i)))))
+      return 4;
+  LONGLONG n = 0, res = 0;  // the pass ends with a count at resolution 10
+  if (s == "index" && (FAILED(log->CreateIndex(10)) || !WaitUntil([&] {
+                         return log->GetIndexResolution(&res) == S_OK && res == 10 && log->GetIndexedRecCount(&n) == S_OK && n > 0;
+                       })))
+    return 5;
+  if (s == "bookmarks" && (FAILED(log->InsertBookmark(5, Bstr("new").get())) || FAILED(log->BookmarkJump(0)) ||
+                           FAILED(log->BookmarkEdit(Bstr("edited").get()))))
+    return 6;
+  if (FAILED(log->Close())) return 7;
+  platform::SetSyscalls(nullptr);
+  std::ofstream(a[5]) << g_calls[0] << ' ' << g_calls[1] << ' ' << g_calls[2] << ' ' << g_calls[3] << ' ' << g_calls[4] << '\n';
+  return 0;
 }
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const Args a(argv + 1, argv + argc);
   if (a.size() < 2) return 255;
-  if (a[0] == "record-killed" && a.size() == 7) return RecordKilled(a);
+#ifndef _WIN32
+  if (a[0] == "crash" && a.size() == 6) return Crash(a);
+#endif
   if (a[0] == "hold-file" && a.size() == 4) return HoldFile(a);
   const std::string verb = a[0].substr(0, a[0].find('-')), cls = a[0].substr(verb.size());
   if (cls == "-corvane") return Run<ICorvane>(verb, a);
