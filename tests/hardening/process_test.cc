@@ -12,8 +12,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <algorithm>
-#include <array>
 #include <fstream>
 #include <optional>
 #endif
@@ -115,21 +113,21 @@ TEST_F(SharedFileTest, CreateAlwaysIsRefusedWhileAnotherProcessHoldsTheIndexOrTh
 
 // The content of a file; nothing when it is missing.
 std::optional<Bytes> Content(const std::string& path) { return FileExists(path) ? std::optional(ReadFileBytes(path)) : std::nullopt; }
-std::array<std::string, 3> LogFiles(const std::string& log) { return {log, Companion(log, "idx"), Companion(log, "bmk")}; }
+std::string File(const std::string& log, size_t k) { return k ? Companion(log, k == 1 ? "idx" : "bmk") : log; }
 void CopyLog(const std::string& from, const std::string& to) {
   for (size_t k = 0; k < 3; ++k)
-    if (const auto bytes = Content(LogFiles(from)[k])) WriteFileBytes(LogFiles(to)[k], *bytes);
+    if (const auto bytes = Content(File(from, k))) WriteFileBytes(File(to, k), *bytes);
 }
 
 // A process killed at a crash point (the Nth write, fsync, rename, unlink or
-// ftruncate of the library, or a write cut after half its bytes) while it
-// records a log with bookmark blocks and closes it, builds an index over it,
-// or saves edited bookmarks. The log holds every block that reached the
-// system; a cut block is reported as damage, by the library and by cvrtool
-// verify, never read as a block. The log reopens and works, and each
+// ftruncate of the library, or a write cut after half its bytes; N stepped
+// over each call of a counted run, from the last one down) while it records a
+// log and closes it, builds an index over a log that has an older one, or
+// saves edited bookmarks. The log holds every block that reached the system;
+// a cut block is reported as damage, by the library and by cvrtool verify,
+// never read as a block. The log reopens, indexes and jumps, and each
 // companion holds its old or its new content (an index may be missing).
 TEST(CrashPointTest, AKilledProcessLeavesWholeBlocksAReportedCutAndNoTornCompanion) {
-  const char* const kinds[] = {"write", "fsync", "rename", "unlink", "ftruncate", "half"};
   const HRESULT codes[] = {S_OK, E_CVR_BLOCK_HEADER_READ_FAILED, E_CVR_BLOCK_HEADER_DATA_CORRUPT};
   const char* texts[] = {"ok: ", "Block header read failed", "Corrupt Block header, data length exceeds end of file"};
   TempDir dir;
@@ -137,29 +135,29 @@ TEST(CrashPointTest, AKilledProcessLeavesWholeBlocksAReportedCutAndNoTornCompani
   int runs = 0, kills = 0, cuts[3] = {};  // between blocks, in a block header, in block data
   for (const std::string scenario : {"record", "record-e", "index", "bookmarks"}) {
     const std::string ref = dir.File(scenario + ".cvr");
-    const bool record = scenario != "index" && scenario != "bookmarks";
+    const bool record = scenario[0] == 'r';
     if (!record) CopyLog(base, ref);
-    ASSERT_EQ(Child({"crash", scenario, ref, "write", "0", counts}), 0) << scenario;
+    ASSERT_EQ(Child({"crash", scenario, ref, "0", "0", counts}), 0) << scenario;
     if (scenario == "record") CopyLog(ref, base);  // the log of the other scenarios, indexed at resolution 100
-    if (scenario == "record") ASSERT_EQ(Tool("index '" + base + "' --resolution 100", base + ".out").first, 0);
+    ASSERT_TRUE(scenario != "record" || Tool("index '" + base + "' --resolution 100", base + ".out").first == 0);
     const size_t changed = scenario == "index" ? 1 : 2;  // the companion the scenario rewrites
-    EXPECT_TRUE(record || Content(LogFiles(ref)[changed]) != Content(LogFiles(base)[changed]));
+    EXPECT_TRUE(record || Content(File(ref, changed)) != Content(File(base, changed)));
     uint64_t totals[6] = {};
-    std::ifstream(counts) >> totals[0] >> totals[1] >> totals[2] >> totals[3] >> totals[4];
-    totals[5] = totals[0];
+    std::ifstream in(counts);
+    for (uint64_t& total : totals) in >> total;
     for (int kind = 0; kind < 6; ++kind) {
-      for (uint64_t n = 1; n <= totals[kind]; n += std::max<uint64_t>(1, totals[kind] / 10)) {
-        SCOPED_TRACE(scenario + ", " + kinds[kind] + " " + std::to_string(n) + " of " + std::to_string(totals[kind]));
+      for (uint64_t n = totals[kind]; n >= 1 && n <= totals[kind]; n -= totals[kind] / 10 + 1) {
+        SCOPED_TRACE(scenario + ", kind " + std::to_string(kind) + ", call " + std::to_string(n));
         const std::string path = dir.File("run" + std::to_string(runs++) + ".cvr");
         if (!record) CopyLog(base, path);
-        const int code = Child({"crash", scenario, path, kinds[kind], std::to_string(n), counts});
+        const int code = Child({"crash", scenario, path, std::to_string(kind), std::to_string(n), counts});
         // A run may make fewer calls than the counted one (an index pass, the
         // settings saved once): then it ends.
         ASSERT_TRUE(code == -1 || code == 128 + SIGKILL || code == 0) << "exit code " << code;
         kills += code != 0;
         for (size_t k = 1; k < 3; ++k) {
-          const auto now = Content(LogFiles(path)[k]), old = record ? std::nullopt : Content(LogFiles(base)[k]);
-          EXPECT_TRUE(now == old || now == Content(LogFiles(ref)[k]) || (k == 1 && !now)) << LogFiles(path)[k] << " is torn";
+          const auto now = Content(File(path, k)), old = record ? std::nullopt : Content(File(base, k));
+          EXPECT_TRUE(now == old || now == Content(File(ref, k)) || (k == 1 && !now)) << File(path, k) << " is torn";
         }
         // The blocks that fit in the file, and the cut after them.
         const int64_t size = FileSize(path);
@@ -168,7 +166,7 @@ TEST(CrashPointTest, AKilledProcessLeavesWholeBlocksAReportedCutAndNoTornCompani
         if (size < 128) continue;
         int64_t end = 128;
         uint32_t whole = 0;
-        for (; whole < kCrashBlocks && end + static_cast<int64_t>(NumberedSize(whole)) <= size; ++whole) end += NumberedSize(whole);
+        for (; end + static_cast<int64_t>(NumberedSize(whole)) <= size; ++whole) end += NumberedSize(whole);
         const int cut = size == end ? 0 : size - end < 16 ? 1 : 2;
         ++cuts[cut];
         EXPECT_TRUE(exit_code == (cut ? 1 : 0) && out.find(texts[cut]) != std::string::npos) << exit_code << out;
@@ -194,7 +192,7 @@ TEST(CrashPointTest, AKilledProcessLeavesWholeBlocksAReportedCutAndNoTornCompani
       }
     }
   }
-  EXPECT_GT(kills, runs * 9 / 10);
+  EXPECT_GT(kills, runs * 3 / 4);
   std::printf("%d runs, %d processes killed; logs cut between blocks %d, in a block header %d, in block data %d\n", runs,
               kills, cuts[0], cuts[1], cuts[2]);
 }

@@ -36,11 +36,6 @@ inline LogBlockHeader NumberedHeader(uint32_t i) {
 }
 inline uint64_t NumberedSize(uint32_t i) { return 16 + NumberedHeader(i).dwDataLength; }  // in 1.02/e1.01
 
-// The crash-point logs: kCrashBlocks numbered blocks, after every 50th a
-// bookmark block of Mark(i).
-inline constexpr uint32_t kCrashBlocks = 300;
-inline Bytes Mark(uint32_t i) { const std::string s = "mark " + std::to_string(i); return Bytes(s.begin(), s.end()); }
-
 // Writes a LogFile2 block of `data` (the header's length is set to its size).
 inline HRESULT Write(ILogFile2* f, LogBlockHeader h, Bytes data, ULONG bulk_count = 0) {
   h.dwDataLength = static_cast<ULONG>(data.size());
