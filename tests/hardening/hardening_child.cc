@@ -64,9 +64,13 @@ int HoldFile(const Args& a) {
 // before it is made. Kind 5: the Nth write, once it put half its bytes down.
 std::atomic<uint64_t> g_calls[5];
 uint64_t g_kind = 0, g_at = 0;
-bool Due(uint64_t kind) { return ++g_calls[kind] == g_at && (kind == g_kind || kind + 5 == g_kind); }
 const platform::SyscallTable& Real() { return platform::SystemCalls(); }
-[[noreturn]] void Die() { kill(getpid(), SIGKILL); for (;;) pause(); }
+// Counts a call of `kind` (a write passes its arguments); the chosen one kills.
+void Point(uint64_t kind, int fd = -1, const void* b = nullptr, size_t n = 0) {
+  if (++g_calls[kind] != g_at || (kind != g_kind && kind + 5 != g_kind)) return;
+  if (g_kind == 5) Real().write(fd, b, n / 2);
+  for (kill(getpid(), SIGKILL);;) pause();
+}
 
 // crash SCENARIO LOG KIND N COUNTS: record (1.02) or record-e (e1.02): 300
 // numbered blocks, a bookmark block after every 50th, a 700-byte disk buffer,
@@ -76,33 +80,25 @@ const platform::SyscallTable& Real() { return platform::SystemCalls(); }
 int Crash(const Args& a) {
   g_kind = Number(a[3]), g_at = Number(a[4]);
   static platform::SyscallTable t = Real();
-  t.write = [](int fd, const void* b, size_t n) -> ssize_t {
-    if (!Due(0)) return Real().write(fd, b, n);
-    if (g_kind == 5) Real().write(fd, b, n / 2);
-    Die();
-  };
-  t.fsync = [](int fd) { return Due(1) ? Die(), -1 : Real().fsync(fd); };
-  t.rename = [](const char* f, const char* to) { return Due(2) ? Die(), -1 : Real().rename(f, to); };
-  t.rename_noreplace = [](const char* f, const char* to) { return Due(2) ? Die(), -1 : Real().rename_noreplace(f, to); };
-  t.unlink = [](const char* p) { return Due(3) ? Die(), -1 : Real().unlink(p); };
-  t.ftruncate = [](int fd, off_t n) { return Due(4) ? Die(), -1 : Real().ftruncate(fd, n); };
+  t.write = [](int fd, const void* b, size_t n) { return Point(0, fd, b, n), Real().write(fd, b, n); };
+  t.fsync = [](int fd) { return Point(1), Real().fsync(fd); };
+  t.rename = [](const char* f, const char* to) { return Point(2), Real().rename(f, to); };
+  t.rename_noreplace = [](const char* f, const char* to) { return Point(2), Real().rename_noreplace(f, to); };
+  t.unlink = [](const char* p) { return Point(3), Real().unlink(p); };
+  t.ftruncate = [](int fd, off_t n) { return Point(4), Real().ftruncate(fd, n); };
   platform::SetSyscalls(&t);
   auto log = New<ILogFile2>();
-  const std::string& s = a[1];
-  const bool record = s[0] == 'r';
+  const bool record = a[1][0] == 'r';
   if (record) log->SetDiskBufferSize(700);
-  HRESULT hr = OpenLog(log.get(), a[2], record, s == "record" ? FileVersionCVR_V0102 : FileVersionCVR_Ve102);
-  for (uint32_t i = 0; record && i < 300 && SUCCEEDED(hr); ++i) {
-    hr = WriteNumbered(log.get(), i);
-    if (i % 50 == 49 && SUCCEEDED(hr)) hr = Write(log.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), Bytes(9, 'a' + i / 50));
-  }
+  HRESULT hr = OpenLog(log.get(), a[2], record, a[1] == "record" ? FileVersionCVR_V0102 : FileVersionCVR_Ve102);
+  for (uint32_t i = 0; record && i < 300 && SUCCEEDED(hr); ++i)  // a bookmark block after every 50th
+    hr = FAILED(WriteNumbered(log.get(), i)) ? E_FAIL : i % 50 != 49 ? S_OK : Write(log.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), Bytes(9, 'a' + i / 50));
   LONGLONG n = 0, res = 0;  // the pass has ended once it gives a count at resolution 10
-  if (s == "index" && SUCCEEDED(hr) && SUCCEEDED(hr = log->CreateIndex(10)))
+  if (a[1] == "index" && SUCCEEDED(hr) && SUCCEEDED(hr = log->CreateIndex(10)))
     WaitUntil([&] { return log->GetIndexResolution(&res) == S_OK && res == 10 && log->GetIndexedRecCount(&n) == S_OK && n > 0; });
-  if (s == "bookmarks" && SUCCEEDED(hr) && SUCCEEDED(hr = log->InsertBookmark(5, Bstr("new").get())) && SUCCEEDED(hr = log->BookmarkJump(0)))
+  if (a[1] == "bookmarks" && SUCCEEDED(hr) && SUCCEEDED(hr = log->InsertBookmark(5, Bstr("new").get())) && SUCCEEDED(hr = log->BookmarkJump(0)))
     hr = log->BookmarkEdit(Bstr("edited").get());
   if (FAILED(hr) || FAILED(log->Close())) return 3;
-  platform::SetSyscalls(nullptr);
   std::ofstream(a[5]) << g_calls[0] << ' ' << g_calls[1] << ' ' << g_calls[2] << ' ' << g_calls[3] << ' ' << g_calls[4] << ' ' << g_calls[0];
   return 0;
 }
