@@ -6,7 +6,7 @@
 //   read-CLASS LOG READY RELEASE      holds LOG open for reading (LogFile2: its index too)
 //   try-CLASS LOG                     reads LOG: 0 to a clean end, 1 refused
 //   hold-file PATH READY RELEASE      holds PATH sharing read, as a bookmark load does
-//   record-killed LOG FORMAT BUFFER COUNTS AFTER DELAY   records until SIGKILL
+//   crash SCENARIO LOG KIND N COUNTS  a scenario killed at a call (Linux)
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -17,13 +17,12 @@
 #include "platform/file.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
+
+#include "platform/posix/syscalls.h"
 #endif
 
 using namespace corvane;
@@ -59,41 +58,60 @@ int HoldFile(const Args& a) {
   return Hold(a), 0;
 }
 
-// A second thread kills the process DELAY microseconds after AFTER blocks;
-// the count of complete blocks goes to COUNTS (4 bytes, host order) after each.
-int RecordKilled(const Args& a) {
-#ifdef _WIN32
-  (void)a;
-  return 255;
-#else
-  const uint32_t after = Number(a[5]), delay = Number(a[6]);
-  auto log = New<ILogFile2>();
-  const int counts = open(a[4].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (!log || counts < 0) return 2;
-  log->SetDiskBufferSize(Number(a[3]));
-  if (FAILED(OpenLog(log.get(), a[1], true, static_cast<EnumFileVersion>(Number(a[2]))))) return 3;
-  std::atomic<uint32_t> done{0};
-  std::thread killer([&] {
-    WaitUntil([&] { return done.load() >= after; });
-    std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    kill(getpid(), SIGKILL);
-  });
-  for (uint32_t n = 1; n < 10000000; ++n) {  // bounded; the kill comes long before
-    if (FAILED(WriteNumbered(log.get(), n - 1))) return 4;
-    done.store(n);
-    if (write(counts, &n, sizeof n) != sizeof n) return 5;
-  }
-  killer.join();
-  return 6;
-#endif
+#ifndef _WIN32
+// Crash points: the library's write, fsync, rename, unlink and ftruncate
+// calls are counted (kinds 0 to 4); the Nth call of KIND kills the process
+// before it is made. Kind 5: the Nth write, once it put half its bytes down.
+std::atomic<uint64_t> g_calls[5];
+uint64_t g_kind = 0, g_at = 0;
+const platform::SyscallTable& Real() { return platform::SystemCalls(); }
+// Counts a call of `kind` (a write passes its arguments); the chosen one kills.
+void Point(uint64_t kind, int fd = -1, const void* b = nullptr, size_t n = 0) {
+  if (++g_calls[kind] != g_at || (kind != g_kind && kind + 5 != g_kind)) return;
+  if (g_kind == 5) Real().write(fd, b, n / 2);
+  for (kill(getpid(), SIGKILL);;) pause();
 }
+
+// crash SCENARIO LOG KIND N COUNTS: record (1.02) or record-e (e1.02): 300
+// numbered blocks, a bookmark block after every 50th, a 700-byte disk buffer,
+// Close; index: CreateIndex(10) over LOG, Close; bookmarks: an insert and an
+// edit of LOG's list, saved by Close. With N = 0 nothing kills it, and the
+// count of each kind (write twice: kinds 0 and 5) goes to COUNTS.
+int Crash(const Args& a) {
+  g_kind = Number(a[3]), g_at = Number(a[4]);
+  static platform::SyscallTable t = Real();
+  t.write = [](int fd, const void* b, size_t n) { return Point(0, fd, b, n), Real().write(fd, b, n); };
+  t.fsync = [](int fd) { return Point(1), Real().fsync(fd); };
+  t.rename = [](const char* f, const char* to) { return Point(2), Real().rename(f, to); };
+  t.rename_noreplace = [](const char* f, const char* to) { return Point(2), Real().rename_noreplace(f, to); };
+  t.unlink = [](const char* p) { return Point(3), Real().unlink(p); };
+  t.ftruncate = [](int fd, off_t n) { return Point(4), Real().ftruncate(fd, n); };
+  platform::SetSyscalls(&t);
+  auto log = New<ILogFile2>();
+  const bool record = a[1][0] == 'r';
+  if (record) log->SetDiskBufferSize(700);
+  HRESULT hr = OpenLog(log.get(), a[2], record, a[1] == "record" ? FileVersionCVR_V0102 : FileVersionCVR_Ve102);
+  for (uint32_t i = 0; record && i < 300 && SUCCEEDED(hr); ++i)  // a bookmark block after every 50th
+    hr = FAILED(WriteNumbered(log.get(), i)) ? E_FAIL : i % 50 != 49 ? S_OK : Write(log.get(), MakeHeader(CVR_ID_BOOKMARK, 0, 0, 0, 0), Bytes(9, 'a' + i / 50));
+  LONGLONG n = 0, res = 0;  // the pass has ended once it gives a count at resolution 10
+  if (a[1] == "index" && SUCCEEDED(hr) && SUCCEEDED(hr = log->CreateIndex(10)))
+    WaitUntil([&] { return log->GetIndexResolution(&res) == S_OK && res == 10 && log->GetIndexedRecCount(&n) == S_OK && n > 0; });
+  if (a[1] == "bookmarks" && SUCCEEDED(hr) && SUCCEEDED(hr = log->InsertBookmark(5, Bstr("new").get())) && SUCCEEDED(hr = log->BookmarkJump(0)))
+    hr = log->BookmarkEdit(Bstr("edited").get());
+  if (FAILED(hr) || FAILED(log->Close())) return 3;
+  std::ofstream(a[5]) << g_calls[0] << ' ' << g_calls[1] << ' ' << g_calls[2] << ' ' << g_calls[3] << ' ' << g_calls[4] << ' ' << g_calls[0];
+  return 0;
+}
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const Args a(argv + 1, argv + argc);
   if (a.size() < 2) return 255;
-  if (a[0] == "record-killed" && a.size() == 7) return RecordKilled(a);
+#ifndef _WIN32
+  if (a[0] == "crash" && a.size() == 6) return Crash(a);
+#endif
   if (a[0] == "hold-file" && a.size() == 4) return HoldFile(a);
   const std::string verb = a[0].substr(0, a[0].find('-')), cls = a[0].substr(verb.size());
   if (cls == "-corvane") return Run<ICorvane>(verb, a);

@@ -28,10 +28,7 @@ TempDir::TempDir() {
   } while (!fs::create_directory(path_, ec));
 }
 
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
+TempDir::~TempDir() { std::error_code ec; fs::remove_all(path_, ec); }
 
 std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
@@ -63,10 +60,7 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
+bool FileExists(const std::string& path) { std::error_code ec; return fs::exists(path, ec); }
 
 int64_t FileSize(const std::string& path) {
   std::error_code ec;
