@@ -7,6 +7,7 @@
 #define CORVANE_BENCH_BENCH_UTIL_H_
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -49,12 +50,15 @@ inline const bool kSleepingThreadStarted = [] {
 }();
 
 // Peak resident memory of this process over one benchmark (all its
-// repetitions' iterations): the high-water mark is reset at construction
-// (/proc/self/clear_refs, "5") and VmHWM becomes the counter
-// "peak_rss_mib" at destruction. It includes the program's own few MiB.
+// repetitions' iterations): at construction the heap's free memory goes
+// back to the system (malloc_trim; earlier benchmarks' buffers would count
+// otherwise) and the high-water mark is reset (/proc/self/clear_refs, "5");
+// at destruction VmHWM becomes the counter "peak_rss_mib". It includes the
+// program's own few MiB.
 class PeakRss {
  public:
   explicit PeakRss(benchmark::State& state) : state_(state) {
+    malloc_trim(0);
     if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
       std::fputs("5", f);
       std::fclose(f);

@@ -23,7 +23,7 @@
 #
 # Environment (defaults full / --quick):
 #   BENCH_REPETITIONS      5 / 3      rounds of each benchmark
-#   BENCH_MIN_TIME         0.2 / 0.05 seconds per round, at least
+#   BENCH_MIN_TIME         0.5 / 0.05 seconds per round, at least
 #   LOGFILE2_BENCH_MIB     16 / 4     MiB of records per write or read
 #   LOGFILE_BENCH_MIB      4 / 1      the same for the LogFile rows (slow)
 #   LOGFILE2_BENCH_PAYLOADS "16 64 256 1024" / "64 1024"
@@ -56,7 +56,7 @@ if [ "$quick" = 1 ]; then
   : "${LOGFILE2_BENCH_PAYLOADS:=64 1024}" "${INDEX_BENCH_MIB:=16}" "${MEMORY_BENCH_MIB:=64}"
   : "${JUMP_BENCH_MESSAGES:=1000000}" "${JUMP_BENCH_ITERATIONS:=5000}"
 else
-  : "${BENCH_REPETITIONS:=5}" "${BENCH_MIN_TIME:=0.2}" "${LOGFILE2_BENCH_MIB:=16}" "${LOGFILE_BENCH_MIB:=4}"
+  : "${BENCH_REPETITIONS:=5}" "${BENCH_MIN_TIME:=0.5}" "${LOGFILE2_BENCH_MIB:=16}" "${LOGFILE_BENCH_MIB:=4}"
   : "${LOGFILE2_BENCH_PAYLOADS:=16 64 256 1024}" "${INDEX_BENCH_MIB:=128}" "${MEMORY_BENCH_MIB:=1024}"
   : "${JUMP_BENCH_MESSAGES:=10000000}" "${JUMP_BENCH_ITERATIONS:=20000}"
 fi
