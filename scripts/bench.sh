@@ -107,27 +107,30 @@ export CORVANE_REGISTRY=$scratch/registry CVRTOOL=$bin/cvrtool
 export LOGFILE2_BENCH_MIB LOGFILE_BENCH_MIB LOGFILE2_BENCH_PAYLOADS INDEX_BENCH_MIB JUMP_BENCH_MESSAGES \
   JUMP_BENCH_ITERATIONS MEMORY_BENCH_MIB
 
-# name, filter: each program writes $scratch/<name>.json with every round.
-# reach_bench runs after index_bench and reuses its jump log and index
+# name, filter, interleave: each program writes $scratch/<name>.json with
+# every round. Interleaved programs run their rounds in random order, so a
+# library row and its peer see the same changes of load on the shared
+# machine; memory_bench runs in order (its logs are written by its first
+# rows). reach_bench runs after index_bench and reuses its jump log and index
 # (CORVANE_BENCH_KEEP); each program's files go once it is done.
 run() {
-  local name=$1 filter=$2 t0
+  local name=$1 filter=$2 interleave=$3 t0
   t0=$(date +%s)
   echo "== $name (load $(cut -d' ' -f1 /proc/loadavg))" >&2
-  "$bin/$name" --benchmark_filter="$filter" \
+  "$bin/$name" --benchmark_filter="$filter" --benchmark_enable_random_interleaving="$interleave" \
     --benchmark_repetitions="$BENCH_REPETITIONS" --benchmark_display_aggregates_only=true \
     --benchmark_min_time="$BENCH_MIN_TIME" \
     --benchmark_out="$scratch/$name.json" --benchmark_out_format=json >"$scratch/$name.txt"
   echo "   $(( $(date +%s) - t0 )) s" >&2
 }
-run stream_bench 'BM_XorPass|Encipher/(shared|e100)|Decipher/(shared|e100)'
+run stream_bench 'BM_XorPass|Encipher/(shared|e100)|Decipher/(shared|e100)' true
 rm -f "$scratch/corvane-bench.cvr"
-run logfile2_bench '.'
+run logfile2_bench '.' true
 rm -rf "$scratch/corvane-logfile2-bench"
-run index_bench '.'
-run reach_bench '.'
+run index_bench '.' true
+run reach_bench '.' true
 rm -rf "$scratch/corvane-index-bench"
-run memory_bench '.'
+run memory_bench '.' false
 rm -rf "$scratch/corvane-memory-bench"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
