@@ -1,8 +1,9 @@
-// Reads the JSON files of Google Benchmark runs (--benchmark_format=json or
-// --benchmark_out) and prints one Markdown table: each library operation
-// next to the baselines measured in the same run, with the ratio
-// baseline time / library time (above 1: the library is faster). With
-// repetitions, the medians are used.
+// Reads the JSON files of Google Benchmark runs (--benchmark_out, with
+// every repetition reported) and prints one Markdown table: each library
+// operation next to its peer measured in the same run, the ratio peer time /
+// library time of the medians (above 1: the library is faster), the spread
+// of the repetitions, the goal, a MISS mark for a row that misses it, and
+// the peak resident memory the benchmark reported.
 //
 //   bench_table [--header LINE]... FILE.json...
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -139,13 +141,16 @@ class Reader {
   size_t at_ = 0;
 };
 
-// One benchmark's median (or its only run).
-struct Result {
-  double seconds = NAN;          // real time per iteration
+// Every repetition of one benchmark (Google Benchmark's "iteration" runs;
+// aggregates are ignored, the table computes its own).
+struct Sample {
+  double seconds = NAN;  // real (or manual) time per iteration
   double bytes_per_second = NAN;
   std::map<std::string, double> counters;
+};
+struct Result {
+  std::vector<Sample> samples;
   std::string error;
-  int repetitions = 1;
 };
 
 // Benchmark names without the parts that name a run's settings
@@ -191,29 +196,27 @@ bool Load(const std::string& path, std::map<std::string, Result>* results) {
       "real_time", "cpu_time", "time_unit", "bytes_per_second", "items_per_second",
       "error_occurred", "error_message", "label"};
   for (const Json& b : list->items) {
-    const std::string type = b.Str("run_type");
-    const std::string aggregate = b.Str("aggregate_name");
-    if (type == "aggregate" && aggregate != "median") continue;
-    const std::string name = BaseName(b.Str("run_name").empty() ? b.Str("name") : b.Str("run_name"));
-    // Without repetitions only single runs appear; with them, the median wins.
-    if (type != "aggregate" && results->count(name) && results->at(name).repetitions > 1) continue;
-    Result r;
-    r.seconds = b.Num("real_time") * UnitSeconds(b.Str("time_unit"));
+    if (b.Str("run_type") == "aggregate") continue;
+    Result& r = (*results)[BaseName(b.Str("run_name").empty() ? b.Str("name") : b.Str("run_name"))];
+    if (const Json* e = b.Get("error_occurred"); e && e->number) {
+      r.error = b.Str("error_message");
+      continue;
+    }
+    Sample x;
+    x.seconds = b.Num("real_time") * UnitSeconds(b.Str("time_unit"));
     // Google Benchmark relates bytes to CPU time unless the run uses real or
     // manual time; the table relates them to real time, as it does the ratios.
     const std::string full_name = b.Str("name");
     const bool on_cpu = full_name.find("/real_time") == std::string::npos &&
                         full_name.find("/manual_time") == std::string::npos;
     const double cpu_seconds = b.Num("cpu_time") * UnitSeconds(b.Str("time_unit"));
-    r.bytes_per_second = b.Num("bytes_per_second") * (on_cpu ? cpu_seconds / r.seconds : 1);
-    r.repetitions = static_cast<int>(b.Num("repetitions", 1));
-    if (const Json* e = b.Get("error_occurred"); e && e->number) r.error = b.Str("error_message");
+    x.bytes_per_second = b.Num("bytes_per_second") * (on_cpu ? cpu_seconds / x.seconds : 1);
     for (const auto& m : b.members) {
       bool known = false;
       for (const auto& f : kFields) known = known || f == m.first;
-      if (!known && m.second.kind == Json::kNumber) r.counters[m.first] = m.second.number;
+      if (!known && m.second.kind == Json::kNumber) x.counters[m.first] = m.second.number;
     }
-    (*results)[name] = r;
+    r.samples.push_back(x);
   }
   return true;
 }
@@ -233,78 +236,121 @@ std::string Time(double s) {
   return Fmt("%.0f ns", s * 1e9);
 }
 
-std::string Rate(double bytes_per_second) {
-  if (!(bytes_per_second > 0)) return "";
-  return bytes_per_second >= 1e9 ? Fmt(" (%.2f GB/s)", bytes_per_second / 1e9)
-                                  : Fmt(" (%.0f MB/s)", bytes_per_second / 1e6);
-}
-
 std::string Ratio(double r) {
   if (!(r == r)) return "?";
   return r >= 100 ? Fmt("%.0f", r) : r >= 10 ? Fmt("%.1f", r) : Fmt("%.2f", r);
 }
 
-// How one figure is taken from a result: its time, or a counter in
-// microseconds (the latency percentiles).
+// One figure of a result: its time, or a counter in microseconds (the
+// latency percentiles) turned into seconds.
 struct Figure {
-  std::string benchmark;
-  std::string counter;  // empty: real time per iteration
+  std::string label;      // shown before the value
+  std::string benchmark;  // empty: none
+  std::string counter;    // empty: real time per iteration
 };
 
-struct Comparison {
-  std::string what;
-  std::string library_label;
-  Figure library;
-  std::vector<std::pair<std::string, Figure>> baselines;
+// Median, spread ((max - min) / median) and peak resident memory (the
+// largest "peak_rss_mib" of any repetition) of one figure.
+struct Stat {
+  bool found = false;
+  std::string error;
+  double median = NAN, spread = NAN, rate = NAN, rss_mib = NAN;
 };
+
+enum class Goal { kNone, kRatioAbove, kRatioAtLeast, kBelow, kRssBelow };
+
+struct Row {
+  std::string work;
+  Figure lib, peer;
+  Goal goal = Goal::kNone;
+  double threshold = 0;  // ratio, seconds (kBelow) or MiB (kRssBelow)
+  std::string goal_text;
+};
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 class Table {
  public:
   explicit Table(const std::map<std::string, Result>& results) : results_(results) {}
 
-  void Add(const Comparison& c) {
-    const Result* lib = Find(c.library.benchmark);
-    if (!lib) return;
-    bool first = true;
-    for (const auto& [label, figure] : c.baselines) {
-      const Result* base = Find(figure.benchmark);
-      if (!base) continue;
-      std::string lib_cell = first ? c.library_label + ": " + Cell(*lib, c.library) : "";
-      std::string ratio;
-      if (!lib->error.empty() || !base->error.empty()) {
-        ratio = "error: " + (lib->error.empty() ? base->error : lib->error);
-      } else {
-        ratio = Ratio(Seconds(*base, figure) / Seconds(*lib, c.library));
-      }
-      rows_.push_back({first ? c.what : "", lib_cell, label + ": " + Cell(*base, figure), ratio});
-      first = false;
-    }
+  void Add(Row row) {
+    if (results_.count(row.lib.benchmark)) rows_.push_back(std::move(row));
   }
 
   void Print() const {
-    std::printf("| what | library (median) | baseline, same run (median) | ratio |\n");
-    std::printf("|---|---|---|---|\n");
-    for (const auto& r : rows_) {
-      std::printf("| %s | %s | %s | %s |\n", r[0].c_str(), r[1].c_str(), r[2].c_str(), r[3].c_str());
+    std::printf("| work | library: median [spread] | peer, same run: median [spread] | ratio | goal | met | peak RSS, MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    int misses = 0, goals = 0;
+    for (const Row& r : rows_) {
+      const Stat lib = Get(r.lib), peer = Get(r.peer);
+      // Rates where both have one (the LogFile rows read fewer records).
+      const double ratio = lib.rate > 0 && peer.rate > 0 ? lib.rate / peer.rate : peer.median / lib.median;
+      bool met = true;
+      switch (r.goal) {
+        case Goal::kNone: break;
+        case Goal::kRatioAbove: met = ratio > r.threshold; break;
+        case Goal::kRatioAtLeast: met = ratio >= r.threshold; break;
+        case Goal::kBelow: met = lib.median < r.threshold; break;
+        case Goal::kRssBelow: met = lib.rss_mib < r.threshold; break;
+      }
+      const bool error = !lib.error.empty() || !peer.error.empty();
+      const std::string mark = r.goal == Goal::kNone ? "" : error ? "?" : met ? "ok" : "**MISS**";
+      goals += r.goal != Goal::kNone;
+      misses += r.goal != Goal::kNone && (error || !met);
+      std::string rss = lib.rss_mib == lib.rss_mib ? Fmt("%.1f", lib.rss_mib) : "";
+      if (peer.rss_mib == peer.rss_mib) rss += " (peer " + Fmt("%.1f", peer.rss_mib) + ")";
+      std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", r.work.c_str(), Cell(r.lib, lib).c_str(),
+                  Cell(r.peer, peer).c_str(),
+                  error ? ("error: " + (lib.error.empty() ? peer.error : lib.error)).c_str()
+                        : r.peer.benchmark.empty() ? "" : Ratio(ratio).c_str(),
+                  r.goal_text.c_str(), mark.c_str(), rss.c_str());
     }
+    std::printf("\n%d of %d goals missed.\n", misses, goals);
   }
 
  private:
-  const Result* Find(const std::string& name) const {
-    auto it = results_.find(name);
-    return it == results_.end() ? nullptr : &it->second;
+  Stat Get(const Figure& f) const {
+    Stat s;
+    auto it = results_.find(f.benchmark);
+    if (it == results_.end()) return s;
+    s.found = true;
+    s.error = it->second.error;
+    std::vector<double> values, rates;
+    for (const Sample& x : it->second.samples) {
+      double v = x.seconds;
+      if (!f.counter.empty()) {
+        auto c = x.counters.find(f.counter);
+        v = c == x.counters.end() ? NAN : c->second * 1e-6;
+      }
+      if (v == v) values.push_back(v);
+      if (x.bytes_per_second > 0) rates.push_back(x.bytes_per_second);
+      if (auto c = x.counters.find("peak_rss_mib"); c != x.counters.end()) {
+        s.rss_mib = s.rss_mib == s.rss_mib ? std::max(s.rss_mib, c->second) : c->second;
+      }
+    }
+    s.median = Median(values);
+    s.rate = f.counter.empty() ? Median(rates) : NAN;
+    if (!values.empty()) {
+      const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+      s.spread = (*hi - *lo) / s.median * 100;
+    }
+    return s;
   }
-  static double Seconds(const Result& r, const Figure& f) {
-    if (f.counter.empty()) return r.seconds;
-    auto it = r.counters.find(f.counter);
-    return it == r.counters.end() ? NAN : it->second * 1e-6;
-  }
-  static std::string Cell(const Result& r, const Figure& f) {
-    return Time(Seconds(r, f)) + (f.counter.empty() ? Rate(r.bytes_per_second) : "");
+  static std::string Cell(const Figure& f, const Stat& s) {
+    if (f.benchmark.empty()) return "";
+    if (!s.found) return f.label + ": not run";
+    std::string out = f.label + ": " + Time(s.median);
+    if (s.rate > 0) out += s.rate >= 1e9 ? Fmt(" (%.2f GB/s)", s.rate / 1e9) : Fmt(" (%.0f MB/s)", s.rate / 1e6);
+    if (s.spread == s.spread) out += Fmt(" [%.0f%%]", s.spread);
+    return out;
   }
 
   const std::map<std::string, Result>& results_;
-  std::vector<std::array<std::string, 4>> rows_;
+  std::vector<Row> rows_;
 };
 
 }  // namespace
@@ -325,8 +371,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  Table t(results);
-  // Writing and reading the same records, for every payload size measured.
+  // The payload sizes measured, in order.
   std::vector<std::string> payloads;
   for (const auto& [name, r] : results) {
     if (name.rfind("BM_WriteBlock_Plain/", 0) == 0) payloads.push_back(name.substr(20));
@@ -334,53 +379,107 @@ int main(int argc, char** argv) {
   std::sort(payloads.begin(), payloads.end(), [](const std::string& a, const std::string& b) {
     return std::atoll(a.c_str()) < std::atoll(b.c_str());
   });
-  for (const std::string& p : payloads) {
-    t.Add({"write, " + p + "-byte payloads", "WriteBlock, 1.02", {"BM_WriteBlock_Plain/" + p, ""},
-           {{"write() 1 MiB chunks", {"BM_RawWrite/" + p, ""}},
-            {"write() 64 KiB chunks (the disk buffer's size)", {"BM_RawWrite_DiskBufferChunks/" + p, ""}},
-            {"fwrite per record, 1 MiB buffer", {"BM_StdioWrite/" + p, ""}},
-            {"pcap_dump", {"BM_PcapDump/" + p, ""}}}});
+  auto small = [](const std::string& p) { return std::atoll(p.c_str()) < 256; };
+  Table t(results);
+  // Each comparison over every payload size; `goal` gives a payload's goal.
+  using GoalOf = std::function<Row(const std::string&)>;
+  auto per_payload = [&](const std::string& work, const std::string& lib_label, const std::string& lib,
+                         const std::string& peer_label, const std::string& peer, const GoalOf& goal) {
+    for (const std::string& p : payloads) {
+      Row r = goal ? goal(p) : Row{};
+      r.work = work + ", " + p + " B";
+      r.lib = {lib_label, lib + "/" + p, ""};
+      r.peer = {peer_label, peer + "/" + p, ""};
+      t.Add(r);
+    }
+  };
+  auto ratio = [](Goal g, double threshold, const std::string& text) {
+    Row r;
+    r.goal = g, r.threshold = threshold, r.goal_text = text;
+    return r;
+  };
+  const GoalOf faster = [&](const std::string&) { return ratio(Goal::kRatioAbove, 1, "> 1"); };
+  const GoalOf none;
+  const GoalOf enciphered_read = [&](const std::string& p) {
+    return small(p) ? ratio(Goal::kRatioAtLeast, 0.8, ">= 0.8") : ratio(Goal::kRatioAtLeast, 0.5, ">= 0.5");
+  };
+  const std::string plain_write = "BM_WriteBlock_Plain", plain_read = "BM_ReadBlock";
+  per_payload("write 1.02", "WriteBlock", plain_write, "fwrite, 64 KiB buffer", "BM_StdioWrite", faster);
+  per_payload("write 1.02", "WriteBlock", plain_write, "write() 1 MiB chunks", "BM_RawWrite",
+              [&](const std::string& p) { return small(p) ? Row{} : ratio(Goal::kRatioAtLeast, 0.9, ">= 0.9"); });
+  per_payload("write 1.02", "WriteBlock", plain_write, "pcap_dump", "BM_PcapDump", none);
+  per_payload("write e1.02", "WriteBlock", "BM_WriteBlock_Enciphered", "WriteBlock 1.02", plain_write,
+              [&](const std::string&) { return ratio(Goal::kRatioAtLeast, 0.65, ">= 0.65"); });
+  per_payload("write u1.02", "WriteBlock", "BM_WriteBlock_BigEndian", "WriteBlock 1.02", plain_write, none);
+  per_payload("read 1.02", "ReadBlockHeader+Data", plain_read, "fread, 64 KiB buffer", "BM_StdioRead", faster);
+  per_payload("read 1.02", "ReadBlockHeader+Data", plain_read, "pcap_next_ex", "BM_PcapNextEx", faster);
+  per_payload("read 1.02", "ReadBlockHeader+Data", plain_read, "read() 1 MiB chunks", "BM_RawRead", none);
+  per_payload("read e1.02 (LogFile2)", "ReadBlockHeader+Data", "BM_ReadBlock_Enciphered", "LogFile2 1.02",
+              plain_read, enciphered_read);
+  per_payload("read e1.01 (LogFile)", "ReadBlockHeader+Data", "BM_LogFileRead_e101", "LogFile2 1.02", plain_read,
+              enciphered_read);
+  per_payload("read e1.00 (LogFile)", "ReadBlockHeader+Data", "BM_LogFileRead_e100", "LogFile2 1.02", plain_read,
+              enciphered_read);
+  per_payload("read 01.00 (LogFile)", "ReadBlockHeader+Data", "BM_LogFileRead_0100", "LogFile2 1.02", plain_read,
+              none);
+  per_payload("read u1.02 (LogFile2)", "ReadBlockHeader+Data", "BM_ReadBlock_BigEndian", "LogFile2 1.02", plain_read,
+              none);
+  per_payload("read hex dump (LogFile)", "ReadBlockHeader+Data", "BM_LogFileRead_Hex", "LogFile2 1.02", plain_read,
+              none);
+  per_payload("index, default settings", "CreateIndex(100)", "BM_Indexing", "read() 1 MiB chunks",
+              "BM_RawRead_1MiB", [&](const std::string&) { return ratio(Goal::kRatioAtLeast, 1, ">= 1"); });
+  for (const char* p : {"p50", "p99"}) {
+    const bool p50 = p[1] == '5';
+    Row r = ratio(Goal::kBelow, p50 ? 5e-6 : 20e-6, p50 ? "< 5 us" : "< 20 us");
+    r.work = std::string("Jump + ReadBlockHeader, random, ") + p;
+    r.lib = {"Jump", "BM_Jump", std::string(p) + "_us"};
+    r.peer = {"two pread() of 4 KiB", "BM_RandomPread_Baseline", std::string(p) + "_us"};
+    t.Add(r);
   }
-  for (const std::string& p : payloads) {
-    t.Add({"write enciphered, " + p + "-byte payloads", "WriteBlock, e1.02", {"BM_WriteBlock_Enciphered/" + p, ""},
-           {{"write() 1 MiB chunks", {"BM_RawWrite/" + p, ""}},
-            {"WriteBlock, 1.02 (plain)", {"BM_WriteBlock_Plain/" + p, ""}}}});
+  {
+    Row r = ratio(Goal::kRatioAtLeast, 1 / 1.5, "<= 1.5x plain (ratio >= 0.67)");
+    r.work = "cvrtool verify e1.02 (child, wall time)";
+    r.lib = {"e1.02", "BM_Cvrtool/verify_enciphered", ""};
+    r.peer = {"same log plain", "BM_Cvrtool/verify_plain", ""};
+    t.Add(r);
   }
-  for (const std::string& p : payloads) {
-    t.Add({"read, " + p + "-byte payloads", "ReadBlockHeader+Data",
-           {"BM_ReadBlock/" + p, ""},
-           {{"read() 1 MiB chunks", {"BM_RawRead/" + p, ""}},
-            {"fread per header and payload, 1 MiB buffer", {"BM_StdioRead/" + p, ""}},
-            {"pcap_next_ex", {"BM_PcapNextEx/" + p, ""}}}});
+  const std::pair<const char*, const char*> memory[] = {
+      {"BM_Memory_Write/plain", "write 1.02"},         {"BM_Memory_Write/enciphered", "write e1.02"},
+      {"BM_Memory_Read/plain", "read 1.02"},           {"BM_Memory_Read/enciphered", "read e1.02"},
+      {"BM_Memory_Index", "CreateIndex"},              {"BM_Memory_Jump", "Jump + ReadBlockHeader"},
+      {"BM_Cvrtool/verify_plain", "cvrtool verify"},   {"BM_Cvrtool/verify_enciphered", "cvrtool verify e1.02"},
+      {"BM_Cvrtool/dump", "cvrtool dump"},             {"BM_Cvrtool/info", "cvrtool info"},
+      {"BM_Cvrtool/index", "cvrtool index"}};
+  for (const auto& [name, label] : memory) {
+    Row r = ratio(Goal::kRssBelow, 16, "< 16 MiB");
+    r.work = std::string("memory, large log: ") + label;
+    r.lib = {label, name, ""};
+    t.Add(r);
   }
-  t.Add({"reach the middle record and read its header", "Jump + ReadBlockHeader", {"BM_Reach_Jump", ""},
-         {{"read() scan, 1 MiB chunks", {"BM_Reach_RawScan", ""}},
-          {"fread scan, 1 MiB buffer", {"BM_Reach_StdioScan", ""}},
-          {"pcap_next_ex scan", {"BM_Reach_PcapScan", ""}},
-          {"pread via in-memory offset table", {"BM_Reach_RawOffsetTable", ""}}}});
+  for (const auto& [peer, label] : {std::pair<const char*, const char*>{"BM_Reach_RawScan", "read() scan"},
+                                    {"BM_Reach_StdioScan", "fread scan"},
+                                    {"BM_Reach_PcapScan", "pcap_next_ex scan"},
+                                    {"BM_Reach_RawOffsetTable", "pread via in-memory offset table"}}) {
+    t.Add({"reach the middle record", {"Jump + ReadBlockHeader", "BM_Reach_Jump", ""}, {label, peer, ""}, Goal::kNone, 0, ""});
+  }
   for (const char* set : {"shared_set", "e100_set"}) {
     for (const char* op : {"Encipher", "Decipher"}) {
-      t.Add({std::string(op) + " 64 KiB in place, " + set, op, {std::string("BM_") + op + "/" + set, ""},
-             {{"XOR pass", {"BM_XorPass", ""}}}});
+      t.Add({std::string(op) + " 64 KiB in place, " + set,
+             {op, std::string("BM_") + op + "/" + set, ""},
+             {"one XOR pass", "BM_XorPass", ""}, Goal::kNone, 0, ""});
     }
-  }
-  for (const char* size : {"2048", "65536", "1048576"}) {
-    t.Add({std::string("index a log, indexing buffer ") + size,
-           "CreateIndex(100)", {std::string("BM_Indexing/") + size, ""},
-           {{"read() 1 MiB chunks", {"BM_RawRead_1MiB", ""}}}});
-  }
-  for (const char* p : {"p50", "p99"}) {
-    const std::string counter = std::string(p) + "_us";
-    t.Add({std::string("Jump to a random message, ") + p, "Jump + ReadBlockHeader", {"BM_Jump", counter},
-           {{"two random pread() of 4 KiB", {"BM_RandomPread_Baseline", counter}}}});
   }
 
   for (const auto& h : headers) std::printf("%s\n", h.c_str());
   if (!headers.empty()) std::printf("\n");
   t.Print();
-  int repetitions = 1;
-  for (const auto& [name, r] : results) repetitions = std::max(repetitions, r.repetitions);
-  std::printf("\nratio = baseline time / library time (above 1: the library is faster); medians of %d repetitions.\n",
-              repetitions);
+  size_t repetitions = 0;
+  for (const auto& [name, r] : results) repetitions = std::max(repetitions, r.samples.size());
+  std::printf(
+      "ratio = peer time / library time (or library rate / peer rate where both have one), medians of %zu rounds "
+      "(above 1: the library is faster); "
+      "[spread] = (max - min) / median of the rounds; peak RSS = the largest VmHWM (in-process) "
+      "or ru_maxrss (cvrtool child) of the rounds.\n",
+      repetitions);
   return 0;
 }

@@ -1,15 +1,22 @@
-// Helpers shared by the LogFile2 benchmarks: the scratch directory, sizes
-// from the environment, LogFile2 objects, and the records every program
-// writes (one generator, so the library, write()/read(), stdio and libpcap
-// handle the same records).
+// Helpers shared by the benchmarks: the scratch directory, sizes from the
+// environment, the sleeping thread every program starts, peak resident
+// memory, LogFile2 objects, and the records every program writes (one
+// generator, so the library, write()/read(), stdio and libpcap handle the
+// same records).
 #ifndef CORVANE_BENCH_BENCH_UTIL_H_
 #define CORVANE_BENCH_BENCH_UTIL_H_
 
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +33,49 @@ namespace corvane::bench {
 inline constexpr uint64_t kLogFileHeader = 128;
 // A block header on disk (16-byte form).
 inline constexpr uint64_t kRecordHeader = 16;
+
+// A thread that sleeps on a condition variable for the whole process,
+// started before main: with a second thread alive, glibc and the library
+// take their locks the way they do in a viewer (no single-thread shortcuts).
+// The mutex and condition variable are never destroyed: destroying a
+// condition variable with a waiter would block the process's exit.
+inline const bool kSleepingThreadStarted = [] {
+  auto* m = new std::mutex;
+  auto* never = new std::condition_variable;
+  std::thread([m, never] {
+    std::unique_lock<std::mutex> lock(*m);
+    never->wait(lock, [] { return false; });
+  }).detach();
+  return true;
+}();
+
+// Peak resident memory of this process over one benchmark (all its
+// repetitions' iterations): at construction the heap's free memory goes
+// back to the system (malloc_trim; earlier benchmarks' buffers would count
+// otherwise) and the high-water mark is reset (/proc/self/clear_refs, "5");
+// at destruction VmHWM becomes the counter "peak_rss_mib". It includes the
+// program's own few MiB.
+class PeakRss {
+ public:
+  explicit PeakRss(benchmark::State& state) : state_(state) {
+    malloc_trim(0);
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+      std::fputs("5", f);
+      std::fclose(f);
+    }
+  }
+  ~PeakRss() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) state_.counters["peak_rss_mib"] = std::stod(line.substr(6)) / 1024;
+    }
+  }
+  PeakRss(const PeakRss&) = delete;
+  PeakRss& operator=(const PeakRss&) = delete;
+
+ private:
+  benchmark::State& state_;
+};
 
 // The scratch directory of one program: <temp>/<name>, where <temp> is
 // $CORVANE_BENCH_DIR if set, else the system's temporary directory.
@@ -108,14 +158,16 @@ inline uint32_t RecordLength(const uint8_t* header) { return DecodeLE32(header +
 
 inline std::vector<uint8_t> Payload(size_t payload) { return std::vector<uint8_t>(payload, 0x5A); }
 
-// A plain 1.02 log of `messages` records with `payload`-byte payloads at
-// `path`, written through the library once and reused while its size fits.
-inline void MakeLog(const std::string& path, uint64_t messages, size_t payload) {
+// A 1.02-family log (plain by default) of `messages` records with
+// `payload`-byte payloads at `path`, written through the library once and
+// reused while its size fits.
+inline void MakeLog(const std::string& path, uint64_t messages, size_t payload,
+                    EnumFileVersion version = FileVersionCVR_V0102) {
   std::error_code ec;
   if (std::filesystem::file_size(path, ec) == kLogFileHeader + messages * (kRecordHeader + payload)) return;
   LogFile2Object o;
   o.p->SetDiskBufferSize(1 << 20);
-  OpenLog(o.p, path, FileAccessModeWriteCreateAlways, FileVersionCVR_V0102);
+  OpenLog(o.p, path, FileAccessModeWriteCreateAlways, version);
   std::vector<uint8_t> data = Payload(payload);
   for (uint64_t i = 0; i < messages; ++i) {
     LogBlockHeader h = Record(i, payload);

@@ -1,21 +1,22 @@
 // LogFile2 indexing and jumps next to baselines measured in the same run:
-//   indexing: CreateIndex(100) over a log of about 1 GiB (64-byte payloads,
-//             80-byte blocks) until the index file is complete, for
-//             "Indexing Buffer Size" 2048 (the default), 64 KiB and 1 MiB;
-//             baseline: read() of the same file in 1 MiB chunks;
+//   indexing: CreateIndex(100) with default settings (no "Indexing Buffer
+//             Size" in the settings store) over a log of INDEX_BENCH_MIB
+//             (default 128) for each payload size, until the index file is
+//             complete; baseline: read() of the same file in 1 MiB chunks;
 //   jump:     Jump to a random message of a log of 10 million messages at
 //             resolution 100, then one ReadBlockHeader, per operation;
 //             counters give p50 and p99 in microseconds; baseline: two
 //             pread() of 4 KiB at random places (the index page and the log
 //             page a jump needs at least).
-// Both files are warm in the page cache, as a viewer's log is after it was
+// The files are warm in the page cache, as a viewer's log is after it was
 // written. They are made in a scratch directory and deleted at the end
 // (CORVANE_BENCH_KEEP=1 or INDEX_BENCH_KEEP=1 keeps them for another run or
 // for reach_bench, which jumps in the same log).
 //
-// Environment: INDEX_BENCH_MIB (indexing log, default 1024),
-// JUMP_BENCH_MESSAGES (jump log, default 10000000), JUMP_BENCH_ITERATIONS
-// (jumps per repetition, default 20000), CORVANE_BENCH_DIR (scratch base).
+// Environment: INDEX_BENCH_MIB, LOGFILE2_BENCH_PAYLOADS (default
+// "16 64 256 1024"), JUMP_BENCH_MESSAGES (jump log, default 10000000),
+// JUMP_BENCH_ITERATIONS (jumps per repetition, default 20000),
+// CORVANE_BENCH_DIR (scratch base).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,7 +33,8 @@ namespace corvane::bench {
 namespace {
 
 constexpr size_t kPayload = 64;
-const uint64_t kIndexingMessages = (EnvNumber("INDEX_BENCH_MIB", 1024) << 20) / (kRecordHeader + kPayload);
+const uint64_t kIndexingBytes = EnvNumber("INDEX_BENCH_MIB", 128) << 20;
+uint64_t IndexingMessages(size_t payload) { return kIndexingBytes / (kRecordHeader + payload); }
 const uint64_t kJumpMessages = EnvNumber("JUMP_BENCH_MESSAGES", 10000000);
 const int64_t kJumpIterations = static_cast<int64_t>(EnvNumber("JUMP_BENCH_ITERATIONS", 20000));
 
@@ -41,9 +43,9 @@ const std::filesystem::path& Dir() {
   return dir;
 }
 
-std::string IndexingLog() {
-  const std::string path = (Dir() / "index.cvr").string();
-  MakeLog(path, kIndexingMessages, kPayload);
+std::string IndexingLog(size_t payload) {
+  const std::string path = (Dir() / ("index-" + std::to_string(payload) + ".cvr")).string();
+  MakeLog(path, IndexingMessages(payload), payload);
   return path;
 }
 
@@ -54,7 +56,7 @@ std::string JumpLog() {
 }
 
 void BM_RawRead_1MiB(benchmark::State& state) {
-  const std::string path = IndexingLog();
+  const std::string path = IndexingLog(static_cast<size_t>(state.range(0)));
   std::vector<char> buffer(1 << 20);
   for (auto _ : state) {
     int fd = ::open(path.c_str(), O_RDONLY);
@@ -66,12 +68,14 @@ void BM_RawRead_1MiB(benchmark::State& state) {
 }
 
 void BM_Indexing(benchmark::State& state) {
-  const std::string path = IndexingLog();
-  SetIndexingBuffer(Dir(), static_cast<uint32_t>(state.range(0)));
+  const size_t payload = static_cast<size_t>(state.range(0));
+  const std::string path = IndexingLog(payload);
+  std::filesystem::remove(Dir() / "registry");  // default settings
+  PeakRss peak(state);
   for (auto _ : state) {
     LogFile2Object o;
     OpenLog(o.p, path, FileAccessModeReadOnly, FileVersionCVR_V0102);
-    BuildIndex(o.p, path, kIndexingMessages, 100);
+    BuildIndex(o.p, path, IndexingMessages(payload), 100);
     o.p->Close();
   }
   state.SetBytesProcessed(state.iterations() * std::filesystem::file_size(path));
@@ -132,8 +136,12 @@ void BM_RandomPread_Baseline(benchmark::State& state) {
   ReportPercentiles(state, us);
 }
 
-BENCHMARK(BM_RawRead_1MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Indexing)->Arg(2048)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+void Payloads(benchmark::internal::Benchmark* b) {
+  for (int64_t p : EnvList("LOGFILE2_BENCH_PAYLOADS", {16, 64, 256, 1024})) b->Arg(p);
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK(BM_RawRead_1MiB)->Apply(Payloads);
+BENCHMARK(BM_Indexing)->Apply(Payloads);
 BENCHMARK(BM_RandomPread_Baseline)->Iterations(kJumpIterations);
 BENCHMARK(BM_Jump)->Iterations(kJumpIterations);
 

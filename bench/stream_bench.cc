@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_util.h"
 #include "platform/file.h"
 #include "stream/cipher.h"
 #include "stream/file_format.h"
