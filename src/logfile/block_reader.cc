@@ -5,7 +5,7 @@
 #include "stream/generations.h"
 #include "stream/block_header.h"
 #include "logfile/log_file_format.h"
-#include "stream/cipher.h"
+#include "stream/deciphered_window.h"
 #include "stream/hex_text.h"
 #include "stream/raw_record.h"
 #include "stream/record_decoder.h"
@@ -39,16 +39,20 @@ class PlainReader final : public BlockReader {
 class DecipheringReader final : public BlockReader {
  public:
   DecipheringReader(int version, platform::File* file, const stream::CipherParameters* cipher)
-      : BlockReader(version, file), cipher_(cipher) {}
+      : BlockReader(version, file) {
+    prepared_ = window_.Prepare(*cipher, kFileHeaderLength);
+  }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
     if (n == 0) return Status::Ok();
-    return stream::DecipherAllOrNothing(*cipher_, source_, kFileHeaderLength, dst, n, got);
+    if (!prepared_.ok()) return prepared_;
+    return window_.ReadAllOrNothing(source_, dst, n, got);
   }
 
  private:
-  const stream::CipherParameters* cipher_;
+  stream::DecipheredWindow window_;
+  Status prepared_;
 };
 
 // Versions 5 and 6: pairs of hexadecimal digits.

@@ -411,6 +411,14 @@ Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
   Schedule s;
   Status st = MakeSchedule(p, &s);
   if (!st.ok()) return st;
+  return DecipherAllOrNothing(s, source, header_length, dst, n, delivered);
+}
+
+Status DecipherAllOrNothing(const CipherSchedule& s, ByteSource& source, uint32_t header_length,
+                            void* dst, uint32_t n, uint32_t* delivered) {
+  *delivered = 0;
+  if (s.block == 0) return Status::Error(kErrInvalidParameter);
+  Status st;
   int64_t end_pos = 0;
   uint32_t off = 0;
   st = MoveToBlockStart(source, s, header_length, n, &end_pos, &off);

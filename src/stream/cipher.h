@@ -95,6 +95,8 @@ Status Decipher(const CipherSchedule& s, ByteSource& source, uint32_t header_len
 // the blocks stopped. Failed moves and reads fail.
 Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
                             uint32_t header_length, void* dst, uint32_t n, uint32_t* delivered);
+Status DecipherAllOrNothing(const CipherSchedule& s, ByteSource& source, uint32_t header_length,
+                            void* dst, uint32_t n, uint32_t* delivered);
 
 }  // namespace corvane::stream
 

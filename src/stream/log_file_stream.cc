@@ -32,8 +32,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   (void)file_.Close();
   plain_reads_ = false;
   std::unique_ptr<platform::File> handle;
-  DropDecipheredWindow();
-  schedule_ = CipherSchedule{};
+  deciphered_.Reset();
   uint32_t code = 0;
   Status st = path.size() > platform::MaxPathLength()
                   ? Status::Error(kErrFilenameTooLong)
@@ -62,7 +61,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     // Before anything is written: a file must not be started with a key
     // other than the one configured.
     st = cipher_.Load(version_);
-    if (st.ok()) st = MakeSchedule(cipher_, &schedule_);
+    if (st.ok()) st = deciphered_.Prepare(cipher_, GenerationOf(version_).header_length);
     if (!st.ok()) return st;
     disk_buffer_size_ = std::max<uint32_t>(RoundUpTo128(disk_buffer_size_), 128);
   } else {
@@ -119,66 +118,8 @@ Status LogFileStream::ReadDecoded(void* dst, uint32_t n, uint32_t* delivered) {
   if (GenerationOf(version_).kind == FileKind::kHexText) {
     return ReadHexText(file_, dst, n, delivered);
   }
-  if (enciphered_) return ReadEnciphered(dst, n, delivered);
+  if (enciphered_) return deciphered_.Read(file_, dst, n, delivered);
   return file_.Read(dst, n, delivered);
-}
-
-// Small reads are served from the deciphered window, which is filled with
-// whole cipher blocks from the one that holds the file pointer; a read the
-// window does not hold fills it anew. Reads as large as half the window
-// gain nothing from it and decipher straight into the caller's memory. As
-// for every read, the file pointer ends n bytes further, and fewer bytes
-// than asked are delivered only at the end of the file.
-Status LogFileStream::ReadEnciphered(void* dst, uint32_t n, uint32_t* delivered) {
-  const int64_t pos = file_.position();
-  int64_t end = 0;
-  // A damaged position taken from a file must not wrap around.
-  if (__builtin_add_overflow(pos, int64_t{n}, &end)) return Status::Error(kErrInvalidParameter);
-  if (pos < plain_start_ || pos >= plain_whole_end_ || n > plain_whole_end_ - pos) {
-    if (n > ReadAheadFile::kDefaultWindow / 2) {
-      return Decipher(schedule_, file_, header_length_, dst, n, delivered);
-    }
-    Status st = FillDecipheredWindow(pos);
-    if (!st.ok()) return st;
-  }
-  const int64_t ready = plain_end_ > pos && pos >= plain_start_ ? plain_end_ - pos : 0;
-  const uint32_t take = static_cast<uint32_t>(std::min<int64_t>(ready, n));
-  if (take > 0) std::memcpy(dst, plain_.get() + (pos - plain_start_), take);
-  *delivered = take;
-  // A short last block was deciphered over the length it has now; the file
-  // may grow behind it, so it is never served again from the window.
-  plain_end_ = plain_whole_end_;
-  return file_.Seek(end, SeekOrigin::kBegin, nullptr);
-}
-
-Status LogFileStream::FillDecipheredWindow(int64_t pos) {
-  DropDecipheredWindow();
-  const uint32_t block = schedule_.block;
-  if (block == 0) return Status::Error(kErrInvalidParameter);
-  const uint32_t capacity = ReadAheadFile::kDefaultWindow / block * block;
-  if (!plain_) {
-    plain_.reset(new (std::nothrow) uint8_t[ReadAheadFile::kDefaultWindow]);
-    if (!plain_) return Status::Error(kErrNotEnoughMemory);
-  }
-  // The grid starts at the end of the header; positions inside the header
-  // lie on it extended backwards.
-  int64_t rel = (pos - static_cast<int64_t>(header_length_)) % block;
-  if (rel < 0) rel += block;
-  Status st = file_.Seek(pos - rel, SeekOrigin::kBegin, nullptr);
-  if (!st.ok()) return st;
-  uint32_t got = 0;
-  while (got < capacity) {
-    uint32_t g = 0;
-    // A failed read ends the data, as the end of the file does; the bytes
-    // before it are still served (once).
-    if (!file_.Read(plain_.get() + got, capacity - got, &g).ok() || g == 0) break;
-    got += g;
-  }
-  DecipherGrid(schedule_, plain_.get(), got);
-  plain_start_ = pos - rel;
-  plain_end_ = plain_start_ + got;
-  plain_whole_end_ = got == capacity ? plain_end_ : plain_start_ + got / block * block;
-  return Status::Ok();
 }
 
 Status LogFileStream::Write(const void* src, uint32_t n, uint32_t* written) {

@@ -44,7 +44,7 @@
 #include "platform/status.h"
 #include "platform/sync.h"
 #include "stream/byte_source.h"
-#include "stream/cipher.h"
+#include "stream/deciphered_window.h"
 #include "stream/cipher_parameters.h"
 #include "stream/read_ahead_file.h"
 #include "stream/write_buffer.h"
@@ -163,11 +163,7 @@ class LogFileStream {
 
  private:
   Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
-  Status ReadEnciphered(void* dst, uint32_t n, uint32_t* delivered);
-  // Reads and deciphers the cipher blocks from the one that holds `pos`
-  // into the deciphered window, as many as it holds.
-  Status FillDecipheredWindow(int64_t pos);
-  void DropDecipheredWindow() { plain_start_ = plain_end_ = plain_whole_end_ = 0; }
+  void DropDecipheredWindow() { deciphered_.Drop(); }
 
   ReadAheadFile file_;
   bool plain_reads_ = false;  // open, neither hex text nor enciphered
@@ -182,17 +178,8 @@ class LogFileStream {
   int32_t index_sub_version_ = 0;
   Status detect_failure_;  // of the last DetectVersion
   CipherParameters cipher_;
-  // Enciphered versions: the schedule made at Open, and a window of
-  // deciphered bytes [plain_start_, plain_end_) on the cipher grid, so that
-  // consecutive small reads decipher each cipher block once. Up to
-  // plain_whole_end_ it holds whole blocks, which never change in a log;
-  // a short last block behind it (the end of the file, which may still
-  // grow) is served only by the read that deciphered it.
-  CipherSchedule schedule_;
-  std::unique_ptr<uint8_t[]> plain_;
-  int64_t plain_start_ = 0;
-  int64_t plain_end_ = 0;
-  int64_t plain_whole_end_ = 0;
+  // Enciphered versions: consecutive reads served from deciphered bytes.
+  DecipheredWindow deciphered_;
   platform::CriticalSection lock_;
 };
 
