@@ -5,7 +5,7 @@
 #include "stream/generations.h"
 #include "stream/block_header.h"
 #include "logfile/log_file_format.h"
-#include "stream/cipher.h"
+#include "stream/deciphered_window.h"
 #include "stream/hex_text.h"
 #include "stream/raw_record.h"
 #include "stream/record_decoder.h"
@@ -18,7 +18,8 @@ using platform::SeekOrigin;
 // Versions 2 and 4: the bytes as they are in the file.
 class PlainReader final : public BlockReader {
  public:
-  PlainReader(int version, platform::File* file) : BlockReader(version, file) {}
+  PlainReader(int version, platform::File* file, int64_t position)
+      : BlockReader(version, file, position) {}
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     auto* out = static_cast<uint8_t*>(dst);
@@ -38,23 +39,29 @@ class PlainReader final : public BlockReader {
 // a request that runs past the end of the file delivers no bytes.
 class DecipheringReader final : public BlockReader {
  public:
-  DecipheringReader(int version, platform::File* file, const stream::CipherParameters* cipher)
-      : BlockReader(version, file), cipher_(cipher) {}
+  DecipheringReader(int version, platform::File* file, int64_t position,
+                    const stream::CipherParameters* cipher)
+      : BlockReader(version, file, position) {
+    prepared_ = window_.Prepare(*cipher, kFileHeaderLength);
+  }
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
     if (n == 0) return Status::Ok();
-    return stream::DecipherAllOrNothing(*cipher_, source_, kFileHeaderLength, dst, n, got);
+    if (!prepared_.ok()) return prepared_;
+    return window_.ReadAllOrNothing(source_, dst, n, got);
   }
 
  private:
-  const stream::CipherParameters* cipher_;
+  stream::DecipheredWindow window_;
+  Status prepared_;
 };
 
 // Versions 5 and 6: pairs of hexadecimal digits.
 class HexTextReader final : public BlockReader {
  public:
-  HexTextReader(int version, platform::File* file) : BlockReader(version, file) {}
+  HexTextReader(int version, platform::File* file, int64_t position)
+      : BlockReader(version, file, position) {}
 
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     return stream::ReadHexText(source_, dst, n, got);
@@ -67,15 +74,15 @@ class HexTextReader final : public BlockReader {
 
 }  // namespace
 
-std::unique_ptr<BlockReader> BlockReader::For(int version, platform::File* file,
+std::unique_ptr<BlockReader> BlockReader::For(int version, platform::File* file, int64_t position,
                                               const stream::CipherParameters* cipher) {
   const stream::Generation& g = stream::GenerationOf(version);
   if (g.version != version || !stream::Handles(version, stream::kLogFileReads)) return nullptr;
-  if (g.kind == stream::FileKind::kHexText) return std::make_unique<HexTextReader>(version, file);
+  if (g.kind == stream::FileKind::kHexText) return std::make_unique<HexTextReader>(version, file, position);
   if (g.cipher != stream::CipherSet::kNone) {
-    return std::make_unique<DecipheringReader>(version, file, cipher);
+    return std::make_unique<DecipheringReader>(version, file, position, cipher);
   }
-  return std::make_unique<PlainReader>(version, file);
+  return std::make_unique<PlainReader>(version, file, position);
 }
 
 Status BlockReader::Skip(uint32_t n) { return source_.Seek(n, SeekOrigin::kCurrent, nullptr); }

@@ -16,6 +16,7 @@
 #include "platform/status.h"
 #include "stream/byte_source.h"
 #include "stream/cipher_parameters.h"
+#include "stream/read_ahead_file.h"
 
 namespace corvane::logfile {
 
@@ -32,9 +33,11 @@ struct NextBlock {
 // (stream/record_decoder.h) reads.
 class BlockReader : public stream::ByteSource {
  public:
-  // The reader of `version` (1 to 6) on `file`; null for any other version.
-  // `cipher` must outlive the reader; it is used by versions 1 and 3.
-  static std::unique_ptr<BlockReader> For(int version, platform::File* file,
+  // The reader of `version` (1 to 6) on `file`, whose pointer stands at
+  // `position`; null for any other version. From then on the reader keeps
+  // the position (Tell) and the file's own pointer is its business. `cipher`
+  // must outlive the reader; it is used by versions 1 and 3.
+  static std::unique_ptr<BlockReader> For(int version, platform::File* file, int64_t position,
                                           const stream::CipherParameters* cipher);
 
   ~BlockReader() override = default;
@@ -60,10 +63,14 @@ class BlockReader : public stream::ByteSource {
   Status Next(NextBlock* out);
 
  protected:
-  BlockReader(int version, platform::File* file) : version_(version), source_(file) {}
+  BlockReader(int version, platform::File* file, int64_t position) : version_(version) {
+    source_.Borrow(file, position);
+  }
 
   const int version_;
-  stream::FileByteSource source_;
+  // Reads through a read-ahead window: a block header and its data cost no
+  // system call of their own. The logical position is the reader's.
+  stream::ReadAheadFile source_;
 
 };
 

@@ -124,11 +124,13 @@ HRESULT LogFileObject::StartReading(EnumFileVersion* pFileFormat) {
   if (g.header_length > 0 && !file_->Seek(g.header_length, SeekOrigin::kBegin, nullptr).ok()) {
     return E_CVR_FILE_HEADER_INFO_READ_FAIL;
   }
-  reader_ = BlockReader::For(version_, file_.get(), &cipher_);
+  reader_ = BlockReader::For(version_, file_.get(), g.header_length, &cipher_);
   return S_OK;
 }
 
 Status LogFileObject::Position(int64_t* position) {
+  // While reading, the reader keeps the position (it reads ahead).
+  if (reader_) return reader_->Tell(position);
   return file_->Seek(0, SeekOrigin::kCurrent, position);
 }
 

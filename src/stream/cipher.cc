@@ -20,39 +20,7 @@ constexpr uint32_t kMaxBlock = CipherParameters::kMaxBlockSize;
 constexpr uint32_t kPiece = 8192;
 static_assert(kPiece % kMaxBlock == 0);
 
-// The parameters in the form the transforms use. A tap that occurs twice
-// cancels itself (x ^ x = 0), so only taps of odd multiplicity are kept,
-// sorted; the taps below a short block's length are then a prefix.
-struct Schedule {
-  uint8_t whitening = 0;
-  uint8_t feedback = 0;
-  bool mix = false;
-  uint32_t block = 0;
-  uint8_t taps[CipherParameters::kTapCount] = {};
-  int tap_count = 0;
-
-  int TapsBelow(uint32_t length) const {
-    int n = 0;
-    while (n < tap_count && taps[n] < length) ++n;
-    return n;
-  }
-};
-
-Status MakeSchedule(const CipherParameters& p, Schedule* s) {
-  Status st = p.Validate();
-  if (!st.ok()) return st;
-  s->whitening = static_cast<uint8_t>(p.whitening);
-  s->feedback = static_cast<uint8_t>(p.feedback);
-  s->mix = p.pass_count > 0;
-  s->block = static_cast<uint32_t>(p.block_size);
-  bool odd[kMaxBlock] = {};
-  for (int32_t t : p.taps) odd[t] = !odd[t];
-  s->tap_count = 0;
-  for (uint32_t t = 1; t < kMaxBlock; ++t) {
-    if (odd[t]) s->taps[s->tap_count++] = static_cast<uint8_t>(t);
-  }
-  return Status::Ok();
-}
+using Schedule = CipherSchedule;
 
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
@@ -340,6 +308,26 @@ uint64_t WholeBlocks(uint64_t bytes, uint32_t block) {
 
 }  // namespace
 
+Status MakeSchedule(const CipherParameters& p, CipherSchedule* s) {
+  Status st = p.Validate();
+  if (!st.ok()) return st;
+  s->whitening = static_cast<uint8_t>(p.whitening);
+  s->feedback = static_cast<uint8_t>(p.feedback);
+  s->mix = p.pass_count > 0;
+  s->block = static_cast<uint32_t>(p.block_size);
+  bool odd[kMaxBlock] = {};
+  for (int32_t t : p.taps) odd[t] = !odd[t];
+  s->tap_count = 0;
+  for (uint32_t t = 1; t < kMaxBlock; ++t) {
+    if (odd[t]) s->taps[s->tap_count++] = static_cast<uint8_t>(t);
+  }
+  return Status::Ok();
+}
+
+void DecipherGrid(const CipherSchedule& s, uint8_t* data, size_t count) {
+  ForEachBlock(s, data, count, DecipherBlocks, DecipherLanes);
+}
+
 Status EncipherInPlace(const CipherParameters& p, uint8_t* data, size_t count) {
   Schedule s;
   Status st = MakeSchedule(p, &s);
@@ -380,6 +368,14 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
   Schedule s;
   Status st = MakeSchedule(p, &s);
   if (!st.ok()) return st;
+  return Decipher(s, source, header_length, dst, n, delivered);
+}
+
+Status Decipher(const CipherSchedule& s, ByteSource& source, uint32_t header_length, void* dst,
+                uint32_t n, uint32_t* delivered) {
+  *delivered = 0;
+  if (s.block == 0) return Status::Error(kErrInvalidParameter);
+  Status st;
   int64_t end_pos = 0;
   if (n == 0) return source.Tell(&end_pos);
   uint32_t off = 0;
@@ -418,6 +414,14 @@ Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
   Schedule s;
   Status st = MakeSchedule(p, &s);
   if (!st.ok()) return st;
+  return DecipherAllOrNothing(s, source, header_length, dst, n, delivered);
+}
+
+Status DecipherAllOrNothing(const CipherSchedule& s, ByteSource& source, uint32_t header_length,
+                            void* dst, uint32_t n, uint32_t* delivered) {
+  *delivered = 0;
+  if (s.block == 0) return Status::Error(kErrInvalidParameter);
+  Status st;
   int64_t end_pos = 0;
   uint32_t off = 0;
   st = MoveToBlockStart(source, s, header_length, n, &end_pos, &off);

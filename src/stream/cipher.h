@@ -30,6 +30,32 @@
 
 namespace corvane::stream {
 
+// The parameters in the form the transforms use, made once per file: a
+// tap that occurs twice cancels itself (x ^ x = 0), so only taps of odd
+// multiplicity are kept, sorted; the taps below a short block's length are
+// then a prefix. Making one validates the parameters and costs about a
+// thousand instructions, too many to pay on every small read.
+struct CipherSchedule {
+  uint8_t whitening = 0;
+  uint8_t feedback = 0;
+  bool mix = false;
+  uint32_t block = 0;  // 0: not made
+  uint8_t taps[CipherParameters::kTapCount] = {};
+  int tap_count = 0;
+
+  int TapsBelow(uint32_t length) const {
+    int n = 0;
+    while (n < tap_count && taps[n] < length) ++n;
+    return n;
+  }
+};
+Status MakeSchedule(const CipherParameters& p, CipherSchedule* s);
+
+// Deciphers `count` bytes in place on a grid that starts at data[0] (a
+// last block shorter than the block size over its own length), with a
+// schedule made before.
+void DecipherGrid(const CipherSchedule& s, uint8_t* data, size_t count);
+
 // Enciphers / deciphers `count` bytes in place, on a grid that starts at
 // data[0]; a last block shorter than the block size is worked on over its
 // own length.
@@ -61,6 +87,8 @@ Status Encipher(const CipherParameters& p, const uint8_t* plain, uint32_t count,
 // before anything moves, as does the same read through DecipherAllOrNothing.
 Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_length,
                 void* dst, uint32_t n, uint32_t* delivered);
+Status Decipher(const CipherSchedule& s, ByteSource& source, uint32_t header_length, void* dst,
+                uint32_t n, uint32_t* delivered);
 
 // The read side as the LogFile component reads: the same bytes, but when
 // fewer than n bytes exist behind p it copies nothing, reports the number
@@ -68,6 +96,8 @@ Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_l
 // the blocks stopped. Failed moves and reads fail.
 Status DecipherAllOrNothing(const CipherParameters& p, ByteSource& source,
                             uint32_t header_length, void* dst, uint32_t n, uint32_t* delivered);
+Status DecipherAllOrNothing(const CipherSchedule& s, ByteSource& source, uint32_t header_length,
+                            void* dst, uint32_t n, uint32_t* delivered);
 
 }  // namespace corvane::stream
 

@@ -32,6 +32,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
   (void)file_.Close();
   plain_reads_ = false;
   std::unique_ptr<platform::File> handle;
+  deciphered_.Reset();
   uint32_t code = 0;
   Status st = path.size() > platform::MaxPathLength()
                   ? Status::Error(kErrFilenameTooLong)
@@ -60,6 +61,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
     // Before anything is written: a file must not be started with a key
     // other than the one configured.
     st = cipher_.Load(version_);
+    if (st.ok()) st = deciphered_.Prepare(cipher_, GenerationOf(version_).header_length);
     if (!st.ok()) return st;
     disk_buffer_size_ = std::max<uint32_t>(RoundUpTo128(disk_buffer_size_), 128);
   } else {
@@ -75,6 +77,7 @@ Status LogFileStream::Open(const std::string& path, const platform::OpenOptions&
 
 Status LogFileStream::Close() {
   plain_reads_ = false;
+  DropDecipheredWindow();
   return file_.Close();
 }
 
@@ -115,12 +118,13 @@ Status LogFileStream::ReadDecoded(void* dst, uint32_t n, uint32_t* delivered) {
   if (GenerationOf(version_).kind == FileKind::kHexText) {
     return ReadHexText(file_, dst, n, delivered);
   }
-  if (enciphered_) return Decipher(cipher_, file_, header_length_, dst, n, delivered);
+  if (enciphered_) return deciphered_.Read(file_, dst, n, delivered);
   return file_.Read(dst, n, delivered);
 }
 
 Status LogFileStream::Write(const void* src, uint32_t n, uint32_t* written) {
   *written = 0;
+  DropDecipheredWindow();
   if (!src) return Status::Error(kErrInvalidParameter);
   Status st = file_.Write(src, n, written);
   if (st.ok() && *written == n) return Status::Ok();
@@ -131,6 +135,7 @@ Status LogFileStream::Write(const void* src, uint32_t n, uint32_t* written) {
 }
 
 Status LogFileStream::WriteBuffered(const void* src, uint32_t n) {
+  DropDecipheredWindow();
   if (!src) return Status::Error(kErrInvalidParameter);
   return buffer_.Append(src, n, nullptr, 0);
 }

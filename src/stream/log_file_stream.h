@@ -44,6 +44,7 @@
 #include "platform/status.h"
 #include "platform/sync.h"
 #include "stream/byte_source.h"
+#include "stream/deciphered_window.h"
 #include "stream/cipher_parameters.h"
 #include "stream/read_ahead_file.h"
 #include "stream/write_buffer.h"
@@ -122,6 +123,7 @@ class LogFileStream {
   // came while the head was being written.
   Status WriteRecord(const void* head, uint32_t head_length, const void* data,
                      uint32_t data_length, bool* head_failed = nullptr) {
+    DropDecipheredWindow();
     if (!head || !data) {
       if (head_failed) *head_failed = false;
       return Status::Error(kErrInvalidParameter);
@@ -129,7 +131,10 @@ class LogFileStream {
     return buffer_.Append(head, head_length, data, data_length, head_failed);
   }
   // Writes out the buffered bytes; the count becomes 0 on success.
-  Status FlushBuffer() { return buffer_.Flush(); }
+  Status FlushBuffer() {
+    DropDecipheredWindow();
+    return buffer_.Flush();
+  }
   void DiscardBuffer() { buffer_.Discard(); }
   // Asks the system to write its own buffers to the disk.
   Status SyncToDisk();
@@ -158,6 +163,7 @@ class LogFileStream {
 
  private:
   Status ReadDecoded(void* dst, uint32_t n, uint32_t* delivered);
+  void DropDecipheredWindow() { deciphered_.Drop(); }
 
   ReadAheadFile file_;
   bool plain_reads_ = false;  // open, neither hex text nor enciphered
@@ -172,6 +178,8 @@ class LogFileStream {
   int32_t index_sub_version_ = 0;
   Status detect_failure_;  // of the last DetectVersion
   CipherParameters cipher_;
+  // Enciphered versions: consecutive reads served from deciphered bytes.
+  DecipheredWindow deciphered_;
   platform::CriticalSection lock_;
 };
 

@@ -8,15 +8,25 @@ namespace corvane::stream {
 using platform::SeekOrigin;
 
 void ReadAheadFile::Attach(std::unique_ptr<platform::File> file) {
-  file_ = std::move(file);
+  owned_ = std::move(file);
+  file_ = owned_.get();
   pos_ = 0;
   system_pos_ = 0;
   DropWindow();
 }
 
+void ReadAheadFile::Borrow(platform::File* file, int64_t position) {
+  owned_.reset();
+  file_ = file;
+  pos_ = position;
+  system_pos_ = position;
+  DropWindow();
+}
+
 Status ReadAheadFile::Close() {
-  Status st = file_ ? file_->Close() : Status::Ok();
-  file_.reset();
+  Status st = owned_ ? owned_->Close() : Status::Ok();
+  owned_.reset();
+  file_ = nullptr;
   pos_ = 0;
   system_pos_ = 0;
   DropWindow();

@@ -36,6 +36,9 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
 
   // Takes a freshly opened file (its pointer at 0); closes any earlier one.
   void Attach(std::unique_ptr<platform::File> file);
+  // Reads through a file that its owner keeps open (and closes), whose
+  // pointer stands at `position`; the owner must not move it meanwhile.
+  void Borrow(platform::File* file, int64_t position);
   // Closes the file; the status is the system's answer to the close (a
   // file that was not open closes fine).
   Status Close();
@@ -77,7 +80,8 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   // Moves the system's pointer to the logical one.
   Status SyncPointer();
 
-  std::unique_ptr<platform::File> file_;
+  platform::File* file_ = nullptr;
+  std::unique_ptr<platform::File> owned_;  // the file, unless borrowed
   std::unique_ptr<uint8_t[]> window_;
   uint32_t capacity_;
   int64_t window_start_ = 0;  // file offset of window_[0]

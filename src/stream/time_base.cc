@@ -12,12 +12,15 @@ constexpr uint64_t kNanosPerSecond = 1000000000;
 
 void TimeBase::Restart() {
   int64_t counter = 0;
-  counter_ = platform::QueryCounter(&counter);
+  // The frequency is fixed at system start: asked once here, not per stamp.
+  counter_ = platform::QueryCounter(&counter) && platform::QueryCounterFrequency(&frequency_);
   base_ = counter_ ? counter : static_cast<int64_t>(platform::TickCount());
 }
 
 uint64_t TimeBase::CounterToNanoseconds(int64_t span, int64_t frequency) {
   if (span <= 0 || frequency <= 0) return 0;
+  // A counter in nanoseconds (Linux) needs no scaling and no division.
+  if (frequency == static_cast<int64_t>(kNanosPerSecond)) return static_cast<uint64_t>(span);
   const uint64_t s = static_cast<uint64_t>(span);
   const uint64_t f = static_cast<uint64_t>(frequency);
   const uint64_t seconds = s / f;
@@ -34,10 +37,8 @@ uint64_t TimeBase::CounterToNanoseconds(int64_t span, int64_t frequency) {
 
 uint64_t TimeBase::Stamp(bool restart) {
   int64_t counter = 0;
-  int64_t frequency = 0;
-  if (counter_ && platform::QueryCounter(&counter) &&
-      platform::QueryCounterFrequency(&frequency)) {
-    const uint64_t stamp = CounterToNanoseconds(counter - base_, frequency);
+  if (counter_ && platform::QueryCounter(&counter)) {
+    const uint64_t stamp = CounterToNanoseconds(counter - base_, frequency_);
     if (restart) base_ = counter;
     return stamp;
   }

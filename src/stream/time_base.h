@@ -26,6 +26,7 @@ class TimeBase {
  private:
   bool counter_ = false;  // the base is a counter value, not a tick count
   int64_t base_ = 0;
+  int64_t frequency_ = 0;  // of the counter, asked at Restart
 };
 
 }  // namespace corvane::stream

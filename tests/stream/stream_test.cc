@@ -16,6 +16,7 @@
 
 #include "platform/registry.h"
 #include "stream/cipher.h"
+#include "stream/deciphered_window.h"
 #include "stream/file_format.h"
 #include "stream/index_file_stream.h"
 #include "stream/key_source.h"
@@ -130,22 +131,29 @@ TEST(CipherTest, ReadsAtAPosition) {
   std::vector<uint8_t> plain = test::Pattern(100, 3), file(60, 0xEE), body = plain;
   ASSERT_TRUE(EncipherInPlace(Shared(), body.data(), body.size()).ok());
   file.insert(file.end(), body.begin(), body.end());
-  auto all = DecipherAllOrNothing;
-  const struct { decltype(all) read; int64_t pos; uint32_t n; int64_t fail_at; uint32_t code, got; } cases[] = {
+  using ReadFn = Status (*)(const CipherParameters&, ByteSource&, uint32_t, void*, uint32_t, uint32_t*);
+  const ReadFn all = DecipherAllOrNothing, Decipher = stream::Decipher;
+  const struct { ReadFn read; int64_t pos; uint32_t n; int64_t fail_at; uint32_t code, got; } cases[] = {
       {all, 150, 16, -1, 0, 10},  {all, 90, 16, -1, 0, 16},  {all, 60, 0, -1, 0, 0},
       {all, 60 + Shared().block_size, 0, -1, 0, 0},          {all, 160, 0, -1, 0, 0},
       {all, 90, 16, 0, kErrIoDevice, 0},                     {Decipher, 90, 16, -1, 0, 16}, {Decipher, 90, 16, 0, kErrIoDevice, 0},
       {Decipher, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
       {all, INT64_MAX - 2, 24, -1, kErrInvalidParameter, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.pos << " " << c.n);
+  // Each read also through a deciphered window, which must answer alike.
+  for (const auto& c : cases) for (bool windowed : {false, true}) {
+    SCOPED_TRACE(::testing::Message() << c.pos << " " << c.n << (windowed ? " windowed" : ""));
     MemorySource src(file);
     src.set_pos(c.pos);
     src.fail_reads_at = c.fail_at;
     std::vector<uint8_t> out(24, 0xCC);
     uint32_t got = 99;
-    EXPECT_EQ(c.read(Shared(), src, 60, out.data(), c.n, &got).code(), c.code);
+    DecipheredWindow window;
+    ASSERT_TRUE(window.Prepare(Shared(), 60).ok());
+    const Status st = !windowed ? c.read(Shared(), src, 60, out.data(), c.n, &got)
+                      : c.read == all ? window.ReadAllOrNothing(src, out.data(), c.n, &got)
+                                      : window.Read(src, out.data(), c.n, &got);
+    EXPECT_EQ(st.code(), c.code);
     EXPECT_EQ(got, c.got);
     const bool delivered = c.got == c.n && c.n;  // otherwise nothing is
     EXPECT_TRUE(delivered ? std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60))
