@@ -37,11 +37,17 @@ HRESULT LogFile2Object::Close() {
   indexing_progress_ = 0;
   CriticalSectionLock hold(lock_);
   if (!open_) return Raise(errors::kFileNotOpen);
-  // The bookmarks go first: a save that fails keeps the log open with its
-  // buffer untouched, so blocks written before the next Close continue the
-  // log where it stands. Flushed first, an enciphered log would end in a
-  // short cipher block that later blocks could not continue.
-  Status st;
+  // Only the buffered bytes reach the file, also for the enciphered
+  // generations: a log ends with its last, possibly short, cipher block,
+  // never with zero fill that would read back as blocks. A failed flush
+  // keeps the bytes for another Close.
+  Status st = log_.FlushBuffer();
+  if (!st.ok()) {
+    if (st.IsDiskFull()) {
+      return Raise(errors::kFinalFlushDiskFull);
+    }
+    return Raise(errors::kFlushFailed);
+  }
   if (!bookmarks_.empty()) {
     // Bookmarks that were only read stay in their file as they are, so that
     // a log on read-only media still closes.
@@ -58,17 +64,6 @@ HRESULT LogFile2Object::Close() {
     if (bookmarks_.changed() && !st.ok() && !st.IsNotFound()) {
       return Raise(errors::kBookmarkSaveFailed);
     }
-  }
-  // Only the buffered bytes reach the file, also for the enciphered
-  // generations: a log ends with its last, possibly short, cipher block,
-  // never with zero fill that would read back as blocks. A failed flush
-  // keeps the bytes for another Close.
-  st = log_.FlushBuffer();
-  if (!st.ok()) {
-    if (st.IsDiskFull()) {
-      return Raise(errors::kFinalFlushDiskFull);
-    }
-    return Raise(errors::kFlushFailed);
   }
   // The system may report a lost write-back of the log only here; the
   // object is closed either way, as the handle is gone.
