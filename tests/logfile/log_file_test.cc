@@ -1,7 +1,6 @@
 // ILogFile (and LogFile2 on an empty log) through the public interface:
 // checks and their texts, opening, reading every format from crafted bytes,
-// writing e1.01 logs, and writes that meet a full disk (a file system that
-// cuts writes short).
+// writing e1.01 logs.
 #include <corvane/corvane.h>
 #include <gtest/gtest.h>
 
@@ -16,7 +15,6 @@
 #include "stream/raw_record.h"
 #include "stream/settings.h"
 #include "support/com_test_util.h"
-#include "support/fault_file_system.h"
 #include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
@@ -302,50 +300,6 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull),
             std::make_tuple(3, 2, false, false));
   EXPECT_LE(x2.qwTimeStamp, y_stamp);
-}
-
-// A block or a Close that meets a full disk (or another write error) fails
-// with its code and text and is taken back whole: a retry works, and the log
-// holds no part of the failed block. A buffer that cannot be cut back takes
-// no more blocks, and Close gives the file up rather than writing after
-// bytes of unknown state.
-TEST_F(LogFileTest, FailedWritesAreTakenBackWholeAndARetryWorks) {
-  // before, failing: data bytes of the block written first and of the failing
-  // one (0: Close fails); budget: bytes the disk takes once the first is in.
-  const struct { uint32_t before, failing; int64_t budget; uint32_t error; bool cut_fails; HRESULT code; const char* text; }
-      cases[] = {
-      {100, 10, 20, kErrDiskFull, false, E_CVR_DISK_FULL, "Block header write failed, disk full"},
-      {10, 600, 300, kErrDiskFull, false, E_CVR_DISK_FULL, "Block data write failed, disk full"},
-      {10, 600, 300, kErrAccessDenied, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
-      {350, 0, 5, kErrDiskFull, false, E_CVR_DISK_FULL, "Out of disk space"},
-      {350, 0, 0, kErrAccessDenied, false, E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk"},
-      {10, 100, 10, kErrDiskFull, true, E_CVR_DISK_FULL, "Block data write failed, disk full"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    FaultFileSystem fs;
-    platform::ScopedFileSystemOverride use(&fs);
-    fs.space_error = c.error;
-    const std::string path = dir_.File("fault.log");
-    OpenWrite(path);
-    Bytes plain;
-    ASSERT_EQ(WriteTracked(1, c.before, &plain), S_OK);
-    fs.space = c.budget;
-    fs.family = Call::kSetEnd, fs.sticky = true, fs.fail_at = c.cut_fails;
-    EXPECT_CVR_ERROR(c.failing ? WriteTracked(2, c.failing, &plain) : file_->Close(), c.code, c.text, kTag);
-    fs.space = -1;
-    if (c.cut_fails) {
-      EXPECT_CVR_ERROR(WriteTracked(3, 1, &plain), E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed", kTag);
-      EXPECT_CVR_ERROR(file_->Close(), E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk", kTag);
-      EXPECT_CVR_ERROR(file_->Close(), E_CVR_FILE_NOT_OPEN, "File not open", kTag);
-      fs.fail_at = 0;
-      EXPECT_EQ(FileSize(path), 60 + c.budget) << "what reached the disk stays";
-      continue;
-    }
-    ASSERT_EQ(WriteTracked(3, 150, &plain), S_OK);
-    ASSERT_EQ(file_->Close(), S_OK);
-    ExpectLog(path, plain);
-  }
 }
 
 // An empty log opened for reading by LogFile2 takes the caller's generation

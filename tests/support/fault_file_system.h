@@ -28,33 +28,25 @@ inline const char* Name(Call c) {
   return names[static_cast<int>(c)];
 }
 enum class Fault { kIo, kDiskFull, kShortWrite, kDenied };
-inline const char* Name(Fault f) {
-  static const char* const names[] = {"I/O error", "disk full", "short write", "access denied"};
-  return names[static_cast<int>(f)];
-}
+inline const char* Name(Fault f) { static const char* const n[] = {"I/O error", "disk full", "short write", "access denied"}; return n[static_cast<int>(f)]; }
 
 class FaultFileSystem final : public platform::FileSystem {
  public:
   // The failing call: the fail_at-th (from 1; 0: none) of `family`, and with
-  // `sticky` every later one of it too.
+  // `sticky` every later one of it too. Calls count (and fail) only while
+  // armed. Free bytes `space` (-1: any): a write beyond them writes what fits
+  // and fails with space_error. lost_close: a file written to met a failing
+  // Close.
   Call family = Call::kAny;
-  uint64_t fail_at = 0;
   Fault fault = Fault::kIo;
-  bool sticky = false;
-  std::atomic<bool> armed{true};  // calls count (and fail) only while armed
-  // Free bytes (-1: any); a write beyond them writes what fits and fails
-  // with space_error.
+  uint64_t fail_at = 0, injected = 0;
+  bool sticky = false, lost_close = false;
+  std::atomic<bool> armed{true};
   int64_t space = -1;
-  uint32_t space_error = kErrDiskFull;
-  uint32_t largest_read = 0;
-  uint64_t injected = 0;
-  bool lost_close = false;  // a file written to met a failing Close
+  uint32_t space_error = kErrDiskFull, largest_read = 0;
   std::set<std::string> opened_for_writing;
 
-  uint64_t calls(Call c) {
-    std::lock_guard<std::mutex> hold(mu_);
-    return counts_[static_cast<int>(c)];
-  }
+  uint64_t calls(Call c) { std::lock_guard<std::mutex> hold(mu_); return counts_[static_cast<int>(c)]; }
 
   Status Open(const std::string& path, const platform::OpenOptions& options,
               std::unique_ptr<platform::File>* out, uint32_t* last_error) override {
@@ -67,35 +59,22 @@ class FaultFileSystem final : public platform::FileSystem {
     return st;
   }
   Status Remove(const std::string& path) override { return Pass(Call::kRemove, [&] { return real_->Remove(path); }); }
-  Status Rename(const std::string& a, const std::string& b, bool replace) override {
-    return Pass(Call::kRename, [&] { return real_->Rename(a, b, replace); });
-  }
-  Status BytesPerSector(const std::string& path, uint32_t* bytes) override {
-    return real_->BytesPerSector(path, bytes);
-  }
+  Status Rename(const std::string& a, const std::string& b, bool replace) override { return Pass(Call::kRename, [&] { return real_->Rename(a, b, replace); }); }
+  Status BytesPerSector(const std::string& path, uint32_t* bytes) override { return real_->BytesPerSector(path, bytes); }
 
  private:
   // A call that fails with its fault or goes on to the real one.
-  template <class Fn> Status Pass(Call c, Fn real) {
-    Status st = Hit(c);
-    return st.ok() ? real() : st;
-  }
+  template <class Fn> Status Pass(Call c, Fn real) { Status st = Hit(c); return st.ok() ? real() : st; }
   // Counts a call; the fault it meets, if any (a short write: kErrMoreData).
   Status Hit(Call c) {
     std::lock_guard<std::mutex> hold(mu_);
     if (!armed) return Status::Ok();
     const uint64_t n = ++counts_[static_cast<int>(c)];
     const uint64_t nth = family == Call::kAny ? ++counts_[static_cast<int>(Call::kAny)] : n;
-    if ((family != Call::kAny && family != c) || fail_at == 0 || nth < fail_at || (nth > fail_at && !sticky)) {
-      return Status::Ok();
-    }
+    if ((family != Call::kAny && family != c) || fail_at == 0 || nth < fail_at || (nth > fail_at && !sticky)) return Status::Ok();
     ++injected;
-    switch (fault) {
-      case Fault::kIo: return Status::Error(kErrIoDevice);
-      case Fault::kDenied: return Status::Error(kErrAccessDenied);
-      case Fault::kShortWrite: return Status::Error(c == Call::kWrite ? kErrMoreData : kErrDiskFull);
-      default: return Status::Error(kErrDiskFull);
-    }
+    return Status::Error(fault == Fault::kIo ? kErrIoDevice : fault == Fault::kDenied ? kErrAccessDenied
+                         : fault == Fault::kShortWrite && c == Call::kWrite ? kErrMoreData : kErrDiskFull);
   }
 
   class FaultFile final : public platform::File {
@@ -113,17 +92,12 @@ class FaultFileSystem final : public platform::FileSystem {
       const Status fault = fs_->Hit(Call::kWrite);
       if (!fault.ok() && fault.code() != kErrMoreData) return fault;
       uint32_t allow = fault.ok() ? n : n / 2;
-      {
-        std::lock_guard<std::mutex> hold(fs_->mu_);
-        if (fs_->space >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(allow, fs_->space));
-      }
+      if (std::lock_guard<std::mutex> hold(fs_->mu_); fs_->space >= 0) allow = static_cast<uint32_t>(std::min<int64_t>(allow, fs_->space));
       Status st = allow > 0 ? f_->Write(s, allow, written) : Status::Ok();
       wrote_ = wrote_ || *written > 0;
       std::lock_guard<std::mutex> hold(fs_->mu_);
       if (fs_->space >= 0) fs_->space -= *written;
-      if (!st.ok()) return st;
-      if (!fault.ok()) return Status::Error(kErrDiskFull);
-      return allow < n ? Status::Error(fs_->space_error) : st;
+      return !st.ok() ? st : !fault.ok() ? Status::Error(kErrDiskFull) : allow < n ? Status::Error(fs_->space_error) : st;
     }
     Status Seek(int64_t d, platform::SeekOrigin o, int64_t* p) override { return fs_->Pass(Call::kSeek, [&] { return f_->Seek(d, o, p); }); }
     Status GetSize(int64_t* s) override { return fs_->Pass(Call::kGetSize, [&] { return f_->GetSize(s); }); }
@@ -137,8 +111,6 @@ class FaultFileSystem final : public platform::FileSystem {
       fs_->lost_close = fs_->lost_close || (!st.ok() && wrote_);
       return st.ok() ? closed : st;
     }
-
-   private:
     std::unique_ptr<platform::File> f_;
     FaultFileSystem* fs_;
     bool wrote_ = false;
