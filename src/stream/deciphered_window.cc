@@ -39,9 +39,13 @@ Status DecipheredWindow::Fill(ByteSource& source, int64_t pos, Status* read_fail
   while (got < capacity) {
     uint32_t g = 0;
     st = source.Read(bytes_.get() + got, capacity - got, &g);
-    if (!st.ok()) *read_failure = st;
-    if (!st.ok() || g == 0) break;
     got += g;
+    if (!st.ok()) {
+      *read_failure = st;
+      got = got / block * block;  // whole blocks only
+      break;
+    }
+    if (g == 0) break;
   }
   DecipherGrid(schedule_, bytes_.get(), got);
   start_ = pos - rel;
@@ -58,10 +62,10 @@ Status DecipheredWindow::Read(ByteSource& source, void* dst, uint32_t n, uint32_
   int64_t end = 0;
   // A damaged position taken from a file must not wrap around.
   if (__builtin_add_overflow(pos, int64_t{n}, &end)) return Status::Error(kErrInvalidParameter);
+  Status failure;
   if (!Holds(pos, n)) {
     // Reads as large as half the window gain nothing from it.
     if (n > kCapacity / 2) return Decipher(schedule_, source, header_length_, dst, n, delivered);
-    Status failure;
     st = Fill(source, pos, &failure);
     if (!st.ok()) return st;
   }
@@ -69,7 +73,14 @@ Status DecipheredWindow::Read(ByteSource& source, void* dst, uint32_t n, uint32_
   *delivered = static_cast<uint32_t>(std::min<int64_t>(ready, n));
   if (*delivered > 0) std::memcpy(dst, bytes_.get() + (pos - start_), *delivered);
   end_ = whole_end_;  // a short last block is not served again
-  return source.Seek(end, SeekOrigin::kBegin, nullptr);
+  st = source.Seek(end, SeekOrigin::kBegin, nullptr);
+  // A failed read is reported once the blocks before it are delivered,
+  // never taken for the end of the file; the window does not keep it.
+  if (!failure.ok() && *delivered < n) {
+    Drop();
+    return failure;
+  }
+  return st;
 }
 
 Status DecipheredWindow::ReadAllOrNothing(ByteSource& source, void* dst, uint32_t n,

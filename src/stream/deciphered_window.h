@@ -37,7 +37,7 @@ class DecipheredWindow {
 
   // Reads as stream::Decipher does: the plain bytes of [p, p + n) where p
   // is the source's file pointer, fewer at the end of the file; the pointer
-  // ends at p + n; a failed read counts as the end of the data.
+  // ends at p + n; a failed read fails the call.
   Status Read(ByteSource& source, void* dst, uint32_t n, uint32_t* delivered);
   // Reads as stream::DecipherAllOrNothing does: when fewer than n bytes
   // exist behind p, copies nothing, reports how many exist and leaves the
