@@ -29,19 +29,19 @@ void WriteBuffer::Attach(ByteSink* sink, const CipherParameters* cipher) {
   enciphered_ = cipher != nullptr;
   if (cipher) cipher_ = *cipher;
   fill_ = 0;
-  broken_ = false;
+  broken_ = ended_ = false;
 }
 
 void WriteBuffer::Detach() {
   sink_ = nullptr;
   fill_ = 0;
-  broken_ = false;
+  broken_ = ended_ = false;
 }
 
 Status WriteBuffer::AppendWritingOut(const void* head, uint32_t head_length, const void* data,
                                      uint32_t data_length, bool* head_failed) {
   if (head_failed) *head_failed = false;
-  if (!sink_ || broken_) {
+  if (!sink_ || broken_ || ended_) {
     // Nothing can be written, the head first of all.
     if (head_failed) *head_failed = true;
     return Status::Error(kErrInvalidHandle);
@@ -102,6 +102,7 @@ Status WriteBuffer::Flush() {
     CutBack(start);
     return st;
   }
+  ended_ = enciphered_ && fill_ % static_cast<uint32_t>(cipher_.block_size) != 0;
   fill_ = 0;
   return Status::Ok();
 }

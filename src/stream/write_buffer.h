@@ -23,6 +23,11 @@
 // the buffer broken: what the file holds past the last good write is then
 // unknown, and it refuses every further Append and Flush.
 //
+// A Flush that ends an enciphered log in a short cipher block (the end of a
+// log, at Close) ends the log: a later block could not continue it on the
+// grid, so every further Append is refused (a Close that failed for another
+// reason may still be repeated).
+//
 // The sink's file pointer stands at the buffer's first byte whenever no call
 // is running. The owner may move it only while the buffer is empty.
 //
@@ -75,7 +80,7 @@ class WriteBuffer {
     // file. A buffer that it fills exactly is written when the next byte
     // comes.
     const uint64_t total = uint64_t{head_length} + data_length;
-    if (total <= capacity_ - fill_ && capacity_ > 0 && sink_ && !broken_) {
+    if (total <= capacity_ - fill_ && capacity_ > 0 && sink_ && !broken_ && !ended_) {
       if (head_failed) *head_failed = false;
       if (head_length > 0) std::memcpy(buffer_.get() + fill_, head, head_length);
       if (data_length > 0) std::memcpy(buffer_.get() + fill_ + head_length, data, data_length);
@@ -109,6 +114,7 @@ class WriteBuffer {
   bool enciphered_ = false;
   CipherParameters cipher_;
   bool broken_ = false;
+  bool ended_ = false;  // an enciphered log ends in a short cipher block
   // The bytes buffered before a record that needs two write-outs or more,
   // which reuse the buffer, kept until the record is complete.
   std::unique_ptr<uint8_t[]> saved_;

@@ -81,6 +81,8 @@ TEST(WriteBufferTest, AFailedCallChangesNothingAndARetryWritesTheRecordOnce) {
     EXPECT_GT(failures, 50);
     ASSERT_TRUE(!c.enciphered || DecipherInPlace(cipher, disk.file.data(), disk.file.size()).ok());
     EXPECT_EQ(disk.file, accepted);
+    // A log that now ends in a short cipher block takes nothing more.
+    EXPECT_EQ(buffer.Append(accepted.data(), 1, nullptr, 0).ok(), !c.enciphered || accepted.size() % cipher.block_size == 0);
   }
 }
 
