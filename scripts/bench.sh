@@ -69,21 +69,8 @@ else
 fi
 build=${BENCH_BUILD_DIR:-build/linux-bench}
 
-# Packages (Google Benchmark, libpcap): installed as root, else only checked.
-if [ "$(id -u)" = 0 ]; then
-  scripts/install-deps.sh --bench
-else
-  scripts/install-deps.sh --bench || echo "bench.sh: trying to build anyway" >&2
-fi
-
-echo "== building $build (preset linux-bench)" >&2
-mkdir -p build
-if ! cmake --preset linux-bench -B "$build" >"$build.configure.log" 2>&1; then
-  cat "$build.configure.log" >&2
-  exit 1
-fi
-cmake --build "$build" -j2 --target stream_bench index_bench logfile2_bench reach_bench memory_bench \
-  bench_table cvrtool >&2
+. scripts/bench-build.sh
+bench_build bench.sh stream_bench index_bench logfile2_bench reach_bench memory_bench bench_table cvrtool
 bin=$build/bin
 
 # Scratch space, in MiB: the indexing logs, the jump log and its pcap copy

@@ -20,18 +20,8 @@ case "$seconds" in
 esac
 build=${BENCH_BUILD_DIR:-build/linux-bench}
 
-if [ "$(id -u)" = 0 ]; then
-  scripts/install-deps.sh --bench
-else
-  scripts/install-deps.sh --bench || echo "soak.sh: trying to build anyway" >&2
-fi
-echo "== building $build (preset linux-bench)" >&2
-mkdir -p build
-if ! cmake --preset linux-bench -B "$build" >"$build.configure.log" 2>&1; then
-  cat "$build.configure.log" >&2
-  exit 1
-fi
-cmake --build "$build" -j2 --target soak >&2
+. scripts/bench-build.sh
+bench_build soak.sh soak
 
 # tmpfs keeps the disk out of the figures; 2 GiB free covers a few segments.
 base=${TMPDIR:-/tmp}
