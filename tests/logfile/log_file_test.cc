@@ -15,6 +15,7 @@
 #include "stream/raw_record.h"
 #include "stream/settings.h"
 #include "support/com_test_util.h"
+#include "support/fault_file_system.h"
 #include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
@@ -300,6 +301,49 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull),
             std::make_tuple(3, 2, false, false));
   EXPECT_LE(x2.qwTimeStamp, y_stamp);
+}
+
+// Per writer ('2' LogFile2, '1' LogFile, 'c' Corvane), the code and text of a
+// write or a Close whose file writes fail from the `at`-th on, after `before` blocks.
+TEST_F(LogFileTest, FailedWritesAndClosesGiveTheirCodesAndTexts) {
+  const Fault kFull = Fault::kDiskFull;
+  const struct { char writer; ULONG buffer, length; int before, at; Fault fault; bool close; HRESULT code; const char* text; } cases[] = {
+      {'2', 0, 100, 0, 1, kFull, false, E_CVR_DISK_FULL, "Insufficient disk space"},
+      {'2', 65536, 100, 1, 1, kFull, true, E_CVR_DISK_FULL, "Insufficient disk space, final buffer flush failed"},
+      {'1', 128, 112, 1, 1, kFull, false, E_CVR_DISK_FULL, "Block header write failed, disk full"},  // the buffer was full
+      {'1', 128, 300, 0, 1, kFull, false, E_CVR_DISK_FULL, "Block data write failed, disk full"},
+      {'1', 128, 300, 0, 1, Fault::kDenied, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
+      {'1', 128, 100, 1, 1, Fault::kIo, true, E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk"},
+      {'c', 0, 100, 0, 1, Fault::kIo, false, E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed"},
+      {'c', 0, 100, 0, 2, Fault::kIo, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
+  };
+  Bytes data(300, 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    FaultFileSystem disk;
+    disk.armed = false;
+    platform::ScopedFileSystemOverride use(&disk);
+    auto log2 = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+    auto legacy = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+    log2->SetDiskBufferSize(c.buffer);  // LogFile takes it from the settings
+    const Bstr path(dir_.File("failing.log"));
+    EnumFileVersion v = c.writer == '2' ? FileVersionCVR_V0102 : FileVersionCVR_Ve101;  // plain: unbuffered at 0
+    LogBlockHeader h = MakeHeader(1, 1, 0, 0, c.length);
+    auto* hb = reinterpret_cast<BYTE*>(&h);
+    ASSERT_EQ(c.writer == '2' ? log2->Open(path.get(), FileAccessModeWriteCreateAlways, &v, 0)
+              : c.writer == 'c' ? legacy->Open(path.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways)
+                                : file_->Open(path.get(), FileAccessModeWriteCreateAlways, &v), S_OK);
+    const auto write = [&] {
+      return c.writer == '2' ? log2->WriteBlock(hb, sizeof h, data.data(), c.length, 0)
+             : c.writer == 'c' ? legacy->WriteBlock(1, 1, data.data(), c.length) : file_->WriteBlock(hb, sizeof h, data.data(), c.length);
+    };
+    const auto close = [&] { return c.writer == '2' ? log2->Close() : c.writer == 'c' ? legacy->Close() : file_->Close(); };
+    for (int i = 0; i < c.before; ++i) ASSERT_EQ(write(), S_OK);
+    disk.family = Call::kWrite, disk.fault = c.fault, disk.sticky = true, disk.fail_at = c.at, disk.armed = true;
+    EXPECT_CVR_ERROR(c.close ? close() : write(), c.code, c.text, c.writer == 'c' ? "CORVANE" : kTag);
+    disk.armed = false;
+    close(), TakeError();
+  }
 }
 
 // An empty log opened for reading by LogFile2 takes the caller's generation
