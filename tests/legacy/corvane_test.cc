@@ -33,11 +33,8 @@ Bytes LegacyHeader(const std::string& text = kTagText, size_t end = 59) {
 }
 // A block, big-endian: identifier, connection, reserved byte, tick, the
 // length (of `data` unless given), data.
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) PutBytes(out, p);
-  return out;
-}
+Bytes Concat(std::initializer_list<Bytes> parts) { Bytes out; for (const Bytes& p : parts) PutBytes(out, p); return out; }
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Block(uint16_t id, uint8_t conn, const Bytes& data, uint32_t length = ~0u, uint32_t tick = 0) {
   Bytes b{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), conn, 0};
   PutBE(b, tick, 4);
@@ -49,17 +46,10 @@ HRESULT Open(ICorvane* log, const std::string& path, int access, int create) {
   return log->Open(Bstr(path).get(), static_cast<EnumCVRFileAccessMode>(access), static_cast<EnumCVRFileCreateMode>(create));
 }
 struct Header {
-  USHORT id = 0;
-  BYTE conn = 0;
-  ULONG tick = 0, length = 0;
-  LONG end = -1;
+  USHORT id = 0; BYTE conn = 0; ULONG tick = 0, length = 0; LONG end = -1;
   HRESULT Read(ICorvane* log) { return log->ReadBlockHeader(&id, &conn, &tick, &length, &end); }
 };
-ULONG Position(ICorvane* log) {
-  ULONG pos = 0;
-  EXPECT_EQ(log->GetFilePointerPos(&pos), S_OK);
-  return pos;
-}
+ULONG Position(ICorvane* log) { ULONG pos = 0; EXPECT_EQ(log->GetFilePointerPos(&pos), S_OK); return pos; }
 
 // (Reading such blocks back: the step-by-step test below and fuzz target corvane.)
 TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocks) {
@@ -108,10 +98,8 @@ const std::map<HRESULT, const char*> kStepErrors = {
 TEST(CorvaneTest, ReadingStepByStep) {
   const Bytes three = Concat({LegacyHeader(), Block(1, 1, {'a', 'b', 'c'}, ~0u, 10), Block(2, 2, {}),
                               Block(3, 3, {'w', 'x', 'y', 'z'})});
-  Bytes reserved = three;
+  Bytes reserved = three, odd_header = Text("a longer header with V 01.00 inside and more text\r\n\x1A");
   reserved[63] = 0xEE;
-  const std::string odd_text = "a longer header with V 01.00 inside and more text\r\n\x1A";
-  const Bytes odd_header(odd_text.begin(), odd_text.end());
   const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ, kSkipFailed = E_CVR_BLOCK_DATA_SKIP_FAILED;
   const Step kHeader{'H', 0, S_OK};
   // A wrong version fails Open (`opened`) but leaves the file open behind its header.
@@ -169,11 +157,9 @@ TEST(CorvaneTest, ReadingStepByStep) {
 // create mode), so a refused Open leaves an existing file alone; a failed
 // Open leaves the object closed unless its arguments were refused.
 TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
-  static ULONG value;
-  static Header h;
+  static ULONG value; static Header h;
 #define CALL(expr) [](ICorvane* log, const std::string& path) -> HRESULT { return (void)log, (void)path, (expr); }
-  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed",
-                    kNotOpen = "File not open";
+  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed", kNotOpen = "File not open";
   auto null = [](const char* method) { return std::string("One ore more ") + method + " method parameters are NULL"; };
   // state: 'c' closed, 'w' open for writing, 'r' open for reading; before: the file before, if any.
   using Call = std::function<HRESULT(ICorvane*, const std::string&)>;
@@ -226,12 +212,7 @@ constexpr int kThreads = 4, kBlocks = 250;
 template <class Body> void OnThreads(Body body) {
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (++ready; ready < kThreads;) std::this_thread::yield();
-      body(t);
-    });
-  }
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back([&, t] { for (++ready; ready < kThreads;) std::this_thread::yield(); body(t); });
   for (auto& thread : threads) thread.join();
 }
 
