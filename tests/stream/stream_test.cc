@@ -52,10 +52,10 @@ class StreamTest : public ::testing::Test {
   // left behind would change the next program's opens.
   void TearDown() override { SetUp(); }
 
+  // A little-endian DWORD.
   static uint32_t Stored(const char* name) {
-    uint32_t value = 0, size = 4, type = 0;  // a little-endian DWORD
-    EXPECT_TRUE(registry::QueryValue(kUser, kSettingsKey, name, &value, &size, &type).ok());
-    return value;
+    uint32_t value = 0, size = 4, type = 0;
+    return registry::QueryValue(kUser, kSettingsKey, name, &value, &size, &type).ok() ? value : 0xBADu;
   }
   test::TempDir dir_;
 };
@@ -105,15 +105,11 @@ TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
 
 // ---- The cipher and the key file ----
 
-const CipherParameters& Shared() {
-  static const CipherParameters p = ParametersFromKey(DefaultKeyMaterial().sets[1]);
-  return p;
-}
+const CipherParameters& Shared() { static const CipherParameters p = ParametersFromKey(DefaultKeyMaterial().sets[1]); return p; }
 
 TEST(CipherTest, RefusesParametersThatBreakTheInverse) {
-  uint8_t data[8] = {};
+  uint8_t data[8] = {}; uint32_t got = 0;
   MemorySource src(std::vector<uint8_t>(64));
-  uint32_t got = 0;
   for (int change = 0; change < 6; ++change) {
     CipherParameters p = Shared();
     int32_t* fields[] = {&p.block_size, &p.block_size, &p.taps[4], &p.taps[9], &p.pass_count};
@@ -144,10 +140,8 @@ TEST(CipherTest, ReadsAtAPosition) {
   for (const auto& c : cases) for (bool windowed : {false, true}) {
     SCOPED_TRACE(::testing::Message() << c.pos << " " << c.n << (windowed ? " windowed" : ""));
     MemorySource src(file);
-    src.set_pos(c.pos);
-    src.fail_reads_at = c.fail_at;
-    std::vector<uint8_t> out(24, 0xCC);
-    uint32_t got = 99;
+    src.set_pos(c.pos), src.fail_reads_at = c.fail_at;
+    std::vector<uint8_t> out(24, 0xCC); uint32_t got = 99;
     DecipheredWindow window;
     ASSERT_TRUE(window.Prepare(Shared(), 60).ok());
     const Status st = !windowed ? c.read(Shared(), src, 60, out.data(), c.n, &got)
@@ -173,8 +167,7 @@ TEST(KeySourceTest, RefusesMalformedOrUnusableFilesWithTheirFault) {
       {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 1 96\n" + shared, "block size"},
   };
   for (const auto& [text, fault] : cases) {
-    KeyMaterial k = DefaultKeyMaterial();
-    std::string msg;
+    KeyMaterial k = DefaultKeyMaterial(); std::string msg;
     EXPECT_TRUE(ParseKeyFile(text, &k, &msg).code() == kErrInvalidData && msg.find(fault) != std::string::npos) << text << msg;
   }
 }
@@ -197,8 +190,7 @@ TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
   EXPECT_EQ(p, Shared()) << "the same as the built-in set";
 
   SetEnv(kKeyFileEnvironment, bad);
-  std::string msg;
-  KeyMaterial k;
+  std::string msg; KeyMaterial k;
   EXPECT_TRUE(LoadKeyMaterial(&k, &msg).code() == kErrInvalidData && msg.find("bad.txt") != std::string::npos) << msg;
   CipherParameters none;
   EXPECT_TRUE(!none.SetUp(1) && none == CipherParameters()) << "nothing loaded";
@@ -212,8 +204,7 @@ std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
 
 // `text` over the bytes of `file` from `at` on.
 std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t at, const std::string& text) {
-  std::copy(text.begin(), text.end(), file.begin() + at);
-  return file;
+  return std::copy(text.begin(), text.end(), file.begin() + at), file;
 }
 
 // n records; a CR starts the first payload unless line_end is false.
@@ -254,14 +245,12 @@ TEST(DetectVersionTest, CraftedFiles) {
     EXPECT_EQ(std::make_pair(d.version, d.index_sub_version), std::make_pair(c.version, c.sub_version)) << c.name;
     EXPECT_LE(src.reads, c.file.size() == 128 ? 2 : 20) << c.name;
   }
-}
-
-TEST(TextRulesTest, HexDumpFirstLinesAndIndexSubVersion) {
+  // The text rules alone: a hex dump's first line, the index sub-version.
   const std::vector<uint8_t> h = Patched(BuildHeader(10), 70, std::string(1, '\0'));
   EXPECT_EQ(ParseIndexSubVersion(std::string(h.begin(), h.end())), 0) << "a zero byte within 64..75";
-  const std::pair<const char*, int> cases[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6},
+  const std::pair<const char*, int> lines[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6},
                                                 {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
-  for (auto [line, version] : cases) EXPECT_EQ(ClassifyHexDump(line), version) << line;
+  for (auto [line, version] : lines) EXPECT_EQ(ClassifyHexDump(line), version) << line;
 }
 
 }  // namespace
