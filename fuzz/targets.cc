@@ -71,8 +71,7 @@ void KeyFile(const uint8_t* data, size_t size) {
   const Status load = LoadKeyMaterial(&loaded, nullptr);
   for (int version : {1, 3, 7, 13, 16}) {
     CipherParameters p;
-    CORVANE_FUZZ_CHECK(p.Load(version).ok() == load.ok() &&
-                       (!load.ok() || p == ParametersFromKey(key.sets[static_cast<int>(*KeySetFor(version))])));
+    CORVANE_FUZZ_CHECK(p.Load(version).ok() == load.ok() && (!load.ok() || p == ParametersFromKey(key.sets[static_cast<int>(*KeySetFor(version))])));
   }
   unsetenv(kKeyFileEnvironment);
   CORVANE_FUZZ_CHECK(load.ok() == (size <= kMaxKeyFileSize) && (!load.ok() || loaded.sets == key.sets));
@@ -91,8 +90,7 @@ void VersionDetection(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(source->pos() == start);
   const auto reduced = DetectVersion(*source, TagSet::kReduced);
   CORVANE_FUZZ_CHECK(source->pos() == start && full.version >= FileVersionUnknown && full.version <= FileVersionINF_Vu102 &&
-                     reduced.version >= FileVersionUnknown && reduced.version <= FileVersionVantrelHex &&
-                     reduced.index_sub_version == 0);
+                     reduced.version >= FileVersionUnknown && reduced.version <= FileVersionVantrelHex && reduced.index_sub_version == 0);
   CORVANE_FUZZ_CHECK(!(shared(full.version) || shared(reduced.version)) || full.version == reduced.version);
   const auto again = DetectVersion(*source, TagSet::kFull);
   CORVANE_FUZZ_CHECK(again.version == full.version && again.index_sub_version == full.index_sub_version);
@@ -130,14 +128,12 @@ void HexText(const uint8_t* data, size_t size) {
     const size_t from = text.empty() ? 0 : c.U16() % (text.size() + 2);
     CheckHexRead(text, from, c.U16() % 6000);
   }
-  Bytes whole(text.size()), joined;
-  size_t used = 0;
+  Bytes whole(text.size()), joined; size_t used = 0;
   HexDecoder one, pieces;
   whole.resize(one.Decode(text.data(), text.size(), whole.data(), whole.size(), &used));
   for (size_t at = 0, piece = 0; at < text.size(); at += piece) {
     piece = std::min<size_t>(1 + c.Byte() % 64, text.size() - at);
-    uint8_t out[64];
-    size_t consumed = 0;
+    uint8_t out[64]; size_t consumed = 0;
     const size_t made = pieces.Decode(text.data() + at, piece, out, sizeof out, &consumed);
     CORVANE_FUZZ_CHECK(consumed == piece && made <= piece);
     joined.insert(joined.end(), out, out + made);
@@ -216,9 +212,8 @@ void Cipher(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> file = parts[0];
   Controls c{parts[1]};
   const uint8_t set = c.Byte() % 3;
-  uint8_t raw[14];
+  uint8_t raw[14]; CipherParameters p;
   for (uint8_t& b : raw) b = c.Byte();
-  CipherParameters p;
   if (set < 2) p = ParametersFromKey(DefaultKeyMaterial().sets[set == 0 ? 1 : 0]);
   if (set == 2) {
     p.whitening = raw[0], p.feedback = raw[1], p.pass_count = 1 + raw[2] % 4, p.block_size = 2 << (raw[13] % 7);
@@ -230,8 +225,7 @@ void Cipher(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(EncipherInPlace(p, lib.data(), lib.size()).ok() && lib == OnGrid(p, file, false));
   uint64_t written = 0;
   auto sink = [&sunk](const uint8_t* d, uint32_t n, uint32_t* w) { return sunk.insert(sunk.end(), d, d + n), *w = n, Status::Ok(); };
-  CORVANE_FUZZ_CHECK(Encipher(p, file.data(), static_cast<uint32_t>(file.size()), sink, &written).ok() && written == file.size() &&
-                     sunk == lib);
+  CORVANE_FUZZ_CHECK(Encipher(p, file.data(), static_cast<uint32_t>(file.size()), sink, &written).ok() && written == file.size() && sunk == lib);
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, lib.data(), lib.size()).ok() && std::equal(lib.begin(), lib.end(), file.begin(), file.end()));
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, undone.data(), undone.size()).ok() && undone == OnGrid(p, file, true));
 
@@ -339,8 +333,7 @@ class RecordReader {
       uint32_t length = 0; std::memcpy(&length, header + (header_length == 24 ? 16 : 12), sizeof length);
       if (length > file_size_ + (kLogFile ? 4 : 4096)) continue;  // the reader refuses those itself
       Bytes data(size_t{length} + 64, kGuard);
-      if (how % 4 == 1 && length > 0)
-        CORVANE_FUZZ_CHECK(FAILED(log_->ReadBlockData(data.data(), kLogFile ? 0 : length - 1)) && data[0] == kGuard);
+      if (how % 4 == 1 && length > 0) CORVANE_FUZZ_CHECK(FAILED(log_->ReadBlockData(data.data(), kLogFile ? 0 : length - 1)) && data[0] == kGuard);
       if (how % 4 != 2) (void)log_->ReadBlockData(data.data(), length + (how % 4 == 3 ? 64 : 0));
       if (!kLogFile || how % 4 != 3) CORVANE_FUZZ_CHECK(data[length] == kGuard);
     }
@@ -371,12 +364,9 @@ ComPtr<Log> OpenForReading(const std::string& name, std::span<const uint8_t> log
   CORVANE_FUZZ_CHECK(p);
   Bstr path(PutScratchFile(name, log));
   EnumFileVersion version = FileVersionUnknown;
-  HRESULT hr;
-  if constexpr (kLogFile) hr = p->Open(path.get(), FileAccessModeReadOnly, &version);
-  else hr = p->Open(path.get(), FileAccessModeReadOnly, &version, 0);
-  if (FAILED(hr)) return {};
-  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 &&
-                     version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
+  if (FAILED([&] { if constexpr (kLogFile) return p->Open(path.get(), FileAccessModeReadOnly, &version);
+                   else return p->Open(path.get(), FileAccessModeReadOnly, &version, 0); }())) return {};
+  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 && version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
   return p;
 }
 
@@ -420,15 +410,13 @@ void LogFile2(const uint8_t* data, size_t size) {
     switch (c.Byte() % 8) {
       case 0: (void)reader.Read(1 + c.Byte() % 32, c, false); break;
       case 1: if (SUCCEEDED(log->BookmarkJump(c.Byte()))) (void)log->BookmarkRead(text.out()); break;
-      case 2:
-        (void)log->GetBookmarkBlockNumber(static_cast<int8_t>(c.Byte()), &value), (void)log->GetBookmarkIndexNumber(c.U16(), &value);
+      case 2: (void)log->GetBookmarkBlockNumber(static_cast<int8_t>(c.Byte()), &value), (void)log->GetBookmarkIndexNumber(c.U16(), &value);
         break;
       case 3: value = c.U16(); if (SUCCEEDED(log->InsertBookmark(value, comment().get()))) reader.Restart(); break;
       case 4: (void)log->BookmarkEdit(comment().get()); break;
       case 5: (void)log->BookmarkDelete(); break;
       case 6: if (SUCCEEDED(log->Jump(c.U16()))) reader.Restart(); break;
-      case 7:
-        (void)log->GetFilePointerPos(&value), (void)log->GetFileSize(&value), (void)log->GetIndexedRecCount(&value);
+      case 7: (void)log->GetFilePointerPos(&value), (void)log->GetFileSize(&value), (void)log->GetIndexedRecCount(&value);
         CORVANE_FUZZ_CHECK(((void)log->GetBookmarkCount(&value), value >= 0));
         break;
     }
@@ -462,7 +450,7 @@ void IndexJump(const uint8_t* data, size_t size) {
   };
   for (uint64_t i = 0; c.empty() && i <= 16; ++i) jump(i < 16 ? (span - 3) / 16 * i : span - 4, 2);
   for (int step = 0; step < 24 && !c.empty(); ++step) {
-    const uint64_t target = c.U32() % span;
+    const uint64_t target = c.U32() % span;  // read before the count
     jump(target, c.Byte() % 8);
   }
   (void)log->Close();
@@ -484,8 +472,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
   PutScratchFile("marks.bmk", parts[0]);
   Store s, copy, again; uint32_t error = 0;
   const auto result = s.Load(ScratchPath("marks.cvr"), &error);
-  CORVANE_FUZZ_CHECK(result != Store::LoadResult::kNotFound && s.Current() == nullptr &&
-                     (result == Store::LoadResult::kLoaded) == (error == 0));
+  CORVANE_FUZZ_CHECK(result != Store::LoadResult::kNotFound && s.Current() == nullptr && (result == Store::LoadResult::kLoaded) == (error == 0));
   size_t comment_bytes = 0;
   for (const Bookmark& b : s.list()) comment_bytes += b.comment.size();
   CORVANE_FUZZ_CHECK(comment_bytes <= parts[0].size());
@@ -505,8 +492,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
     const bool had = s.Current() != nullptr;
     int64_t number = 0; int16_t which = 0; std::string text;
     switch (c.Byte() % 8) {
-      case 0:
-        CORVANE_FUZZ_CHECK((number = s.PositionReader(static_cast<int64_t>(c.U64()))) >= 0 && static_cast<size_t>(number) <= s.size());
+      case 0: CORVANE_FUZZ_CHECK((number = s.PositionReader(static_cast<int64_t>(c.U64()))) >= 0 && static_cast<size_t>(number) <= s.size());
         break;
       case 1:  // the number not negative; the comment read after it
         number = static_cast<int64_t>(c.U64() >> 1), text = comment();
@@ -531,8 +517,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
   for (const Bookmark& b : s.list()) copy.Append(b.log_message_number, b.length, b.comment);
   if (!copy.Save(ScratchPath("saved.cvr"), kLogs[c.Byte() % 3]).ok()) return;  // e.g. a comment too long to write
   const auto loaded = again.Load(ScratchPath("saved.cvr"), &error);
-  CORVANE_FUZZ_CHECK(loaded != Store::LoadResult::kFailed &&
-                     (s.empty() || (loaded == Store::LoadResult::kLoaded && again.size() == s.size())));
+  CORVANE_FUZZ_CHECK(loaded != Store::LoadResult::kFailed && (s.empty() || (loaded == Store::LoadResult::kLoaded && again.size() == s.size())));
   auto same = [](const Bookmark& a, const Bookmark& b) {
     return a.log_message_number == b.log_message_number && a.length == b.length && a.DeliveredBytes() == b.DeliveredBytes();
   };
@@ -554,8 +539,7 @@ void Corvane(const uint8_t* data, size_t size) {
   Controls c{parts[1]};
   size_t blocks = 0;
   for (int failures = 0; failures < 3;) {
-    USHORT id = 0; BYTE conn = 0; LONG eof = 0;
-    ULONG stamp = 0, length = 0;
+    USHORT id = 0; BYTE conn = 0; LONG eof = 0; ULONG stamp = 0, length = 0;
     // A failed header read counts (++failures is never 0) and the next one goes on.
     if (FAILED(log->ReadBlockHeader(&id, &conn, &stamp, &length, &eof)) && ++failures) continue;
     if (eof) break;
@@ -575,11 +559,9 @@ void Corvane(const uint8_t* data, size_t size) {
 
 TargetFn FindTarget(std::string_view name) {
   static constexpr std::pair<std::string_view, TargetFn> kTargets[] = {
-      {"raw_record", RawRecord}, {"key_file", KeyFile},     {"version_detection", VersionDetection},
-      {"hex_text", HexText},     {"cipher", Cipher},        {"log_file_stream", LogFileStream},
-      {"log_file", LogFile},     {"log_file2", LogFile2},   {"bookmark_store", BookmarkStore},
-      {"index_jump", IndexJump}, {"corvane", Corvane},
-  };
+      {"raw_record", RawRecord}, {"key_file", KeyFile}, {"version_detection", VersionDetection}, {"hex_text", HexText},
+      {"cipher", Cipher}, {"log_file_stream", LogFileStream}, {"log_file", LogFile}, {"log_file2", LogFile2},
+      {"bookmark_store", BookmarkStore}, {"index_jump", IndexJump}, {"corvane", Corvane}};
   for (const auto& [n, run] : kTargets) if (name == n) return run;
   std::fprintf(stderr, "no fuzz target %.*s\n", static_cast<int>(name.size()), name.data()), std::abort();
 }

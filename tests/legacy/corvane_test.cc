@@ -96,8 +96,7 @@ const std::map<HRESULT, const char*> kStepErrors = {
     {E_CVR_BLOCK_DATA_SKIP_FAILED, "Block data skip failed"}, {E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed"}};
 
 TEST(CorvaneTest, ReadingStepByStep) {
-  const Bytes three = Concat({LegacyHeader(), Block(1, 1, {'a', 'b', 'c'}, ~0u, 10), Block(2, 2, {}),
-                              Block(3, 3, {'w', 'x', 'y', 'z'})});
+  const Bytes three = Concat({LegacyHeader(), Block(1, 1, {'a', 'b', 'c'}, ~0u, 10), Block(2, 2, {}), Block(3, 3, {'w', 'x', 'y', 'z'})});
   Bytes reserved = three, odd_header = Text("a longer header with V 01.00 inside and more text\r\n\x1A");
   reserved[63] = 0xEE;
   const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ, kSkipFailed = E_CVR_BLOCK_DATA_SKIP_FAILED;

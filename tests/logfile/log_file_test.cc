@@ -298,8 +298,7 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   ASSERT_EQ(file_->Close(), S_OK);
   OpenRead(dir_.File("y.log"));
   const uint64_t y_stamp = Next().header.qwTimeStamp;
-  EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull),
-            std::make_tuple(3, 2, false, false));
+  EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull), std::make_tuple(3, 2, false, false));
   EXPECT_LE(x2.qwTimeStamp, y_stamp);
 }
 
@@ -357,8 +356,7 @@ TEST_F(LogFileTest, AnEmptyLogTakesTheCallersReadableGenerationInLogFile2) {
     EnumFileVersion version;  // a caller may store any number there
     std::memcpy(&version, &given, sizeof given);
     const bool readable = given >= 1 && given <= 9;
-    ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0),
-              readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
+    ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0), readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
     EXPECT_TRUE(!readable || version == given);
     eof_ = 0;
     EXPECT_TRUE(!readable || log->ReadBlockHeader(buf_, 24, &returned_, &eof_) == S_OK);

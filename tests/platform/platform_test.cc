@@ -48,8 +48,7 @@ class FileTest : public ::testing::Test {
   FileTest() : path_(dir_.File("data.bin")) { WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8}); }
 
   // The Windows error code of the open (0 for success); `keep` takes the file.
-  uint32_t Open(uint32_t access, uint32_t share, D d = D::kOpenExisting, std::unique_ptr<File>* keep = nullptr,
-                const std::string& path = {}) {
+  uint32_t Open(uint32_t access, uint32_t share, D d = D::kOpenExisting, std::unique_ptr<File>* keep = nullptr, const std::string& path = {}) {
     std::unique_ptr<File> f;
     Status s = OpenFile(path.empty() ? path_ : path, {access, share, d, false}, &f);
     EXPECT_EQ(s.ok(), f != nullptr);

@@ -145,13 +145,11 @@ TEST(CipherTest, ReadsAtAPosition) {
     DecipheredWindow window;
     ASSERT_TRUE(window.Prepare(Shared(), 60).ok());
     const Status st = !windowed ? c.read(Shared(), src, 60, out.data(), c.n, &got)
-                      : c.read == all ? window.ReadAllOrNothing(src, out.data(), c.n, &got)
-                                      : window.Read(src, out.data(), c.n, &got);
+                      : c.read == all ? window.ReadAllOrNothing(src, out.data(), c.n, &got) : window.Read(src, out.data(), c.n, &got);
     EXPECT_EQ(st.code(), c.code);
     EXPECT_EQ(got, c.got);
     const bool delivered = c.got == c.n && c.n;  // otherwise nothing is
-    EXPECT_TRUE(delivered ? std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60))
-                          : out == std::vector<uint8_t>(24, 0xCC));
+    EXPECT_TRUE(delivered ? std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60)) : out == std::vector<uint8_t>(24, 0xCC));
     EXPECT_TRUE(!delivered || src.pos() == c.pos + c.n);
     EXPECT_TRUE(c.code != kErrInvalidParameter || (src.pos() == c.pos && src.reads == 0)) << "nothing read";
   }
