@@ -27,8 +27,7 @@ using namespace corvane::fuzz;
 using test::Pattern, test::RawRecord, test::StampedRecord;
 namespace fs = std::filesystem;
 
-fs::path g_out;
-int g_written = 0;
+fs::path g_out; int g_written = 0;
 
 // Writes the seed OUTPUT_DIR/<target>_fuzz/<name>: the parts joined with the
 // separator (the inverse of SplitInput).
@@ -63,7 +62,7 @@ Written WriteLog2(const stream::Generation& g) {
   writer.Close();
   auto log = cvrtool::CreateLogFile2(); EnumFileVersion read_as = FileVersionUnknown;
   cvrtool::Check(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &read_as, 0), "reading " + path);
-  cvrtool::BuildIndex(log.get(), 3, false), (void)log->Close();
+  cvrtool::BuildIndex(log.get(), path, 3, false), (void)log->Close();
   return {test::ReadFileBytes(path), test::ReadFileBytes(stem + ".bmk"), test::ReadFileBytes(stem + ".idx")};
 }
 
@@ -111,8 +110,7 @@ int main(int argc, char** argv) {
   // object when one of them writes it, else made from the V 01.00 log's
   // blocks (e1.00: enciphered behind an e1.00 title; the converter's hex
   // dump) or from raw records (the records; the analyser's hex dump).
-  std::map<EnumFileVersion, Written> gens;
-  std::vector<Bytes> records;
+  std::map<EnumFileVersion, Written> gens; std::vector<Bytes> records;
   for (int i = 0; i < 12; ++i) records.push_back(i % 3 == 0 ? StampedRecord(0x80, 1000000 * i - 7000000)
                                  : RawRecord(i % 2 ? 0x1B : 0x1D, i % 2 ? 0x10 : 0xFD, 0x20, Pattern(i * 3, i)));
   std::vector<Bytes> blocks;  // the V 01.00 log's 12-byte headers with their data

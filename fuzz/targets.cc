@@ -237,8 +237,7 @@ void Cipher(const uint8_t* data, size_t size) {
     CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
         CheckCipherRead(p, file, header, plain, header + body / 3, 16, true);
   for (int i = 0; i < 16 && !c.empty(); ++i) {
-    const bool all_or_nothing = c.Byte() & 1;
-    const uint64_t offset = c.U16() % (file.size() + 200);
+    const bool all_or_nothing = c.Byte() & 1; const uint64_t offset = c.U16() % (file.size() + 200);
     CheckCipherRead(p, file, header, plain, offset, c.U16() % 20000, all_or_nothing);
   }
 }
@@ -255,8 +254,7 @@ void Cipher(const uint8_t* data, size_t size) {
 void CheckStreamRead(stream::LogFileStream& s, std::span<const uint8_t> file, uint32_t n) {
   const int64_t before = s.GetPosition(), size = static_cast<int64_t>(file.size());
   Bytes out(size_t{n} + 1, kGuard); uint32_t delivered = 0;
-  const Status st = s.Read(out.data(), n, &delivered);
-  const int64_t after = s.GetPosition();
+  const Status st = s.Read(out.data(), n, &delivered); const int64_t after = s.GetPosition();
   CORVANE_FUZZ_CHECK(out[n] == kGuard && delivered <= n);
   if (s.version() == FileVersionCvrConvHex || s.version() == FileVersionVantrelHex) {
     CORVANE_FUZZ_CHECK(!st.ok() || after >= before);
@@ -318,8 +316,7 @@ class RecordReader {
   bool Read(size_t limit, Controls& c, bool plain) {
     static constexpr ULONG kHeaderLengths[] = {24, 16, kLogFile ? 7u : 5u};
     for (size_t i = 0; i < limit; ++i) {
-      const uint8_t how = plain ? 0 : c.Byte();
-      const ULONG header_length = kHeaderLengths[how / 4 % 3];
+      const uint8_t how = plain ? 0 : c.Byte(); const ULONG header_length = kHeaderLengths[how / 4 % 3];
       uint8_t header[32]; std::fill(std::begin(header), std::end(header), kGuard);
       ULONG returned = 0; LONG eof = 0;
       // A corrupt header is passed over; the reader goes on behind it.
@@ -350,8 +347,7 @@ class RecordReader {
   }
 
  private:
-  Log* log_;
-  size_t file_size_, records_ = 0, budget_ = 0, failures_ = 0;
+  Log* log_; size_t file_size_, records_ = 0, budget_ = 0, failures_ = 0;
 };
 
 // Writes `log` as the scratch file `name` and opens it for reading through
@@ -479,8 +475,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
   auto within = [&s](const Bookmark* b) { return !b || (b >= s.list().data() && b < s.list().data() + s.size()); };
   CORVANE_FUZZ_CHECK(within(s.NextToDeliver()));
 
-  Controls c{parts[1]};
-  uint32_t length = 0;
+  Controls c{parts[1]}; uint32_t length = 0;
   auto comment = [&c, &length] {
     std::string text(c.Byte() % 12, ' ');
     for (char& ch : text) ch = static_cast<char>(1 + c.Byte() % 255);  // no zero byte
@@ -488,8 +483,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
     return text;
   };
   for (int step = 0; step < 32 && !c.empty(); ++step) {
-    const size_t before = s.size();
-    const bool had = s.Current() != nullptr;
+    const size_t before = s.size(); const bool had = s.Current() != nullptr;
     int64_t number = 0; int16_t which = 0; std::string text;
     switch (c.Byte() % 8) {
       case 0: CORVANE_FUZZ_CHECK((number = s.PositionReader(static_cast<int64_t>(c.U64()))) >= 0 && static_cast<size_t>(number) <= s.size());
@@ -536,8 +530,7 @@ void Corvane(const uint8_t* data, size_t size) {
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   CORVANE_FUZZ_CHECK(log);
   if (FAILED(log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting))) return;
-  Controls c{parts[1]};
-  size_t blocks = 0;
+  Controls c{parts[1]}; size_t blocks = 0;
   for (int failures = 0; failures < 3;) {
     USHORT id = 0; BYTE conn = 0; LONG eof = 0; ULONG stamp = 0, length = 0;
     // A failed header read counts (++failures is never 0) and the next one goes on.

@@ -137,8 +137,7 @@ TEST(CorvaneTest, ReadingStepByStep) {
     ASSERT_TRUE(opened == c.opened && (!c.opened || why == Description("File creation failed", "CORVANE", c.opened))) << why;
     for (const Step& s : c.steps) {
       SCOPED_TRACE(std::string(1, s.op) + std::to_string(s.length));
-      Header h;
-      Bytes data(s.length + 1);
+      Header h; Bytes data(s.length + 1);
       const HRESULT hr = s.op == 'H' ? h.Read(log.get()) : s.op == 'D' ? log->ReadBlockData(data.data(), s.length)
                                                                         : log->WriteBlock(1, 1, data.data(), s.length);
       const std::string error = TakeError().description;
@@ -218,8 +217,7 @@ template <class Body> void OnThreads(Body body) {
 // Writers each put their number in every data byte; read back, every block
 // is whole and found once. Readers sharing the read position get whole calls.
 TEST(CorvaneThreadsTest, ThreadsWriteAndReadThroughOneObject) {
-  TempDir dir;
-  Bstr name(dir.File("threads.log"));
+  TempDir dir; Bstr name(dir.File("threads.log"));
   ComPtr<ICorvane> log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   ASSERT_EQ(log->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
   OnThreads([&](int t) {

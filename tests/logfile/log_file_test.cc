@@ -97,10 +97,7 @@ class LogFileTest : public ::testing::Test {
     EXPECT_EQ(Cipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end()), false), plain);
   }
 
-  BYTE buf_[64] = {};
-  ULONG returned_ = 0;
-  LONG eof_ = 0;
-  ULONGLONG value_ = 0;
+  BYTE buf_[64] = {}; ULONG returned_ = 0; LONG eof_ = 0; ULONGLONG value_ = 0;
   TempDir dir_;
   ComPtr<ILogFile> file_ = Create<ILogFile>(CLSID_LogFile, IID_ILogFile);
 };
@@ -327,8 +324,7 @@ TEST_F(LogFileTest, FailedWritesAndClosesGiveTheirCodesAndTexts) {
     log2->SetDiskBufferSize(c.buffer);  // LogFile takes it from the settings
     const Bstr path(dir_.File("failing.log"));
     EnumFileVersion v = c.writer == '2' ? FileVersionCVR_V0102 : FileVersionCVR_Ve101;  // plain: unbuffered at 0
-    LogBlockHeader h = MakeHeader(1, 1, 0, 0, c.length);
-    auto* hb = reinterpret_cast<BYTE*>(&h);
+    LogBlockHeader h = MakeHeader(1, 1, 0, 0, c.length); auto* hb = reinterpret_cast<BYTE*>(&h);
     ASSERT_EQ(c.writer == '2' ? log2->Open(path.get(), FileAccessModeWriteCreateAlways, &v, 0)
               : c.writer == 'c' ? legacy->Open(path.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways)
                                 : file_->Open(path.get(), FileAccessModeWriteCreateAlways, &v), S_OK);

@@ -204,8 +204,7 @@ TEST_F(BlocksTest, BulkBlockStoresLengthPlusFourAndCountAndReadsBackAsItsMessage
   for (EnumFileVersion v : {FileVersionCVR_V0102, FileVersionCVR_Vu102}) {
     SCOPED_TRACE(v);
     const bool big = v == FileVersionCVR_Vu102;
-    std::vector<Bytes> messages;
-    Bytes data;
+    std::vector<Bytes> messages; Bytes data;
     for (size_t i = 0; i < 7; ++i) {
       messages.push_back(RawRecord(0x1D, 0x10, 0, Pattern(i < 6 ? (big ? 6 : 8) : (big ? 22 : 10), static_cast<uint8_t>(i))));
       PutBytes(data, messages.back());
@@ -276,8 +275,7 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndUnreadRecordsAreSkipped) {
     ASSERT_EQ(log_->Close(), S_OK);
 
     OpenRead(path);
-    LogBlockHeader h;
-    LONG eof = 0;
+    LogBlockHeader h; LONG eof = 0;
     for (const Record& r : back) EXPECT_TRUE(NextHeader(log_.get(), &h, &eof) == S_OK && h.wBlockID == r.header.wBlockID);
     for (ULONG i = 0, returned = 7; i < 2; ++i, returned = 7, h.wBlockID = 0xEEEE) {
       ASSERT_EQ(log_->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof), S_OK);

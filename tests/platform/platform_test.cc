@@ -66,8 +66,7 @@ class FileTest : public ::testing::Test {
                                                std::to_string(static_cast<uint32_t>(d))});
   }
 
-  test::TempDir dir_;
-  std::string path_;
+  test::TempDir dir_; std::string path_;
 };
 
 // One row per rule: first access and share, second access and share, result.
@@ -141,8 +140,7 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
   void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = {100, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  uint32_t written = 0;
-  Status s = f->Write(std::vector<uint8_t>(300, 0x55).data(), 300, &written);
+  uint32_t written = 0; Status s = f->Write(std::vector<uint8_t>(300, 0x55).data(), 300, &written);
   setrlimit(RLIMIT_FSIZE, &saved), signal(SIGXFSZ, old_handler);
   int64_t size = 0;
   ASSERT_TRUE(f->GetSize(&size).ok());
