@@ -45,8 +45,7 @@ void RawRecord(const uint8_t* data, size_t size) {
   const uint32_t length = DecodeBE16(data + 4) + 6u;
   CORVANE_FUZZ_CHECK(block.record_length == length && block.data_length % 4 == 0 && block.data_length >= length &&
                      block.data_length < length + 4 && block.block_id == kRawRecordBlockId && block.conn_id == kRawRecordConnId);
-  const bool stamped = got == kRawRecordLookAhead && length >= kRawRecordLookAhead &&
-                       data[3] == kStampedResource && IsStampedKind(data[kMessageKindOffset]);
+  const bool stamped = got == kRawRecordLookAhead && length >= kRawRecordLookAhead && data[3] == kStampedResource && IsStampedKind(data[kMessageKindOffset]);
   const int64_t ticks = stamped ? static_cast<int64_t>(DecodeBE64(data + kTickStampOffset)) : 0;
   CORVANE_FUZZ_CHECK(block.time_stamp_mode == (stamped ? 1 : 0) && block.time_stamp == (stamped ? TicksToNanoseconds(ticks) : 0));
 }
@@ -184,8 +183,7 @@ void BlockModel(const CipherParameters& p, uint8_t* b, uint32_t len, bool deciph
 Bytes OnGrid(const CipherParameters& p, std::span<const uint8_t> in, bool decipher) {
   Bytes data(in.begin(), in.end());
   const auto block = static_cast<size_t>(p.block_size);
-  for (size_t at = 0; at < data.size(); at += block)
-    BlockModel(p, data.data() + at, static_cast<uint32_t>(std::min(block, data.size() - at)), decipher);
+  for (size_t at = 0; at < data.size(); at += block) BlockModel(p, data.data() + at, static_cast<uint32_t>(std::min(block, data.size() - at)), decipher);
   return data;
 }
 
@@ -233,8 +231,7 @@ void Cipher(const uint8_t* data, size_t size) {
   const uint32_t header = kHeaders[c.Byte() % 4];
   const size_t body = file.size() > header ? file.size() - header : 0;
   const Bytes plain = OnGrid(p, file.last(body), true);
-  if (c.empty())
-    CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
+  if (c.empty()) CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
         CheckCipherRead(p, file, header, plain, header + body / 3, 16, true);
   for (int i = 0; i < 16 && !c.empty(); ++i) {
     const bool all_or_nothing = c.Byte() & 1; const uint64_t offset = c.U16() % (file.size() + 200);
@@ -279,8 +276,7 @@ void LogFileStream(const uint8_t* data, size_t size) {
   // Without steps: everything behind the header, in pieces of a block
   // header and data.
   (void)(c.empty() && s.Seek(s.header_length(), SeekOrigin::kBegin).ok());
-  for (int i = 0; c.empty() && i < 64 && s.GetPosition() < static_cast<int64_t>(file.size()); ++i)
-    CheckStreamRead(s, file, 16), CheckStreamRead(s, file, 100);
+  for (int i = 0; c.empty() && i < 64 && s.GetPosition() < static_cast<int64_t>(file.size()); ++i) CheckStreamRead(s, file, 16), CheckStreamRead(s, file, 100);
   for (int step = 0; step < 32 && !c.empty(); ++step) {
     uint32_t delivered = 0;
     auto seek_to = [](int64_t to) { return s.Seek(to, SeekOrigin::kBegin).ok() && s.GetPosition() == to; };

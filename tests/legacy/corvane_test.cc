@@ -24,13 +24,7 @@ const auto kRead = CVRFileAccessModeRead, kWrite = CVRFileAccessModeWrite;
 const auto kNew = CVRFileCreateModeNew, kExisting = CVRFileCreateModeExisting, kAlways = CVRFileCreateModeAlways;
 
 // A header of `text` and LF/CR up to the ^Z at byte `end` (59 in a new file).
-Bytes LegacyHeader(const std::string& text = kTagText, size_t end = 59) {
-  Bytes b(text.begin(), text.end());
-  b.insert(b.end(), {0x0A, 0x0D});
-  b.resize(end - 2, ' ');
-  b.insert(b.end(), {0x0A, 0x0D, 0x1A});
-  return b;
-}
+Bytes LegacyHeader(const std::string& text = kTagText, size_t end = 59) { return TitledHeader(text, end); }
 // A block, big-endian: identifier, connection, reserved byte, tick, the
 // length (of `data` unless given), data.
 Bytes Concat(std::initializer_list<Bytes> parts) { Bytes out; for (const Bytes& p : parts) PutBytes(out, p); return out; }

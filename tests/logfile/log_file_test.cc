@@ -25,25 +25,12 @@ namespace {
 constexpr char kTag[] = "LOGFILE";
 constexpr int kShort = 12, kLong = 16;
 
-// A 60-byte header whose title carries `tag`, line ends LF CR as the first
-// generation writes them.
-Bytes TitledHeader(const std::string& tag) {
-  Bytes h;
-  PutText(h, "KRV Binary Log File " + tag + "\n\r");
-  h.resize(57, ' ');
-  PutText(h, "\n\r\x1A");
-  return h;
-}
 
 // A block with the 12-byte header (milliseconds) or the 16-byte one, big-endian.
 Bytes Block(int form, uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, const Bytes& data) {
   Bytes b;
-  PutBE(b, id, 2);
-  PutBE(b, uint32_t{conn} << 8 | mode, 2);
-  PutBE(b, stamp, form - 8);
-  PutBE(b, data.size(), 4);
-  PutBytes(b, data);
-  return b;
+  for (auto [value, n] : {std::pair<uint64_t, int>{id, 2}, {uint32_t{conn} << 8 | mode, 2}, {stamp, form - 8}, {data.size(), 4}}) PutBE(b, value, n);
+  return PutBytes(b, data), b;
 }
 
 Bytes Cipher(int version, Bytes bytes, bool encipher) {
@@ -153,7 +140,7 @@ TEST_F(LogFileTest, ReadsCraftedGenerationsUpToAnEmptyEnd) {
   const std::vector<Bytes> datas = {Pattern(5, 1), {}, Pattern(300, 2)};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
-    Bytes plain, file = TitledHeader(c.tag);
+    Bytes plain, file = TitledHeader("KRV Binary Log File " + std::string(c.tag));
     for (size_t i = 0; i < datas.size(); ++i) PutBytes(plain, Block(c.form, 0x40 + i, 7, 3, 1000 + i, datas[i]));
     PutBytes(file, c.version == FileVersionCVR_V0100 ? plain : Cipher(c.version, plain, true));
     const std::string path = Craft("crafted.log", file);
@@ -183,7 +170,7 @@ TEST_F(LogFileTest, DataNeedsItsHeaderABufferThatHoldsItAndALengthThatFits) {
   const std::pair<uint32_t, size_t> cases[] = {{11, 10}, {32769, 32769}};  // announced, present
   for (auto [announced, present] : cases) {
     SCOPED_TRACE(announced);
-    Bytes b = TitledHeader("V 01.00"), out(16, 0xEE);
+    Bytes b = TitledHeader("KRV Binary Log File V 01.00"), out(16, 0xEE);
     PutBytes(b, Block(kShort, 0x41, 7, 0, 2, Pattern(10, 4)));
     PutBE(b, 0x42, 8);
     PutBE(b, announced, 4);
@@ -210,8 +197,7 @@ TEST_F(LogFileTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
   PutBytes(raw, RawRecord(0x1D, 0x10, 0, {0x0D}));  // detection wants a carriage return
   PutBytes(raw, StampedRecord(0x80, 3686400));     // one second of ticks
   for (int i = 0; i < 8; ++i) PutBytes(raw, RawRecord(0x1B, 0x10, 0, {0xA, 0xB, 0xC}));  // and ten records
-  PutText(conv, ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n"
-                "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
+  PutText(conv, ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n" "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
   PutText(records, "< 1B10 7C 00 02 AA BB\r\n< 10 FD 01 7C 00 0E A0 A1 A2 80 A4 A5 00 00 00 00 00 38 40 00\r\n");
   const Bytes stamped = {0x10, 0xFD, 0x01, 0x7C, 0x00, 0x0E};
   // want: mode, stamp, length, first bytes of each record.

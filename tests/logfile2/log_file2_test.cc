@@ -52,8 +52,7 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
   PutBytes(long_block, Pattern(20, 1));
   for (const auto& [name, bytes] : std::initializer_list<std::pair<const char*, Bytes>>{
            {"numbered.idx", IndexFile(100, 400)}, {"unknown.log", Pattern(300, 0x20)}, {"a.bmk", BookmarkFile(1)}, {"b.bmk", BookmarkFile(2)},
-           {"c.bmk", BookmarkFile(2)}, {"b.idx", IndexFile(10, 0)}, {"cut-bulk.log", cut}, {"long.log", long_block}})
-    Craft(name, bytes);
+           {"c.bmk", BookmarkFile(2)}, {"b.idx", IndexFile(10, 0)}, {"cut-bulk.log", cut}, {"long.log", long_block}}) Craft(name, bytes);
   auto open = [&](const std::string& name, int mode, EnumFileVersion v = FileVersionUnknown) {
     return [this, path = dir_.File(name), mode, v]() mutable { return Open(path, mode, &v); };
   };
@@ -172,8 +171,7 @@ using OpenTest = LogFile2Test;
 // outdated sub-version is rebuilt.
 TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot) {
   const struct { const char* name; uint32_t blocks; uint64_t count; const char* sub; bool complete; } cases[] = {
-      {"complete", 3, 250, ".001", true}, {"outdated", 3, 250, "", false},
-      {"unfinished", 3, 0, ".001", false}, {"complete, empty log", 0, 0, ".001", true}};
+      {"complete", 3, 250, ".001", true}, {"outdated", 3, 250, "", false}, {"unfinished", 3, 0, ".001", false}, {"complete, empty log", 0, 0, ".001", true}};
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -292,8 +290,7 @@ class BookmarkTest : public LogFile2Test {
   // Block numbers in reading order; bookmarks as "<comment>".
   V Sequence() {
     V out;
-    for (const Record& r : ReadAll(log_.get()))
-      out.push_back(r.header.wBlockID == CVR_ID_BOOKMARK ? "<" + std::string(r.data.begin(), r.data.end()) + ">"
+    for (const Record& r : ReadAll(log_.get())) out.push_back(r.header.wBlockID == CVR_ID_BOOKMARK ? "<" + std::string(r.data.begin(), r.data.end()) + ">"
                                                          : std::to_string(r.data[0]));
     return out;
   }

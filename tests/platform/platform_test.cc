@@ -62,8 +62,7 @@ class FileTest : public ::testing::Test {
   }
   // The same open from platform_child, which closes the file again.
   int ChildOpen(uint32_t access, uint32_t share, D d = D::kOpenExisting) {
-    return test::RunProgram("platform_child", {"open", path_, std::to_string(access), std::to_string(share),
-                                               std::to_string(static_cast<uint32_t>(d))});
+    return test::RunProgram("platform_child", {"open", path_, std::to_string(access), std::to_string(share), std::to_string(static_cast<uint32_t>(d))});
   }
 
   test::TempDir dir_; std::string path_;

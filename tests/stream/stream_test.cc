@@ -175,8 +175,7 @@ TEST(KeySourceTest, RefusesMalformedOrUnusableFilesWithTheirFault) {
 // used, a missing one is reported.
 TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
   const std::string good = dir_.File("good.txt"), bad = dir_.File("bad.txt");
-  const std::string text =
-      "# test key\ncorvane-key-file 1\n\nshared 0xA7 0x3D 1 8 11 15 20 26 31 37 42 50 56 64\r\n"
+  const std::string text = "# test key\ncorvane-key-file 1\n\nshared 0xA7 0x3D 1 8 11 15 20 26 31 37 42 50 56 64\r\n"
       "e1.00  1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
   test::WriteFileBytes(good, {text.begin(), text.end()});
   test::WriteFileBytes(bad, {'x', '\n'});
@@ -246,8 +245,7 @@ TEST(DetectVersionTest, CraftedFiles) {
   // The text rules alone: a hex dump's first line, the index sub-version.
   const std::vector<uint8_t> h = Patched(BuildHeader(10), 70, std::string(1, '\0'));
   EXPECT_EQ(ParseIndexSubVersion(std::string(h.begin(), h.end())), 0) << "a zero byte within 64..75";
-  const std::pair<const char*, int> lines[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6},
-                                                {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
+  const std::pair<const char*, int> lines[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6}, {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
   for (auto [line, version] : lines) EXPECT_EQ(ClassifyHexDump(line), version) << line;
 }
 
