@@ -31,10 +31,8 @@ Bytes Concat(std::initializer_list<Bytes> parts) { Bytes out; for (const Bytes& 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Block(uint16_t id, uint8_t conn, const Bytes& data, uint32_t length = ~0u, uint32_t tick = 0) {
   Bytes b{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), conn, 0};
-  PutBE(b, tick, 4);
-  PutBE(b, length == ~0u ? data.size() : length, 4);
-  PutBytes(b, data);
-  return b;
+  PutBE(b, uint64_t{tick} << 32 | (length == ~0u ? data.size() : length), 8);
+  return PutBytes(b, data), b;
 }
 HRESULT Open(ICorvane* log, const std::string& path, int access, int create) {
   return log->Open(Bstr(path).get(), static_cast<EnumCVRFileAccessMode>(access), static_cast<EnumCVRFileCreateMode>(create));
@@ -224,8 +222,7 @@ TEST(CorvaneThreadsTest, ThreadsWriteAndReadThroughOneObject) {
   });
   std::set<int> seen;
   for (int pass = 0; pass < 2; ++pass) {
-    ASSERT_EQ(log->Close(), S_OK);
-    ASSERT_EQ(log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting), S_OK);
+    ASSERT_TRUE(log->Close() == S_OK && log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting) == S_OK);
     std::atomic<bool> end{false};
     OnThreads([&](int t) {
       for (int k = 0; k < 1000000 && !end && (pass == 1 || t == 0); ++k) {

@@ -35,8 +35,7 @@ Bytes Block(int form, uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, c
 
 Bytes Cipher(int version, Bytes bytes, bool encipher) {
   stream::CipherParameters p;
-  EXPECT_TRUE(p.Load(version).ok());
-  EXPECT_TRUE((encipher ? stream::EncipherInPlace : stream::DecipherInPlace)(p, bytes.data(), bytes.size()).ok());
+  EXPECT_TRUE(p.Load(version).ok() && (encipher ? stream::EncipherInPlace : stream::DecipherInPlace)(p, bytes.data(), bytes.size()).ok());
   return bytes;
 }
 

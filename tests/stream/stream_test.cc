@@ -208,8 +208,7 @@ std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t at, const std::st
 std::vector<uint8_t> FerrowRecords(int n, bool line_end = true) {
   std::vector<uint8_t> out;
   for (int i = 0; i < n; ++i) out.insert(out.end(), {0x1D, 0x10, 0x01, 0x7C, 0, 4, 0x55, 0x55, 0x55, 0x55});
-  if (line_end) out[6] = 0x0D;
-  return out;
+  return out[6] = line_end ? 0x0D : 0x55, out;
 }
 
 TEST(DetectVersionTest, CraftedFiles) {
