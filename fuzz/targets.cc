@@ -36,8 +36,7 @@ std::unique_ptr<MemorySource> SourceAt(std::span<const uint8_t> bytes, uint64_t 
 // announced length is that rounded up to four, and only a whole, long enough
 // record of a stamped kind with the stamped resource gets a stamp.
 void RawRecord(const uint8_t* data, size_t size) {
-  const auto got = static_cast<uint32_t>(std::min<size_t>(size, kRawRecordLookAhead));
-  RawRecordBlock block;
+  const auto got = static_cast<uint32_t>(std::min<size_t>(size, kRawRecordLookAhead)); RawRecordBlock block;
   block.data_length = 0xDEADBEEF;
   const bool ok = DecodeRawRecord(data, got, &block);
   CORVANE_FUZZ_CHECK(ok == (got >= kRawRecordHeadLength) && (ok || block.data_length == 0xDEADBEEF));
@@ -120,8 +119,7 @@ void CheckHexRead(std::span<const uint8_t> text, size_t from, uint32_t n) {
 
 void HexText(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> text = parts[0];
-  Controls c{parts[1]};
+  const std::span<const uint8_t> text = parts[0]; Controls c{parts[1]};
   if (c.empty()) CheckHexRead(text, 0, static_cast<uint32_t>(text.size())), CheckHexRead(text, text.size() / 2, 12);
   for (int i = 0; i < 16 && !c.empty(); ++i) {
     const size_t from = text.empty() ? 0 : c.U16() % (text.size() + 2);
@@ -207,8 +205,7 @@ void CheckCipherRead(const CipherParameters& p, std::span<const uint8_t> file, u
 
 void Cipher(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> file = parts[0];
-  Controls c{parts[1]};
+  const std::span<const uint8_t> file = parts[0]; Controls c{parts[1]};
   const uint8_t set = c.Byte() % 3;
   uint8_t raw[14]; CipherParameters p;
   for (uint8_t& b : raw) b = c.Byte();
@@ -227,8 +224,7 @@ void Cipher(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, lib.data(), lib.size()).ok() && std::equal(lib.begin(), lib.end(), file.begin(), file.end()));
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, undone.data(), undone.size()).ok() && undone == OnGrid(p, file, true));
 
-  static constexpr uint32_t kHeaders[] = {0, 60, 128, 7};
-  const uint32_t header = kHeaders[c.Byte() % 4];
+  static constexpr uint32_t kHeaders[] = {0, 60, 128, 7}; const uint32_t header = kHeaders[c.Byte() % 4];
   const size_t body = file.size() > header ? file.size() - header : 0;
   const Bytes plain = OnGrid(p, file.last(body), true);
   if (c.empty()) CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
@@ -265,8 +261,7 @@ void CheckStreamRead(stream::LogFileStream& s, std::span<const uint8_t> file, ui
 
 void LogFileStream(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> file = parts[0];
-  const std::string path = PutScratchFile("stream.cvr", file);
+  const std::span<const uint8_t> file = parts[0]; const std::string path = PutScratchFile("stream.cvr", file);
   // One stream per process: its construction reads the settings store, and
   // Open starts from scratch for every file.
   static stream::LogFileStream& s = *new stream::LogFileStream();
@@ -354,8 +349,7 @@ ComPtr<Log> OpenForReading(const std::string& name, std::span<const uint8_t> log
   constexpr bool kLogFile = std::is_same_v<Log, ILogFile>;
   auto p = Create<Log>(kLogFile ? CLSID_LogFile : CLSID_LogFile2, kLogFile ? IID_ILogFile : IID_ILogFile2);
   CORVANE_FUZZ_CHECK(p);
-  Bstr path(PutScratchFile(name, log));
-  EnumFileVersion version = FileVersionUnknown;
+  Bstr path(PutScratchFile(name, log)); EnumFileVersion version = FileVersionUnknown;
   if (FAILED([&] { if constexpr (kLogFile) return p->Open(path.get(), FileAccessModeReadOnly, &version);
                    else return p->Open(path.get(), FileAccessModeReadOnly, &version, 0); }())) return {};
   CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 && version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
@@ -389,8 +383,7 @@ void LogFile2(const uint8_t* data, size_t size) {
   PutScratchFile("reader.bmk", parts[1], !parts[1].empty());
   auto log = OpenForReading<ILogFile2>("reader.cvr", parts[0]);
   if (!log) return;
-  RecordReader<ILogFile2> reader(log.get(), parts[0].size());
-  Controls c{parts[2]};
+  RecordReader<ILogFile2> reader(log.get(), parts[0].size()); Controls c{parts[2]};
   auto comment = [&c] {
     std::string text(c.Byte() % 8, ' ');
     for (char& ch : text) ch = static_cast<char>(0x20 + c.Byte() % 0x5F);
@@ -435,8 +428,7 @@ void IndexJump(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(SUCCEEDED(log->GetIndexedRecCount(&count)));
   (void)log->GetIndexResolution(&resolution);
   const uint64_t span = static_cast<uint64_t>(std::max<LONGLONG>(count, 0)) + 3;
-  RecordReader<ILogFile2> reader(log.get(), parts[0].size());
-  Controls none{}, c{parts[3]};
+  RecordReader<ILogFile2> reader(log.get(), parts[0].size()); Controls none{}, c{parts[3]};
   auto jump = [&](uint64_t target, int records) {
     if (SUCCEEDED(log->Jump(static_cast<LONGLONG>(target)))) reader.Restart(), (void)reader.Read(records, none, true);
   };
@@ -520,8 +512,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
 // to skip. Every header read that succeeds before the end consumes twelve
 // bytes, so a file of n bytes yields at most n / 12 blocks.
 void Corvane(const uint8_t* data, size_t size) {
-  auto parts = SplitInput(data, size, 2);
-  const size_t file_size = parts[0].size();
+  auto parts = SplitInput(data, size, 2); const size_t file_size = parts[0].size();
   Bstr name(PutScratchFile("legacy.cvr", parts[0]));
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   CORVANE_FUZZ_CHECK(log);

@@ -45,16 +45,14 @@ ULONG Position(ICorvane* log) { ULONG pos = 0; EXPECT_EQ(log->GetFilePointerPos(
 
 // (Reading such blocks back: the step-by-step test below and fuzz target corvane.)
 TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocks) {
-  TempDir dir;
-  const std::string path = dir.File("blocks.log");
+  TempDir dir; const std::string path = dir.File("blocks.log");
   WriteFileBytes(path, Bytes(500, 7));  // replaced
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   ASSERT_EQ(Open(log.get(), path, kWrite, kAlways), S_OK);
   EXPECT_EQ(Position(log.get()), 60u);
   const std::vector<std::pair<uint16_t, Bytes>> blocks = {
       {0x43, Bytes(300, 'x')}, {0x0144, {}}, {CVR_ID_MULTI_QUIVOX_MSG, Pattern(5000, 3)}};
-  Bytes want = LegacyHeader();
-  std::vector<size_t> ticks;
+  Bytes want = LegacyHeader(); std::vector<size_t> ticks;
   for (auto [id, data] : blocks) {
     const auto conn = static_cast<uint8_t>(0xFD + ticks.size());
     ticks.push_back(want.size() + 4);
@@ -118,8 +116,7 @@ TEST(CorvaneTest, ReadingStepByStep) {
       {"version e1.01", Concat({LegacyHeader("KRV Binary Log File V e1.01", 29), Block(3, 2, {})}),
        {{'H', 0, S_OK, 0, 3}}, E_CVR_FILE_HEADER_INFO_WRONG_VERSION},
   };
-  TempDir dir;
-  auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+  TempDir dir; auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File("read.log");
@@ -179,8 +176,7 @@ TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
       {CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 'w'},
   };
 #undef CALL
-  TempDir dir;
-  int n = 0;
+  TempDir dir; int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE("row " + std::to_string(n));
     const std::string path = dir.File("case" + std::to_string(n++) + ".log");
@@ -200,8 +196,7 @@ constexpr int kThreads = 4, kBlocks = 250;
 
 // Runs body(t) on each thread; all start together.
 template <class Body> void OnThreads(Body body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
+  std::atomic<int> ready{0}; std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) threads.emplace_back([&, t] { for (++ready; ready < kThreads;) std::this_thread::yield(); body(t); });
   for (auto& thread : threads) thread.join();
 }

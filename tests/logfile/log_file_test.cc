@@ -22,8 +22,7 @@
 namespace corvane::test {
 namespace {
 
-constexpr char kTag[] = "LOGFILE";
-constexpr int kShort = 12, kLong = 16;
+constexpr char kTag[] = "LOGFILE"; constexpr int kShort = 12, kLong = 16;
 
 
 // A block with the 12-byte header (milliseconds) or the 16-byte one, big-endian.
@@ -89,8 +88,7 @@ class LogFileTest : public ::testing::Test {
 };
 
 TEST_F(LogFileTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsText) {
-  EnumFileVersion v = FileVersionCVR_Ve101;
-  ILogFile* f = file_.get();
+  EnumFileVersion v = FileVersionCVR_Ve101; ILogFile* f = file_.get();
   const HRESULT kNull = E_POINTER, kClosed = E_CVR_FILE_NOT_OPEN;
   const std::tuple<std::function<HRESULT()>, HRESULT, const char*> calls[] = {
       {[&] { return f->Open(nullptr, FileAccessModeReadOnly, &v); }, kNull, "One ore more Open method parameters are NULL"},

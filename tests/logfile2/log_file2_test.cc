@@ -106,8 +106,7 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
          return ReadFileBytes(existing) == before && BookmarkCount() == 0 ? S_OK : E_FAIL;
        }, S_OK, nullptr},
       {"refused companions are not held: create-always removes them", [&] {
-         auto other = New<ILogFile2>();
-         const HRESULT hr = OpenLog(other.get(), dir_.File("b.log"), true);
+         auto other = New<ILogFile2>(); const HRESULT hr = OpenLog(other.get(), dir_.File("b.log"), true);
          return other->Close() == S_OK && !FileExists(dir_.File("b.idx")) && !FileExists(dir_.File("b.bmk")) ? hr : E_FAIL;
        }, S_OK, nullptr},
       {"create-new beside damaged bookmarks", open("c.log", 2, FileVersionCVR_V0102), S_OK, nullptr},
@@ -214,8 +213,7 @@ TEST_F(BlocksTest, BulkBlockStoresLengthPlusFourAndCountAndReadsBackAsItsMessage
     ASSERT_TRUE(Write(log_.get(), MakeHeader(0x20, 1, 0, 5, 0), {1, 2}) == S_OK &&
                 log_->InsertBookmark(7, Bstr("after bulk").get()) == S_OK && log_->Close() == S_OK);
 
-    const Bytes file = ReadFileBytes(path);
-    Bytes header;
+    const Bytes file = ReadFileBytes(path); Bytes header;
     const std::pair<uint64_t, int> fields[] = {{CVR_ID_MULTI_QUIVOX_MSG, 2}, {4, 1}, {1, 1}, {777, 8}, {104, 4}, {7, 4}};
     for (auto [value, n] : fields) big ? PutBE(header, value, n) : PutLE(header, value, n);  // id ... length + 4, count
     EXPECT_EQ(Bytes(file.begin() + 128, file.begin() + 148), header);

@@ -149,8 +149,7 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
 
 // ---- The registry ----
 
-constexpr Hive kUser = Hive::kCurrentUser;
-const std::string kRoot = "Software\\Corvane Tests\\Registry";
+constexpr Hive kUser = Hive::kCurrentUser; const std::string kRoot = "Software\\Corvane Tests\\Registry";
 
 // Two processes and two threads of this one write distinct values at once.
 TEST(RegistryTest, ConcurrentWritersLoseNoValue) {

@@ -31,8 +31,7 @@ namespace corvane::stream {
 namespace {
 
 using fakes::MemorySource;
-namespace registry = platform::registry;
-constexpr auto kUser = platform::Hive::kCurrentUser;
+namespace registry = platform::registry; constexpr auto kUser = platform::Hive::kCurrentUser;
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
