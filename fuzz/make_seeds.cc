@@ -27,19 +27,16 @@ using namespace corvane::fuzz;
 using test::Pattern, test::RawRecord, test::StampedRecord;
 namespace fs = std::filesystem;
 
-fs::path g_out;
-int g_written = 0;
+fs::path g_out; int g_written = 0;
 
 // Writes the seed OUTPUT_DIR/<target>_fuzz/<name>: the parts joined with the
 // separator (the inverse of SplitInput).
 void Seed(const std::string& target, const std::string& name, std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (const Bytes& part : parts) {
-    if (&part != parts.begin()) out.insert(out.end(), kPartSeparator.begin(), kPartSeparator.end());
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  fs::create_directories(g_out / (target + "_fuzz"));
-  test::WriteFileBytes((g_out / (target + "_fuzz") / name).string(), out), ++g_written;
+  for (const Bytes& part : parts) out.insert(out.end(), kPartSeparator.begin(), kPartSeparator.end()), out.insert(out.end(), part.begin(), part.end());
+  const fs::path dir = g_out / (target + "_fuzz");
+  fs::create_directories(dir);
+  test::WriteFileBytes((dir / name).string(), Bytes(out.begin() + kPartSeparator.size(), out.end())), ++g_written;
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -65,7 +62,7 @@ Written WriteLog2(const stream::Generation& g) {
   writer.Close();
   auto log = cvrtool::CreateLogFile2(); EnumFileVersion read_as = FileVersionUnknown;
   cvrtool::Check(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &read_as, 0), "reading " + path);
-  cvrtool::BuildIndex(log.get(), 3, false), (void)log->Close();
+  cvrtool::BuildIndex(log.get(), path, 3, false), (void)log->Close();
   return {test::ReadFileBytes(path), test::ReadFileBytes(stem + ".bmk"), test::ReadFileBytes(stem + ".idx")};
 }
 
@@ -113,10 +110,8 @@ int main(int argc, char** argv) {
   // object when one of them writes it, else made from the V 01.00 log's
   // blocks (e1.00: enciphered behind an e1.00 title; the converter's hex
   // dump) or from raw records (the records; the analyser's hex dump).
-  std::map<EnumFileVersion, Written> gens;
-  std::vector<Bytes> records;
-  for (int i = 0; i < 12; ++i)
-    records.push_back(i % 3 == 0 ? StampedRecord(0x80, 1000000 * i - 7000000)
+  std::map<EnumFileVersion, Written> gens; std::vector<Bytes> records;
+  for (int i = 0; i < 12; ++i) records.push_back(i % 3 == 0 ? StampedRecord(0x80, 1000000 * i - 7000000)
                                  : RawRecord(i % 2 ? 0x1B : 0x1D, i % 2 ? 0x10 : 0xFD, 0x20, Pattern(i * 3, i)));
   std::vector<Bytes> blocks;  // the V 01.00 log's 12-byte headers with their data
   for (const stream::Generation& g : stream::kGenerations) {
@@ -171,12 +166,12 @@ int main(int argc, char** argv) {
 
   const auto& keys = stream::DefaultKeyMaterial();
   const std::string e100 = KeyLine("e1.00", keys.sets[0], " %u"), shared = KeyLine("shared", keys.sets[1], " 0x%02X");
-  Seed("key_file", "defaults", {Text("corvane-key-file 1\n" + e100 + "\n" + shared + "\n")});
-  Seed("key_file", "comments_crlf",
-       {Text("# key of the test bench\r\n\r\ncorvane-key-file 1\r\n  " + shared + "\t\r\n# e1.00\r\n" + e100 + "\r\n")});
-  Seed("key_file", "small_blocks",
-       {Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\nshared 0xff 0 9 1 2 3 4 5 6 7 1 2 3 8\n")});
-  Seed("key_file", "bad_tap", {Text("corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 9 8\n")});
+  const std::pair<const char*, std::string> key_files[] = {
+      {"defaults", "corvane-key-file 1\n" + e100 + "\n" + shared + "\n"},
+      {"comments_crlf", "# key of the test bench\r\n\r\ncorvane-key-file 1\r\n  " + shared + "\t\r\n# e1.00\r\n" + e100 + "\r\n"},
+      {"small_blocks", "corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 1 2\nshared 0xff 0 9 1 2 3 4 5 6 7 1 2 3 8\n"},
+      {"bad_tap", "corvane-key-file 1\ne1.00 1 2 3 1 1 1 1 1 1 1 1 1 9 8\n"}};
+  for (const auto& [name, text] : key_files) Seed("key_file", name, {Text(text)});
   std::printf("make_seeds: %d seeds in %s\n", g_written, g_out.c_str());
   return 0;
 }

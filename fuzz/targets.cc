@@ -36,8 +36,7 @@ std::unique_ptr<MemorySource> SourceAt(std::span<const uint8_t> bytes, uint64_t 
 // announced length is that rounded up to four, and only a whole, long enough
 // record of a stamped kind with the stamped resource gets a stamp.
 void RawRecord(const uint8_t* data, size_t size) {
-  const auto got = static_cast<uint32_t>(std::min<size_t>(size, kRawRecordLookAhead));
-  RawRecordBlock block;
+  const auto got = static_cast<uint32_t>(std::min<size_t>(size, kRawRecordLookAhead)); RawRecordBlock block;
   block.data_length = 0xDEADBEEF;
   const bool ok = DecodeRawRecord(data, got, &block);
   CORVANE_FUZZ_CHECK(ok == (got >= kRawRecordHeadLength) && (ok || block.data_length == 0xDEADBEEF));
@@ -45,8 +44,7 @@ void RawRecord(const uint8_t* data, size_t size) {
   const uint32_t length = DecodeBE16(data + 4) + 6u;
   CORVANE_FUZZ_CHECK(block.record_length == length && block.data_length % 4 == 0 && block.data_length >= length &&
                      block.data_length < length + 4 && block.block_id == kRawRecordBlockId && block.conn_id == kRawRecordConnId);
-  const bool stamped = got == kRawRecordLookAhead && length >= kRawRecordLookAhead &&
-                       data[3] == kStampedResource && IsStampedKind(data[kMessageKindOffset]);
+  const bool stamped = got == kRawRecordLookAhead && length >= kRawRecordLookAhead && data[3] == kStampedResource && IsStampedKind(data[kMessageKindOffset]);
   const int64_t ticks = stamped ? static_cast<int64_t>(DecodeBE64(data + kTickStampOffset)) : 0;
   CORVANE_FUZZ_CHECK(block.time_stamp_mode == (stamped ? 1 : 0) && block.time_stamp == (stamped ? TicksToNanoseconds(ticks) : 0));
 }
@@ -71,8 +69,7 @@ void KeyFile(const uint8_t* data, size_t size) {
   const Status load = LoadKeyMaterial(&loaded, nullptr);
   for (int version : {1, 3, 7, 13, 16}) {
     CipherParameters p;
-    CORVANE_FUZZ_CHECK(p.Load(version).ok() == load.ok() &&
-                       (!load.ok() || p == ParametersFromKey(key.sets[static_cast<int>(*KeySetFor(version))])));
+    CORVANE_FUZZ_CHECK(p.Load(version).ok() == load.ok() && (!load.ok() || p == ParametersFromKey(key.sets[static_cast<int>(*KeySetFor(version))])));
   }
   unsetenv(kKeyFileEnvironment);
   CORVANE_FUZZ_CHECK(load.ok() == (size <= kMaxKeyFileSize) && (!load.ok() || loaded.sets == key.sets));
@@ -91,8 +88,7 @@ void VersionDetection(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(source->pos() == start);
   const auto reduced = DetectVersion(*source, TagSet::kReduced);
   CORVANE_FUZZ_CHECK(source->pos() == start && full.version >= FileVersionUnknown && full.version <= FileVersionINF_Vu102 &&
-                     reduced.version >= FileVersionUnknown && reduced.version <= FileVersionVantrelHex &&
-                     reduced.index_sub_version == 0);
+                     reduced.version >= FileVersionUnknown && reduced.version <= FileVersionVantrelHex && reduced.index_sub_version == 0);
   CORVANE_FUZZ_CHECK(!(shared(full.version) || shared(reduced.version)) || full.version == reduced.version);
   const auto again = DetectVersion(*source, TagSet::kFull);
   CORVANE_FUZZ_CHECK(again.version == full.version && again.index_sub_version == full.index_sub_version);
@@ -123,21 +119,18 @@ void CheckHexRead(std::span<const uint8_t> text, size_t from, uint32_t n) {
 
 void HexText(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> text = parts[0];
-  Controls c{parts[1]};
+  const std::span<const uint8_t> text = parts[0]; Controls c{parts[1]};
   if (c.empty()) CheckHexRead(text, 0, static_cast<uint32_t>(text.size())), CheckHexRead(text, text.size() / 2, 12);
   for (int i = 0; i < 16 && !c.empty(); ++i) {
     const size_t from = text.empty() ? 0 : c.U16() % (text.size() + 2);
     CheckHexRead(text, from, c.U16() % 6000);
   }
-  Bytes whole(text.size()), joined;
-  size_t used = 0;
+  Bytes whole(text.size()), joined; size_t used = 0;
   HexDecoder one, pieces;
   whole.resize(one.Decode(text.data(), text.size(), whole.data(), whole.size(), &used));
   for (size_t at = 0, piece = 0; at < text.size(); at += piece) {
     piece = std::min<size_t>(1 + c.Byte() % 64, text.size() - at);
-    uint8_t out[64];
-    size_t consumed = 0;
+    uint8_t out[64]; size_t consumed = 0;
     const size_t made = pieces.Decode(text.data() + at, piece, out, sizeof out, &consumed);
     CORVANE_FUZZ_CHECK(consumed == piece && made <= piece);
     joined.insert(joined.end(), out, out + made);
@@ -188,8 +181,7 @@ void BlockModel(const CipherParameters& p, uint8_t* b, uint32_t len, bool deciph
 Bytes OnGrid(const CipherParameters& p, std::span<const uint8_t> in, bool decipher) {
   Bytes data(in.begin(), in.end());
   const auto block = static_cast<size_t>(p.block_size);
-  for (size_t at = 0; at < data.size(); at += block)
-    BlockModel(p, data.data() + at, static_cast<uint32_t>(std::min(block, data.size() - at)), decipher);
+  for (size_t at = 0; at < data.size(); at += block) BlockModel(p, data.data() + at, static_cast<uint32_t>(std::min(block, data.size() - at)), decipher);
   return data;
 }
 
@@ -213,12 +205,10 @@ void CheckCipherRead(const CipherParameters& p, std::span<const uint8_t> file, u
 
 void Cipher(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> file = parts[0];
-  Controls c{parts[1]};
+  const std::span<const uint8_t> file = parts[0]; Controls c{parts[1]};
   const uint8_t set = c.Byte() % 3;
-  uint8_t raw[14];
+  uint8_t raw[14]; CipherParameters p;
   for (uint8_t& b : raw) b = c.Byte();
-  CipherParameters p;
   if (set < 2) p = ParametersFromKey(DefaultKeyMaterial().sets[set == 0 ? 1 : 0]);
   if (set == 2) {
     p.whitening = raw[0], p.feedback = raw[1], p.pass_count = 1 + raw[2] % 4, p.block_size = 2 << (raw[13] % 7);
@@ -230,21 +220,17 @@ void Cipher(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(EncipherInPlace(p, lib.data(), lib.size()).ok() && lib == OnGrid(p, file, false));
   uint64_t written = 0;
   auto sink = [&sunk](const uint8_t* d, uint32_t n, uint32_t* w) { return sunk.insert(sunk.end(), d, d + n), *w = n, Status::Ok(); };
-  CORVANE_FUZZ_CHECK(Encipher(p, file.data(), static_cast<uint32_t>(file.size()), sink, &written).ok() && written == file.size() &&
-                     sunk == lib);
+  CORVANE_FUZZ_CHECK(Encipher(p, file.data(), static_cast<uint32_t>(file.size()), sink, &written).ok() && written == file.size() && sunk == lib);
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, lib.data(), lib.size()).ok() && std::equal(lib.begin(), lib.end(), file.begin(), file.end()));
   CORVANE_FUZZ_CHECK(DecipherInPlace(p, undone.data(), undone.size()).ok() && undone == OnGrid(p, file, true));
 
-  static constexpr uint32_t kHeaders[] = {0, 60, 128, 7};
-  const uint32_t header = kHeaders[c.Byte() % 4];
+  static constexpr uint32_t kHeaders[] = {0, 60, 128, 7}; const uint32_t header = kHeaders[c.Byte() % 4];
   const size_t body = file.size() > header ? file.size() - header : 0;
   const Bytes plain = OnGrid(p, file.last(body), true);
-  if (c.empty())
-    CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
+  if (c.empty()) CheckCipherRead(p, file, header, plain, header, static_cast<uint32_t>(body), false),
         CheckCipherRead(p, file, header, plain, header + body / 3, 16, true);
   for (int i = 0; i < 16 && !c.empty(); ++i) {
-    const bool all_or_nothing = c.Byte() & 1;
-    const uint64_t offset = c.U16() % (file.size() + 200);
+    const bool all_or_nothing = c.Byte() & 1; const uint64_t offset = c.U16() % (file.size() + 200);
     CheckCipherRead(p, file, header, plain, offset, c.U16() % 20000, all_or_nothing);
   }
 }
@@ -261,8 +247,7 @@ void Cipher(const uint8_t* data, size_t size) {
 void CheckStreamRead(stream::LogFileStream& s, std::span<const uint8_t> file, uint32_t n) {
   const int64_t before = s.GetPosition(), size = static_cast<int64_t>(file.size());
   Bytes out(size_t{n} + 1, kGuard); uint32_t delivered = 0;
-  const Status st = s.Read(out.data(), n, &delivered);
-  const int64_t after = s.GetPosition();
+  const Status st = s.Read(out.data(), n, &delivered); const int64_t after = s.GetPosition();
   CORVANE_FUZZ_CHECK(out[n] == kGuard && delivered <= n);
   if (s.version() == FileVersionCvrConvHex || s.version() == FileVersionVantrelHex) {
     CORVANE_FUZZ_CHECK(!st.ok() || after >= before);
@@ -276,8 +261,7 @@ void CheckStreamRead(stream::LogFileStream& s, std::span<const uint8_t> file, ui
 
 void LogFileStream(const uint8_t* data, size_t size) {
   auto parts = SplitInput(data, size, 2);
-  const std::span<const uint8_t> file = parts[0];
-  const std::string path = PutScratchFile("stream.cvr", file);
+  const std::span<const uint8_t> file = parts[0]; const std::string path = PutScratchFile("stream.cvr", file);
   // One stream per process: its construction reads the settings store, and
   // Open starts from scratch for every file.
   static stream::LogFileStream& s = *new stream::LogFileStream();
@@ -287,8 +271,7 @@ void LogFileStream(const uint8_t* data, size_t size) {
   // Without steps: everything behind the header, in pieces of a block
   // header and data.
   (void)(c.empty() && s.Seek(s.header_length(), SeekOrigin::kBegin).ok());
-  for (int i = 0; c.empty() && i < 64 && s.GetPosition() < static_cast<int64_t>(file.size()); ++i)
-    CheckStreamRead(s, file, 16), CheckStreamRead(s, file, 100);
+  for (int i = 0; c.empty() && i < 64 && s.GetPosition() < static_cast<int64_t>(file.size()); ++i) CheckStreamRead(s, file, 16), CheckStreamRead(s, file, 100);
   for (int step = 0; step < 32 && !c.empty(); ++step) {
     uint32_t delivered = 0;
     auto seek_to = [](int64_t to) { return s.Seek(to, SeekOrigin::kBegin).ok() && s.GetPosition() == to; };
@@ -324,8 +307,7 @@ class RecordReader {
   bool Read(size_t limit, Controls& c, bool plain) {
     static constexpr ULONG kHeaderLengths[] = {24, 16, kLogFile ? 7u : 5u};
     for (size_t i = 0; i < limit; ++i) {
-      const uint8_t how = plain ? 0 : c.Byte();
-      const ULONG header_length = kHeaderLengths[how / 4 % 3];
+      const uint8_t how = plain ? 0 : c.Byte(); const ULONG header_length = kHeaderLengths[how / 4 % 3];
       uint8_t header[32]; std::fill(std::begin(header), std::end(header), kGuard);
       ULONG returned = 0; LONG eof = 0;
       // A corrupt header is passed over; the reader goes on behind it.
@@ -339,8 +321,7 @@ class RecordReader {
       uint32_t length = 0; std::memcpy(&length, header + (header_length == 24 ? 16 : 12), sizeof length);
       if (length > file_size_ + (kLogFile ? 4 : 4096)) continue;  // the reader refuses those itself
       Bytes data(size_t{length} + 64, kGuard);
-      if (how % 4 == 1 && length > 0)
-        CORVANE_FUZZ_CHECK(FAILED(log_->ReadBlockData(data.data(), kLogFile ? 0 : length - 1)) && data[0] == kGuard);
+      if (how % 4 == 1 && length > 0) CORVANE_FUZZ_CHECK(FAILED(log_->ReadBlockData(data.data(), kLogFile ? 0 : length - 1)) && data[0] == kGuard);
       if (how % 4 != 2) (void)log_->ReadBlockData(data.data(), length + (how % 4 == 3 ? 64 : 0));
       if (!kLogFile || how % 4 != 3) CORVANE_FUZZ_CHECK(data[length] == kGuard);
     }
@@ -357,8 +338,7 @@ class RecordReader {
   }
 
  private:
-  Log* log_;
-  size_t file_size_, records_ = 0, budget_ = 0, failures_ = 0;
+  Log* log_; size_t file_size_, records_ = 0, budget_ = 0, failures_ = 0;
 };
 
 // Writes `log` as the scratch file `name` and opens it for reading through
@@ -369,14 +349,10 @@ ComPtr<Log> OpenForReading(const std::string& name, std::span<const uint8_t> log
   constexpr bool kLogFile = std::is_same_v<Log, ILogFile>;
   auto p = Create<Log>(kLogFile ? CLSID_LogFile : CLSID_LogFile2, kLogFile ? IID_ILogFile : IID_ILogFile2);
   CORVANE_FUZZ_CHECK(p);
-  Bstr path(PutScratchFile(name, log));
-  EnumFileVersion version = FileVersionUnknown;
-  HRESULT hr;
-  if constexpr (kLogFile) hr = p->Open(path.get(), FileAccessModeReadOnly, &version);
-  else hr = p->Open(path.get(), FileAccessModeReadOnly, &version, 0);
-  if (FAILED(hr)) return {};
-  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 &&
-                     version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
+  Bstr path(PutScratchFile(name, log)); EnumFileVersion version = FileVersionUnknown;
+  if (FAILED([&] { if constexpr (kLogFile) return p->Open(path.get(), FileAccessModeReadOnly, &version);
+                   else return p->Open(path.get(), FileAccessModeReadOnly, &version, 0); }())) return {};
+  CORVANE_FUZZ_CHECK(version >= FileVersionCVR_Ve101 && version <= (kLogFile ? FileVersionVantrelHex : FileVersionCVR_Vu102));
   return p;
 }
 
@@ -407,8 +383,7 @@ void LogFile2(const uint8_t* data, size_t size) {
   PutScratchFile("reader.bmk", parts[1], !parts[1].empty());
   auto log = OpenForReading<ILogFile2>("reader.cvr", parts[0]);
   if (!log) return;
-  RecordReader<ILogFile2> reader(log.get(), parts[0].size());
-  Controls c{parts[2]};
+  RecordReader<ILogFile2> reader(log.get(), parts[0].size()); Controls c{parts[2]};
   auto comment = [&c] {
     std::string text(c.Byte() % 8, ' ');
     for (char& ch : text) ch = static_cast<char>(0x20 + c.Byte() % 0x5F);
@@ -420,15 +395,13 @@ void LogFile2(const uint8_t* data, size_t size) {
     switch (c.Byte() % 8) {
       case 0: (void)reader.Read(1 + c.Byte() % 32, c, false); break;
       case 1: if (SUCCEEDED(log->BookmarkJump(c.Byte()))) (void)log->BookmarkRead(text.out()); break;
-      case 2:
-        (void)log->GetBookmarkBlockNumber(static_cast<int8_t>(c.Byte()), &value), (void)log->GetBookmarkIndexNumber(c.U16(), &value);
+      case 2: (void)log->GetBookmarkBlockNumber(static_cast<int8_t>(c.Byte()), &value), (void)log->GetBookmarkIndexNumber(c.U16(), &value);
         break;
       case 3: value = c.U16(); if (SUCCEEDED(log->InsertBookmark(value, comment().get()))) reader.Restart(); break;
       case 4: (void)log->BookmarkEdit(comment().get()); break;
       case 5: (void)log->BookmarkDelete(); break;
       case 6: if (SUCCEEDED(log->Jump(c.U16()))) reader.Restart(); break;
-      case 7:
-        (void)log->GetFilePointerPos(&value), (void)log->GetFileSize(&value), (void)log->GetIndexedRecCount(&value);
+      case 7: (void)log->GetFilePointerPos(&value), (void)log->GetFileSize(&value), (void)log->GetIndexedRecCount(&value);
         CORVANE_FUZZ_CHECK(((void)log->GetBookmarkCount(&value), value >= 0));
         break;
     }
@@ -455,14 +428,13 @@ void IndexJump(const uint8_t* data, size_t size) {
   CORVANE_FUZZ_CHECK(SUCCEEDED(log->GetIndexedRecCount(&count)));
   (void)log->GetIndexResolution(&resolution);
   const uint64_t span = static_cast<uint64_t>(std::max<LONGLONG>(count, 0)) + 3;
-  RecordReader<ILogFile2> reader(log.get(), parts[0].size());
-  Controls none{}, c{parts[3]};
+  RecordReader<ILogFile2> reader(log.get(), parts[0].size()); Controls none{}, c{parts[3]};
   auto jump = [&](uint64_t target, int records) {
     if (SUCCEEDED(log->Jump(static_cast<LONGLONG>(target)))) reader.Restart(), (void)reader.Read(records, none, true);
   };
   for (uint64_t i = 0; c.empty() && i <= 16; ++i) jump(i < 16 ? (span - 3) / 16 * i : span - 4, 2);
   for (int step = 0; step < 24 && !c.empty(); ++step) {
-    const uint64_t target = c.U32() % span;
+    const uint64_t target = c.U32() % span;  // read before the count
     jump(target, c.Byte() % 8);
   }
   (void)log->Close();
@@ -484,16 +456,14 @@ void BookmarkStore(const uint8_t* data, size_t size) {
   PutScratchFile("marks.bmk", parts[0]);
   Store s, copy, again; uint32_t error = 0;
   const auto result = s.Load(ScratchPath("marks.cvr"), &error);
-  CORVANE_FUZZ_CHECK(result != Store::LoadResult::kNotFound && s.Current() == nullptr &&
-                     (result == Store::LoadResult::kLoaded) == (error == 0));
+  CORVANE_FUZZ_CHECK(result != Store::LoadResult::kNotFound && s.Current() == nullptr && (result == Store::LoadResult::kLoaded) == (error == 0));
   size_t comment_bytes = 0;
   for (const Bookmark& b : s.list()) comment_bytes += b.comment.size();
   CORVANE_FUZZ_CHECK(comment_bytes <= parts[0].size());
   auto within = [&s](const Bookmark* b) { return !b || (b >= s.list().data() && b < s.list().data() + s.size()); };
   CORVANE_FUZZ_CHECK(within(s.NextToDeliver()));
 
-  Controls c{parts[1]};
-  uint32_t length = 0;
+  Controls c{parts[1]}; uint32_t length = 0;
   auto comment = [&c, &length] {
     std::string text(c.Byte() % 12, ' ');
     for (char& ch : text) ch = static_cast<char>(1 + c.Byte() % 255);  // no zero byte
@@ -501,12 +471,10 @@ void BookmarkStore(const uint8_t* data, size_t size) {
     return text;
   };
   for (int step = 0; step < 32 && !c.empty(); ++step) {
-    const size_t before = s.size();
-    const bool had = s.Current() != nullptr;
+    const size_t before = s.size(); const bool had = s.Current() != nullptr;
     int64_t number = 0; int16_t which = 0; std::string text;
     switch (c.Byte() % 8) {
-      case 0:
-        CORVANE_FUZZ_CHECK((number = s.PositionReader(static_cast<int64_t>(c.U64()))) >= 0 && static_cast<size_t>(number) <= s.size());
+      case 0: CORVANE_FUZZ_CHECK((number = s.PositionReader(static_cast<int64_t>(c.U64()))) >= 0 && static_cast<size_t>(number) <= s.size());
         break;
       case 1:  // the number not negative; the comment read after it
         number = static_cast<int64_t>(c.U64() >> 1), text = comment();
@@ -531,8 +499,7 @@ void BookmarkStore(const uint8_t* data, size_t size) {
   for (const Bookmark& b : s.list()) copy.Append(b.log_message_number, b.length, b.comment);
   if (!copy.Save(ScratchPath("saved.cvr"), kLogs[c.Byte() % 3]).ok()) return;  // e.g. a comment too long to write
   const auto loaded = again.Load(ScratchPath("saved.cvr"), &error);
-  CORVANE_FUZZ_CHECK(loaded != Store::LoadResult::kFailed &&
-                     (s.empty() || (loaded == Store::LoadResult::kLoaded && again.size() == s.size())));
+  CORVANE_FUZZ_CHECK(loaded != Store::LoadResult::kFailed && (s.empty() || (loaded == Store::LoadResult::kLoaded && again.size() == s.size())));
   auto same = [](const Bookmark& a, const Bookmark& b) {
     return a.log_message_number == b.log_message_number && a.length == b.length && a.DeliveredBytes() == b.DeliveredBytes();
   };
@@ -545,17 +512,14 @@ void BookmarkStore(const uint8_t* data, size_t size) {
 // to skip. Every header read that succeeds before the end consumes twelve
 // bytes, so a file of n bytes yields at most n / 12 blocks.
 void Corvane(const uint8_t* data, size_t size) {
-  auto parts = SplitInput(data, size, 2);
-  const size_t file_size = parts[0].size();
+  auto parts = SplitInput(data, size, 2); const size_t file_size = parts[0].size();
   Bstr name(PutScratchFile("legacy.cvr", parts[0]));
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   CORVANE_FUZZ_CHECK(log);
   if (FAILED(log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting))) return;
-  Controls c{parts[1]};
-  size_t blocks = 0;
+  Controls c{parts[1]}; size_t blocks = 0;
   for (int failures = 0; failures < 3;) {
-    USHORT id = 0; BYTE conn = 0; LONG eof = 0;
-    ULONG stamp = 0, length = 0;
+    USHORT id = 0; BYTE conn = 0; LONG eof = 0; ULONG stamp = 0, length = 0;
     // A failed header read counts (++failures is never 0) and the next one goes on.
     if (FAILED(log->ReadBlockHeader(&id, &conn, &stamp, &length, &eof)) && ++failures) continue;
     if (eof) break;
@@ -575,11 +539,9 @@ void Corvane(const uint8_t* data, size_t size) {
 
 TargetFn FindTarget(std::string_view name) {
   static constexpr std::pair<std::string_view, TargetFn> kTargets[] = {
-      {"raw_record", RawRecord}, {"key_file", KeyFile},     {"version_detection", VersionDetection},
-      {"hex_text", HexText},     {"cipher", Cipher},        {"log_file_stream", LogFileStream},
-      {"log_file", LogFile},     {"log_file2", LogFile2},   {"bookmark_store", BookmarkStore},
-      {"index_jump", IndexJump}, {"corvane", Corvane},
-  };
+      {"raw_record", RawRecord}, {"key_file", KeyFile}, {"version_detection", VersionDetection}, {"hex_text", HexText},
+      {"cipher", Cipher}, {"log_file_stream", LogFileStream}, {"log_file", LogFile}, {"log_file2", LogFile2},
+      {"bookmark_store", BookmarkStore}, {"index_jump", IndexJump}, {"corvane", Corvane}};
   for (const auto& [n, run] : kTargets) if (name == n) return run;
   std::fprintf(stderr, "no fuzz target %.*s\n", static_cast<int>(name.size()), name.data()), std::abort();
 }

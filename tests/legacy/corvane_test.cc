@@ -24,55 +24,35 @@ const auto kRead = CVRFileAccessModeRead, kWrite = CVRFileAccessModeWrite;
 const auto kNew = CVRFileCreateModeNew, kExisting = CVRFileCreateModeExisting, kAlways = CVRFileCreateModeAlways;
 
 // A header of `text` and LF/CR up to the ^Z at byte `end` (59 in a new file).
-Bytes LegacyHeader(const std::string& text = kTagText, size_t end = 59) {
-  Bytes b(text.begin(), text.end());
-  b.insert(b.end(), {0x0A, 0x0D});
-  b.resize(end - 2, ' ');
-  b.insert(b.end(), {0x0A, 0x0D, 0x1A});
-  return b;
-}
+Bytes LegacyHeader(const std::string& text = kTagText, size_t end = 59) { return TitledHeader(text, end); }
 // A block, big-endian: identifier, connection, reserved byte, tick, the
 // length (of `data` unless given), data.
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) PutBytes(out, p);
-  return out;
-}
+Bytes Concat(std::initializer_list<Bytes> parts) { Bytes out; for (const Bytes& p : parts) PutBytes(out, p); return out; }
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Block(uint16_t id, uint8_t conn, const Bytes& data, uint32_t length = ~0u, uint32_t tick = 0) {
   Bytes b{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), conn, 0};
-  PutBE(b, tick, 4);
-  PutBE(b, length == ~0u ? data.size() : length, 4);
-  PutBytes(b, data);
-  return b;
+  PutBE(b, uint64_t{tick} << 32 | (length == ~0u ? data.size() : length), 8);
+  return PutBytes(b, data), b;
 }
 HRESULT Open(ICorvane* log, const std::string& path, int access, int create) {
   return log->Open(Bstr(path).get(), static_cast<EnumCVRFileAccessMode>(access), static_cast<EnumCVRFileCreateMode>(create));
 }
 struct Header {
-  USHORT id = 0;
-  BYTE conn = 0;
-  ULONG tick = 0, length = 0;
-  LONG end = -1;
+  USHORT id = 0; BYTE conn = 0; ULONG tick = 0, length = 0; LONG end = -1;
   HRESULT Read(ICorvane* log) { return log->ReadBlockHeader(&id, &conn, &tick, &length, &end); }
 };
-ULONG Position(ICorvane* log) {
-  ULONG pos = 0;
-  EXPECT_EQ(log->GetFilePointerPos(&pos), S_OK);
-  return pos;
-}
+ULONG Position(ICorvane* log) { ULONG pos = 0; EXPECT_EQ(log->GetFilePointerPos(&pos), S_OK); return pos; }
 
 // (Reading such blocks back: the step-by-step test below and fuzz target corvane.)
 TEST(CorvaneTest, AWrittenFileHoldsTheHeaderAndBigEndianBlocks) {
-  TempDir dir;
-  const std::string path = dir.File("blocks.log");
+  TempDir dir; const std::string path = dir.File("blocks.log");
   WriteFileBytes(path, Bytes(500, 7));  // replaced
   auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   ASSERT_EQ(Open(log.get(), path, kWrite, kAlways), S_OK);
   EXPECT_EQ(Position(log.get()), 60u);
   const std::vector<std::pair<uint16_t, Bytes>> blocks = {
       {0x43, Bytes(300, 'x')}, {0x0144, {}}, {CVR_ID_MULTI_QUIVOX_MSG, Pattern(5000, 3)}};
-  Bytes want = LegacyHeader();
-  std::vector<size_t> ticks;
+  Bytes want = LegacyHeader(); std::vector<size_t> ticks;
   for (auto [id, data] : blocks) {
     const auto conn = static_cast<uint8_t>(0xFD + ticks.size());
     ticks.push_back(want.size() + 4);
@@ -106,12 +86,9 @@ const std::map<HRESULT, const char*> kStepErrors = {
     {E_CVR_BLOCK_DATA_SKIP_FAILED, "Block data skip failed"}, {E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed"}};
 
 TEST(CorvaneTest, ReadingStepByStep) {
-  const Bytes three = Concat({LegacyHeader(), Block(1, 1, {'a', 'b', 'c'}, ~0u, 10), Block(2, 2, {}),
-                              Block(3, 3, {'w', 'x', 'y', 'z'})});
-  Bytes reserved = three;
+  const Bytes three = Concat({LegacyHeader(), Block(1, 1, {'a', 'b', 'c'}, ~0u, 10), Block(2, 2, {}), Block(3, 3, {'w', 'x', 'y', 'z'})});
+  Bytes reserved = three, odd_header = Text("a longer header with V 01.00 inside and more text\r\n\x1A");
   reserved[63] = 0xEE;
-  const std::string odd_text = "a longer header with V 01.00 inside and more text\r\n\x1A";
-  const Bytes odd_header(odd_text.begin(), odd_text.end());
   const HRESULT kNotRead = E_CVR_BLOCK_HEADER_NOT_READ, kSkipFailed = E_CVR_BLOCK_DATA_SKIP_FAILED;
   const Step kHeader{'H', 0, S_OK};
   // A wrong version fails Open (`opened`) but leaves the file open behind its header.
@@ -139,8 +116,7 @@ TEST(CorvaneTest, ReadingStepByStep) {
       {"version e1.01", Concat({LegacyHeader("KRV Binary Log File V e1.01", 29), Block(3, 2, {})}),
        {{'H', 0, S_OK, 0, 3}}, E_CVR_FILE_HEADER_INFO_WRONG_VERSION},
   };
-  TempDir dir;
-  auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+  TempDir dir; auto log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File("read.log");
@@ -150,8 +126,7 @@ TEST(CorvaneTest, ReadingStepByStep) {
     ASSERT_TRUE(opened == c.opened && (!c.opened || why == Description("File creation failed", "CORVANE", c.opened))) << why;
     for (const Step& s : c.steps) {
       SCOPED_TRACE(std::string(1, s.op) + std::to_string(s.length));
-      Header h;
-      Bytes data(s.length + 1);
+      Header h; Bytes data(s.length + 1);
       const HRESULT hr = s.op == 'H' ? h.Read(log.get()) : s.op == 'D' ? log->ReadBlockData(data.data(), s.length)
                                                                         : log->WriteBlock(1, 1, data.data(), s.length);
       const std::string error = TakeError().description;
@@ -169,11 +144,9 @@ TEST(CorvaneTest, ReadingStepByStep) {
 // create mode), so a refused Open leaves an existing file alone; a failed
 // Open leaves the object closed unless its arguments were refused.
 TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
-  static ULONG value;
-  static Header h;
+  static ULONG value; static Header h;
 #define CALL(expr) [](ICorvane* log, const std::string& path) -> HRESULT { return (void)log, (void)path, (expr); }
-  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed",
-                    kNotOpen = "File not open";
+  const std::string kFlags = "Illegal Access Flag combination", kCreation = "File creation failed", kNotOpen = "File not open";
   auto null = [](const char* method) { return std::string("One ore more ") + method + " method parameters are NULL"; };
   // state: 'c' closed, 'w' open for writing, 'r' open for reading; before: the file before, if any.
   using Call = std::function<HRESULT(ICorvane*, const std::string&)>;
@@ -203,8 +176,7 @@ TEST(CorvaneTest, FailuresReportCodeAndTextAndLeaveFilesAlone) {
       {CALL(Open(log, path, kRead, kExisting)), E_CVR_FILE_CREATION_FAILS, kCreation, 'w'},
   };
 #undef CALL
-  TempDir dir;
-  int n = 0;
+  TempDir dir; int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE("row " + std::to_string(n));
     const std::string path = dir.File("case" + std::to_string(n++) + ".log");
@@ -224,22 +196,15 @@ constexpr int kThreads = 4, kBlocks = 250;
 
 // Runs body(t) on each thread; all start together.
 template <class Body> void OnThreads(Body body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (++ready; ready < kThreads;) std::this_thread::yield();
-      body(t);
-    });
-  }
+  std::atomic<int> ready{0}; std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back([&, t] { for (++ready; ready < kThreads;) std::this_thread::yield(); body(t); });
   for (auto& thread : threads) thread.join();
 }
 
 // Writers each put their number in every data byte; read back, every block
 // is whole and found once. Readers sharing the read position get whole calls.
 TEST(CorvaneThreadsTest, ThreadsWriteAndReadThroughOneObject) {
-  TempDir dir;
-  Bstr name(dir.File("threads.log"));
+  TempDir dir; Bstr name(dir.File("threads.log"));
   ComPtr<ICorvane> log = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
   ASSERT_EQ(log->Open(name.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways), S_OK);
   OnThreads([&](int t) {
@@ -252,8 +217,7 @@ TEST(CorvaneThreadsTest, ThreadsWriteAndReadThroughOneObject) {
   });
   std::set<int> seen;
   for (int pass = 0; pass < 2; ++pass) {
-    ASSERT_EQ(log->Close(), S_OK);
-    ASSERT_EQ(log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting), S_OK);
+    ASSERT_TRUE(log->Close() == S_OK && log->Open(name.get(), CVRFileAccessModeRead, CVRFileCreateModeExisting) == S_OK);
     std::atomic<bool> end{false};
     OnThreads([&](int t) {
       for (int k = 0; k < 1000000 && !end && (pass == 1 || t == 0); ++k) {

@@ -15,40 +15,26 @@
 #include "stream/raw_record.h"
 #include "stream/settings.h"
 #include "support/com_test_util.h"
+#include "support/fault_file_system.h"
 #include "support/log_bytes.h"
 #include "support/temp_dir.h"
 
 namespace corvane::test {
 namespace {
 
-constexpr char kTag[] = "LOGFILE";
-constexpr int kShort = 12, kLong = 16;
+constexpr char kTag[] = "LOGFILE"; constexpr int kShort = 12, kLong = 16;
 
-// A 60-byte header whose title carries `tag`, line ends LF CR as the first
-// generation writes them.
-Bytes TitledHeader(const std::string& tag) {
-  Bytes h;
-  PutText(h, "KRV Binary Log File " + tag + "\n\r");
-  h.resize(57, ' ');
-  PutText(h, "\n\r\x1A");
-  return h;
-}
 
 // A block with the 12-byte header (milliseconds) or the 16-byte one, big-endian.
 Bytes Block(int form, uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, const Bytes& data) {
   Bytes b;
-  PutBE(b, id, 2);
-  PutBE(b, uint32_t{conn} << 8 | mode, 2);
-  PutBE(b, stamp, form - 8);
-  PutBE(b, data.size(), 4);
-  PutBytes(b, data);
-  return b;
+  for (auto [value, n] : {std::pair<uint64_t, int>{id, 2}, {uint32_t{conn} << 8 | mode, 2}, {stamp, form - 8}, {data.size(), 4}}) PutBE(b, value, n);
+  return PutBytes(b, data), b;
 }
 
 Bytes Cipher(int version, Bytes bytes, bool encipher) {
   stream::CipherParameters p;
-  EXPECT_TRUE(p.Load(version).ok());
-  EXPECT_TRUE((encipher ? stream::EncipherInPlace : stream::DecipherInPlace)(p, bytes.data(), bytes.size()).ok());
+  EXPECT_TRUE(p.Load(version).ok() && (encipher ? stream::EncipherInPlace : stream::DecipherInPlace)(p, bytes.data(), bytes.size()).ok());
   return bytes;
 }
 
@@ -96,17 +82,13 @@ class LogFileTest : public ::testing::Test {
     EXPECT_EQ(Cipher(FileVersionCVR_Ve101, Bytes(bytes.begin() + 60, bytes.end()), false), plain);
   }
 
-  BYTE buf_[64] = {};
-  ULONG returned_ = 0;
-  LONG eof_ = 0;
-  ULONGLONG value_ = 0;
+  BYTE buf_[64] = {}; ULONG returned_ = 0; LONG eof_ = 0; ULONGLONG value_ = 0;
   TempDir dir_;
   ComPtr<ILogFile> file_ = Create<ILogFile>(CLSID_LogFile, IID_ILogFile);
 };
 
 TEST_F(LogFileTest, NullPointersComeBeforeTheOpenFileCheckAndEachCallHasItsText) {
-  EnumFileVersion v = FileVersionCVR_Ve101;
-  ILogFile* f = file_.get();
+  EnumFileVersion v = FileVersionCVR_Ve101; ILogFile* f = file_.get();
   const HRESULT kNull = E_POINTER, kClosed = E_CVR_FILE_NOT_OPEN;
   const std::tuple<std::function<HRESULT()>, HRESULT, const char*> calls[] = {
       {[&] { return f->Open(nullptr, FileAccessModeReadOnly, &v); }, kNull, "One ore more Open method parameters are NULL"},
@@ -155,7 +137,7 @@ TEST_F(LogFileTest, ReadsCraftedGenerationsUpToAnEmptyEnd) {
   const std::vector<Bytes> datas = {Pattern(5, 1), {}, Pattern(300, 2)};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tag);
-    Bytes plain, file = TitledHeader(c.tag);
+    Bytes plain, file = TitledHeader("KRV Binary Log File " + std::string(c.tag));
     for (size_t i = 0; i < datas.size(); ++i) PutBytes(plain, Block(c.form, 0x40 + i, 7, 3, 1000 + i, datas[i]));
     PutBytes(file, c.version == FileVersionCVR_V0100 ? plain : Cipher(c.version, plain, true));
     const std::string path = Craft("crafted.log", file);
@@ -185,7 +167,7 @@ TEST_F(LogFileTest, DataNeedsItsHeaderABufferThatHoldsItAndALengthThatFits) {
   const std::pair<uint32_t, size_t> cases[] = {{11, 10}, {32769, 32769}};  // announced, present
   for (auto [announced, present] : cases) {
     SCOPED_TRACE(announced);
-    Bytes b = TitledHeader("V 01.00"), out(16, 0xEE);
+    Bytes b = TitledHeader("KRV Binary Log File V 01.00"), out(16, 0xEE);
     PutBytes(b, Block(kShort, 0x41, 7, 0, 2, Pattern(10, 4)));
     PutBE(b, 0x42, 8);
     PutBE(b, announced, 4);
@@ -212,8 +194,7 @@ TEST_F(LogFileTest, RawRecordsAndHexDumpsYieldTheirRecordsAndSkipUnreadOnes) {
   PutBytes(raw, RawRecord(0x1D, 0x10, 0, {0x0D}));  // detection wants a carriage return
   PutBytes(raw, StampedRecord(0x80, 3686400));     // one second of ticks
   for (int i = 0; i < 8; ++i) PutBytes(raw, RawRecord(0x1B, 0x10, 0, {0xA, 0xB, 0xC}));  // and ten records
-  PutText(conv, ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n"
-                "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
+  PutText(conv, ">> 00 01 05 00 00 00 00 07 00 00 00 03\r\n>> AA BB cc\r\n" "<< 00 02 06 00 00 00 01 00 00 00 00 02\r\n<<DD-EE>>\r\n");
   PutText(records, "< 1B10 7C 00 02 AA BB\r\n< 10 FD 01 7C 00 0E A0 A1 A2 80 A4 A5 00 00 00 00 00 38 40 00\r\n");
   const Bytes stamped = {0x10, 0xFD, 0x01, 0x7C, 0x00, 0x0E};
   // want: mode, stamp, length, first bytes of each record.
@@ -297,9 +278,50 @@ TEST_F(LogFileTest, ModesTwoAndThreeStampFromTheReferenceTime) {
   ASSERT_EQ(file_->Close(), S_OK);
   OpenRead(dir_.File("y.log"));
   const uint64_t y_stamp = Next().header.qwTimeStamp;
-  EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull),
-            std::make_tuple(3, 2, false, false));
+  EXPECT_EQ(std::make_tuple(x3.byTimeStampMode, x2.byTimeStampMode, x3.qwTimeStamp == ~0ull, y_stamp == ~0ull), std::make_tuple(3, 2, false, false));
   EXPECT_LE(x2.qwTimeStamp, y_stamp);
+}
+
+// Per writer ('2' LogFile2, '1' LogFile, 'c' Corvane), the code and text of a
+// write or a Close whose file writes fail from the `at`-th on, after `before` blocks.
+TEST_F(LogFileTest, FailedWritesAndClosesGiveTheirCodesAndTexts) {
+  const Fault kFull = Fault::kDiskFull;
+  const struct { char writer; ULONG buffer, length; int before, at; Fault fault; bool close; HRESULT code; const char* text; } cases[] = {
+      {'2', 0, 100, 0, 1, kFull, false, E_CVR_DISK_FULL, "Insufficient disk space"},
+      {'2', 65536, 100, 1, 1, kFull, true, E_CVR_DISK_FULL, "Insufficient disk space, final buffer flush failed"},
+      {'1', 128, 112, 1, 1, kFull, false, E_CVR_DISK_FULL, "Block header write failed, disk full"},  // the buffer was full
+      {'1', 128, 300, 0, 1, kFull, false, E_CVR_DISK_FULL, "Block data write failed, disk full"},
+      {'1', 128, 300, 0, 1, Fault::kDenied, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
+      {'1', 128, 100, 1, 1, Fault::kIo, true, E_CVR_BUFFER_FLUSH_FAILED, "Cannot flush buffered data to disk"},
+      {'c', 0, 100, 0, 1, Fault::kIo, false, E_CVR_BLOCK_HEADER_WRITE_FAILED, "Block header write failed"},
+      {'c', 0, 100, 0, 2, Fault::kIo, false, E_CVR_BLOCK_DATA_WRITE_FAILED, "Block data write failed"},
+  };
+  Bytes data(300, 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    FaultFileSystem disk;
+    disk.armed = false;
+    platform::ScopedFileSystemOverride use(&disk);
+    auto log2 = Create<ILogFile2>(CLSID_LogFile2, IID_ILogFile2);
+    auto legacy = Create<ICorvane>(CLSID_Corvane, IID_ICorvane);
+    log2->SetDiskBufferSize(c.buffer);  // LogFile takes it from the settings
+    const Bstr path(dir_.File("failing.log"));
+    EnumFileVersion v = c.writer == '2' ? FileVersionCVR_V0102 : FileVersionCVR_Ve101;  // plain: unbuffered at 0
+    LogBlockHeader h = MakeHeader(1, 1, 0, 0, c.length); auto* hb = reinterpret_cast<BYTE*>(&h);
+    ASSERT_EQ(c.writer == '2' ? log2->Open(path.get(), FileAccessModeWriteCreateAlways, &v, 0)
+              : c.writer == 'c' ? legacy->Open(path.get(), CVRFileAccessModeWrite, CVRFileCreateModeAlways)
+                                : file_->Open(path.get(), FileAccessModeWriteCreateAlways, &v), S_OK);
+    const auto write = [&] {
+      return c.writer == '2' ? log2->WriteBlock(hb, sizeof h, data.data(), c.length, 0)
+             : c.writer == 'c' ? legacy->WriteBlock(1, 1, data.data(), c.length) : file_->WriteBlock(hb, sizeof h, data.data(), c.length);
+    };
+    const auto close = [&] { return c.writer == '2' ? log2->Close() : c.writer == 'c' ? legacy->Close() : file_->Close(); };
+    for (int i = 0; i < c.before; ++i) ASSERT_EQ(write(), S_OK);
+    disk.family = Call::kWrite, disk.fault = c.fault, disk.sticky = true, disk.fail_at = c.at, disk.armed = true;
+    EXPECT_CVR_ERROR(c.close ? close() : write(), c.code, c.text, c.writer == 'c' ? "CORVANE" : kTag);
+    disk.armed = false;
+    close(), TakeError();
+  }
 }
 
 // An empty log opened for reading by LogFile2 takes the caller's generation
@@ -313,8 +335,7 @@ TEST_F(LogFileTest, AnEmptyLogTakesTheCallersReadableGenerationInLogFile2) {
     EnumFileVersion version;  // a caller may store any number there
     std::memcpy(&version, &given, sizeof given);
     const bool readable = given >= 1 && given <= 9;
-    ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0),
-              readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
+    ASSERT_EQ(log->Open(Bstr(path).get(), FileAccessModeReadOnly, &version, 0), readable ? S_OK : HRESULT{E_CVR_FILE_HEADER_INFO_WRONG_VERSION});
     EXPECT_TRUE(!readable || version == given);
     eof_ = 0;
     EXPECT_TRUE(!readable || log->ReadBlockHeader(buf_, 24, &returned_, &eof_) == S_OK);

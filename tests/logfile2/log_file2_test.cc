@@ -19,27 +19,22 @@ namespace {
 
 // The 128-byte header of generation 1.02 files: four lines at 0, 32, 64, 96
 // (the tag, "IDX V 01.02.001" and the like, on the third), then 0x1A.
-inline Bytes Header102(const std::string& banner, const std::string& tag) {
+// Then the little-endian fields (value, bytes).
+Bytes Header102(const std::string& banner, const std::string& tag, std::initializer_list<std::pair<uint64_t, int>> fields) {
   Bytes h(128, 0);
   const std::string lines[] = {"Tamri Zuduva Deravi\n", banner + "\n", tag + "\n", "crafted by the test run.\n"};
   for (int i = 0; i < 4; ++i) std::copy(lines[i].begin(), lines[i].end(), h.begin() + 32 * i);
   h[127] = 0x1A;
+  for (auto [value, n] : fields) PutLE(h, value, n);
   return h;
 }
 // A complete index file (sub-version "001" unless given) with its fields.
-inline Bytes IndexFile(uint64_t resolution, uint64_t count, const std::string& sub = ".001") {
-  Bytes idx = Header102("Binary Log Index File", "IDX V 01.02" + sub);
-  PutLE(idx, resolution, 8);
-  PutLE(idx, count, 8);
-  return idx;
+Bytes IndexFile(uint64_t resolution, uint64_t count, const std::string& sub = ".001") {
+  return Header102("Binary Log Index File", "IDX V 01.02" + sub, {{resolution, 8}, {count, 8}});
 }
-
 // A bookmark file holding one record (0, 2, "hi") and announcing `announced`.
 Bytes BookmarkFile(uint32_t announced) {
-  Bytes bmk = Header102("Binary Log Bookmark File", "BMK V 01.02");
-  const std::pair<uint64_t, int> fields[] = {{announced, 4}, {0, 8}, {2, 4}, {'h' | 'i' << 8, 2}};
-  for (auto [value, n] : fields) PutLE(bmk, value, n);
-  return bmk;
+  return Header102("Binary Log Bookmark File", "BMK V 01.02", {{announced, 4}, {0, 8}, {2, 4}, {'h' | 'i' << 8, 2}});
 }
 
 // Every refusal with its code and text, in the order the checks come, on one
@@ -49,30 +44,21 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
   const std::string existing = dir_.File("existing.log");
   ASSERT_TRUE(WriteLog(existing, 2) && WriteLog(dir_.File("numbered.log"), 250));
   const Bytes before = ReadFileBytes(existing);
-  Craft("numbered.idx", IndexFile(100, 400));
-  Craft("unknown.log", Pattern(300, 0x20));
-  Craft("a.bmk", BookmarkFile(1));
-  Craft("b.bmk", BookmarkFile(2));  // damaged: does not count
-  Craft("c.bmk", BookmarkFile(2));
-  Craft("b.idx", IndexFile(10, 0));
-  auto corrupt = [&](const char* name, uint16_t id, uint32_t length, const Bytes& data) {
-    Bytes file = Header102("Binary Log File", "CVR V 01.02");
-    for (auto [value, n] : {std::pair<uint64_t, int>{id, 4}, {0, 8}, {length, 4}}) PutLE(file, value, n);  // conn, mode 0
-    PutBytes(file, data);
-    Craft(name, file);
-  };
-  corrupt("cut-bulk.log", CVR_ID_MULTI_QUIVOX_MSG, 4, {0, 0, 0, 0});  // no room for the count
-  corrupt("long.log", 0x33, 1000, Pattern(20, 1));
+  // b.bmk is damaged (announces 2): it does not count. The corrupt logs: a
+  // bulk block (id, conn, mode 0, stamp, length) with no room for its count,
+  // and a block longer than the file.
+  Bytes cut = Header102("Binary Log File", "CVR V 01.02", {{CVR_ID_MULTI_QUIVOX_MSG, 4}, {0, 8}, {4, 4}, {0, 4}}),
+        long_block = Header102("Binary Log File", "CVR V 01.02", {{0x33, 4}, {0, 8}, {1000, 4}});
+  PutBytes(long_block, Pattern(20, 1));
+  for (const auto& [name, bytes] : std::initializer_list<std::pair<const char*, Bytes>>{
+           {"numbered.idx", IndexFile(100, 400)}, {"unknown.log", Pattern(300, 0x20)}, {"a.bmk", BookmarkFile(1)}, {"b.bmk", BookmarkFile(2)},
+           {"c.bmk", BookmarkFile(2)}, {"b.idx", IndexFile(10, 0)}, {"cut-bulk.log", cut}, {"long.log", long_block}}) Craft(name, bytes);
   auto open = [&](const std::string& name, int mode, EnumFileVersion v = FileVersionUnknown) {
     return [this, path = dir_.File(name), mode, v]() mutable { return Open(path, mode, &v); };
   };
   auto close = [&] { return log_->Close(); };
-  LONGLONG n = 0, progress = -1;
-  ULONG u = 0;
-  LONG eof = 0;
-  BYTE b[32] = {};
-  LogBlockHeader h;
-  Bstr s;
+  LONGLONG n = 0, progress = -1; ULONG u = 0; LONG eof = 0;
+  BYTE b[32] = {}; LogBlockHeader h; Bstr s;
   constexpr char kCreation[] = "File creation failed", kNotOpen[] = "File not open",
                  kExceeded[] = "MsgNo exceeds record count", kOutOfRange[] = "BookmarkNo out of range",
                  kInvalidNumber[] = "Invalid message number parameter value", kNotRead[] = "Block header not read",
@@ -120,8 +106,7 @@ TEST_F(LogFile2Test, EveryRefusalGivesItsCodeAndTextAndLeavesTheObjectUsable) {
          return ReadFileBytes(existing) == before && BookmarkCount() == 0 ? S_OK : E_FAIL;
        }, S_OK, nullptr},
       {"refused companions are not held: create-always removes them", [&] {
-         auto other = New<ILogFile2>();
-         const HRESULT hr = OpenLog(other.get(), dir_.File("b.log"), true);
+         auto other = New<ILogFile2>(); const HRESULT hr = OpenLog(other.get(), dir_.File("b.log"), true);
          return other->Close() == S_OK && !FileExists(dir_.File("b.idx")) && !FileExists(dir_.File("b.bmk")) ? hr : E_FAIL;
        }, S_OK, nullptr},
       {"create-new beside damaged bookmarks", open("c.log", 2, FileVersionCVR_V0102), S_OK, nullptr},
@@ -185,8 +170,7 @@ using OpenTest = LogFile2Test;
 // outdated sub-version is rebuilt.
 TEST_F(OpenTest, ACompleteIndexGivesTheCountsAndAnOutdatedOrUnfinishedOneDoesNot) {
   const struct { const char* name; uint32_t blocks; uint64_t count; const char* sub; bool complete; } cases[] = {
-      {"complete", 3, 250, ".001", true}, {"outdated", 3, 250, "", false},
-      {"unfinished", 3, 0, ".001", false}, {"complete, empty log", 0, 0, ".001", true}};
+      {"complete", 3, 250, ".001", true}, {"outdated", 3, 250, "", false}, {"unfinished", 3, 0, ".001", false}, {"complete, empty log", 0, 0, ".001", true}};
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -217,8 +201,7 @@ TEST_F(BlocksTest, BulkBlockStoresLengthPlusFourAndCountAndReadsBackAsItsMessage
   for (EnumFileVersion v : {FileVersionCVR_V0102, FileVersionCVR_Vu102}) {
     SCOPED_TRACE(v);
     const bool big = v == FileVersionCVR_Vu102;
-    std::vector<Bytes> messages;
-    Bytes data;
+    std::vector<Bytes> messages; Bytes data;
     for (size_t i = 0; i < 7; ++i) {
       messages.push_back(RawRecord(0x1D, 0x10, 0, Pattern(i < 6 ? (big ? 6 : 8) : (big ? 22 : 10), static_cast<uint8_t>(i))));
       PutBytes(data, messages.back());
@@ -230,8 +213,7 @@ TEST_F(BlocksTest, BulkBlockStoresLengthPlusFourAndCountAndReadsBackAsItsMessage
     ASSERT_TRUE(Write(log_.get(), MakeHeader(0x20, 1, 0, 5, 0), {1, 2}) == S_OK &&
                 log_->InsertBookmark(7, Bstr("after bulk").get()) == S_OK && log_->Close() == S_OK);
 
-    const Bytes file = ReadFileBytes(path);
-    Bytes header;
+    const Bytes file = ReadFileBytes(path); Bytes header;
     const std::pair<uint64_t, int> fields[] = {{CVR_ID_MULTI_QUIVOX_MSG, 2}, {4, 1}, {1, 1}, {777, 8}, {104, 4}, {7, 4}};
     for (auto [value, n] : fields) big ? PutBE(header, value, n) : PutLE(header, value, n);  // id ... length + 4, count
     EXPECT_EQ(Bytes(file.begin() + 128, file.begin() + 148), header);
@@ -258,9 +240,7 @@ TEST_F(BlocksTest, ShortHeaderBuffersGetThePackedLayout) {
   ASSERT_EQ(Write(log_.get(), MakeHeader(0x0A0B, 7, 1, 0x1122334455667788ull, 0), Pattern(40, 3)), S_OK);
   ASSERT_EQ(log_->Close(), S_OK);
   OpenRead(path);
-  Bytes buffer(16), data(40);
-  ULONG returned = 0;
-  LONG eof = 0;
+  Bytes buffer(16), data(40); ULONG returned = 0; LONG eof = 0;
   ASSERT_EQ(log_->ReadBlockHeader(buffer.data(), 16, &returned, &eof), S_OK);
   EXPECT_EQ(buffer, (Bytes{0x0B, 0x0A, 7, 1, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 40, 0, 0, 0}));
   ASSERT_EQ(log_->ReadBlockData(data.data(), 40), S_OK);
@@ -291,8 +271,7 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndUnreadRecordsAreSkipped) {
     ASSERT_EQ(log_->Close(), S_OK);
 
     OpenRead(path);
-    LogBlockHeader h;
-    LONG eof = 0;
+    LogBlockHeader h; LONG eof = 0;
     for (const Record& r : back) EXPECT_TRUE(NextHeader(log_.get(), &h, &eof) == S_OK && h.wBlockID == r.header.wBlockID);
     for (ULONG i = 0, returned = 7; i < 2; ++i, returned = 7, h.wBlockID = 0xEEEE) {
       ASSERT_EQ(log_->ReadBlockHeader(reinterpret_cast<BYTE*>(&h), sizeof h, &returned, &eof), S_OK);
@@ -309,8 +288,7 @@ class BookmarkTest : public LogFile2Test {
   // Block numbers in reading order; bookmarks as "<comment>".
   V Sequence() {
     V out;
-    for (const Record& r : ReadAll(log_.get()))
-      out.push_back(r.header.wBlockID == CVR_ID_BOOKMARK ? "<" + std::string(r.data.begin(), r.data.end()) + ">"
+    for (const Record& r : ReadAll(log_.get())) out.push_back(r.header.wBlockID == CVR_ID_BOOKMARK ? "<" + std::string(r.data.begin(), r.data.end()) + ">"
                                                          : std::to_string(r.data[0]));
     return out;
   }

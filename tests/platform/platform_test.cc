@@ -48,8 +48,7 @@ class FileTest : public ::testing::Test {
   FileTest() : path_(dir_.File("data.bin")) { WriteFileBytes(path_, {1, 2, 3, 4, 5, 6, 7, 8}); }
 
   // The Windows error code of the open (0 for success); `keep` takes the file.
-  uint32_t Open(uint32_t access, uint32_t share, D d = D::kOpenExisting, std::unique_ptr<File>* keep = nullptr,
-                const std::string& path = {}) {
+  uint32_t Open(uint32_t access, uint32_t share, D d = D::kOpenExisting, std::unique_ptr<File>* keep = nullptr, const std::string& path = {}) {
     std::unique_ptr<File> f;
     Status s = OpenFile(path.empty() ? path_ : path, {access, share, d, false}, &f);
     EXPECT_EQ(s.ok(), f != nullptr);
@@ -63,12 +62,10 @@ class FileTest : public ::testing::Test {
   }
   // The same open from platform_child, which closes the file again.
   int ChildOpen(uint32_t access, uint32_t share, D d = D::kOpenExisting) {
-    return test::RunProgram("platform_child", {"open", path_, std::to_string(access), std::to_string(share),
-                                               std::to_string(static_cast<uint32_t>(d))});
+    return test::RunProgram("platform_child", {"open", path_, std::to_string(access), std::to_string(share), std::to_string(static_cast<uint32_t>(d))});
   }
 
-  test::TempDir dir_;
-  std::string path_;
+  test::TempDir dir_; std::string path_;
 };
 
 // One row per rule: first access and share, second access and share, result.
@@ -126,8 +123,7 @@ TEST_F(FileTest, FailuresCarryWindowsCodes) {
   for (const auto& [path, access, d, code] : opens) EXPECT_EQ(Open(access, kShareAll, d, nullptr, path), code) << path;
   EXPECT_EQ(std::make_pair(RemoveFile(missing).code(), RemoveFile(dir_.path()).code()), std::make_pair(uint32_t{kErrFileNotFound}, uint32_t{kErrAccessDenied}));
   // Operations need the matching access (also under Wine, for SetEndOfFile).
-  uint8_t buf[4] = {};
-  uint32_t n = 99;
+  uint8_t buf[4] = {}; uint32_t n = 99;
   auto reader = MustOpen(R, kShareAll);
   EXPECT_TRUE(reader->Write(buf, 4, &n).code() == kErrAccessDenied && n == 0) << n;
   EXPECT_EQ(std::make_tuple(reader->Flush().code(), reader->SetEndOfFile().code(), MustOpen(W, kShareAll)->Read(buf, 4, &n).code()),
@@ -143,10 +139,8 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
   void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = {100, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  uint32_t written = 0;
-  Status s = f->Write(std::vector<uint8_t>(300, 0x55).data(), 300, &written);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, old_handler);
+  uint32_t written = 0; Status s = f->Write(std::vector<uint8_t>(300, 0x55).data(), 300, &written);
+  setrlimit(RLIMIT_FSIZE, &saved), signal(SIGXFSZ, old_handler);
   int64_t size = 0;
   ASSERT_TRUE(f->GetSize(&size).ok());
   EXPECT_EQ(std::make_tuple(s.code(), written, size), std::make_tuple(uint32_t{kErrDiskFull}, 100u, int64_t{100}));
@@ -155,8 +149,7 @@ TEST_F(FileTest, WriteCutShortReportsBytesWrittenAndDiskFull) {
 
 // ---- The registry ----
 
-constexpr Hive kUser = Hive::kCurrentUser;
-const std::string kRoot = "Software\\Corvane Tests\\Registry";
+constexpr Hive kUser = Hive::kCurrentUser; const std::string kRoot = "Software\\Corvane Tests\\Registry";
 
 // Two processes and two threads of this one write distinct values at once.
 TEST(RegistryTest, ConcurrentWritersLoseNoValue) {
@@ -168,8 +161,7 @@ TEST(RegistryTest, ConcurrentWritersLoseNoValue) {
     for (int i = 0; i < kPerWriter; ++i) EXPECT_TRUE(registry::SetDword(kUser, key, prefix + std::to_string(i), i).ok());
   };
   std::thread w2(write, "w2-"), w3(write, "w3-");
-  w2.join();
-  w3.join();
+  w2.join(), w3.join();
   EXPECT_EQ(std::make_pair(child0.Join(), child1.Join()), std::make_pair(0, 0));
   for (int w = 0; w < 4; ++w)
     for (uint32_t i = 0, value = 0, size = 4, type = 0; i < kPerWriter; ++i, size = 4) {  // a little-endian DWORD
@@ -223,8 +215,7 @@ TEST(BstrTest, LengthPrefixTerminatorEmbeddedZerosAndNullInputs) {
   std::memcpy(&prefix, reinterpret_cast<const char*>(s) - 4, 4);
   EXPECT_EQ(std::make_tuple(prefix, SysStringLen(s), std::memcmp(s, text, sizeof text), s[4]), std::make_tuple(8u, 4u, 0, 0));
   EXPECT_EQ(std::make_pair(SysStringLen(room), room[5]), std::make_pair(5u, OLECHAR{0}));
-  SysFreeString(s);
-  SysFreeString(room);
+  SysFreeString(s), SysFreeString(room);
   EXPECT_EQ(std::make_pair(SysAllocString(nullptr), SysStringLen(nullptr)), std::make_pair(BSTR{}, 0u));
   SysFreeString(nullptr);
 }

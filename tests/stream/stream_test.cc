@@ -31,8 +31,7 @@ namespace corvane::stream {
 namespace {
 
 using fakes::MemorySource;
-namespace registry = platform::registry;
-constexpr auto kUser = platform::Hive::kCurrentUser;
+namespace registry = platform::registry; constexpr auto kUser = platform::Hive::kCurrentUser;
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -52,10 +51,10 @@ class StreamTest : public ::testing::Test {
   // left behind would change the next program's opens.
   void TearDown() override { SetUp(); }
 
+  // A little-endian DWORD.
   static uint32_t Stored(const char* name) {
-    uint32_t value = 0, size = 4, type = 0;  // a little-endian DWORD
-    EXPECT_TRUE(registry::QueryValue(kUser, kSettingsKey, name, &value, &size, &type).ok());
-    return value;
+    uint32_t value = 0, size = 4, type = 0;
+    return registry::QueryValue(kUser, kSettingsKey, name, &value, &size, &type).ok() ? value : 0xBADu;
   }
   test::TempDir dir_;
 };
@@ -105,15 +104,11 @@ TEST(TimeBaseTest, CounterSpansBecomeNanosecondsWithoutOverflow) {
 
 // ---- The cipher and the key file ----
 
-const CipherParameters& Shared() {
-  static const CipherParameters p = ParametersFromKey(DefaultKeyMaterial().sets[1]);
-  return p;
-}
+const CipherParameters& Shared() { static const CipherParameters p = ParametersFromKey(DefaultKeyMaterial().sets[1]); return p; }
 
 TEST(CipherTest, RefusesParametersThatBreakTheInverse) {
-  uint8_t data[8] = {};
+  uint8_t data[8] = {}; uint32_t got = 0;
   MemorySource src(std::vector<uint8_t>(64));
-  uint32_t got = 0;
   for (int change = 0; change < 6; ++change) {
     CipherParameters p = Shared();
     int32_t* fields[] = {&p.block_size, &p.block_size, &p.taps[4], &p.taps[9], &p.pass_count};
@@ -144,20 +139,16 @@ TEST(CipherTest, ReadsAtAPosition) {
   for (const auto& c : cases) for (bool windowed : {false, true}) {
     SCOPED_TRACE(::testing::Message() << c.pos << " " << c.n << (windowed ? " windowed" : ""));
     MemorySource src(file);
-    src.set_pos(c.pos);
-    src.fail_reads_at = c.fail_at;
-    std::vector<uint8_t> out(24, 0xCC);
-    uint32_t got = 99;
+    src.set_pos(c.pos), src.fail_reads_at = c.fail_at;
+    std::vector<uint8_t> out(24, 0xCC); uint32_t got = 99;
     DecipheredWindow window;
     ASSERT_TRUE(window.Prepare(Shared(), 60).ok());
     const Status st = !windowed ? c.read(Shared(), src, 60, out.data(), c.n, &got)
-                      : c.read == all ? window.ReadAllOrNothing(src, out.data(), c.n, &got)
-                                      : window.Read(src, out.data(), c.n, &got);
+                      : c.read == all ? window.ReadAllOrNothing(src, out.data(), c.n, &got) : window.Read(src, out.data(), c.n, &got);
     EXPECT_EQ(st.code(), c.code);
     EXPECT_EQ(got, c.got);
     const bool delivered = c.got == c.n && c.n;  // otherwise nothing is
-    EXPECT_TRUE(delivered ? std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60))
-                          : out == std::vector<uint8_t>(24, 0xCC));
+    EXPECT_TRUE(delivered ? std::equal(out.begin(), out.begin() + c.n, plain.begin() + (c.pos - 60)) : out == std::vector<uint8_t>(24, 0xCC));
     EXPECT_TRUE(!delivered || src.pos() == c.pos + c.n);
     EXPECT_TRUE(c.code != kErrInvalidParameter || (src.pos() == c.pos && src.reads == 0)) << "nothing read";
   }
@@ -173,8 +164,7 @@ TEST(KeySourceTest, RefusesMalformedOrUnusableFilesWithTheirFault) {
       {magic + "e1.00 1 2 1 1 1 1 1 1 1 1 1 1 1 96\n" + shared, "block size"},
   };
   for (const auto& [text, fault] : cases) {
-    KeyMaterial k = DefaultKeyMaterial();
-    std::string msg;
+    KeyMaterial k = DefaultKeyMaterial(); std::string msg;
     EXPECT_TRUE(ParseKeyFile(text, &k, &msg).code() == kErrInvalidData && msg.find(fault) != std::string::npos) << text << msg;
   }
 }
@@ -184,8 +174,7 @@ TEST(KeySourceTest, RefusesMalformedOrUnusableFilesWithTheirFault) {
 // used, a missing one is reported.
 TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
   const std::string good = dir_.File("good.txt"), bad = dir_.File("bad.txt");
-  const std::string text =
-      "# test key\ncorvane-key-file 1\n\nshared 0xA7 0x3D 1 8 11 15 20 26 31 37 42 50 56 64\r\n"
+  const std::string text = "# test key\ncorvane-key-file 1\n\nshared 0xA7 0x3D 1 8 11 15 20 26 31 37 42 50 56 64\r\n"
       "e1.00  1 2 3 1 1 1 1 1 1 1 1 1 1 2\n";
   test::WriteFileBytes(good, {text.begin(), text.end()});
   test::WriteFileBytes(bad, {'x', '\n'});
@@ -197,8 +186,7 @@ TEST_F(StreamTest, KeyFileFromTheSettingsOrTheEnvironment) {
   EXPECT_EQ(p, Shared()) << "the same as the built-in set";
 
   SetEnv(kKeyFileEnvironment, bad);
-  std::string msg;
-  KeyMaterial k;
+  std::string msg; KeyMaterial k;
   EXPECT_TRUE(LoadKeyMaterial(&k, &msg).code() == kErrInvalidData && msg.find("bad.txt") != std::string::npos) << msg;
   CipherParameters none;
   EXPECT_TRUE(!none.SetUp(1) && none == CipherParameters()) << "nothing loaded";
@@ -212,16 +200,14 @@ std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
 
 // `text` over the bytes of `file` from `at` on.
 std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t at, const std::string& text) {
-  std::copy(text.begin(), text.end(), file.begin() + at);
-  return file;
+  return std::copy(text.begin(), text.end(), file.begin() + at), file;
 }
 
 // n records; a CR starts the first payload unless line_end is false.
 std::vector<uint8_t> FerrowRecords(int n, bool line_end = true) {
   std::vector<uint8_t> out;
   for (int i = 0; i < n; ++i) out.insert(out.end(), {0x1D, 0x10, 0x01, 0x7C, 0, 4, 0x55, 0x55, 0x55, 0x55});
-  if (line_end) out[6] = 0x0D;
-  return out;
+  return out[6] = line_end ? 0x0D : 0x55, out;
 }
 
 TEST(DetectVersionTest, CraftedFiles) {
@@ -254,14 +240,11 @@ TEST(DetectVersionTest, CraftedFiles) {
     EXPECT_EQ(std::make_pair(d.version, d.index_sub_version), std::make_pair(c.version, c.sub_version)) << c.name;
     EXPECT_LE(src.reads, c.file.size() == 128 ? 2 : 20) << c.name;
   }
-}
-
-TEST(TextRulesTest, HexDumpFirstLinesAndIndexSubVersion) {
+  // The text rules alone: a hex dump's first line, the index sub-version.
   const std::vector<uint8_t> h = Patched(BuildHeader(10), 70, std::string(1, '\0'));
   EXPECT_EQ(ParseIndexSubVersion(std::string(h.begin(), h.end())), 0) << "a zero byte within 64..75";
-  const std::pair<const char*, int> cases[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6},
-                                                {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
-  for (auto [line, version] : cases) EXPECT_EQ(ClassifyHexDump(line), version) << line;
+  const std::pair<const char*, int> lines[] = {{">> 1A 10", 6}, {">> 00 10", 5}, {"<anything", 6}, {"<x>00", 5}, {"x> 0g", 0}, {">>  00", 0}, {"", 0}};
+  for (auto [line, version] : lines) EXPECT_EQ(ClassifyHexDump(line), version) << line;
 }
 
 }  // namespace

@@ -47,6 +47,16 @@ inline Bytes StampedRecord(uint8_t kind, int64_t ticks) {
   return RawRecord(0x10, 0xFD, 0x7C, payload);
 }
 
+// A header of the first generations: `text`, LF CR, spaces, then LF CR and
+// the ^Z at byte `end` (60 bytes in all for the usual 59).
+inline Bytes TitledHeader(const std::string& text, size_t end = 59) {
+  Bytes b(text.begin(), text.end());
+  b.insert(b.end(), {0x0A, 0x0D});
+  b.resize(end - 2, ' ');
+  b.insert(b.end(), {0x0A, 0x0D, 0x1A});
+  return b;
+}
+
 inline LogBlockHeader MakeHeader(uint16_t id, uint8_t conn, uint8_t mode, uint64_t stamp, uint32_t length) {
   return LogBlockHeader{id, conn, mode, 0, stamp, length, 0};
 }
