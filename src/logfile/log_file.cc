@@ -38,6 +38,7 @@ void LogFileObject::ResetFileState() {
   writable_ = false;
   header_read_ = false;
   pending_length_ = 0;
+  known_size_ = 0;
 }
 
 HRESULT LogFileObject::Open(BSTR bstrFileName, EnumFileAccessMode FileAccessMode,
@@ -189,13 +190,15 @@ HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlock
   if (!reader_->Next(&next).ok()) return Raise(errors::kHeaderReadFailed);
   if (next.end_of_file) *bEndOfFile = 1;
 
-  int64_t size = 0;
   int64_t position = 0;
-  if (!Size(&size).ok() || !Position(&position).ok()) {
+  if (!Position(&position).ok()) return Raise(errors::kHeaderReadFailed);
+  // Logs only grow: the file's size is asked again (a system call) only
+  // when a block seems to reach past the end known so far.
+  auto rest = [position](int64_t size) { return size > position ? static_cast<uint64_t>(size - position) : 0; };
+  if (next.pending_length > rest(known_size_) && !Size(&known_size_).ok()) {
     return Raise(errors::kHeaderReadFailed);
   }
-  const uint64_t rest = size > position ? static_cast<uint64_t>(size - position) : 0;
-  if (next.pending_length > rest || next.header.dwDataLength > kMaxBlockDataLength) {
+  if (next.pending_length > rest(known_size_) || next.header.dwDataLength > kMaxBlockDataLength) {
     return Raise(errors::kLengthPastEnd);
   }
 

@@ -88,6 +88,8 @@ class LogFileObject final : public frame::ComObject<ILogFile> {
   bool header_read_ GUARDED_BY(lock_) = false;
   EnumFileVersion version_ GUARDED_BY(lock_) = FileVersionUnknown;
   bool writable_ GUARDED_BY(lock_) = false;
+  // The file's size when last asked (reading): 0 until the first header.
+  int64_t known_size_ GUARDED_BY(lock_) = 0;
   std::unique_ptr<BlockReader> reader_ GUARDED_BY(lock_) PT_GUARDED_BY(lock_);
   stream::FileByteSink sink_ GUARDED_BY(lock_);
   stream::WriteBuffer buffer_ GUARDED_BY(lock_);
