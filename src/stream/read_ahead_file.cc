@@ -11,7 +11,8 @@ void ReadAheadFile::Attach(std::unique_ptr<platform::File> file) {
   owned_ = std::move(file);
   file_ = owned_.get();
   pos_ = 0;
-  system_pos_ = 0;
+  system_pos_ = fill_end_ = 0;
+  fill_ = capacity_;
   DropWindow();
 }
 
@@ -19,7 +20,8 @@ void ReadAheadFile::Borrow(platform::File* file, int64_t position) {
   owned_.reset();
   file_ = file;
   pos_ = position;
-  system_pos_ = position;
+  system_pos_ = fill_end_ = position;
+  fill_ = capacity_;
   DropWindow();
 }
 
@@ -31,6 +33,11 @@ Status ReadAheadFile::Close() {
   system_pos_ = 0;
   DropWindow();
   return st;
+}
+
+uint32_t ReadAheadFile::NextFill(uint32_t at_least) {
+  fill_ = pos_ == fill_end_ ? std::min(capacity_, fill_ * 2) : std::min(capacity_, kFirstFill);
+  return std::max(fill_, at_least);
 }
 
 Status ReadAheadFile::SyncPointer() {
@@ -68,14 +75,15 @@ Status ReadAheadFile::ReadSlow(void* dst, uint32_t n, uint32_t* got) {
     uint32_t g = 0;
     st = file_->Read(out + done, rest, &g);
     pos_ += g;
-    system_pos_ = pos_;
+    system_pos_ = fill_end_ = pos_;
     *got = done + g;
     return st;
   }
   DropWindow();
   uint32_t g = 0;
-  st = file_->Read(window_.get(), capacity_, &g);
+  st = file_->Read(window_.get(), NextFill(rest), &g);
   system_pos_ = pos_ + g;
+  fill_end_ = system_pos_;
   if (st.ok()) {
     window_start_ = pos_;
     window_end_ = pos_ + g;
@@ -106,8 +114,8 @@ Status ReadAheadFile::View(uint32_t n, const uint8_t** data, uint32_t* got) {
   if (!st.ok()) return st;
   DropWindow();
   uint32_t g = 0;
-  st = file_->Read(window_.get(), capacity_, &g);
-  system_pos_ = pos_ + g;
+  st = file_->Read(window_.get(), NextFill(n), &g);
+  system_pos_ = fill_end_ = pos_ + g;
   if (!st.ok()) return st;
   window_start_ = pos_;
   window_end_ = pos_ + g;

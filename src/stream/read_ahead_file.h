@@ -77,6 +77,11 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
 
  private:
   Status ReadSlow(void* dst, uint32_t n, uint32_t* got);
+  // How much the next fill reads (at least `at_least`, at most the window):
+  // the whole window while reading goes on where the last fill ended; after
+  // a move elsewhere (a jump reads one record, not 64 KiB) a small piece,
+  // doubling as long as reading goes on from there.
+  uint32_t NextFill(uint32_t at_least);
   // Moves the system's pointer to the logical one.
   Status SyncPointer();
 
@@ -88,6 +93,9 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   int64_t window_end_ = 0;    // one past the last valid byte
   int64_t pos_ = 0;           // logical file pointer
   int64_t system_pos_ = 0;    // the system's pointer; -1 when unknown
+  static constexpr uint32_t kFirstFill = 4096;
+  uint32_t fill_ = 0;     // what the last fill read (the window after Attach)
+  int64_t fill_end_ = 0;  // where the last read from the file ended
 };
 
 }  // namespace corvane::stream
