@@ -97,6 +97,18 @@ inline bool KeepScratch(const char* legacy_variable = nullptr) {
   return std::getenv("CORVANE_BENCH_KEEP") || (legacy_variable && std::getenv(legacy_variable));
 }
 
+// Deletes a program's scratch directory when the process ends (after the
+// benchmarks), unless KeepScratch(legacy_variable) asks to keep it.
+struct ScratchCleanup {
+  const char* name;
+  const char* legacy_variable = nullptr;
+  ~ScratchCleanup() {
+    if (KeepScratch(legacy_variable)) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchPath(name), ignored);
+  }
+};
+
 // A non-negative number from the environment, or `fallback`.
 inline uint64_t EnvNumber(const char* name, uint64_t fallback) {
   const char* v = std::getenv(name);

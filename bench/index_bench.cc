@@ -146,13 +146,7 @@ BENCHMARK(BM_RandomPread_Baseline)->Iterations(kJumpIterations);
 BENCHMARK(BM_Jump)->Iterations(kJumpIterations);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
-struct Cleanup {
-  ~Cleanup() {
-    if (KeepScratch("INDEX_BENCH_KEEP")) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchPath("corvane-index-bench"), ignored);
-  }
-} cleanup;
+ScratchCleanup cleanup{"corvane-index-bench", "INDEX_BENCH_KEEP"};
 
 }  // namespace
 }  // namespace corvane::bench

@@ -357,13 +357,7 @@ BENCHMARK(BM_LogFileRead_0100)->Apply(Payloads);
 BENCHMARK(BM_LogFileRead_Hex)->Apply(Payloads);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
-struct Cleanup {
-  ~Cleanup() {
-    if (KeepScratch()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchPath("corvane-logfile2-bench"), ignored);
-  }
-} cleanup;
+ScratchCleanup cleanup{"corvane-logfile2-bench"};
 
 }  // namespace
 }  // namespace corvane::bench

@@ -166,13 +166,7 @@ BENCHMARK_CAPTURE(BM_Cvrtool, info, "info", FileVersionCVR_V0102)->Apply(Child);
 BENCHMARK_CAPTURE(BM_Cvrtool, index, "index", FileVersionCVR_V0102)->Apply(Child);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
-struct Cleanup {
-  ~Cleanup() {
-    if (KeepScratch()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchPath("corvane-memory-bench"), ignored);
-  }
-} cleanup;
+ScratchCleanup cleanup{"corvane-memory-bench"};
 
 }  // namespace
 }  // namespace corvane::bench

@@ -194,13 +194,7 @@ BENCHMARK(BM_Reach_StdioScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reach_PcapScan)->Unit(benchmark::kMillisecond);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
-struct Cleanup {
-  ~Cleanup() {
-    if (KeepScratch()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchPath("corvane-index-bench"), ignored);
-  }
-} cleanup;
+ScratchCleanup cleanup{"corvane-index-bench"};
 
 }  // namespace
 }  // namespace corvane::bench
