@@ -17,6 +17,10 @@ using platform::SeekOrigin;
 
 void RecordReader::Reset(EnumFileVersion version) {
   version_ = version;
+  raw_records_ = RawRecordVersion(version);
+  hex_text_ = HexTextVersion(version);
+  own_length_ = raw_records_ || UnpaddedMessages(version);
+  header_length_ = stream::FileBlockHeaderLength(version);
   ClearPending();
   message_number_ = 0;
   bulk_header_ = LogBlockHeader{};
@@ -69,7 +73,7 @@ Result RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
   r = CheckDataFits();
   if (!r.ok()) return r;
   pending_ = true;
-  if (from_file && !RawRecordVersion(version_) && header->wBlockID == CVR_ID_MULTI_QUIVOX_MSG) {
+  if (from_file && !raw_records_ && header->wBlockID == CVR_ID_MULTI_QUIVOX_MSG) {
     return EnterBulkBlock(header, end_of_file);
   }
   return Result::Ok();
@@ -87,15 +91,15 @@ Result RecordReader::FinishPrevious() {
     return Result::Ok();
   }
   if (length == 0) return Result::Ok();
-  if (HexTextVersion(version_)) {
+  if (hex_text_) {
     return stream::SkipHexText(source_, length).ok() ? Result::Ok() : Result(errors::kHeaderReadFailed);
   }
   return log_.Seek(length, SeekOrigin::kCurrent).ok() ? Result::Ok() : errors::kHeaderReadFailed;
 }
 
 Result RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
-  if (RawRecordVersion(version_)) return ReadMessageHead(header, end_of_file);
-  if (stream::FileBlockHeaderLength(version_) == 0) return errors::kHeaderReadFailed;
+  if (raw_records_) return ReadMessageHead(header, end_of_file);
+  if (header_length_ == 0) return errors::kHeaderReadFailed;
   LogBlockHeader decoded;
   stream::RecordStart found;
   if (!stream::ReadBlockHeaderAt(source_, version_, &decoded, &found).ok()) return errors::kHeaderReadFailed;
@@ -122,8 +126,7 @@ Result RecordReader::ReadMessageHead(LogBlockHeader* header, bool* end_of_file) 
   header->qwTimeStamp = record.time_stamp;
   // Raw records lie back to back; bulk messages occupy a padded size
   // outside generations 7 and 8.
-  const bool own_length = RawRecordVersion(version_) || UnpaddedMessages(version_);
-  header->dwDataLength = own_length ? record.record_length : record.data_length;
+  header->dwDataLength = own_length_ ? record.record_length : record.data_length;
   return Result::Ok();
 }
 
@@ -208,8 +211,8 @@ Result RecordReader::ReadData(uint8_t* dst, uint32_t room) {
       return errors::kDataReadFailed;
     }
   }
+  if (pending_bookmark_) bookmark_ = Bookmark();
   pending_ = pending_bookmark_ = owe_bookmark_move_ = false;
-  bookmark_ = Bookmark();
   data_length_ = 0;
   return Result::Ok();
 }

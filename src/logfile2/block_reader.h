@@ -99,6 +99,11 @@ class RecordReader {
   stream::StreamByteSource source_;  // log_ for the record decoder
   BookmarkStore& bookmarks_;
   EnumFileVersion version_ = FileVersionUnknown;
+  // Facts of the generation, looked up once at Reset for the per-record path.
+  bool raw_records_ = false;      // messages back to back, no block headers
+  bool hex_text_ = false;         // data skipped by decoding
+  bool own_length_ = false;       // bulk messages delivered unpadded
+  uint32_t header_length_ = 0;    // of a file block header; 0: none
 
   bool pending_ = false;            // a record was returned, its data not read
   bool pending_bookmark_ = false;   // ... and it is a bookmark
