@@ -36,7 +36,12 @@ Status ReadAheadFile::Close() {
 }
 
 uint32_t ReadAheadFile::NextFill(uint32_t at_least) {
-  fill_ = pos_ == fill_end_ ? std::min(capacity_, fill_ * 2) : std::min(capacity_, kFirstFill);
+  // Reading goes on near where the last fill ended: the rest of its window
+  // or a skip of less than a window beyond it (a reader that passes over
+  // data it does not need, such as the indexing pass).
+  const int64_t distance = pos_ - fill_end_;
+  const bool onward = distance >= -int64_t{capacity_} && distance <= int64_t{capacity_};
+  fill_ = onward ? std::min(capacity_, fill_ * 2) : std::min(capacity_, kFirstFill);
   return std::max(fill_, at_least);
 }
 
@@ -110,17 +115,26 @@ Status ReadAheadFile::View(uint32_t n, const uint8_t** data, uint32_t* got) {
   // Refill the window from the pointer, so that the whole range lies in it.
   if (!window_) window_.reset(new (std::nothrow) uint8_t[capacity_]);
   if (!window_) return Status::Error(kErrNotEnoughMemory);
-  Status st = SyncPointer();
-  if (!st.ok()) return st;
+  // The window's unread tail, when the file's pointer stands right behind
+  // it, moves to the front and the read goes on from there: no move of the
+  // file's pointer and no byte read twice.
+  uint32_t kept = 0;
+  if (pos_ >= window_start_ && pos_ < window_end_ && system_pos_ == window_end_) {
+    kept = static_cast<uint32_t>(window_end_ - pos_);
+    std::memmove(window_.get(), window_.get() + (pos_ - window_start_), kept);
+  } else {
+    Status st = SyncPointer();
+    if (!st.ok()) return st;
+  }
   DropWindow();
   uint32_t g = 0;
-  st = file_->Read(window_.get(), NextFill(n), &g);
-  system_pos_ = fill_end_ = pos_ + g;
+  Status st = file_->Read(window_.get() + kept, NextFill(n) - kept, &g);
+  system_pos_ = fill_end_ = pos_ + kept + g;
   if (!st.ok()) return st;
   window_start_ = pos_;
-  window_end_ = pos_ + g;
+  window_end_ = pos_ + kept + g;
   *data = window_.get();
-  *got = std::min(n, g);
+  *got = std::min(n, kept + g);
   pos_ += *got;
   return Status::Ok();
 }

@@ -78,8 +78,8 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
  private:
   Status ReadSlow(void* dst, uint32_t n, uint32_t* got);
   // How much the next fill reads (at least `at_least`, at most the window):
-  // the whole window while reading goes on where the last fill ended; after
-  // a move elsewhere (a jump reads one record, not 64 KiB) a small piece,
+  // the whole window while reading goes on near where the last fill ended
+  // (within a window's length); after a move elsewhere (a jump reads one record, not 64 KiB) a small piece,
   // doubling as long as reading goes on from there.
   uint32_t NextFill(uint32_t at_least);
   // Moves the system's pointer to the logical one.
