@@ -460,6 +460,7 @@ class reader : public detail::log_file2 {
   std::vector<std::byte> buffer_;
   std::int64_t next_number_ = 0;
 };
+static_assert(std::input_iterator<reader::iterator>);
 
 }  // namespace corvane
 
