@@ -15,8 +15,8 @@ namespace {
 using platform::SeekOrigin;
 
 constexpr uint32_t kMaxBlock = CipherParameters::kMaxBlockSize;
-// Work piece of Encipher and Decipher; a multiple of every block size, so
-// pieces keep to the grid.
+// Work piece of Decipher; a multiple of every block size, so pieces keep
+// to the grid.
 constexpr uint32_t kPiece = 8192;
 static_assert(kPiece % kMaxBlock == 0);
 
@@ -324,6 +324,10 @@ Status MakeSchedule(const CipherParameters& p, CipherSchedule* s) {
   return Status::Ok();
 }
 
+void EncipherGrid(const CipherSchedule& s, uint8_t* data, size_t count) {
+  ForEachBlock(s, data, count, EncipherBlocks, EncipherLanes);
+}
+
 void DecipherGrid(const CipherSchedule& s, uint8_t* data, size_t count) {
   ForEachBlock(s, data, count, DecipherBlocks, DecipherLanes);
 }
@@ -340,26 +344,6 @@ Status DecipherInPlace(const CipherParameters& p, uint8_t* data, size_t count) {
   Status st = MakeSchedule(p, &s);
   if (st.ok()) ForEachBlock(s, data, count, DecipherBlocks, DecipherLanes);
   return st;
-}
-
-Status Encipher(const CipherParameters& p, const uint8_t* plain, uint32_t count,
-                const CipherSink& sink, uint64_t* written) {
-  if (written) *written = 0;
-  Schedule s;
-  Status st = MakeSchedule(p, &s);
-  if (!st.ok()) return st;
-  alignas(8) uint8_t piece[kPiece];
-  for (uint32_t at = 0; at < count; at += kPiece) {
-    uint32_t len = std::min(kPiece, count - at);
-    std::memcpy(piece, plain + at, len);
-    ForEachBlock(s, piece, len, EncipherBlocks, EncipherLanes);
-    uint32_t w = 0;
-    st = sink(piece, len, &w);
-    if (written) *written += std::min(w, len);
-    if (!st.ok()) return st;
-    if (w < len) return Status::Error(kErrDiskFull);
-  }
-  return Status::Ok();
 }
 
 Status Decipher(const CipherParameters& p, ByteSource& source, uint32_t header_length,

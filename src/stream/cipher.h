@@ -22,7 +22,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "platform/status.h"
 #include "stream/byte_source.h"
@@ -51,9 +50,10 @@ struct CipherSchedule {
 };
 Status MakeSchedule(const CipherParameters& p, CipherSchedule* s);
 
-// Deciphers `count` bytes in place on a grid that starts at data[0] (a
-// last block shorter than the block size over its own length), with a
-// schedule made before.
+// Enciphers / deciphers `count` bytes in place on a grid that starts at
+// data[0] (a last block shorter than the block size over its own length),
+// with a schedule made before.
+void EncipherGrid(const CipherSchedule& s, uint8_t* data, size_t count);
 void DecipherGrid(const CipherSchedule& s, uint8_t* data, size_t count);
 
 // Enciphers / deciphers `count` bytes in place, on a grid that starts at
@@ -61,19 +61,6 @@ void DecipherGrid(const CipherSchedule& s, uint8_t* data, size_t count);
 // own length.
 Status EncipherInPlace(const CipherParameters& p, uint8_t* data, size_t count);
 Status DecipherInPlace(const CipherParameters& p, uint8_t* data, size_t count);
-
-// Receives enciphered bytes for the file: Ok when all n bytes were written;
-// otherwise the error, with *written telling how many reached the file.
-using CipherSink = std::function<Status(const uint8_t* data, uint32_t n, uint32_t* written)>;
-
-// The write side: enciphers the `count` plain bytes at `plain` (grid from
-// plain[0]) and hands them to `sink` in pieces of whole blocks. `plain` is
-// not modified, so a failed flush can be repeated with the same bytes.
-// Stops at the first failed or short write (a short write without an error
-// counts as kErrDiskFull). *written (may be null) is the number of bytes
-// that reached the sink's file.
-Status Encipher(const CipherParameters& p, const uint8_t* plain, uint32_t count,
-                const CipherSink& sink, uint64_t* written);
 
 // The read side, as the stream reads: delivers the plain bytes of
 // [p, p + n) where p is the source's file pointer, header_length the start

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "stream/cipher.h"
 
 namespace corvane::stream {
 
@@ -21,13 +20,14 @@ void WriteBuffer::Release() {
   Detach();
   buffer_.reset();
   saved_.reset();
+  enciphered_bytes_.reset();
   capacity_ = 0;
 }
 
 void WriteBuffer::Attach(ByteSink* sink, const CipherParameters* cipher) {
   sink_ = sink;
   enciphered_ = cipher != nullptr;
-  if (cipher) cipher_ = *cipher;
+  if (cipher) schedule_status_ = MakeSchedule(*cipher, &schedule_);
   fill_ = 0;
   broken_ = ended_ = false;
 }
@@ -102,22 +102,24 @@ Status WriteBuffer::Flush() {
     CutBack(start);
     return st;
   }
-  ended_ = enciphered_ && fill_ % static_cast<uint32_t>(cipher_.block_size) != 0;
+  ended_ = enciphered_ && fill_ % schedule_.block != 0;
   fill_ = 0;
   return Status::Ok();
 }
 
 Status WriteBuffer::WriteOut(uint32_t count) {
-  ByteSink* sink = sink_;
-  if (!enciphered_) {
-    uint32_t written = 0;
-    Status st = sink->Write(buffer_.get(), count, &written);
-    return st.ok() && written != count ? Status::Error(kErrDiskFull) : st;
+  const uint8_t* out = buffer_.get();
+  if (enciphered_) {
+    if (!schedule_status_.ok()) return schedule_status_;
+    if (!enciphered_bytes_) enciphered_bytes_.reset(new (std::nothrow) uint8_t[capacity_]);
+    if (!enciphered_bytes_) return Status::Error(kErrNotEnoughMemory);
+    std::memcpy(enciphered_bytes_.get(), out, count);
+    EncipherGrid(schedule_, enciphered_bytes_.get(), count);
+    out = enciphered_bytes_.get();
   }
-  auto write = [sink](const uint8_t* data, uint32_t n, uint32_t* written) {
-    return sink->Write(data, n, written);
-  };
-  return Encipher(cipher_, buffer_.get(), count, write, nullptr);
+  uint32_t written = 0;
+  Status st = sink_->Write(out, count, &written);
+  return st.ok() && written != count ? Status::Error(kErrDiskFull) : st;
 }
 
 void WriteBuffer::CutBack(int64_t start) {

@@ -41,6 +41,7 @@
 
 #include "platform/status.h"
 #include "stream/byte_source.h"
+#include "stream/cipher.h"
 #include "stream/cipher_parameters.h"
 
 namespace corvane::stream {
@@ -112,7 +113,11 @@ class WriteBuffer {
   uint32_t fill_ = 0;
   ByteSink* sink_ = nullptr;
   bool enciphered_ = false;
-  CipherParameters cipher_;
+  CipherSchedule schedule_;  // made once at Attach
+  Status schedule_status_;   // why it could not be made
+  // The enciphered copy of a write-out: the buffer keeps its plain bytes
+  // for a retry, and the file gets one write per buffer.
+  std::unique_ptr<uint8_t[]> enciphered_bytes_;
   bool broken_ = false;
   bool ended_ = false;  // an enciphered log ends in a short cipher block
   // The bytes buffered before a record that needs two write-outs or more,
