@@ -16,11 +16,13 @@
 #define CORVANE_STREAM_DECIPHERED_WINDOW_H_
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "platform/status.h"
 #include "stream/byte_source.h"
 #include "stream/cipher.h"
+#include "stream/read_ahead_file.h"
 
 namespace corvane::stream {
 
@@ -43,8 +45,28 @@ class DecipheredWindow {
   // exist behind p, copies nothing, reports how many exist and leaves the
   // pointer at the end of the data; failed moves and reads fail.
   Status ReadAllOrNothing(ByteSource& source, void* dst, uint32_t n, uint32_t* delivered);
+  // The same over a read-ahead file, with the common case inline: the
+  // window holds the range whole.
+  Status Read(ReadAheadFile& source, void* dst, uint32_t n, uint32_t* delivered) {
+    return Serve(source, dst, n, delivered) ? Status::Ok()
+                                            : Read(static_cast<ByteSource&>(source), dst, n, delivered);
+  }
+  Status ReadAllOrNothing(ReadAheadFile& source, void* dst, uint32_t n, uint32_t* delivered) {
+    return Serve(source, dst, n, delivered)
+               ? Status::Ok()
+               : ReadAllOrNothing(static_cast<ByteSource&>(source), dst, n, delivered);
+  }
 
  private:
+  bool Serve(ReadAheadFile& source, void* dst, uint32_t n, uint32_t* delivered) {
+    const int64_t pos = source.position();
+    if (!Holds(pos, n)) return false;
+    if (n > 0) std::memcpy(dst, bytes_.get() + (pos - start_), n);
+    *delivered = n;
+    end_ = whole_end_;  // a short last block is not served again
+    source.MoveTo(pos + n);
+    return true;
+  }
   // Fills the window from the cipher block that holds `pos`; *read_failure
   // receives a failed read's status (the bytes before it are kept).
   Status Fill(ByteSource& source, int64_t pos, Status* read_failure);

@@ -73,6 +73,8 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   Status CutAt(int64_t offset) override;
 
   int64_t position() const override { return pos_; }
+  // Seek to a position known to be valid (not negative), without checks.
+  void MoveTo(int64_t pos) { pos_ = pos; }
   void DropWindow() { window_start_ = window_end_ = 0; }
 
  private:
