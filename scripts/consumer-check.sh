@@ -151,7 +151,7 @@ if [ -n "$zip" ]; then
   cxx=x86_64-w64-mingw32-g++-posix
   wine_check() {
     local unpacked=$scratch/zip dir=$scratch/wine top dll exe src log=$scratch/wine.log
-    mkdir -p "$unpacked" "$dir"
+    mkdir -p "$unpacked" "$dir" "$scratch/wineprefix"
     (cd "$unpacked" && cmake -E tar xf "$zip") || return 1
     top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
     dll=$top/bin/corvane.dll
