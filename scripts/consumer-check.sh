@@ -2,10 +2,11 @@
 # Builds and runs a client project against corvane as it is installed, the
 # ways a user would:
 #
-#   scripts/consumer-check.sh [--build DIR] [--debs DIR] [--zip FILE] [--linux-only] [PROJECT]
+#   scripts/consumer-check.sh [--build DIR] [--debs DIR] [--zip FILE] [PROJECT...]
 #
 #   PROJECT      a CMake project that does find_package(corvane 1.0 REQUIRED) and
-#                links corvane::corvane (default scripts/consumer). Every *.cc and
+#                links corvane::corvane (default scripts/consumer; several may be
+#                given, each is checked the same way). Every *.cc and
 #                *.cpp file directly in it is one program: each is also built on
 #                its own with pkg-config (and with MinGW for the Wine check), and
 #                each is run without arguments in a scratch directory, where it
@@ -18,37 +19,47 @@
 #                from the unpacked zip, the programs built with MinGW against the
 #                zip's headers only
 #
-# Checks:
-#   prefix-cmake    cmake --install into a temporary prefix; the project configured
-#                   with CMAKE_PREFIX_PATH, built and run (LD_LIBRARY_PATH)
-#   prefix-pkg-config  c++ $(pkg-config --cflags --libs corvane) with PKG_CONFIG_PATH
-#   prefix-clean    the installed corvaneTargets*.cmake and corvane.pc name no
-#                   -fsanitize or -W flag and no path of the build or source tree
-#   debs-*          the same two builds against /usr, and cvrtool --help
-#   wine-x64        under Wine x64 in a fresh prefix
+# Checks (those with a project's name are made once per project):
+#   prefix-cmake P       cmake --install into a temporary prefix; the project
+#                        configured with CMAKE_PREFIX_PATH, built and run
+#                        (LD_LIBRARY_PATH)
+#   prefix-pkg-config P  c++ $(pkg-config --cflags --libs corvane) with
+#                        PKG_CONFIG_PATH into the prefix
+#   prefix-clean         the installed corvaneTargets*.cmake and corvane.pc name
+#                        no -fsanitize or -W flag and no path of the build or
+#                        source tree
+#   debs-install, debs-cmake P, debs-pkg-config P, debs-cvrtool, debs-remove
+#                        the same two builds against /usr, and cvrtool --help
+#   wine-x64             every project's programs under Wine x64, in a fresh prefix
 # Ends with one line "N passed, N failed"; exit status 0 when nothing failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-build=build/package-linux debs="" zip="" project=scripts/consumer
+build=build/package-linux debs="" zip="" projects=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --debs) debs=$2; shift 2 ;;
     --zip) zip=$2; shift 2 ;;
-    --linux-only) zip=""; shift ;;
     -*) echo "unknown option: $1" >&2; exit 2 ;;
-    *) project=$1; shift ;;
+    *) projects+=("$(cd "$1" && pwd)") || exit 2; shift ;;
   esac
 done
-project=$(cd "$project" && pwd) || exit 2
+[ "${#projects[@]}" -gt 0 ] || projects=("$root/scripts/consumer")
 build=$(cd "$build" && pwd) || { echo "no build tree $build (run scripts/package.sh)" >&2; exit 2; }
-sources=()
-for f in "$project"/*.cc "$project"/*.cpp; do
-  [ -f "$f" ] && sources+=("$f")
-done
-[ "${#sources[@]}" -gt 0 ] || { echo "no *.cc or *.cpp in $project" >&2; exit 2; }
+
+# use_project DIR: makes DIR the project of the functions below: its
+# sources, and its tag in the names of the checks.
+use_project() {
+  project=$1 tag=$(basename "$1") sources=()
+  local f
+  for f in "$project"/*.cc "$project"/*.cpp; do
+    [ -f "$f" ] && sources+=("$f")
+  done
+  [ "${#sources[@]}" -gt 0 ] || { echo "no *.cc or *.cpp in $project" >&2; exit 2; }
+}
+for p in "${projects[@]}"; do use_project "$p"; done
 
 scratch=$(mktemp -d /tmp/corvane-consumer.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -80,6 +91,7 @@ run_programs() {
 
 # cmake_build PREFIX_PATH DIR: configures and builds the project in DIR.
 cmake_build() {
+  mkdir -p "$(dirname "$2")"
   cmake -S "$project" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         ${1:+-DCMAKE_PREFIX_PATH="$1"} >"$2.log" 2>&1 &&
     cmake --build "$2" >>"$2.log" 2>&1 || { cat "$2.log"; return 1; }
@@ -101,12 +113,15 @@ pkg_config_build() {
 prefix=$scratch/prefix
 if cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
   libdir=$(dirname "$(find "$prefix" -name 'libcorvane.so.*' -type f | head -n 1)")
-  (cmake_build "$prefix" "$scratch/prefix-cmake" &&
-     LD_LIBRARY_PATH=$libdir run_programs "$scratch/prefix-cmake")
-  result prefix-cmake $?
-  (PKG_CONFIG_PATH=$libdir/pkgconfig pkg_config_build "$scratch/prefix-pkg-config" &&
-     LD_LIBRARY_PATH=$libdir run_programs "$scratch/prefix-pkg-config")
-  result prefix-pkg-config $?
+  for p in "${projects[@]}"; do
+    use_project "$p"
+    (cmake_build "$prefix" "$scratch/$tag/prefix-cmake" &&
+       LD_LIBRARY_PATH=$libdir run_programs "$scratch/$tag/prefix-cmake")
+    result "prefix-cmake $tag" $?
+    (PKG_CONFIG_PATH=$libdir/pkgconfig pkg_config_build "$scratch/$tag/prefix-pkg-config" &&
+       LD_LIBRARY_PATH=$libdir run_programs "$scratch/$tag/prefix-pkg-config")
+    result "prefix-pkg-config $tag" $?
+  done
   # What the package hands to its clients: no flag of the project's own
   # build, no path of the machine it was built on.
   leaks=$(grep -nE -e '-fsanitize|-W[a-z]|'"$root"'|'"$build" \
@@ -129,10 +144,14 @@ if [ -n "$debs" ]; then
          "$debs"/libcorvane1_*.deb "$debs"/libcorvane-dev_*.deb "$debs"/cvrtool_*.deb \
          >"$scratch/apt.log" 2>&1; then
       result debs-install 0
-      (cmake_build "" "$scratch/debs-cmake" && run_programs "$scratch/debs-cmake")
-      result debs-cmake $?
-      (pkg_config_build "$scratch/debs-pkg-config" && run_programs "$scratch/debs-pkg-config")
-      result debs-pkg-config $?
+      for p in "${projects[@]}"; do
+        use_project "$p"
+        (cmake_build "" "$scratch/$tag/debs-cmake" && run_programs "$scratch/$tag/debs-cmake")
+        result "debs-cmake $tag" $?
+        (pkg_config_build "$scratch/$tag/debs-pkg-config" &&
+           run_programs "$scratch/$tag/debs-pkg-config")
+        result "debs-pkg-config $tag" $?
+      done
       (/usr/bin/cvrtool --help | head -n 1 && [ -f /usr/share/man/man1/cvrtool.1.gz ])
       result debs-cvrtool $?
     else
@@ -156,7 +175,12 @@ if [ -n "$zip" ]; then
     top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
     dll=$top/bin/corvane.dll
     [ -f "$dll" ] || { echo "no bin/corvane.dll in $zip"; return 1; }
-    for src in "${sources[@]}"; do
+    local all=() p
+    for p in "${projects[@]}"; do
+      use_project "$p"
+      all+=("${sources[@]}")
+    done
+    for src in "${all[@]}"; do
       # The zip's headers only; -static: no MinGW runtime DLL beside the program.
       "$cxx" -std=c++17 -static -I"$top/include" -o "$dir/$(basename "${src%.*}").exe" "$src" \
         -lole32 -loleaut32 -luuid || return 1
@@ -172,7 +196,7 @@ if [ -n "$zip" ]; then
     "$loader" regsvr32 /s "$windll" >>"$log" 2>&1 </dev/null ||
       { echo "regsvr32 $windll exited with $?"; return 1; }
     echo "regsvr32 $windll: registered"
-    for src in "${sources[@]}"; do
+    for src in "${all[@]}"; do
       exe=$(basename "${src%.*}").exe
       mkdir -p "$dir/run-$exe"
       (cd "$dir/run-$exe" && "$loader" "$dir/$exe" >out.txt 2>err.txt </dev/null)

@@ -88,6 +88,9 @@ else
     build/linux-release/CMakeCache.txt)-win64.zip")
 fi
 [ "$(id -u)" = 0 ] && check_args+=(--debs "$dist")
+# The own small client, and the examples once they exist.
+check_args+=(scripts/consumer)
+[ -f examples/CMakeLists.txt ] && check_args+=(examples)
 # Output into files, not pipes: Wine's background processes outlive a run.
 rm -f build/package.log build/consumer-check.log
 if scripts/install-deps.sh --package &&
