@@ -158,7 +158,7 @@ if [ -n "$debs" ]; then
       cat "$scratch/apt.log"
       result debs-install 1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq "${pkgs[@]}" >"$scratch/apt-remove.log" 2>&1
+    DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq "${pkgs[@]}" >"$scratch/apt-remove.log" 2>&1
     result debs-remove $?
   fi
 fi
