@@ -8,6 +8,10 @@
 #   6. Windows x86, the same
 #   7. the fuzz targets, FUZZ_SECONDS (default 10) each (scripts/fuzz.sh);
 #      every target counts as one test
+#   8. the packages (scripts/package.sh, from the builds of 1, 5 and 6) and
+#      their clients (scripts/consumer-check.sh: an install prefix, the
+#      Debian packages when run as root, the x64 zip under Wine); the
+#      packaging counts as one test, every client check as one
 #
 #   scripts/test.sh [--linux-only]
 set -uo pipefail
@@ -72,6 +76,41 @@ else
   total_failed=$((total_failed + 1))
 fi
 [ "$rc" != 0 ] && failed_suites+=("linux-fuzz")
+
+# ---- Packages, and clients built against them as users build them ----
+echo "=== packages ==="
+dist=build/dist
+package_args=(--reuse) check_args=(--build build/linux-release)
+if [ "$linux_only" = 1 ]; then
+  package_args+=(--linux-only)
+else
+  check_args+=(--zip "$dist/corvane-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+    build/linux-release/CMakeCache.txt)-win64.zip")
+fi
+[ "$(id -u)" = 0 ] && check_args+=(--debs "$dist")
+# The own small client, and the examples once they exist.
+check_args+=(scripts/consumer)
+[ -f examples/CMakeLists.txt ] && check_args+=(examples)
+# Output into files, not pipes: Wine's background processes outlive a run.
+rm -f build/package.log build/consumer-check.log
+if scripts/install-deps.sh --package &&
+   scripts/package.sh "${package_args[@]}" "$dist" >build/package.log 2>&1; then
+  cat build/package.log
+  total_passed=$((total_passed + 1))
+  scripts/consumer-check.sh "${check_args[@]}" >build/consumer-check.log 2>&1; rc=$?
+  cat build/consumer-check.log
+  summary=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" build/consumer-check.log | tail -n 1)
+  if [ -n "$summary" ]; then
+    total_passed=$((total_passed + $(echo "$summary" | awk '{print $1}')))
+    total_failed=$((total_failed + $(echo "$summary" | awk '{print $3}')))
+  else
+    total_failed=$((total_failed + 1))
+  fi
+  [ "$rc" != 0 ] && failed_suites+=("packages (consumer-check)")
+else
+  [ -f build/package.log ] && cat build/package.log
+  total_failed=$((total_failed + 1)); failed_suites+=("packages")
+fi
 
 echo
 if [ "${#failed_suites[@]}" -gt 0 ]; then

@@ -1,0 +1,48 @@
+# cmake -DCVRTOOL=<cvrtool> -DMANUAL=<docs/cvrtool.1> -P man_check.cmake
+#
+# Keeps the manual page true to the program: every command that
+# "cvrtool --help" lists, and every option that "cvrtool COMMAND --help"
+# shows, must appear in the page (in troff, "-" is written "\-").
+file(READ "${MANUAL}" manual)
+string(REPLACE "\\-" "-" manual "${manual}")
+
+execute_process(COMMAND "${CVRTOOL}" --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cvrtool --help exited with ${rc}")
+endif()
+# The command table: "  name  description" lines after "commands:".
+string(REGEX REPLACE ".*\ncommands:\n" "" table "${help}")
+string(REGEX REPLACE "\n\n.*" "" table "${table}")
+string(REPLACE "\n" ";" table "${table}")
+set(commands "")
+foreach(line IN LISTS table)
+  if(line MATCHES "^  ([a-z]+) ")
+    list(APPEND commands "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+
+set(missing "")
+set(count 0)
+foreach(command IN LISTS commands)
+  execute_process(COMMAND "${CVRTOOL}" ${command} --help OUTPUT_VARIABLE usage RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(SEND_ERROR "cvrtool ${command} --help exited with ${rc}")
+  endif()
+  string(REGEX MATCHALL "--[a-z][a-z-]*" options "${usage}")
+  list(REMOVE_DUPLICATES options)
+  foreach(word IN ITEMS "${command}" ${options})
+    math(EXPR count "${count} + 1")
+    string(FIND "${manual}" "${word}" at)
+    if(at EQUAL -1)
+      list(APPEND missing "${command}: ${word}")
+    endif()
+  endforeach()
+endforeach()
+if(count LESS 8)
+  message(FATAL_ERROR "read only ${count} names from cvrtool --help")
+endif()
+if(missing)
+  list(JOIN missing ", " missing)
+  message(FATAL_ERROR "${MANUAL} lacks ${missing}")
+endif()
+message("${count} commands and options of cvrtool --help are in ${MANUAL}")
