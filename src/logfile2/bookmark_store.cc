@@ -51,10 +51,6 @@ int64_t BookmarkStore::PositionReader(int64_t message_number) {
   return static_cast<int64_t>(i);
 }
 
-const Bookmark* BookmarkStore::NextToDeliver() const {
-  return reader_ < list_.size() ? &list_[reader_] : nullptr;
-}
-
 void BookmarkStore::AdvanceReader() {
   if (reader_ < list_.size()) ++reader_;
 }

@@ -88,7 +88,9 @@ class BookmarkStore {
   // bookmarks before it.
   int64_t PositionReader(int64_t message_number);
   // The next bookmark to deliver, or null at the end.
-  const Bookmark* NextToDeliver() const;
+  const Bookmark* NextToDeliver() const {
+    return reader_ < list_.size() ? &list_[reader_] : nullptr;
+  }
   void AdvanceReader();
 
   // ---- Changes ----

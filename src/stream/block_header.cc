@@ -45,17 +45,7 @@ LogBlockHeader DecodeShortAsBlockHeader(const uint8_t* raw) {
   return h;
 }
 
-LogBlockHeader ReadNaturalHeader(const uint8_t* bytes) {
-  LogBlockHeader h;
-  std::memcpy(&h, bytes, sizeof h);
-  return h;
-}
-
-void DeliverHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room) {
-  if (room >= kNaturalHeaderSize) {
-    std::memcpy(dst, &header, kNaturalHeaderSize);
-    return;
-  }
+void DeliverPackedHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room) {
   uint8_t packed[kPackedHeaderSize];
   std::memcpy(packed, &header.wBlockID, 2);
   packed[2] = header.byConnID;

@@ -23,6 +23,7 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "stream/generations.h"
 
@@ -76,12 +77,20 @@ inline LogBlockHeader DecodeBlockHeader(int version, const uint8_t* raw) {
 }
 
 // The caller's structure from its natural 24-byte layout.
-LogBlockHeader ReadNaturalHeader(const uint8_t* bytes);
+inline LogBlockHeader ReadNaturalHeader(const uint8_t* bytes) {
+  LogBlockHeader h;
+  std::memcpy(&h, bytes, sizeof h);
+  return h;
+}
 
 // Writes the header for a caller who gave `room` bytes: the natural form
 // when room is 24 or more, else the packed 16-byte form, cut to `room`
 // bytes when room is below 16. Never writes past `room`.
-void DeliverHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room);
+void DeliverPackedHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room);
+inline void DeliverHeader(const LogBlockHeader& header, uint8_t* dst, uint32_t room) {
+  if (room < kNaturalHeaderSize) return DeliverPackedHeader(header, dst, room);
+  std::memcpy(dst, &header, kNaturalHeaderSize);
+}
 
 }  // namespace corvane::stream
 
