@@ -58,6 +58,16 @@ class File {
   // Reads up to n bytes at the file pointer. *got is 0 at the end of the file
   // (which is not an error). Fails with kErrAccessDenied without read access.
   virtual Status Read(void* dst, uint32_t n, uint32_t* got) = 0;
+  // Reads up to n bytes at `offset`, as Read would there. Where the system
+  // reads at an offset in one call (POSIX pread) the file pointer stays
+  // where it was; elsewhere this is a move and a read, which leave it
+  // behind the bytes read. Callers that read this way track their own
+  // position and move the pointer before they write.
+  virtual Status ReadAt(int64_t offset, void* dst, uint32_t n, uint32_t* got) {
+    *got = 0;
+    Status st = Seek(offset, SeekOrigin::kBegin, nullptr);
+    return st.ok() ? Read(dst, n, got) : st;
+  }
   // Writes n bytes at the file pointer; *written tells how many reached the
   // file (fewer on a full disk, which also fails with kErrDiskFull).
   // Fails with kErrAccessDenied without write access.

@@ -67,28 +67,25 @@ Status ReadAheadFile::ReadSlow(void* dst, uint32_t n, uint32_t* got) {
     *got = done;
     return Status::Ok();
   }
-  Status st = SyncPointer();
-  if (!st.ok()) {
-    *got = done;
-    return st;
-  }
+  Status st;
   if (!window_ && rest < capacity_) {
     window_.reset(new (std::nothrow) uint8_t[capacity_]);
   }
   if (rest >= capacity_ || !window_) {
     // Large requests gain nothing from the window: read in place.
     uint32_t g = 0;
-    st = file_->Read(out + done, rest, &g);
+    st = file_->ReadAt(pos_, out + done, rest, &g);
     pos_ += g;
-    system_pos_ = fill_end_ = pos_;
+    fill_end_ = pos_;
+    system_pos_ = -1;  // where ReadAt left it depends on the system
     *got = done + g;
     return st;
   }
   DropWindow();
   uint32_t g = 0;
-  st = file_->Read(window_.get(), NextFill(rest), &g);
-  system_pos_ = pos_ + g;
-  fill_end_ = system_pos_;
+  st = file_->ReadAt(pos_, window_.get(), NextFill(rest), &g);
+  system_pos_ = -1;
+  fill_end_ = pos_ + g;
   if (st.ok()) {
     window_start_ = pos_;
     window_end_ = pos_ + g;
@@ -115,21 +112,18 @@ Status ReadAheadFile::View(uint32_t n, const uint8_t** data, uint32_t* got) {
   // Refill the window from the pointer, so that the whole range lies in it.
   if (!window_) window_.reset(new (std::nothrow) uint8_t[capacity_]);
   if (!window_) return Status::Error(kErrNotEnoughMemory);
-  // The window's unread tail, when the file's pointer stands right behind
-  // it, moves to the front and the read goes on from there: no move of the
-  // file's pointer and no byte read twice.
+  // The window's unread tail moves to the front and the read goes on
+  // behind it: no byte is read twice.
   uint32_t kept = 0;
-  if (pos_ >= window_start_ && pos_ < window_end_ && system_pos_ == window_end_) {
+  if (pos_ >= window_start_ && pos_ < window_end_) {
     kept = static_cast<uint32_t>(window_end_ - pos_);
     std::memmove(window_.get(), window_.get() + (pos_ - window_start_), kept);
-  } else {
-    Status st = SyncPointer();
-    if (!st.ok()) return st;
   }
   DropWindow();
   uint32_t g = 0;
-  Status st = file_->Read(window_.get() + kept, NextFill(n) - kept, &g);
-  system_pos_ = fill_end_ = pos_ + kept + g;
+  Status st = file_->ReadAt(pos_ + kept, window_.get() + kept, NextFill(n) - kept, &g);
+  system_pos_ = -1;
+  fill_end_ = pos_ + kept + g;
   if (!st.ok()) return st;
   window_start_ = pos_;
   window_end_ = pos_ + kept + g;

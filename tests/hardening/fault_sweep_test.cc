@@ -82,6 +82,7 @@ const platform::SyscallTable* FaultyCalls() {
       return fd;
     };
     t.read = [](int fd, void* b, size_t n) { return Transfer("read", n, [&](size_t m) { return Real().read(fd, b, m); }); };
+    t.pread = [](int fd, void* b, size_t n, off_t o) { return Transfer("read", n, [&](size_t m) { return Real().pread(fd, b, m, o); }); };
     t.write = [](int fd, const void* b, size_t n) {
       const ssize_t r = Transfer("write", n, [&](size_t m) { return Real().write(fd, b, m); });
       if (std::lock_guard<std::mutex> hold(g_sys.mu); r > 0) g_sys.written.insert(fd);

@@ -52,6 +52,22 @@ class PosixFile final : public File {
     return Status::Ok();
   }
 
+  Status ReadAt(int64_t offset, void* dst, uint32_t n, uint32_t* got) override {
+    *got = 0;
+    if (!(access_ & kAccessRead)) return Status::Error(kErrAccessDenied);
+    if (offset < 0) return Status::Error(kErrNegativeSeek);
+    auto* p = static_cast<uint8_t*>(dst);
+    while (*got < n) {
+      ssize_t r = RetryOnEintr([&] {
+        return Sys().pread(fd_, p + *got, std::min(n - *got, kMaxChunk), static_cast<off_t>(offset + *got));
+      });
+      if (r < 0) return ErrnoStatus(errno);
+      if (r == 0) break;  // end of file
+      *got += static_cast<uint32_t>(r);
+    }
+    return Status::Ok();
+  }
+
   Status Write(const void* src, uint32_t n, uint32_t* written) override {
     *written = 0;
     if (!(access_ & kAccessWrite)) return Status::Error(kErrAccessDenied);

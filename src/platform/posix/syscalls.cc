@@ -12,6 +12,7 @@ namespace {
 const SyscallTable kSystemCalls = {
     [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
     ::read,
+    ::pread,
     ::write,
     ::lseek,
     ::fstat,

@@ -1,6 +1,6 @@
 // The file-system calls of the POSIX layer, made through one table.
 //
-// Every open, read, write, seek, stat, truncate, sync, close, rename,
+// Every open, read, pread, write, seek, stat, truncate, sync, close, rename,
 // unlink, flock, fcntl and mkdir of the library goes through Sys(), so that
 // a test can put a table of its own in place (SetSyscalls) and make any call
 // fail: the Nth write with ENOSPC, an unlock with EINTR, a short read. Each
@@ -22,6 +22,7 @@ namespace corvane::platform {
 struct SyscallTable {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void* buf, size_t n);
+  ssize_t (*pread)(int fd, void* buf, size_t n, off_t offset);
   ssize_t (*write)(int fd, const void* buf, size_t n);
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*fstat)(int fd, struct stat* st);
