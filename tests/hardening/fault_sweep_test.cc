@@ -201,8 +201,8 @@ void IndexOp(Trial& r, bool rebuild) {
       HRESULT a = log->GetIndexedRecCount(&n), b = log->GetIndexingProgress(&progress), c = log->GetIndexResolution(&res);
       done = g_boxes > 0 || (a == S_OK && c == S_OK && n == kBlocks + kMarks && res == resolution) || FAILED(a) || FAILED(b) || FAILED(c);
       still = progress * 1000 + n == last ? still + 1 : 0, last = progress * 1000 + n;
-      return done || still > 150;
-    }, 3000);
+      return done || still > 2000;  // a loaded machine may take a while to sync and rename
+    }, 10000);
     if (TakeError(); !done) r.problems.push_back("the pass stopped without its index, a box or a failing call (count " + std::to_string(n) +
                                                  ", resolution " + std::to_string(res) + ", progress " + std::to_string(progress) + ")");
     r.ok = r.ok && g_boxes == 0, r.seen.push_back("indexed " + std::to_string(n));  // a box: the thread reported the fault
