@@ -21,7 +21,7 @@ done
 
 # mingw-w64-tools: widl, which makes the interface header from idl/corvane.idl;
 # clang: the build that checks the lock annotations.
-packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools)
+packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools libcli11-dev)
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
 [ "$want_fuzz" = 1 ] && packages+=(libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 wine wine64 libwine-dev)

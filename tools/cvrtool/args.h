@@ -1,6 +1,6 @@
-// Command-line parsing for the subcommands: long options ("--count 5" or
-// "--count=5"), flags, positional arguments, "--" to end the options, and
-// "-h"/"--help" everywhere. Every mistake throws UsageError.
+// Command-line parsing for the subcommands, done by CLI11: long options
+// ("--count 5" or "--count=5"), flags, positional arguments, "--" to end the
+// options, and "-h"/"--help" everywhere. Every mistake throws UsageError.
 #ifndef CVRTOOL_ARGS_H_
 #define CVRTOOL_ARGS_H_
 
