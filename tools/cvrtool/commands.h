@@ -24,9 +24,10 @@ int RunBookmarks(const Words& words);
 int RunConvert(const Words& words);
 int RunVerify(const Words& words);
 int RunRecord(const Words& words);
+int RunExport(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
-    kVerifyHelp[], kRecordHelp[];
+    kVerifyHelp[], kRecordHelp[], kExportHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

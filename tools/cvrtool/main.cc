@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"convert", "rewrite a log in another generation", kConvertHelp, RunConvert},
     {"verify", "read every record and report the first damage", kVerifyHelp, RunVerify},
     {"record", "write a demo log", kRecordHelp, RunRecord},
+    {"export", "write the records as pcapng, JSON Lines or CSV", kExportHelp, RunExport},
 };
 
 void PrintUsage(FILE* out) {
