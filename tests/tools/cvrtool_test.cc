@@ -4,6 +4,8 @@
 // point: tests/hardening/process_test.cc.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -45,9 +47,9 @@ std::string ShellQuote(const std::string& arg) {
 #endif
 }
 
-// Runs cvrtool (on Windows the one beside this program) with `args`;
-// standard output and error go through files in `scratch`.
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch) {
+// Runs cvrtool (on Windows the one beside this program), or `program`, with
+// `args`; standard output and error go through files in `scratch`.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch, std::string program = "") {
 #ifdef _WIN32
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -57,7 +59,7 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch
   const std::string tool = CVRTOOL_PATH;
 #endif
   const std::string out_path = scratch + "/stdout.txt", err_path = scratch + "/stderr.txt";
-  std::string command = ShellQuote(tool);
+  std::string command = program.empty() ? ShellQuote(tool) : program;
   for (const std::string& a : args) command += " " + ShellQuote(a);
   command += " >" + ShellQuote(out_path) + " 2>" + ShellQuote(err_path);
   auto take = [](const std::string& path) { const Bytes bytes = ReadFileBytes(path); return std::string(bytes.begin(), bytes.end()); };
@@ -81,6 +83,9 @@ class CvrtoolTest : public ::testing::Test {
  protected:
   std::string File(const std::string& name) const { return dir_.File(name); }
   ToolRun Run(const std::vector<std::string>& args) const { return RunTool(args, dir_.path()); }
+  // Another program, through the shell; false when it is not installed.
+  bool Have(const std::string& program) const { return RunTool({program}, dir_.path(), "command -v").exit_code == 0; }
+  ToolRun Shell(const std::string& program, const std::vector<std::string>& args) const { return RunTool(args, dir_.path(), program); }
   // Records a demo log of `messages` messages (about a quarter of them in
   // bulk blocks, three bookmarks).
   std::string Record(const std::string& name, int messages, const std::string& format = "1.02") const {
@@ -175,6 +180,39 @@ TEST_F(CvrtoolTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
   }
   const ToolRun past = Run({"dump", log, "--from", "1003"});
   EXPECT_TRUE(past.exit_code == kExitFailure && past.err.find("exceeds record count") != std::string::npos) << past.err;
+}
+
+// export to pcapng and import it back: every record, stamp, connection, block
+// id, bulk block and bookmark returns, in any generation. Real tools read the
+// capture (count, first and last stamp, comments), and a capture in the old
+// pcap format (micro- and nanosecond stamps, written by editcap) imports.
+TEST_F(CvrtoolTest, ExportedCaptureImportsBackAndRealToolsReadIt) {
+  const std::string log = Record("a.cvr", 400), cap = File("a.pcapng");
+  const auto original = DumpJson(log);
+  ASSERT_EQ(Run({"export", log, cap, "--format", "pcapng"}).exit_code, kExitOk);
+  ASSERT_EQ(Run({"import", cap, File("b.cvr")}).exit_code, kExitOk);
+  EXPECT_TRUE(DumpJson(File("b.cvr")) == original);
+  for (const std::string format : {"jsonl", "csv"}) {
+    ASSERT_EQ(Run({"export", log, File("a.txt"), "--format", format}).exit_code, kExitOk);
+    const Bytes text = ReadFileBytes(File("a.txt"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 403 + (format == "csv")) << format;
+  }
+  if (!Have("tshark") || !Have("editcap")) GTEST_SKIP() << "tshark/editcap not installed (scripts/install-deps.sh --bench)";
+  const ToolRun shark = Shell("tshark", {"-r", cap, "-T", "fields", "-e", "frame.time_epoch", "-e", "frame.comment"});
+  const auto lines = shark.lines();
+  ASSERT_EQ(lines.size(), original.size()) << shark.err;
+  EXPECT_EQ(std::regex_replace(shark.err, std::regex("Running as user.*\n"), ""), "");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("checkpoint") != std::string::npos; }), 3);
+  const auto stamp = [](const std::string& line) { std::smatch m; std::regex_search(line, m, std::regex("\"ns\":([0-9]+)")); return std::stoll(m[1]); };
+  EXPECT_EQ(std::llround(std::stod(lines.front()) * 1e9), stamp(original.front()));
+  EXPECT_EQ(std::llround(std::stod(lines.back()) * 1e9), stamp(original.back()));
+  for (const std::string format : {"pcap", "nsecpcap"}) {
+    ASSERT_EQ(Shell("editcap", {"-F", format, cap, File("a.pcap")}).exit_code, kExitOk);
+    const ToolRun in = Run({"import", File("a.pcap"), File("c.cvr"), "--json"});
+    EXPECT_TRUE(in.exit_code == kExitOk && Number(in.out, "packets") == 403) << in.out << in.err;
+    const auto back = DumpJson(File("c.cvr"));
+    EXPECT_EQ(stamp(back.back()) / 1000, stamp(original.back()) / 1000) << format;
+  }
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ int RunConvert(const Words& words);
 int RunVerify(const Words& words);
 int RunRecord(const Words& words);
 int RunExport(const Words& words);
+int RunImport(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
-    kVerifyHelp[], kRecordHelp[], kExportHelp[];
+    kVerifyHelp[], kRecordHelp[], kExportHelp[],
+    kImportHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

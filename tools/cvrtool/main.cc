@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"verify", "read every record and report the first damage", kVerifyHelp, RunVerify},
     {"record", "write a demo log", kRecordHelp, RunRecord},
     {"export", "write the records as pcapng, JSON Lines or CSV", kExportHelp, RunExport},
+    {"import", "read a pcap or pcapng capture into a log", kImportHelp, RunImport},
 };
 
 void PrintUsage(FILE* out) {
