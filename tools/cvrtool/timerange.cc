@@ -5,6 +5,8 @@
 #include <regex>
 
 #include "com.h"
+#include "copying.h"
+#include "names.h"
 #include "indexing.h"
 #include "progress.h"
 
@@ -28,6 +30,25 @@ uint64_t ParseTime(const std::string& text, const std::string& what) {
   fraction.resize(digits, '0');
   if (whole > (UINT64_MAX - 999999999) / scale) throw UsageError(what + " is too large: '" + text + "'");
   return whole * scale + (digits ? std::stoull(fraction) : 0);
+}
+
+void JumpThroughIndex(LogReader* log, int64_t number, const char* command) {
+  ILogFile2* log2 = log->log2();
+  if (!log2) throw ToolError("--from needs LogFile2, which cannot read this log");
+  if (!QueryIndex(log2).present) {
+    const IndexRun run = BuildIndex(log2, log->path(), kDefaultIndexResolution, StderrIsTerminal());
+    if (!run.reached_end()) {
+      std::fprintf(stderr, "cvrtool %s: indexing stopped at offset %" PRId64 " of %" PRId64
+                           "; the log may be damaged (cvrtool verify)\n",
+                   command, run.progress, run.file_size);
+    }
+  }
+  log->Jump(number);
+}
+
+EnumFileVersion OutputVersion(const Args& args, int input_version) {
+  const EnumFileVersion same = WritableVersionFromName(WritableVersionShortName(input_version));
+  return VersionOption(args, same == FileVersionUnknown ? FileVersionCVR_V0102 : same);
 }
 
 TimeRange TimeRangeFromArgs(const Args& args) {
@@ -69,10 +90,20 @@ void RangeReader::Start() {
     count = index.present ? index.records : 0;
   }
   if (count > 0) {
-    // Rising: a few stamps spread over the log, and the ends, in order.
+    // Rising: the first records, a few stamps spread over the log and the
+    // last one, in order.
     constexpr int kSamples = 16;
     rising_ = true;
     uint64_t last = 0;
+    log_->Jump(0);
+    Record r;
+    for (int i = 0; i < 4 && rising_ && log_->Next(&r, false);) {
+      if (r.is_bookmark) continue;
+      rising_ = r.header.qwTimeStamp >= last;
+      last = r.header.qwTimeStamp;
+      ++i;
+    }
+    last = 0;
     for (int i = 0; i <= kSamples && rising_; ++i) {
       const uint64_t stamp = StampAt(count * i / kSamples - (i == kSamples ? 1 : 0));
       if (stamp != UINT64_MAX && stamp < last) rising_ = false;

@@ -14,6 +14,13 @@ namespace cvrtool {
 // "1500", "1500ns", "2.5us", "10ms", "1.25s": a bare integer is nanoseconds.
 uint64_t ParseTime(const std::string& text, const std::string& what);
 
+// Positions `log` on message `number` through its index, building the
+// index first (saved beside the log) when it has none.
+void JumpThroughIndex(LogReader* log, int64_t number, const char* command);
+// The generation for an output: --to, else the input's when LogFile2 writes
+// it, else 1.02.
+EnumFileVersion OutputVersion(const Args& args, int input_version);
+
 // [since, until): a record belongs when since <= stamp < until.
 struct TimeRange {
   bool has_since = false, has_until = false;
