@@ -26,10 +26,11 @@ int RunVerify(const Words& words);
 int RunRecord(const Words& words);
 int RunExport(const Words& words);
 int RunImport(const Words& words);
+int RunSlice(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
     kVerifyHelp[], kRecordHelp[], kExportHelp[],
-    kImportHelp[];
+    kImportHelp[], kSliceHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

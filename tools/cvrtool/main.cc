@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"record", "write a demo log", kRecordHelp, RunRecord},
     {"export", "write the records as pcapng, JSON Lines or CSV", kExportHelp, RunExport},
     {"import", "read a pcap or pcapng capture into a log", kImportHelp, RunImport},
+    {"slice", "a part of a log, by message number or time, as a new log", kSliceHelp, RunSlice},
 };
 
 void PrintUsage(FILE* out) {
