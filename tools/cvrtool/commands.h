@@ -27,10 +27,11 @@ int RunRecord(const Words& words);
 int RunExport(const Words& words);
 int RunImport(const Words& words);
 int RunSlice(const Words& words);
+int RunSplit(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
     kVerifyHelp[], kRecordHelp[], kExportHelp[],
-    kImportHelp[], kSliceHelp[];
+    kImportHelp[], kSliceHelp[], kSplitHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

@@ -28,6 +28,7 @@ const Command kCommands[] = {
     {"export", "write the records as pcapng, JSON Lines or CSV", kExportHelp, RunExport},
     {"import", "read a pcap or pcapng capture into a log", kImportHelp, RunImport},
     {"slice", "a part of a log, by message number or time, as a new log", kSliceHelp, RunSlice},
+    {"split", "cut a log into pieces by count, size or time", kSplitHelp, RunSplit},
 };
 
 void PrintUsage(FILE* out) {
