@@ -28,10 +28,11 @@ int RunExport(const Words& words);
 int RunImport(const Words& words);
 int RunSlice(const Words& words);
 int RunSplit(const Words& words);
+int RunMerge(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
     kVerifyHelp[], kRecordHelp[], kExportHelp[],
-    kImportHelp[], kSliceHelp[], kSplitHelp[];
+    kImportHelp[], kSliceHelp[], kSplitHelp[], kMergeHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"import", "read a pcap or pcapng capture into a log", kImportHelp, RunImport},
     {"slice", "a part of a log, by message number or time, as a new log", kSliceHelp, RunSlice},
     {"split", "cut a log into pieces by count, size or time", kSplitHelp, RunSplit},
+    {"merge", "several logs into one, ordered by time stamp", kMergeHelp, RunMerge},
 };
 
 void PrintUsage(FILE* out) {
