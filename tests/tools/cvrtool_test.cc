@@ -301,5 +301,29 @@ TEST_F(CvrtoolTest, SplitPiecesMergeBackAndMergeOrdersByStamp) {
   }
 }
 
+// repair keeps every record before a cut (inside a block's data, inside a
+// block header) and reports the bytes it dropped; a clean
+// log comes out with the same records.
+TEST_F(CvrtoolTest, RepairKeepsTheIntactRecordsOfACutLog) {
+  const std::string log = Record("a.cvr", 1000);
+  const auto all = DumpJson(log);
+  const auto size = static_cast<long long>(std::filesystem::file_size(log));
+  const long long block = Number(Run({"dump", log, "--from", "500", "--count", "1", "--json"}).out, "offset");
+  for (const long long cut : {size, block + 3, block - 10}) {
+    SCOPED_TRACE(cut);
+    std::filesystem::copy_file(log, File("cut.cvr"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(File("a.bmk"), File("cut.bmk"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(File("cut.cvr"), static_cast<uintmax_t>(cut));
+    const ToolRun r = Run({"repair", File("cut.cvr"), File("fixed.cvr"), "--json"});
+    const long long kept = Number(r.out, "records");
+    ASSERT_TRUE(r.exit_code == kExitOk && kept > 400) << r.out << r.err;
+    EXPECT_EQ(r.out.find("\"clean\":true") != std::string::npos, cut == size) << r.out;
+    EXPECT_EQ(Number(r.out, "dropped_bytes") > 0, cut != size) << r.out;
+    EXPECT_EQ(Run({"verify", File("fixed.cvr")}).exit_code, kExitOk);
+    EXPECT_TRUE(DumpJson(File("fixed.cvr")) == std::vector<std::string>(all.begin(), all.begin() + kept));
+    if (cut == size) EXPECT_EQ(kept, static_cast<long long>(all.size()));
+  }
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -29,10 +29,12 @@ int RunImport(const Words& words);
 int RunSlice(const Words& words);
 int RunSplit(const Words& words);
 int RunMerge(const Words& words);
+int RunRepair(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
     kVerifyHelp[], kRecordHelp[], kExportHelp[],
-    kImportHelp[], kSliceHelp[], kSplitHelp[], kMergeHelp[];
+    kImportHelp[], kSliceHelp[], kSplitHelp[], kMergeHelp[],
+    kRepairHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

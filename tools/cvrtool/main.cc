@@ -30,6 +30,7 @@ const Command kCommands[] = {
     {"slice", "a part of a log, by message number or time, as a new log", kSliceHelp, RunSlice},
     {"split", "cut a log into pieces by count, size or time", kSplitHelp, RunSplit},
     {"merge", "several logs into one, ordered by time stamp", kMergeHelp, RunMerge},
+    {"repair", "every intact record of a damaged log into a new log", kRepairHelp, RunRepair},
 };
 
 void PrintUsage(FILE* out) {
