@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -322,6 +323,36 @@ TEST_F(CvrtoolTest, RepairKeepsTheIntactRecordsOfACutLog) {
     EXPECT_EQ(Run({"verify", File("fixed.cvr")}).exit_code, kExitOk);
     EXPECT_TRUE(DumpJson(File("fixed.cvr")) == std::vector<std::string>(all.begin(), all.begin() + kept));
     if (cut == size) EXPECT_EQ(kept, static_cast<long long>(all.size()));
+  }
+}
+
+// stats --json: counts per id and connection add up to the messages, the span
+// and the largest gap agree with the stamps a dump shows.
+TEST_F(CvrtoolTest, StatsCountsAndGapsAgreeWithTheDump) {
+  const std::string log = Record("a.cvr", 500);
+  const ToolRun r = Run({"stats", log, "--json", "--gaps", "1"});
+  ASSERT_EQ(r.exit_code, kExitOk) << r.err;
+  long long low = LLONG_MAX, high = 0, last = -1, gap = 0, messages = 0;
+  for (const std::string& line : DumpJson(log)) {
+    if (line.find("\"bookmark\"") != std::string::npos) continue;
+    const long long ns = Number(line, "ns");
+    low = std::min(low, ns), high = std::max(high, ns), ++messages;
+    if (last >= 0) gap = std::max(gap, ns - last);
+    last = ns;
+  }
+  const struct { const char* field; long long value; } fields[] = {
+      {"messages", messages}, {"bookmarks", 3}, {"low_ns", low}, {"high_ns", high}, {"span_ns", high - low}};
+  for (const auto& f : fields) EXPECT_EQ(Number(r.out, f.field), f.value) << f.field;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"gaps\":\\[\\{\"ns\":([0-9]+)")));
+  EXPECT_EQ(std::stoll(m[1]), gap);
+  for (const char* table : {"ids", "connections"}) {
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(std::string("\"") + table + "\":\\[([^\\]]*)\\]")));
+    long long sum = 0;
+    const std::string body = m[1];
+    const std::regex records("\"records\":([0-9]+)");
+    for (std::sregex_iterator it(body.begin(), body.end(), records), end; it != end; ++it) sum += std::stoll((*it)[1]);
+    EXPECT_EQ(sum, messages) << table;
   }
 }
 

@@ -30,11 +30,12 @@ int RunSlice(const Words& words);
 int RunSplit(const Words& words);
 int RunMerge(const Words& words);
 int RunRepair(const Words& words);
+int RunStats(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
     kVerifyHelp[], kRecordHelp[], kExportHelp[],
     kImportHelp[], kSliceHelp[], kSplitHelp[], kMergeHelp[],
-    kRepairHelp[];
+    kRepairHelp[], kStatsHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

@@ -31,6 +31,7 @@ const Command kCommands[] = {
     {"split", "cut a log into pieces by count, size or time", kSplitHelp, RunSplit},
     {"merge", "several logs into one, ordered by time stamp", kMergeHelp, RunMerge},
     {"repair", "every intact record of a damaged log into a new log", kRepairHelp, RunRepair},
+    {"stats", "records and bytes per id and connection, span, rates, gaps", kStatsHelp, RunStats},
 };
 
 void PrintUsage(FILE* out) {
