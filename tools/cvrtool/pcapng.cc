@@ -44,6 +44,7 @@ std::vector<uint8_t> Frame(uint32_t type, std::vector<uint8_t> body) {
 
 PcapngWriter::PcapngWriter(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
   if (!file_) throw ToolError("cannot create " + path);
+  std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
   std::vector<uint8_t> body;
   Put32(body, kByteOrderMagic);
   Put16(body, 1);
@@ -82,20 +83,26 @@ void PcapngWriter::Packet(uint8_t conn, uint64_t stamp, const uint8_t* data, siz
     Write(Frame(kInterface, body));
     it = interfaces_.emplace(conn, static_cast<uint32_t>(interfaces_.size())).first;
   }
-  std::vector<uint8_t> body;
-  body.reserve(size + 64);
-  Put32(body, it->second);
-  Put32(body, static_cast<uint32_t>(stamp >> 32));
-  Put32(body, static_cast<uint32_t>(stamp));
-  Put32(body, static_cast<uint32_t>(size));
-  Put32(body, static_cast<uint32_t>(size));
-  body.insert(body.end(), data, data + size);
-  body.resize((body.size() + 3) & ~size_t{3}, 0);
+  // Made in place in a reused buffer, the lengths filled in at the end.
+  std::vector<uint8_t>& b = block_;
+  b.clear();
+  Put32(b, kEnhancedPacket);
+  Put32(b, 0);
+  Put32(b, it->second);
+  Put32(b, static_cast<uint32_t>(stamp >> 32));
+  Put32(b, static_cast<uint32_t>(stamp));
+  Put32(b, static_cast<uint32_t>(size));
+  Put32(b, static_cast<uint32_t>(size));
+  b.insert(b.end(), data, data + size);
+  b.resize((b.size() + 3) & ~size_t{3}, 0);
   if (!comment.empty()) {
-    PutOption(body, kOptComment, comment.data(), comment.size());
-    PutOption(body, kOptEnd, nullptr, 0);
+    PutOption(b, kOptComment, comment.data(), comment.size());
+    PutOption(b, kOptEnd, nullptr, 0);
   }
-  Write(Frame(kEnhancedPacket, std::move(body)));
+  const auto total = static_cast<uint32_t>(b.size() + 4);
+  std::memcpy(&b[4], &total, 4);
+  Put32(b, total);
+  Write(b);
 }
 
 void PcapngWriter::Close() {

@@ -45,6 +45,7 @@ class PcapngWriter {
  private:
   void Write(const std::vector<uint8_t>& block);
   std::string path_;
+  std::vector<uint8_t> block_;  // the packet block being made, reused
   FILE* file_;
   std::map<uint8_t, uint32_t> interfaces_;  // connection -> interface id
 };
