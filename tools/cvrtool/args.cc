@@ -10,12 +10,12 @@
 
 namespace cvrtool {
 
-Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> options) {
+Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionDef> options) {
   CLI::App app;
   app.allow_extras(false);
   std::map<std::string, std::string> given;
   std::vector<std::pair<std::string, CLI::Option*>> added;
-  for (const OptionSpec& o : options) {
+  for (const OptionDef& o : options) {
     const std::string name = o.name;
     CLI::Option* option = o.takes_value ? app.add_option("--" + name, given[name])
                                         : app.add_flag("--" + name);

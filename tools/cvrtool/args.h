@@ -12,14 +12,14 @@
 
 namespace cvrtool {
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // without the leading "--"
   bool takes_value;
 };
 
 class Args {
  public:
-  Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> options);
+  Args(const std::vector<std::string>& words, std::initializer_list<OptionDef> options);
 
   bool help() const { return help_; }
   bool Has(const std::string& name) const { return values_.count(name) != 0; }

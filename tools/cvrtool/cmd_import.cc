@@ -57,7 +57,7 @@ int RunImport(const Words& words) {
     } else {
       ++foreign;
       h.wBlockID = CVR_ID_QUIVOX_MSG;
-      h.byConnID = static_cast<uint8_t>(p.interface > 0xFE ? 0xFE : p.interface);
+      h.byConnID = static_cast<uint8_t>(p.iface > 0xFE ? 0xFE : p.iface);
       h.byTimeStampMode = p.has_stamp ? 1 : 0;
       if (!p.comment.empty()) {
         r.is_bookmark = true;

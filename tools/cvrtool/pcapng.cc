@@ -222,7 +222,7 @@ bool CaptureReader::Next(Packet* packet) {
     }
     const uint32_t captured = U32(head + 8);
     if (captured > size_ - position_) throw ToolError(path_ + ": packet at offset " + std::to_string(at) + " cut short");
-    p.interface = 0;
+    p.iface = 0;
     p.stamp = uint64_t{U32(head)} * 1000000000 + ToNanoseconds(U32(head + 4), pcap_per_second_);
     p.data.resize(captured);
     if (!Read(p.data.data(), captured)) throw ToolError(path_ + ": packet cut short");
@@ -261,7 +261,7 @@ bool CaptureReader::Next(Packet* packet) {
     uint32_t captured = 0;
     if (type == kSimplePacket) {
       if (body.size() < 4) throw ToolError(path_ + ": packet block cut short");
-      p.interface = 0;
+      p.iface = 0;
       p.has_stamp = false;
       p.stamp = 0;
       data_at = 4;
@@ -270,15 +270,15 @@ bool CaptureReader::Next(Packet* packet) {
       if (original < captured) captured = original;
     } else {
       if (body.size() < 20) throw ToolError(path_ + ": packet block cut short");
-      p.interface = type == kObsoletePacket ? U16(body.data()) : U32(body.data());
+      p.iface = type == kObsoletePacket ? U16(body.data()) : U32(body.data());
       const uint64_t units = uint64_t{U32(&body[4])} << 32 | U32(&body[8]);
       captured = U32(&body[12]);
       if (captured > body.size() - 20) throw ToolError(path_ + ": packet data cut short at offset " + std::to_string(at));
-      if (p.interface >= interfaces_.size()) throw ToolError(path_ + ": packet on undeclared interface " + std::to_string(p.interface));
-      p.stamp = ToNanoseconds(units, interfaces_[p.interface].units_per_second);
+      if (p.iface >= interfaces_.size()) throw ToolError(path_ + ": packet on undeclared interface " + std::to_string(p.iface));
+      p.stamp = ToNanoseconds(units, interfaces_[p.iface].units_per_second);
     }
-    if (p.interface >= interfaces_.size()) throw ToolError(path_ + ": packet before any interface");
-    p.ours = interfaces_[p.interface].ours;
+    if (p.iface >= interfaces_.size()) throw ToolError(path_ + ": packet before any interface");
+    p.ours = interfaces_[p.iface].ours;
     p.data.assign(body.begin() + static_cast<ptrdiff_t>(data_at), body.begin() + static_cast<ptrdiff_t>(data_at + captured));
     if (type != kSimplePacket) {
       for (size_t o = (data_at + captured + 3) & ~size_t{3}; o + 4 <= body.size();) {

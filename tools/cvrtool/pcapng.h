@@ -51,7 +51,7 @@ class PcapngWriter {
 };
 
 struct Packet {
-  uint32_t interface = 0;
+  uint32_t iface = 0;  // interface number ("interface" is a macro on Windows)
   uint64_t stamp = 0;  // nanoseconds
   bool has_stamp = true;
   std::vector<uint8_t> data;
