@@ -4,6 +4,9 @@
 // point: tests/hardening/process_test.cc.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -45,9 +48,9 @@ std::string ShellQuote(const std::string& arg) {
 #endif
 }
 
-// Runs cvrtool (on Windows the one beside this program) with `args`;
-// standard output and error go through files in `scratch`.
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch) {
+// Runs cvrtool (on Windows the one beside this program), or `program`, with
+// `args`; standard output and error go through files in `scratch`.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch, std::string program = "") {
 #ifdef _WIN32
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -57,7 +60,7 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& scratch
   const std::string tool = CVRTOOL_PATH;
 #endif
   const std::string out_path = scratch + "/stdout.txt", err_path = scratch + "/stderr.txt";
-  std::string command = ShellQuote(tool);
+  std::string command = program.empty() ? ShellQuote(tool) : program;
   for (const std::string& a : args) command += " " + ShellQuote(a);
   command += " >" + ShellQuote(out_path) + " 2>" + ShellQuote(err_path);
   auto take = [](const std::string& path) { const Bytes bytes = ReadFileBytes(path); return std::string(bytes.begin(), bytes.end()); };
@@ -81,6 +84,9 @@ class CvrtoolTest : public ::testing::Test {
  protected:
   std::string File(const std::string& name) const { return dir_.File(name); }
   ToolRun Run(const std::vector<std::string>& args) const { return RunTool(args, dir_.path()); }
+  // Another program, through the shell; false when it is not installed.
+  bool Have(const std::string& program) const { return RunTool({program}, dir_.path(), "command -v").exit_code == 0; }
+  ToolRun Shell(const std::string& program, const std::vector<std::string>& args) const { return RunTool(args, dir_.path(), program); }
   // Records a demo log of `messages` messages (about a quarter of them in
   // bulk blocks, three bookmarks).
   std::string Record(const std::string& name, int messages, const std::string& format = "1.02") const {
@@ -121,6 +127,10 @@ TEST_F(CvrtoolTest, WrongArgumentsExitWithTwoAndFilesThatAreNoLogsWithOne) {
       {{"info", File("missing.cvr")}, kExitFailure, "no such file"},
       {{"info", text}, kExitFailure, "not a log format the library reads"},
       {{"bookmarks", held, "add", "1", "x"}, kExitFailure, "cannot open the bmk file " + File("held.bmk")},
+      {{"dump", log, "--since", "1.5"}, kExitUsage, "--since must be a time such as"},
+      {{"slice", log, File("b.cvr"), "--from", "1", "--since", "1ms"}, kExitUsage, "either --from N"},
+      {{"export", log, File("b.txt"), "--format", "xml"}, kExitUsage, "--format must be pcapng, jsonl or csv"},
+      {{"import", text, File("b.cvr")}, kExitFailure, "is neither pcap nor pcapng"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -175,6 +185,185 @@ TEST_F(CvrtoolTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
   }
   const ToolRun past = Run({"dump", log, "--from", "1003"});
   EXPECT_TRUE(past.exit_code == kExitFailure && past.err.find("exceeds record count") != std::string::npos) << past.err;
+}
+
+// export to pcapng and import it back: every record, stamp, connection, block
+// id, bulk block and bookmark returns, in any generation. Real tools read the
+// capture (count, first and last stamp, comments), and a capture in the old
+// pcap format (micro- and nanosecond stamps, written by editcap) imports.
+TEST_F(CvrtoolTest, ExportedCaptureImportsBackAndRealToolsReadIt) {
+  const std::string log = Record("a.cvr", 400), cap = File("a.pcapng");
+  const auto original = DumpJson(log);
+  ASSERT_EQ(Run({"export", log, cap, "--format", "pcapng"}).exit_code, kExitOk);
+  ASSERT_EQ(Run({"import", cap, File("b.cvr")}).exit_code, kExitOk);
+  EXPECT_TRUE(DumpJson(File("b.cvr")) == original);
+  for (const std::string format : {"jsonl", "csv"}) {
+    ASSERT_EQ(Run({"export", log, File("a.txt"), "--format", format}).exit_code, kExitOk);
+    const Bytes text = ReadFileBytes(File("a.txt"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 403 + (format == "csv")) << format;
+  }
+  if (!Have("tshark") || !Have("editcap")) GTEST_SKIP() << "tshark/editcap not installed (scripts/install-deps.sh --bench)";
+  const ToolRun shark = Shell("tshark", {"-r", cap, "-T", "fields", "-e", "frame.time_epoch", "-e", "frame.comment"});
+  const auto lines = shark.lines();
+  ASSERT_EQ(lines.size(), original.size()) << shark.err;
+  EXPECT_EQ(std::regex_replace(shark.err, std::regex("Running as user.*\n"), ""), "");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("checkpoint") != std::string::npos; }), 3);
+  const auto stamp = [](const std::string& line) { std::smatch m; std::regex_search(line, m, std::regex("\"ns\":([0-9]+)")); return std::stoll(m[1]); };
+  EXPECT_EQ(std::llround(std::stod(lines.front()) * 1e9), stamp(original.front()));
+  EXPECT_EQ(std::llround(std::stod(lines.back()) * 1e9), stamp(original.back()));
+  for (const std::string format : {"pcap", "nsecpcap"}) {
+    ASSERT_EQ(Shell("editcap", {"-F", format, cap, File("a.pcap")}).exit_code, kExitOk);
+    const ToolRun in = Run({"import", File("a.pcap"), File("c.cvr"), "--json"});
+    EXPECT_TRUE(in.exit_code == kExitOk && Number(in.out, "packets") == 403) << in.out << in.err;
+    const auto back = DumpJson(File("c.cvr"));
+    EXPECT_EQ(stamp(back.back()) / 1000, stamp(original.back()) / 1000) << format;
+  }
+}
+
+// The fields a copy keeps (message numbers and kinds move with a cut).
+std::vector<std::string> Kept(std::vector<std::string> lines) {
+  for (std::string& l : lines) l = std::regex_replace(l, std::regex("\"(msg|kind|bookmark)\":(\"[^\"]*\"|[0-9]+),"), "");
+  return lines;
+}
+
+// slice by number and by time, dump and export by time: the part that the
+// original's full dump says, found on a log whose stamps rise by bisection
+// (a few dozen jumps for 3000 records), and by reading it whole where they
+// do not rise (the demo log's first record is stamped last).
+TEST_F(CvrtoolTest, SliceAndTimeRangesLandOnTheRightRecords) {
+  const std::string demo = Record("demo.cvr", 3000), log = File("rise.cvr");
+  ASSERT_EQ(Run({"slice", demo, log, "--from", "1"}).exit_code, kExitOk);
+  const auto all = DumpJson(log);
+  const auto stamp = [&](size_t i) { return Number(all[i], "ns"); };
+  // Where a range from `t` starts: behind the last record stamped before t.
+  const auto at = [&](long long t) {
+    size_t i = all.size();
+    while (i > 0 && (all[i - 1].find("\"bookmark\"") != std::string::npos || stamp(i - 1) >= t)) --i;
+    return i;
+  };
+  const size_t n = all.size();
+  const auto part = [&](size_t first, size_t end) { return std::vector<std::string>(all.begin() + first, all.begin() + end); };
+  // Read whole: the records stamped within the range, and the bookmarks behind them.
+  std::vector<std::string> scanned;
+  bool inside = false;
+  for (const std::string& line : DumpJson(demo)) {
+    if (line.find("\"bookmark\"") == std::string::npos) inside = Number(line, "ns") >= stamp(n - 200) && Number(line, "ns") < stamp(n - 50);
+    if (inside) scanned.push_back(line);
+  }
+  const struct { std::string log; std::vector<std::string> range; std::vector<std::string> expected; } cases[] = {
+      {log, {"--from", "150", "--count", "20"}, part(150, 170)},
+      {log, {"--since", std::to_string(stamp(1234)), "--until", std::to_string(stamp(2000) / 1000) + ".000us"}, part(at(stamp(1234)), at(stamp(2000) / 1000 * 1000))},
+      {log, {"--since", std::to_string(stamp(n - 1) + 1)}, {}},
+      {demo, {"--since", std::to_string(stamp(n - 200)), "--until", std::to_string(stamp(n - 50))}, scanned},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.range));
+    std::vector<std::string> args = {"slice", c.log, File("part.cvr"), "--json"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const ToolRun r = Run(args);
+    ASSERT_EQ(r.exit_code, kExitOk) << r.err;
+    EXPECT_EQ(Kept(DumpJson(File("part.cvr"))), Kept(c.expected));
+    EXPECT_LT(Number(r.out, "jumps"), 40);
+    EXPECT_EQ(r.err.find("do not rise") != std::string::npos, c.log == demo && c.range[0] == "--since") << r.err;
+  }
+  const std::string since = std::to_string(stamp(500) / 1000) + "us", until = std::to_string(stamp(600) / 1000000) + "." + std::to_string(stamp(600) % 1000000 + 1000000).substr(1) + "ms";
+  const ToolRun dump = Run({"dump", log, "--since", since, "--until", until, "--json"});
+  const ToolRun exported = Run({"export", log, File("part.jsonl"), "--format", "jsonl", "--since", since, "--until", until, "--json"});
+  ASSERT_EQ(Number(exported.out, "records"), static_cast<long long>(dump.lines().size())) << dump.err;
+  EXPECT_TRUE(Number(dump.lines().front(), "ns") >= stamp(500) / 1000 * 1000 && Number(dump.lines().front(), "ns") <= stamp(500)) << dump.lines().front();
+  EXPECT_EQ(Number(dump.lines().back(), "ns"), stamp(599));
+}
+
+// split by count, size and time; merging the pieces (given in any order)
+// gives the log back; merging two logs orders their records by stamp and
+// keeps every bookmark.
+TEST_F(CvrtoolTest, SplitPiecesMergeBackAndMergeOrdersByStamp) {
+  const std::string demo = Record("demo.cvr", 3000), log = File("rise.cvr");
+  ASSERT_EQ(Run({"slice", demo, log, "--from", "1"}).exit_code, kExitOk);
+  const auto all = DumpJson(log);
+  const long long span = Number(all.back(), "ns") - Number(all.front(), "ns");
+  // Pieces of a third of the log's size: three, and a fourth for the file
+  // headers they repeat unless a piece's last block went past the limit.
+  const struct { std::vector<std::string> how; long long min, max; } cases[] = {
+      {{"--count", "1000"}, 4, 4},
+      {{"--size", std::to_string(std::filesystem::file_size(log) / 3)}, 3, 4},
+      {{"--interval", std::to_string(span / 2 + 1) + "ns"}, 2, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.how));
+    std::vector<std::string> args = {"split", log, File("p"), "--json"};
+    args.insert(args.end(), c.how.begin(), c.how.end());
+    const ToolRun r = Run(args);
+    const long long pieces = Number(r.out, "pieces");
+    ASSERT_TRUE(r.exit_code == kExitOk && pieces >= c.min && pieces <= c.max) << r.out << r.err;
+    std::vector<std::string> merge = {"merge", File("m.cvr")};
+    for (long long k = pieces; k >= 1; --k) merge.push_back(File("p-000" + std::to_string(k) + ".cvr"));
+    ASSERT_EQ(Run(merge).exit_code, kExitOk);
+    EXPECT_TRUE(Kept(DumpJson(File("m.cvr"))) == Kept(all));
+  }
+  ASSERT_EQ(Run({"slice", Record("b.cvr", 500, "e1.02"), File("b-rise.cvr"), "--from", "1"}).exit_code, kExitOk);
+  const ToolRun m = Run({"merge", File("m.cvr"), log, File("b-rise.cvr"), "--json"});
+  EXPECT_TRUE(m.exit_code == kExitOk && Number(m.out, "records") == 3504 && Number(m.out, "bookmarks") == 6) << m.out << m.err;
+  long long last = 0;
+  for (const std::string& line : DumpJson(File("m.cvr"))) {
+    if (line.find("\"bookmark\"") != std::string::npos) continue;
+    EXPECT_GE(Number(line, "ns"), last);
+    last = Number(line, "ns");
+  }
+}
+
+// repair keeps every record before a cut (inside a block's data, inside a
+// block header) and reports the bytes it dropped; a clean
+// log comes out with the same records.
+TEST_F(CvrtoolTest, RepairKeepsTheIntactRecordsOfACutLog) {
+  const std::string log = Record("a.cvr", 1000);
+  const auto all = DumpJson(log);
+  const auto size = static_cast<long long>(std::filesystem::file_size(log));
+  const long long block = Number(Run({"dump", log, "--from", "500", "--count", "1", "--json"}).out, "offset");
+  for (const long long cut : {size, block + 3, block - 10}) {
+    SCOPED_TRACE(cut);
+    std::filesystem::copy_file(log, File("cut.cvr"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(File("a.bmk"), File("cut.bmk"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(File("cut.cvr"), static_cast<uintmax_t>(cut));
+    const ToolRun r = Run({"repair", File("cut.cvr"), File("fixed.cvr"), "--json"});
+    const long long kept = Number(r.out, "records");
+    ASSERT_TRUE(r.exit_code == kExitOk && kept > 400) << r.out << r.err;
+    EXPECT_EQ(r.out.find("\"clean\":true") != std::string::npos, cut == size) << r.out;
+    EXPECT_EQ(Number(r.out, "dropped_bytes") > 0, cut != size) << r.out;
+    EXPECT_EQ(Run({"verify", File("fixed.cvr")}).exit_code, kExitOk);
+    EXPECT_TRUE(DumpJson(File("fixed.cvr")) == std::vector<std::string>(all.begin(), all.begin() + kept));
+    if (cut == size) EXPECT_EQ(kept, static_cast<long long>(all.size()));
+  }
+}
+
+// stats --json: counts per id and connection add up to the messages, the span
+// and the largest gap agree with the stamps a dump shows.
+TEST_F(CvrtoolTest, StatsCountsAndGapsAgreeWithTheDump) {
+  const std::string log = Record("a.cvr", 500);
+  const ToolRun r = Run({"stats", log, "--json", "--gaps", "1"});
+  ASSERT_EQ(r.exit_code, kExitOk) << r.err;
+  long long low = LLONG_MAX, high = 0, last = -1, gap = 0, messages = 0;
+  for (const std::string& line : DumpJson(log)) {
+    if (line.find("\"bookmark\"") != std::string::npos) continue;
+    const long long ns = Number(line, "ns");
+    low = std::min(low, ns), high = std::max(high, ns), ++messages;
+    if (last >= 0) gap = std::max(gap, ns - last);
+    last = ns;
+  }
+  const struct { const char* field; long long value; } fields[] = {
+      {"messages", messages}, {"bookmarks", 3}, {"low_ns", low}, {"high_ns", high}, {"span_ns", high - low}};
+  for (const auto& f : fields) EXPECT_EQ(Number(r.out, f.field), f.value) << f.field;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"gaps\":\\[\\{\"ns\":([0-9]+)")));
+  EXPECT_EQ(std::stoll(m[1]), gap);
+  for (const char* table : {"ids", "connections"}) {
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(std::string("\"") + table + "\":\\[([^\\]]*)\\]")));
+    long long sum = 0;
+    const std::string body = m[1];
+    const std::regex records("\"records\":([0-9]+)");
+    for (std::sregex_iterator it(body.begin(), body.end(), records), end; it != end; ++it) sum += std::stoll((*it)[1]);
+    EXPECT_EQ(sum, messages) << table;
+  }
 }
 
 }  // namespace

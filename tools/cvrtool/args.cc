@@ -2,53 +2,40 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
+
+#include <CLI/CLI.hpp>
 
 #include "com.h"
 
 namespace cvrtool {
 
-Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> options) {
-  bool options_done = false;
-  for (size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (options_done || word.size() < 2 || word[0] != '-') {
-      positional_.push_back(word);
-      continue;
-    }
-    if (word == "--") {
-      options_done = true;
-      continue;
-    }
-    if (word == "-h" || word == "--help") {
-      help_ = true;
-      continue;
-    }
-    if (word.compare(0, 2, "--") != 0) {
-      // A lone "-5" is a (negative) positional number, not an option.
-      if (word.find_first_not_of("-0123456789") == std::string::npos) {
-        positional_.push_back(word);
-        continue;
-      }
-      throw UsageError("unknown option '" + word + "'");
-    }
-    const size_t eq = word.find('=');
-    const std::string name = word.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    const OptionSpec* known = nullptr;
-    for (const OptionSpec& o : options) {
-      if (name == o.name) known = &o;
-    }
-    if (!known) throw UsageError("unknown option '--" + name + "'");
-    if (values_.count(name)) throw UsageError("option '--" + name + "' given twice");
-    if (!known->takes_value) {
-      if (eq != std::string::npos) throw UsageError("option '--" + name + "' takes no value");
-      values_[name] = "";
-    } else if (eq != std::string::npos) {
-      values_[name] = word.substr(eq + 1);
-    } else if (i + 1 < words.size()) {
-      values_[name] = words[++i];
-    } else {
-      throw UsageError("option '--" + name + "' needs a value");
-    }
+Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionDef> options) {
+  CLI::App app;
+  app.allow_extras(false);
+  std::map<std::string, std::string> given;
+  std::vector<std::pair<std::string, CLI::Option*>> added;
+  for (const OptionDef& o : options) {
+    const std::string name = o.name;
+    CLI::Option* option = o.takes_value ? app.add_option("--" + name, given[name])
+                                        : app.add_flag("--" + name);
+    added.emplace_back(name, option);
+  }
+  // Whatever is no option lands here, "-5" included (a negative number);
+  // the commands check the count themselves.
+  app.add_option("positional", positional_);
+  // CLI11 takes the words in reverse order, last first.
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    help_ = true;
+    return;
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
+  }
+  for (const auto& [name, option] : added) {
+    if (option->count() > 0) values_[name] = given[name];
   }
 }
 

@@ -1,6 +1,6 @@
-// Command-line parsing for the subcommands: long options ("--count 5" or
-// "--count=5"), flags, positional arguments, "--" to end the options, and
-// "-h"/"--help" everywhere. Every mistake throws UsageError.
+// Command-line parsing for the subcommands, done by CLI11: long options
+// ("--count 5" or "--count=5"), flags, positional arguments, "--" to end the
+// options, and "-h"/"--help" everywhere. Every mistake throws UsageError.
 #ifndef CVRTOOL_ARGS_H_
 #define CVRTOOL_ARGS_H_
 
@@ -12,14 +12,14 @@
 
 namespace cvrtool {
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // without the leading "--"
   bool takes_value;
 };
 
 class Args {
  public:
-  Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> options);
+  Args(const std::vector<std::string>& words, std::initializer_list<OptionDef> options);
 
   bool help() const { return help_; }
   bool Has(const std::string& name) const { return values_.count(name) != 0; }

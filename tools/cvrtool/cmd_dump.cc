@@ -9,12 +9,13 @@
 #include "names.h"
 #include "output.h"
 #include "progress.h"
+#include "timerange.h"
 
 namespace cvrtool {
 
 const char kDumpHelp[] =
     "usage: cvrtool dump LOG [--from N] [--count K] [--data none|hex|ascii]\n"
-    "                        [--bytes B] [--json]\n"
+    "                        [--bytes B] [--since T] [--until T] [--json]\n"
     "\n"
     "Prints one line per record: message number, block identifier, connection,\n"
     "time stamp mode, time stamp in seconds and in nanoseconds, data length,\n"
@@ -28,6 +29,10 @@ const char kDumpHelp[] =
     "  --count K     print at most K records\n"
     "  --data D      none, hex (default) or ascii\n"
     "  --bytes B     show at most B data bytes per record (default 32, 0: all)\n"
+    "  --since T     start at the first record stamped at or after T (found by\n"
+    "                bisection through the index where the stamps rise)\n"
+    "  --until T     stop before the first record stamped at or after T;\n"
+    "                T: 1500 (ns), 1500ns, 2.5us, 10ms or 1.25s\n"
     "  --json        one JSON object per record\n"
     "\n"
     "example: cvrtool dump demo.cvr --from 5000 --count 20 --data ascii\n";
@@ -56,7 +61,7 @@ const char* KindName(const Record& r) {
 
 int RunDump(const Words& words) {
   const Args args(words, {{"from", true}, {"count", true}, {"data", true}, {"bytes", true},
-                          {"json", false}});
+                          {"json", false}, {"since", true}, {"until", true}});
   if (args.help()) return PrintHelp(kDumpHelp);
   args.ExpectPositional(1, 1);
   const int64_t from = args.Int("from", 0, 0, INT64_MAX);
@@ -65,20 +70,12 @@ int RunDump(const Words& words) {
   const auto limit = static_cast<size_t>(args.Int("bytes", 32, 0, INT32_MAX));
   const bool json = args.Has("json");
 
+  const TimeRange range = TimeRangeFromArgs(args);
+  if (range.active() && args.Has("from")) throw UsageError("--from and --since/--until exclude each other");
   LogReader log(args.positional()[0]);
-  if (args.Has("from") && from > 0) {
-    ILogFile2* log2 = log.log2();
-    if (!log2) throw ToolError("--from needs LogFile2, which cannot read this log");
-    if (!QueryIndex(log2).present) {
-      const IndexRun run = BuildIndex(log2, log.path(), kDefaultIndexResolution, StderrIsTerminal());
-      if (!run.reached_end()) {
-        std::fprintf(stderr, "cvrtool dump: indexing stopped at offset %" PRId64 " of %" PRId64
-                             "; the log may be damaged (cvrtool verify)\n",
-                     run.progress, run.file_size);
-      }
-    }
-    log.Jump(from);
-  }
+  RangeReader reader(&log, range, "dump");
+  reader.Start();
+  if (args.Has("from") && from > 0) JumpThroughIndex(&log, from, "dump");
 
   if (!json) {
     std::printf("%10s  %-6s %-26s %4s %4s %21s %20s %8s  %-8s %s\n", "MSG", "ID", "NAME", "CONN",
@@ -86,7 +83,7 @@ int RunDump(const Words& words) {
   }
   const auto& marks = log.bookmark_numbers();
   Record r;
-  for (int64_t printed = 0; printed < count && log.Next(&r, true);
+  for (int64_t printed = 0; printed < count && reader.Next(&r, true);
        ++printed) {
     const LogBlockHeader& h = r.header;
     std::string data;

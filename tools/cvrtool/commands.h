@@ -24,9 +24,18 @@ int RunBookmarks(const Words& words);
 int RunConvert(const Words& words);
 int RunVerify(const Words& words);
 int RunRecord(const Words& words);
+int RunExport(const Words& words);
+int RunImport(const Words& words);
+int RunSlice(const Words& words);
+int RunSplit(const Words& words);
+int RunMerge(const Words& words);
+int RunRepair(const Words& words);
+int RunStats(const Words& words);
 
 extern const char kInfoHelp[], kDumpHelp[], kIndexHelp[], kBookmarksHelp[], kConvertHelp[],
-    kVerifyHelp[], kRecordHelp[];
+    kVerifyHelp[], kRecordHelp[], kExportHelp[],
+    kImportHelp[], kSliceHelp[], kSplitHelp[], kMergeHelp[],
+    kRepairHelp[], kStatsHelp[];
 
 // Prints a command's help text to standard output.
 int PrintHelp(const char* text);

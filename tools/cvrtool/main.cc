@@ -25,6 +25,13 @@ const Command kCommands[] = {
     {"convert", "rewrite a log in another generation", kConvertHelp, RunConvert},
     {"verify", "read every record and report the first damage", kVerifyHelp, RunVerify},
     {"record", "write a demo log", kRecordHelp, RunRecord},
+    {"export", "write the records as pcapng, JSON Lines or CSV", kExportHelp, RunExport},
+    {"import", "read a pcap or pcapng capture into a log", kImportHelp, RunImport},
+    {"slice", "a part of a log, by message number or time, as a new log", kSliceHelp, RunSlice},
+    {"split", "cut a log into pieces by count, size or time", kSplitHelp, RunSplit},
+    {"merge", "several logs into one, ordered by time stamp", kMergeHelp, RunMerge},
+    {"repair", "every intact record of a damaged log into a new log", kRepairHelp, RunRepair},
+    {"stats", "records and bytes per id and connection, span, rates, gaps", kStatsHelp, RunStats},
 };
 
 void PrintUsage(FILE* out) {
