@@ -443,13 +443,24 @@ int main(int argc, char** argv) {
     r.peer = {"same log plain", "BM_Cvrtool/verify_plain", ""};
     t.Add(r);
   }
+  // The copying commands against convert of the same log (merge copies two).
+  for (const char* command : {"export_pcapng", "export_jsonl", "export_csv", "import", "slice", "split", "merge"}) {
+    Row r = ratio(Goal::kRatioAtLeast, 0.5, ">= 0.5");
+    r.work = std::string("cvrtool ") + command + " (child, wall time)";
+    r.lib = {command, std::string("BM_Cvrtool/") + command, ""};
+    r.peer = {"cvrtool convert", "BM_Cvrtool/convert", ""};
+    t.Add(r);
+  }
   const std::pair<const char*, const char*> memory[] = {
       {"BM_Memory_Write/plain", "write 1.02"},         {"BM_Memory_Write/enciphered", "write e1.02"},
       {"BM_Memory_Read/plain", "read 1.02"},           {"BM_Memory_Read/enciphered", "read e1.02"},
       {"BM_Memory_Index", "CreateIndex"},              {"BM_Memory_Jump", "Jump + ReadBlockHeader"},
       {"BM_Cvrtool/verify_plain", "cvrtool verify"},   {"BM_Cvrtool/verify_enciphered", "cvrtool verify e1.02"},
       {"BM_Cvrtool/dump", "cvrtool dump"},             {"BM_Cvrtool/info", "cvrtool info"},
-      {"BM_Cvrtool/index", "cvrtool index"}};
+      {"BM_Cvrtool/index", "cvrtool index"},           {"BM_Cvrtool/convert", "cvrtool convert"},
+      {"BM_Cvrtool/export_pcapng", "cvrtool export"},  {"BM_Cvrtool/import", "cvrtool import"},
+      {"BM_Cvrtool/slice", "cvrtool slice"},           {"BM_Cvrtool/split", "cvrtool split"},
+      {"BM_Cvrtool/merge", "cvrtool merge"}};
   for (const auto& [name, label] : memory) {
     Row r = ratio(Goal::kRssBelow, 16, "< 16 MiB");
     r.work = std::string("memory, large log: ") + label;

@@ -8,7 +8,8 @@
 //     default 10000) through that index;
 //   the built cvrtool as a child process (its ru_maxrss and wall time):
 //     verify of the plain and of the enciphered log, dump, info and index of
-//     the plain log, output to /dev/null.
+//     the plain log, and convert, export (pcapng, jsonl, csv), import,
+//     slice, split and merge of it, output to /dev/null.
 // The cvrtool verify pair is also the enciphered-against-plain wall-time row.
 //
 // Environment: CVRTOOL (path of cvrtool; default: beside this program),
@@ -21,6 +22,7 @@
 #include <sys/wait.h>
 
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,13 +121,24 @@ std::string Cvrtool() {
   return (std::filesystem::canonical("/proc/self/exe").parent_path() / "cvrtool").string();
 }
 
-// cvrtool COMMAND LOG as a child with its output sent to /dev/null; the
-// iteration time is the child's wall time, the counter its ru_maxrss.
+// cvrtool as a child with its output sent to /dev/null: `command` is its
+// argument words, where LOG stands for the log, OUT for a scratch file
+// beside it, PCAPNG for the capture the pcapng export writes (exports run
+// before the import) and COPY for the converted copy (convert runs first).
+// The iteration time is the child's wall time, the counter its ru_maxrss.
 void BM_Cvrtool(benchmark::State& state, const char* command, EnumFileVersion v) {
   const std::string log = Path(v);
   MakeLog(log, kMessages, kPayload, v);
   const std::string tool = Cvrtool();
-  std::vector<std::string> words = {tool, command, log};
+  std::vector<std::string> words = {tool};
+  std::istringstream in(command);
+  for (std::string w; in >> w;) {
+    words.push_back(w == "LOG"      ? log
+                    : w == "OUT"    ? log + ".out"
+                    : w == "PCAPNG" ? log + ".pcapng"
+                    : w == "COPY"   ? log + ".copy.cvr"
+                                    : w);
+  }
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -159,11 +172,21 @@ BENCHMARK_CAPTURE(BM_Memory_Read, plain, FileVersionCVR_V0102)->Apply(Once);
 BENCHMARK_CAPTURE(BM_Memory_Read, enciphered, FileVersionCVR_Ve102)->Apply(Once);
 BENCHMARK(BM_Memory_Index)->Apply(Once);
 BENCHMARK(BM_Memory_Jump)->Apply(Once);
-BENCHMARK_CAPTURE(BM_Cvrtool, verify_plain, "verify", FileVersionCVR_V0102)->Apply(Child);
-BENCHMARK_CAPTURE(BM_Cvrtool, verify_enciphered, "verify", FileVersionCVR_Ve102)->Apply(Child);
-BENCHMARK_CAPTURE(BM_Cvrtool, dump, "dump", FileVersionCVR_V0102)->Apply(Child);
-BENCHMARK_CAPTURE(BM_Cvrtool, info, "info", FileVersionCVR_V0102)->Apply(Child);
-BENCHMARK_CAPTURE(BM_Cvrtool, index, "index", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, verify_plain, "verify LOG", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, verify_enciphered, "verify LOG", FileVersionCVR_Ve102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, dump, "dump LOG", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, info, "info LOG", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, index, "index LOG", FileVersionCVR_V0102)->Apply(Child);
+// The tool's copying commands next to convert, which copies the same log.
+BENCHMARK_CAPTURE(BM_Cvrtool, convert, "convert LOG COPY --to 1.02", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, export_pcapng, "export LOG PCAPNG --format pcapng", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, export_jsonl, "export LOG OUT --format jsonl", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, export_csv, "export LOG OUT --format csv", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, import, "import PCAPNG OUT", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, slice, "slice LOG OUT --from 1", FileVersionCVR_V0102)->Apply(Child);
+BENCHMARK_CAPTURE(BM_Cvrtool, split, "split LOG OUT --count 100000", FileVersionCVR_V0102)->Apply(Child);
+// Two logs of the same size: twice convert's bytes.
+BENCHMARK_CAPTURE(BM_Cvrtool, merge, "merge OUT LOG COPY", FileVersionCVR_V0102)->Apply(Child);
 
 // Deletes the scratch files when the process ends (after the benchmarks).
 ScratchCleanup cleanup{"corvane-memory-bench"};
