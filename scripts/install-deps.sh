@@ -25,8 +25,9 @@ done
 
 # mingw-w64-tools: widl, which makes the interface header from idl/corvane.idl;
 # clang: the build that checks the lock annotations; tshark (with capinfos and
-# editcap): the cvrtool tests read exported captures with it.
-packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools libcli11-dev tshark)
+# editcap) and tcpdump (libpcap): the cvrtool tests read exported captures
+# with them.
+packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools libcli11-dev tshark tcpdump)
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
 [ "$want_fuzz" = 1 ] && packages+=(libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 wine wine64 libwine-dev)

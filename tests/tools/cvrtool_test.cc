@@ -190,7 +190,8 @@ TEST_F(CvrtoolTest, IndexThenDumpFromAnyMessageMatchesTheFullDump) {
 // export to pcapng and import it back: every record, stamp, connection, block
 // id, bulk block and bookmark returns, in any generation. Real tools read the
 // capture (count, first and last stamp, comments), and a capture in the old
-// pcap format (micro- and nanosecond stamps, written by editcap) imports.
+// pcap format (micro- and nanosecond stamps, written by editcap and by
+// libpcap through tcpdump) imports.
 TEST_F(CvrtoolTest, ExportedCaptureImportsBackAndRealToolsReadIt) {
   const std::string log = Record("a.cvr", 400), cap = File("a.pcapng");
   const auto original = DumpJson(log);
@@ -211,12 +212,17 @@ TEST_F(CvrtoolTest, ExportedCaptureImportsBackAndRealToolsReadIt) {
   const auto stamp = [](const std::string& line) { std::smatch m; std::regex_search(line, m, std::regex("\"ns\":([0-9]+)")); return std::stoll(m[1]); };
   EXPECT_EQ(std::llround(std::stod(lines.front()) * 1e9), stamp(original.front()));
   EXPECT_EQ(std::llround(std::stod(lines.back()) * 1e9), stamp(original.back()));
-  for (const std::string format : {"pcap", "nsecpcap"}) {
-    ASSERT_EQ(Shell("editcap", {"-F", format, cap, File("a.pcap")}).exit_code, kExitOk);
+  // pcap written by editcap (micro-, nanoseconds) and by libpcap (tcpdump -w).
+  for (const std::vector<std::string>& w : {std::vector<std::string>{"editcap", "-F", "pcap", cap}, {"editcap", "-F", "nsecpcap", cap},
+                                           {"tcpdump", "--time-stamp-precision=nano", "-r", cap, "-w"}}) {
+    if (!Have(w[0])) continue;
+    std::vector<std::string> args(w.begin() + 1, w.end());
+    args.push_back(File("a.pcap"));
+    ASSERT_EQ(Shell(w[0], args).exit_code, kExitOk) << w[0];
     const ToolRun in = Run({"import", File("a.pcap"), File("c.cvr"), "--json"});
-    EXPECT_TRUE(in.exit_code == kExitOk && Number(in.out, "packets") == 403) << in.out << in.err;
+    EXPECT_TRUE(in.exit_code == kExitOk && Number(in.out, "packets") == 403) << w[0] << in.out << in.err;
     const auto back = DumpJson(File("c.cvr"));
-    EXPECT_EQ(stamp(back.back()) / 1000, stamp(original.back()) / 1000) << format;
+    EXPECT_EQ(stamp(back.back()) / 1000, stamp(original.back()) / 1000) << w[0] << w[2];
   }
 }
 
