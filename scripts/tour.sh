@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A short tour of cvrtool on a demo log that it records itself: record,
 # info, index with progress, a dump from the middle through a jump, a
-# bookmark, convert and verify.
+# bookmark, convert and verify, statistics, a time slice, split and merge,
+# and an export read back by tshark and imported again.
 #
 #   scripts/tour.sh BUILD_BIN_DIR      (the directory holding cvrtool)
 #
@@ -79,5 +80,32 @@ must dump demo-u.cvr --count 3 --data none
 say "Verify both logs"
 must verify demo.cvr
 must verify demo-u.cvr
+
+say "Statistics: records and bytes per block id and connection, the time span, the largest gaps"
+must stats demo.cvr --gaps 3
+
+say "Cut out one millisecond by time stamp (by bisection over jumps where the stamps rise)"
+if [ $indexed -eq 0 ]; then
+  must slice demo.cvr window.cvr --since 1ms --until 2ms --json
+  must dump window.cvr --count 3 --data none
+else
+  echo "   (a time slice reaches its start through the index: skipped)"
+fi
+
+say "Split into pieces of 2000 records, and merge them back by time stamp"
+must split demo.cvr piece --count 2000
+must merge whole.cvr piece-0003.cvr piece-0001.cvr piece-0002.cvr
+must verify whole.cvr
+
+say "Export to pcapng for the packet-capture tools, and import it back"
+must export demo.cvr demo.pcapng --format pcapng
+if command -v tshark >/dev/null 2>&1; then
+  echo "\$ tshark -r demo.pcapng -c 3 -T fields -e frame.number -e frame.time_relative -e frame.len -e frame.comment"
+  tshark -r demo.pcapng -c 3 -T fields -e frame.number -e frame.time_relative -e frame.len -e frame.comment 2>/dev/null ||
+    { echo "tour: tshark could not read the export" >&2; exit 1; }
+else
+  echo "   (tshark is not installed: scripts/install-deps.sh installs it)"
+fi
+must import demo.pcapng back.cvr --json
 
 say "Tour finished"
