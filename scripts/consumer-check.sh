@@ -105,7 +105,8 @@ pkg_config_build() {
   echo "pkg-config --cflags --libs corvane: $flags"
   for src in "${sources[@]}"; do
     # shellcheck disable=SC2086  # the flags are words
-    c++ -std=c++17 -o "$dir/$(basename "${src%.*}")" "$src" $flags || return 1
+    # C++20: the C++ layer corvane.hpp needs it (corvane.h alone needs C++17).
+    c++ -std=c++20 -o "$dir/$(basename "${src%.*}")" "$src" $flags || return 1
   done
 }
 
@@ -182,7 +183,7 @@ if [ -n "$zip" ]; then
     done
     for src in "${all[@]}"; do
       # The zip's headers only; -static: no MinGW runtime DLL beside the program.
-      "$cxx" -std=c++17 -static -I"$top/include" -o "$dir/$(basename "${src%.*}").exe" "$src" \
+      "$cxx" -std=c++20 -static -I"$top/include" -o "$dir/$(basename "${src%.*}").exe" "$src" \
         -lole32 -loleaut32 -luuid || return 1
     done
     export WINEPREFIX=$scratch/wineprefix WINEARCH=win64 WINEDEBUG=-all

@@ -16,6 +16,10 @@
 #ifndef CORVANE_CORVANE_HPP_
 #define CORVANE_CORVANE_HPP_
 
+#if __cplusplus < 202002L
+#error "<corvane/corvane.hpp> needs C++20 (-std=c++20); <corvane/corvane.h> alone needs C++17"
+#endif
+
 #include <corvane/corvane.h>
 
 #include <chrono>
