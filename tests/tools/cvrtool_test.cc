@@ -328,8 +328,10 @@ TEST_F(CvrtoolTest, RepairKeepsTheIntactRecordsOfACutLog) {
   const long long block = Number(Run({"dump", log, "--from", "500", "--count", "1", "--json"}).out, "offset");
   for (const long long cut : {size, block + 3, block - 10}) {
     SCOPED_TRACE(cut);
-    std::filesystem::copy_file(log, File("cut.cvr"), std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(File("a.bmk"), File("cut.bmk"), std::filesystem::copy_options::overwrite_existing);
+    // Removed first: MinGW's copy_file refuses to overwrite an existing file.
+    for (const char* f : {"cut.cvr", "cut.bmk"}) std::filesystem::remove(File(f));
+    std::filesystem::copy_file(log, File("cut.cvr"));
+    std::filesystem::copy_file(File("a.bmk"), File("cut.bmk"));
     std::filesystem::resize_file(File("cut.cvr"), static_cast<uintmax_t>(cut));
     const ToolRun r = Run({"repair", File("cut.cvr"), File("fixed.cvr"), "--json"});
     const long long kept = Number(r.out, "records");
@@ -338,7 +340,7 @@ TEST_F(CvrtoolTest, RepairKeepsTheIntactRecordsOfACutLog) {
     EXPECT_EQ(Number(r.out, "dropped_bytes") > 0, cut != size) << r.out;
     EXPECT_EQ(Run({"verify", File("fixed.cvr")}).exit_code, kExitOk);
     EXPECT_TRUE(DumpJson(File("fixed.cvr")) == std::vector<std::string>(all.begin(), all.begin() + kept));
-    if (cut == size) EXPECT_EQ(kept, static_cast<long long>(all.size()));
+    EXPECT_TRUE(cut != size || kept == static_cast<long long>(all.size()));
   }
 }
 

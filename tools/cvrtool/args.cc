@@ -13,6 +13,9 @@ namespace cvrtool {
 Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionDef> options) {
   CLI::App app;
   app.allow_extras(false);
+  // Options are "--name" everywhere; a word starting with "/" is a path
+  // (CLI11 would take it for a Windows-style option on Windows).
+  app.allow_windows_style_options(false);
   std::map<std::string, std::string> given;
   std::vector<std::pair<std::string, CLI::Option*>> added;
   for (const OptionDef& o : options) {
