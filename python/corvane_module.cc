@@ -294,7 +294,8 @@ class Log {
 
     py::array_t<BatchRow> rows(static_cast<py::ssize_t>(count));
     BatchRow* row = rows.mutable_data();
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t>& data = batch_data_;  // its capacity stays for the next batch
+    data.clear();
     std::int64_t n = 0;
     {
       Busy hold(this);
@@ -324,7 +325,10 @@ class Log {
         const auto bytes = reinterpret_cast<const std::uint8_t*>(r.data().data());
         row[n] = {r.number(), r.time_stamp(), data.size(), r.size(), r.block_id(), r.connection(),
                   r.time_stamp_mode()};
-        data.insert(data.end(), bytes, bytes + r.size());
+        const size_t at = data.size();
+        if (data.capacity() < at + r.size()) data.reserve(2 * (at + r.size()));
+        data.resize(at + r.size());
+        if (r.size()) std::memcpy(data.data() + at, bytes, r.size());
         pos_ = r.number() + 1;
         ++n;
       }
@@ -436,6 +440,7 @@ class Log {
   std::int64_t pos_ = 0;  // the message number iteration reads next
   bool indexed_ = false;
   bool busy_ = false;
+  std::vector<std::uint8_t> batch_data_;
 };
 
 }  // namespace
