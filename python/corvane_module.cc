@@ -427,8 +427,11 @@ class Log {
     select_bookmark(i);
     corvane::check(object()->BookmarkDelete());
   }
+  // InsertBookmark checks the number against the record count, which a log
+  // being read knows from its index.
   void insert_bookmark(std::int64_t number, const std::string& comment) {
     idle();
+    if (reader_) ensure_index(py::none());
     corvane::check(object()->InsertBookmark(number, corvane::bstr(comment).get()));
   }
   void append_bookmark(const std::string& comment) { recorder().write_bookmark(comment); }
