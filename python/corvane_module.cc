@@ -5,7 +5,6 @@
 // arguments and results, checks their ranges and translates errors. The
 // batch reader fills numpy arrays in C++ with the GIL released, without a
 // Python object per record.
-#include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
