@@ -204,13 +204,13 @@ class Log {
 
   void jump(std::int64_t number) {
     corvane::reader& in = reader();
-    ensure_index(py::none());
+    ensure_index();
     in.jump(number);
     pos_ = number;
   }
 
   // The index, built once when the log has none and a call needs it.
-  void ensure_index(const py::object& progress) {
+  void ensure_index() {
     if (indexed_) return;
     LONGLONG count = 0;
     corvane::check(object()->GetIndexedRecCount(&count));
@@ -218,7 +218,7 @@ class Log {
       indexed_ = true;
       return;
     }
-    index(progress, 100);
+    index(py::none(), 100);
   }
   std::int64_t index(const py::object& progress, LONGLONG resolution) {
     corvane::reader& in = reader();
@@ -243,7 +243,7 @@ class Log {
 
   std::int64_t length() {
     reader();
-    ensure_index(py::none());
+    ensure_index();
     LONGLONG count = 0;
     corvane::check(object()->GetIndexedRecCount(&count));
     return count;
@@ -289,7 +289,7 @@ class Log {
     const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
     const std::optional<std::uint64_t> from = since ? std::optional(checked(*since, "since", max)) : std::nullopt;
     const std::optional<std::uint64_t> to = until ? std::optional(checked(*until, "until", max)) : std::nullopt;
-    if (start || from || to) ensure_index(py::none());
+    if (start || from || to) ensure_index();
 
     py::array_t<BatchRow> rows(static_cast<py::ssize_t>(count));
     BatchRow* row = rows.mutable_data();
@@ -430,7 +430,7 @@ class Log {
   // being read knows from its index.
   void insert_bookmark(std::int64_t number, const std::string& comment) {
     idle();
-    if (reader_) ensure_index(py::none());
+    if (reader_) ensure_index();
     corvane::check(object()->InsertBookmark(number, corvane::bstr(comment).get()));
   }
   void append_bookmark(const std::string& comment) { recorder().write_bookmark(comment); }
