@@ -4,6 +4,8 @@
 #   libcorvane1     runtime: libcorvane.so.1 and libcorvane.so.1.0.5
 #   libcorvane-dev  dev: headers, CMake package, corvane.pc, libcorvane.so
 #   cvrtool         tool: cvrtool and cvrtool(1)
+#   python3-corvane python: the Python module and its stubs (when
+#                   CORVANE_BUILD_PYTHON is on)
 #
 # Each package carries /usr/share/doc/<package>/copyright and
 # changelog.gz (the version carries no Debian revision: lintian takes the
@@ -14,6 +16,9 @@ set(CORVANE_PACKAGE_MAINTAINER "corvane maintainers <corvane@example.org>"
  CACHE STRING "Maintainer field of the Debian packages")
 
 set(_corvane_packages runtime:libcorvane1 dev:libcorvane-dev tool:cvrtool)
+if(CORVANE_BUILD_PYTHON)
+  list(APPEND _corvane_packages python:python3-corvane)
+endif()
 
 # The per-package documents: the copyright file as it is, the changelog
 # compressed (gzip -9n, as dpkg-dev and lintian expect).
@@ -44,6 +49,9 @@ set(CPACK_PACKAGE_CONTACT "${CORVANE_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL runtime dev tool)
+if(CORVANE_BUILD_PYTHON)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CORVANE_PACKAGE_MAINTAINER}")
@@ -86,5 +94,18 @@ set(CPACK_DEBIAN_TOOL_DESCRIPTION "look into, convert, index and bookmark binary
 cvrtool prints the summary and the records of a trace log, builds its
 index, keeps its bookmarks, converts it between generations, verifies it
 and records demo logs. It uses the corvane library.")
+
+if(CORVANE_BUILD_PYTHON)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-corvane)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  # The module is built for one interpreter version (its file name says so).
+  math(EXPR _corvane_python_next "${Python3_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "libcorvane1 (>= ${PROJECT_VERSION}), python3-numpy, python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${_corvane_python_next})")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION "components for binary trace log files - Python module
+The module corvane reads and writes trace logs through the corvane
+library: iteration over records, the index, jumps by message number,
+bookmarks, and batches of records as numpy arrays.")
+endif()
 
 include(CPack)

@@ -14,7 +14,7 @@
 #   --build DIR  the Linux build tree to install from (default build/package-linux,
 #                as scripts/package.sh leaves it)
 #   --debs DIR   also install DIR's libcorvane1, libcorvane-dev and cvrtool
-#                packages with apt-get (root only), check against /usr, remove them
+#                (and python3-corvane, when there) packages with apt-get (root only), check against /usr, remove them
 #   --zip FILE   also check the x64 Windows zip under Wine: regsvr32 corvane.dll
 #                from the unpacked zip, the programs built with MinGW against the
 #                zip's headers only
@@ -28,8 +28,9 @@
 #   prefix-clean         the installed corvaneTargets*.cmake and corvane.pc name
 #                        no -fsanitize or -W flag and no path of the build or
 #                        source tree
-#   debs-install, debs-cmake P, debs-pkg-config P, debs-cvrtool, debs-remove
-#                        the same two builds against /usr, and cvrtool --help
+#   debs-install, debs-cmake P, debs-pkg-config P, debs-cvrtool, debs-python,
+#   debs-remove          the same two builds against /usr, cvrtool --help, and
+#                        a log written and read by the installed Python module
 #   wine-x64             every project's programs under Wine x64, in a fresh prefix
 # Ends with one line "N passed, N failed"; exit status 0 when nothing failed.
 set -uo pipefail
@@ -141,9 +142,12 @@ if [ -n "$debs" ]; then
   else
     debs=$(cd "$debs" && pwd)
     pkgs=(libcorvane1 libcorvane-dev cvrtool)
+    files=("$debs"/libcorvane1_*.deb "$debs"/libcorvane-dev_*.deb "$debs"/cvrtool_*.deb)
+    # The Python module's package, when the packages include it.
+    python_deb=$(ls "$debs"/python3-corvane_*.deb 2>/dev/null | head -n 1)
+    [ -n "$python_deb" ] && pkgs+=(python3-corvane) files+=("$python_deb")
     if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-         "$debs"/libcorvane1_*.deb "$debs"/libcorvane-dev_*.deb "$debs"/cvrtool_*.deb \
-         >"$scratch/apt.log" 2>&1; then
+         "${files[@]}" >"$scratch/apt.log" 2>&1; then
       result debs-install 0
       for p in "${projects[@]}"; do
         use_project "$p"
@@ -155,6 +159,17 @@ if [ -n "$debs" ]; then
       done
       (/usr/bin/cvrtool --help | head -n 1 && [ -f /usr/share/man/man1/cvrtool.1.gz ])
       result debs-cvrtool $?
+      if [ -n "$python_deb" ]; then
+        # A log written and read back by the installed module, outside the tree.
+        (cd "$scratch" && /usr/bin/python3 -c '
+import corvane
+with corvane.open("py.cvr", "w") as log:
+    log.write(0x50, 1, b"hello")
+with corvane.open("py.cvr") as log:
+    assert [r.data for r in log] == [b"hello"], "read back"
+print(corvane.__file__)')
+        result debs-python $?
+      fi
     else
       cat "$scratch/apt.log"
       result debs-install 1

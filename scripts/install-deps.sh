@@ -5,6 +5,8 @@
 #   scripts/install-deps.sh --windows  also MinGW-w64, widl and Wine (x64 and x86)
 #   scripts/install-deps.sh --bench    also Google Benchmark and libpcap
 #   scripts/install-deps.sh --fuzz     also clang's libFuzzer runtime
+#   scripts/install-deps.sh --python   also the Python module's build and tests:
+#                                      pybind11, Python headers, numpy, pytest
 #   scripts/install-deps.sh --package  also what scripts/package.sh and
 #                                      scripts/consumer-check.sh use: dpkg-dev,
 #                                      file, lintian, pkg-config, zip, gzip
@@ -12,13 +14,14 @@
 # Needs root to install; without root it only reports what is missing.
 set -euo pipefail
 
-want_windows=0 want_bench=0 want_fuzz=0 want_package=0
+want_windows=0 want_bench=0 want_fuzz=0 want_package=0 want_python=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
     --bench) want_bench=1 ;;
     --fuzz) want_fuzz=1 ;;
     --package) want_package=1 ;;
+    --python) want_python=1 ;;
     *) echo "unknown option: $arg" >&2; exit 2 ;;
   esac
 done
@@ -31,6 +34,7 @@ packages=(cmake ninja-build g++ clang googletest libgtest-dev mingw-w64-tools li
 [ "$want_bench" = 1 ] && packages+=(libbenchmark-dev libpcap-dev)
 [ "$want_fuzz" = 1 ] && packages+=(libclang-rt-14-dev)
 [ "$want_windows" = 1 ] && packages+=(mingw-w64 wine wine64 libwine-dev)
+[ "$want_python" = 1 ] && packages+=(pybind11-dev python3-dev python3-numpy python3-pytest)
 # dpkg-dev: dpkg-shlibdeps for the packages' dependencies; file: CPack finds
 # the ELF files with it.
 [ "$want_package" = 1 ] && packages+=(dpkg-dev file lintian pkg-config zip gzip)

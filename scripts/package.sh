@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the packages of corvane into OUTDIR (default dist/):
 #
-#   libcorvane1_<version>_amd64.deb, libcorvane-dev_..., cvrtool_...
+#   libcorvane1_<version>_amd64.deb, libcorvane-dev_..., cvrtool_...,
+#   python3-corvane_...      (the last when the build has the Python module:
+#                            scripts/install-deps.sh --python)
 #                            from a Release build (build/package-linux), by
 #                            CPack; lintian checks each one (errors fail)
 #   corvane-<version>-win64.zip, corvane-<version>-win32.zip
@@ -56,15 +58,19 @@ linux=build/package-linux
 [ "$reuse" = 1 ] && linux=build/linux-release
 echo "=== Debian packages from $linux ==="
 configure "$linux" linux-release
-cmake --build "$linux" -j"$jobs" --target corvane cvrtool corvane_man
+python=$(sed -n 's/^CORVANE_BUILD_PYTHON:BOOL=//p' "$linux/CMakeCache.txt")
+targets=(corvane cvrtool corvane_man)
+[ "$python" = ON ] && targets+=(corvane_python)
+cmake --build "$linux" -j"$jobs" --target "${targets[@]}"
 version=$(version_of "$linux")
-rm -f "$out"/libcorvane1_*.deb "$out"/libcorvane-dev_*.deb "$out"/cvrtool_*.deb
+rm -f "$out"/libcorvane1_*.deb "$out"/libcorvane-dev_*.deb "$out"/cvrtool_*.deb "$out"/python3-corvane_*.deb
 (cd "$linux" && cpack -G DEB -B "$out/.cpack" >"$out/.cpack.log" 2>&1) ||
   { cat "$out/.cpack.log"; exit 1; }
 mv "$out"/.cpack/*.deb "$out"/
 rm -rf "$out/.cpack" "$out/.cpack.log"
 debs=("$out"/libcorvane1_"$version"_*.deb "$out"/libcorvane-dev_"$version"_*.deb
       "$out"/cvrtool_"$version"_*.deb)
+[ "$python" = ON ] && debs+=("$out"/python3-corvane_"$version"_*.deb)
 for deb in "${debs[@]}"; do
   echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 done

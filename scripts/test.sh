@@ -8,7 +8,9 @@
 #   6. Windows x86, the same
 #   7. the fuzz targets, FUZZ_SECONDS (default 10) each (scripts/fuzz.sh);
 #      every target counts as one test
-#   8. the packages (scripts/package.sh, from the builds of 1, 5 and 6) and
+#   8. the Python module's pytest suite over the optimised build of 1
+#      (tests/python, with /usr/bin/python3); every test counts as one
+#   9. the packages (scripts/package.sh, from the builds of 1, 5 and 6) and
 #      their clients (scripts/consumer-check.sh: an install prefix, the
 #      Debian packages when run as root, the x64 zip under Wine); the
 #      packaging counts as one test, every client check as one
@@ -21,10 +23,10 @@ linux_only=0
 [ "${1:-}" = "--linux-only" ] && linux_only=1
 
 if [ "$linux_only" = 1 ]; then
-  scripts/install-deps.sh || exit 1
+  scripts/install-deps.sh --python || exit 1
   presets=(linux-release linux-asan linux-tsan linux-clang)
 else
-  scripts/install-deps.sh --windows || exit 1
+  scripts/install-deps.sh --python --windows || exit 1
   presets=(linux-release linux-asan linux-tsan linux-clang mingw-x64 mingw-x86)
 fi
 
@@ -62,6 +64,18 @@ for preset in "${presets[@]}"; do
     total_failed=$((total_failed + 1))
   fi
 done
+
+# ---- The Python module, built by linux-release (CORVANE_BUILD_PYTHON) ----
+echo "=== python ==="
+out=$(CORVANE_CVRTOOL="$PWD/build/linux-release/bin/cvrtool" PYTHONPATH="$PWD/build/linux-release/python" \
+      /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python 2>&1); rc=$?
+echo "$out"
+n_passed=$(echo "$out" | tail -n 1 | grep -oE "[0-9]+ passed" | awk '{print $1}')
+n_failed=$(echo "$out" | tail -n 1 | grep -oE "[0-9]+ (failed|error)" | awk '{s += $1} END {print s + 0}')
+total_passed=$((total_passed + ${n_passed:-0}))
+if [ "$rc" != 0 ]; then
+  total_failed=$((total_failed + (n_failed > 0 ? n_failed : 1))); failed_suites+=("python")
+fi
 
 # ---- Fuzz targets: a short run of each, replaying the regression inputs ----
 echo "=== linux-fuzz ==="
