@@ -5,6 +5,7 @@
 
 #include "logfile2/logfile2_format.h"
 #include "stream/block_header.h"
+#include "stream/generations.h"
 #include "stream/raw_record.h"
 #include "stream/record_decoder.h"
 
@@ -21,6 +22,7 @@ void RecordReader::Reset(EnumFileVersion version) {
   hex_text_ = HexTextVersion(version);
   own_length_ = raw_records_ || UnpaddedMessages(version);
   header_length_ = stream::FileBlockHeaderLength(version);
+  block_order_ = stream::GenerationOf(version).block_order;
   ClearPending();
   message_number_ = 0;
   bulk_header_ = LogBlockHeader{};
@@ -77,6 +79,35 @@ Result RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
     return EnterBulkBlock(header, end_of_file);
   }
   return Result::Ok();
+}
+
+Result RecordReader::SkipBlocks(int64_t target) {
+  if (raw_records_ || header_length_ == 0 || remaining_sub_messages_ > 0) return Result::Ok();
+  Result r = FinishPrevious();
+  if (!r.ok()) return r;
+  const Bookmark* next = bookmarks_.NextToDeliver();
+  if (next && next->log_message_number < target) return Result::Ok();
+  const uint8_t* bytes = nullptr;
+  const uint64_t ahead = log_.PlainBytesAhead(&bytes);
+  const int64_t start = log_.position();
+  if (start < 0 || known_size_ < start) return Result::Ok();
+  // The same bound as CheckDataFits: every block's data lies within the
+  // size last seen.
+  const auto room = static_cast<uint64_t>(known_size_ - start);
+  const uint32_t h = header_length_;
+  uint64_t offset = 0;
+  while (message_number_ < target && offset + h <= ahead) {
+    const uint8_t* block = bytes + offset;
+    if (Decode16(block_order_, block) == CVR_ID_MULTI_QUIVOX_MSG) break;
+    const uint64_t end = offset + h + Decode32(block_order_, block + h - 4);
+    if (end > room) break;
+    offset = end;
+    ++message_number_;
+  }
+  if (offset == 0) return Result::Ok();
+  last_from_bulk_ = false;
+  return log_.Seek(start + static_cast<int64_t>(offset), SeekOrigin::kBegin).ok() ? Result::Ok()
+                                                                                 : errors::kHeaderReadFailed;
 }
 
 Result RecordReader::FinishPrevious() {

@@ -30,6 +30,7 @@
 
 #include "frame/error_catalogue.h"
 #include "logfile2/bookmark_store.h"
+#include "platform/byte_order.h"
 #include "stream/log_file_stream.h"
 
 namespace corvane::logfile2 {
@@ -78,6 +79,15 @@ class RecordReader {
   // "Block header read failed" when no bulk block header lies there.
   Result EnterBulkBlockAt(int64_t block_position, int64_t message_position,
                               uint32_t remaining);
+  // Moves over whole blocks towards message `target` (exclusive) the way
+  // ReadHeader would, but in place in the read-ahead window of a plain log
+  // and without making up their headers: a jump reads forward over up to
+  // resolution - 1 messages. Stops, leaving the rest to ReadHeader, at
+  // anything else: a bulk block, a bookmark due before the target, a block
+  // whose data reaches past the size last seen, the window's end, and
+  // logs without block headers or whose bytes are not plain. Nothing is
+  // pending afterwards.
+  Result SkipBlocks(int64_t target);
 
   // ---- For the indexing pass over raw-record and hex-text logs. ----
   // Moves over the pending record's data (as the next ReadHeader would).
@@ -104,6 +114,7 @@ class RecordReader {
   bool hex_text_ = false;         // data skipped by decoding
   bool own_length_ = false;       // bulk messages delivered unpadded
   uint32_t header_length_ = 0;    // of a file block header; 0: none
+  ByteOrder block_order_ = ByteOrder::kLittle;  // of its identifier and data length
 
   bool pending_ = false;            // a record was returned, its data not read
   bool pending_bookmark_ = false;   // ... and it is a bookmark

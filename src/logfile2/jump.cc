@@ -1,6 +1,7 @@
 // LogFile2::Jump: positions the reader so that the next ReadBlockHeader
 // returns the record with a given message number (bookmarks counted), with
-// one index record read and at most resolution - 1 header reads.
+// one index record read and a walk forward over at most resolution - 1
+// messages (in place in the read-ahead window where the log is plain).
 //
 // Jump holds the object lock throughout: the reader, the index stream and
 // the bookmark cursor must not change under it (another reader, or the
@@ -39,6 +40,8 @@ HRESULT LogFile2Object::Jump(LONGLONG i64MsgNo) {
   // the next read. The end of the log before the target means the index
   // promised more than the file holds.
   while (r.ok() && reader_.message_number() < target) {
+    r = reader_.SkipBlocks(target);
+    if (!r.ok() || reader_.message_number() >= target) break;
     LogBlockHeader header;
     bool end_of_file = false;
     r = reader_.ReadHeader(&header, &end_of_file);

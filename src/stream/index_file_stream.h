@@ -22,7 +22,8 @@ namespace corvane::stream {
 
 class IndexFileStream : public LogFileStream {
  public:
-  IndexFileStream() = default;
+  // Index records are read one at a time at random places: a page each.
+  IndexFileStream() { file().set_first_fill(4096); }
   ~IndexFileStream() override = default;
 
   // The index file's path for a log (or index) path.

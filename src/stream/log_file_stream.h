@@ -108,6 +108,12 @@ class LogFileStream {
   // read-ahead window for plain versions, else into the read buffer. The
   // bytes stay valid until the next call on the stream.
   Status ReadView(uint32_t n, const uint8_t** data, uint32_t* delivered);
+  // For walks over a plain log in place: the bytes at the pointer that the
+  // read-ahead window already holds (see ReadAheadFile::BytesAhead); none
+  // for enciphered and hex-text logs, whose file bytes are not the log's.
+  uint32_t PlainBytesAhead(const uint8_t** data) const {
+    return plain_reads_ ? file_.BytesAhead(data) : 0;
+  }
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).

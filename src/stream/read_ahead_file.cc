@@ -36,12 +36,13 @@ Status ReadAheadFile::Close() {
 }
 
 uint32_t ReadAheadFile::NextFill(uint32_t at_least) {
-  // Reading goes on near where the last fill ended: the rest of its window
-  // or a skip of less than a window beyond it (a reader that passes over
-  // data it does not need, such as the indexing pass).
+  // Reading goes on where the last fill ended, or a skip of less than a
+  // window beyond it (a reader that passes over data it does not need, such
+  // as the indexing pass). A move backwards is a jump: a viewer stepping
+  // back through a log reads a little at each place.
   const int64_t distance = pos_ - fill_end_;
-  const bool onward = distance >= -int64_t{capacity_} && distance <= int64_t{capacity_};
-  fill_ = onward ? std::min(capacity_, fill_ * 2) : std::min(capacity_, kFirstFill);
+  const bool onward = distance >= 0 && distance <= int64_t{capacity_};
+  fill_ = onward ? std::min(capacity_, fill_ * 2) : std::min(capacity_, first_fill_);
   return std::max(fill_, at_least);
 }
 

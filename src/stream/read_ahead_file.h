@@ -60,6 +60,16 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   // object. Saves the copy that Read makes, for callers that only look.
   Status View(uint32_t n, const uint8_t** data, uint32_t* got);
   uint32_t window_capacity() const { return capacity_; }
+  // Sets what a read after a move reads first (default kFirstFill).
+  void set_first_fill(uint32_t bytes) { first_fill_ = bytes; }
+  // The window's bytes at the logical pointer, without moving it: how many
+  // there are (0 when the window does not hold the pointer); *data points
+  // at them. Valid until the next call that reads, writes or seeks.
+  uint32_t BytesAhead(const uint8_t** data) const {
+    if (pos_ < window_start_ || pos_ >= window_end_) return 0;
+    *data = window_.get() + (pos_ - window_start_);
+    return static_cast<uint32_t>(window_end_ - pos_);
+  }
   // Moves the logical pointer; a resulting negative position fails with
   // kErrNegativeSeek and leaves it unchanged. kEnd asks the file's size.
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override;
@@ -80,9 +90,9 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
  private:
   Status ReadSlow(void* dst, uint32_t n, uint32_t* got);
   // How much the next fill reads (at least `at_least`, at most the window):
-  // the whole window while reading goes on near where the last fill ended
-  // (within a window's length); after a move elsewhere (a jump reads one record, not 64 KiB) a small piece,
-  // doubling as long as reading goes on from there.
+  // twice the last fill, up to the window, while reading goes on at or
+  // less than a window beyond where the last fill ended; after any other
+  // move (a jump reads one record, not 64 KiB) the first fill again.
   uint32_t NextFill(uint32_t at_least);
   // Moves the system's pointer to the logical one.
   Status SyncPointer();
@@ -95,7 +105,10 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   int64_t window_end_ = 0;    // one past the last valid byte
   int64_t pos_ = 0;           // logical file pointer
   int64_t system_pos_ = 0;    // the system's pointer; -1 when unknown
-  static constexpr uint32_t kFirstFill = 4096;
+  // What a read after a move reads first: a jump reads one record and
+  // usually walks forward over up to a hundred more (the index's spacing).
+  static constexpr uint32_t kFirstFill = 8192;
+  uint32_t first_fill_ = kFirstFill;
   uint32_t fill_ = 0;     // what the last fill read (the window after Attach)
   int64_t fill_end_ = 0;  // where the last read from the file ended
 };

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <numeric>
+#include <random>
 
 #include "logfile2/log_file2_test_util.h"
 #include "platform/registry.h"
@@ -115,6 +117,20 @@ TEST_F(IndexTest, TwoHundredFiftyBlocksAtResolutionHundredGiveTwoRecordsInTheLog
     ExpectJumps({0, 99, 100, 199, 249, 150});
     ASSERT_EQ(log_->Close(), S_OK);
   }
+}
+
+// Every message of 3000, in random order, from wherever the last jump
+// left the reader: the walks forward from an index record cross the
+// read-ahead's first fill and its window.
+TEST_F(IndexTest, JumpReachesEveryMessageFromAnywhere) {
+  const std::string path = dir_.File("every.log");
+  ASSERT_TRUE(WriteLog(path, 3000));
+  OpenRead(path);
+  BuildIndex(path, 100, 3000);
+  std::vector<uint32_t> order(3000);
+  std::iota(order.begin(), order.end(), 0u);
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  for (uint32_t n : order) ASSERT_TRUE(log_->Jump(n) == S_OK && NextIsNumbered(log_.get(), n)) << n;
 }
 
 // Bulk blocks of three messages at 99..101 and 198..200: the record for 100
