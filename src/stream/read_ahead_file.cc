@@ -35,12 +35,12 @@ Status ReadAheadFile::Close() {
   return st;
 }
 
-uint32_t ReadAheadFile::NextFill(uint32_t at_least) {
+uint32_t ReadAheadFile::NextFill(int64_t from, uint32_t at_least) {
   // Reading goes on where the last fill ended, or a skip of less than a
   // window beyond it (a reader that passes over data it does not need, such
   // as the indexing pass). A move backwards is a jump: a viewer stepping
   // back through a log reads a little at each place.
-  const int64_t distance = pos_ - fill_end_;
+  const int64_t distance = from - fill_end_;
   const bool onward = distance >= 0 && distance <= int64_t{capacity_};
   fill_ = onward ? std::min(capacity_, fill_ * 2) : std::min(capacity_, first_fill_);
   return std::max(fill_, at_least);
@@ -84,7 +84,7 @@ Status ReadAheadFile::ReadSlow(void* dst, uint32_t n, uint32_t* got) {
   }
   DropWindow();
   uint32_t g = 0;
-  st = file_->ReadAt(pos_, window_.get(), NextFill(rest), &g);
+  st = file_->ReadAt(pos_, window_.get(), NextFill(pos_, rest), &g);
   system_pos_ = -1;
   fill_end_ = pos_ + g;
   if (st.ok()) {
@@ -122,7 +122,7 @@ Status ReadAheadFile::View(uint32_t n, const uint8_t** data, uint32_t* got) {
   }
   DropWindow();
   uint32_t g = 0;
-  Status st = file_->ReadAt(pos_ + kept, window_.get() + kept, NextFill(n) - kept, &g);
+  Status st = file_->ReadAt(pos_ + kept, window_.get() + kept, NextFill(pos_ + kept, n) - kept, &g);
   system_pos_ = -1;
   fill_end_ = pos_ + kept + g;
   if (!st.ok()) return st;

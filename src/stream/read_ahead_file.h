@@ -89,11 +89,12 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
 
  private:
   Status ReadSlow(void* dst, uint32_t n, uint32_t* got);
-  // How much the next fill reads (at least `at_least`, at most the window):
-  // twice the last fill, up to the window, while reading goes on at or
-  // less than a window beyond where the last fill ended; after any other
-  // move (a jump reads one record, not 64 KiB) the first fill again.
-  uint32_t NextFill(uint32_t at_least);
+  // How much the next fill, reading from file offset `from`, reads (at
+  // least `at_least`, at most the window): twice the last fill, up to the
+  // window, while reading goes on at or less than a window beyond where the
+  // last fill ended; after any other move (a jump reads one record, not
+  // 64 KiB) the first fill again.
+  uint32_t NextFill(int64_t from, uint32_t at_least);
   // Moves the system's pointer to the logical one.
   Status SyncPointer();
 
