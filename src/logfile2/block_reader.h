@@ -31,6 +31,7 @@
 #include "frame/error_catalogue.h"
 #include "logfile2/bookmark_store.h"
 #include "platform/byte_order.h"
+#include "stream/block_header.h"
 #include "stream/log_file_stream.h"
 
 namespace corvane::logfile2 {
@@ -98,7 +99,19 @@ class RecordReader {
 
  private:
   Result FinishPrevious();
-  Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file);
+  // A whole block header that the read-ahead window of a plain log holds
+  // is decoded in place (the hot path for small records); everything else
+  // goes through the stream.
+  Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
+    const uint8_t* bytes = nullptr;
+    if (header_length_ != 0 && !raw_records_ && log_.PlainBytesAhead(&bytes) >= header_length_) {
+      *header = stream::DecodeBlockHeader(version_, bytes);
+      log_.PassPlainBytes(header_length_);
+      return Result::Ok();
+    }
+    return ReadFileBlockThroughStream(header, end_of_file);
+  }
+  Result ReadFileBlockThroughStream(LogBlockHeader* header, bool* end_of_file);
   // Reads a message head without consuming it (the head is the data).
   Result ReadMessageHead(LogBlockHeader* header, bool* end_of_file);
   Result EnterBulkBlock(LogBlockHeader* header, bool* end_of_file);

@@ -114,6 +114,8 @@ class LogFileStream {
   uint32_t PlainBytesAhead(const uint8_t** data) const {
     return plain_reads_ ? file_.BytesAhead(data) : 0;
   }
+  // Moves the pointer over n of the bytes PlainBytesAhead gave.
+  void PassPlainBytes(uint32_t n) { file_.MoveTo(file_.position() + n); }
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).
