@@ -425,6 +425,30 @@ class reader : public detail::log_file2 {
   void insert_bookmark(std::int64_t number, std::string_view comment) {
     check(log_->InsertBookmark(number, bstr(comment).get()));
   }
+  // Changes the comment of, or removes, bookmark `i` of the list (in list
+  // order, as bookmarks() gives them); close() stores the change.
+  void edit_bookmark(std::int64_t i, std::string_view comment) {
+    check(log_->BookmarkJump(i));
+    check(log_->BookmarkEdit(bstr(comment).get()));
+  }
+  void delete_bookmark(std::int64_t i) {
+    check(log_->BookmarkJump(i));
+    check(log_->BookmarkDelete());
+  }
+
+  // The records the index counts so far, bookmarks included (all of them
+  // once index() has returned); 0 without an index.
+  std::int64_t indexed_count() {
+    LONGLONG count = 0;
+    check(log_->GetIndexedRecCount(&count));
+    return count;
+  }
+  // The log's size in bytes.
+  std::int64_t file_size() {
+    LONGLONG size = 0;
+    check(log_->GetFileSize(&size));
+    return size;
+  }
 
   // Builds the index with one record per `resolution` messages and waits for
   // it. CreateIndex runs in the background and reports only the file

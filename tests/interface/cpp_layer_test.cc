@@ -118,6 +118,14 @@ TEST_F(CppLayerTest, IndexJumpAndBookmarks) {
     EXPECT_TRUE(marks[0].message_number == 2 && marks[0].comment == "second");
     EXPECT_TRUE(marks[1].message_number == 102 && marks[1].comment == "one hundred");
   }
+  EXPECT_EQ(in.indexed_count(), 305);
+  in.edit_bookmark(1, "edited");
+  in.delete_bookmark(0);
+  in.close();
+  in.open(log_);
+  const std::vector<bookmark> marks = in.bookmarks();
+  EXPECT_TRUE(marks.size() == 1 && marks[0].message_number == 101 && marks[0].comment == "edited");
+  EXPECT_EQ(in.file_size(), static_cast<std::int64_t>(std::filesystem::file_size(log_)));
 }
 
 TEST(CppLayer, TextRoundTripsAndComPtrCountsReferences) {
