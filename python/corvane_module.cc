@@ -287,9 +287,11 @@ class Log {
     if (start && since) throw py::value_error("start and since exclude each other");
     if (start && *start < 0) throw py::value_error("start must not be negative");
     const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    const std::optional<std::uint64_t> from = since ? std::optional(checked(*since, "since", max)) : std::nullopt;
-    const std::optional<std::uint64_t> to = until ? std::optional(checked(*until, "until", max)) : std::nullopt;
-    if (start || from || to) ensure_index();
+    // Plain values beside the flags: GCC 12 takes optionals of integers
+    // here for possibly uninitialised.
+    const std::uint64_t from = since ? checked(*since, "since", max) : 0;
+    const std::uint64_t to = until ? checked(*until, "until", max) : max;
+    if (start || since || until) ensure_index();
 
     py::array_t<BatchRow> rows(static_cast<py::ssize_t>(count));
     BatchRow* row = rows.mutable_data();
@@ -299,13 +301,13 @@ class Log {
     {
       Busy hold(this);
       py::gil_scoped_release unlocked;
-      if (from) {
+      if (since) {
         // Bisection over jump: the stamps rise with the message numbers.
         LONGLONG lo = 0, hi = 0;
         corvane::check(object()->GetIndexedRecCount(&hi));
         while (lo < hi) {
           const LONGLONG mid = lo + (hi - lo) / 2;
-          if (stamp_from(in, mid) < *from) lo = mid + 1; else hi = mid;
+          if (stamp_from(in, mid) < from) lo = mid + 1; else hi = mid;
         }
         start = lo;
       }
@@ -317,7 +319,7 @@ class Log {
       }
       for (const corvane::record* next; n < count && (next = read_one(in));) {
         const corvane::record& r = *next;
-        if (to && !r.is_bookmark() && r.time_stamp() >= *to) {
+        if (until && !r.is_bookmark() && r.time_stamp() >= to) {
           in.jump(r.number());  // the record stays the next one to read
           break;
         }
