@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -26,8 +27,21 @@ int RunProgram(const std::string& name, const std::vector<std::string>& args) {
 #endif
   for (const std::string& a : args) command += " \"" + a + "\"";
 #ifdef _WIN32
-  // cmd.exe strips the outermost pair of quotes of the whole line.
-  return std::system(("\"" + command + "\"").c_str());
+  // Started directly, not through cmd.exe: one process to create instead of
+  // two, and no shell between (under a loaded Wine, cmd.exe now and then
+  // failed to start the program it was given).
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
 #else
   const int status = std::system(command.c_str());
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
