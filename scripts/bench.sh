@@ -17,7 +17,7 @@
 #     --dir DIR   where the data sets go (default: /dev/shm, a tmpfs; also
 #                 BENCH_DIR); a fresh directory inside it, removed at the end
 #
-# The full run takes about 7 minutes on 2 cores. When DIR lacks room the
+# The full run takes about 9 minutes on 2 cores. When DIR lacks room the
 # memory log, then the indexing and jump logs shrink; the table's header
 # says so.
 #
