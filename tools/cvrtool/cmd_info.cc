@@ -83,12 +83,8 @@ int RunInfo(const Words& words) {
   const bool blocks_known = t.unknown_role == 0;
 
   if (args.Has("json")) {
-    std::string ids = "[";
-    for (const auto& [id, count] : t.per_id) {
-      if (ids.size() > 1) ids += ",";
-      ids += Json().Add("id", id).Add("name", BlockIdName(id)).Add("count", count).str();
-    }
-    ids += "]";
+    JsonArray ids;
+    for (const auto& [id, count] : t.per_id) ids.Add(Json().Add("id", id).Add("name", BlockIdName(id)).Add("count", count));
     Json j;
     j.Add("file", path)
         .Add("format", FileVersionName(log.version()))
@@ -102,13 +98,12 @@ int RunInfo(const Words& words) {
     if (blocks_known) {
       j.Add("blocks", t.blocks).Add("bulk_blocks", t.bulk_blocks).Add("bulk_messages", t.bulk_messages);
     }
-    j.AddRaw("index", Json()
-                          .Add("present", index.present)
-                          .Add("resolution", index.resolution)
-                          .Add("records", index.records)
-                          .str());
+    j.Add("index", Json()
+                       .Add("present", index.present)
+                       .Add("resolution", index.resolution)
+                       .Add("records", index.records));
     if (t.have_stamp) j.Add("first_ns", t.first_ns).Add("last_ns", t.last_ns);
-    j.AddRaw("ids", ids);
+    j.Add("ids", ids);
     if (!t.damage.empty()) j.Add("damage", t.damage);
     PrintLine(j.str());
   } else {

@@ -79,8 +79,8 @@ int RunRepair(const Words& words) {
   out.Close();
   bar.Finish();
   if (args.Has("json")) {
-    std::string list = "[";
-    for (const std::string& d : dropped) list += (list.size() > 1 ? "," : "") + JsonString(d);
+    JsonArray list;
+    for (const std::string& d : dropped) list.Add(d);
     PrintLine(Json()
                   .Add("from", in_path)
                   .Add("to", out_path)
@@ -90,7 +90,7 @@ int RunRepair(const Words& words) {
                   .Add("bookmarks", out.bookmarks())
                   .Add("dropped_records", skipped)
                   .Add("dropped_bytes", dropped_bytes)
-                  .AddRaw("dropped", list + "]")
+                  .Add("dropped", list)
                   .str());
   } else {
     PrintLine("repaired " + in_path + " into " + out_path + ": " + std::to_string(records) +

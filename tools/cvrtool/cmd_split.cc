@@ -95,10 +95,10 @@ int RunSplit(const Words& words) {
   if (out) out->Close();
   bar.Finish();
   if (args.Has("json")) {
-    std::string list = "[";
-    for (const std::string& p : pieces) list += (list.size() > 1 ? "," : "") + JsonString(p);
+    JsonArray files;
+    for (const std::string& p : pieces) files.Add(p);
     PrintLine(Json().Add("from", in_path).Add("records", records).Add("pieces", static_cast<int64_t>(pieces.size()))
-                  .AddRaw("files", list + "]").str());
+                  .Add("files", files).str());
   } else {
     PrintLine("split " + std::to_string(records) + " records of " + in_path + " into " +
               std::to_string(pieces.size()) + " logs " + prefix + "-0001.cvr ...");

@@ -96,29 +96,24 @@ int RunStats(const Words& words) {
   const double byte_rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
 
   auto table = [](const std::map<unsigned, Count>& m, const char* key, bool names) {
-    std::string out = "[";
+    JsonArray out;
     for (const auto& [k, c] : m) {
       Json j;
       j.Add(key, k);
       if (names) j.Add("name", BlockIdName(k));
-      out += (out.size() > 1 ? "," : "") + j.Add("records", c.records).Add("bytes", c.bytes).str();
+      out.Add(j.Add("records", c.records).Add("bytes", c.bytes));
     }
-    return out + "]";
+    return out;
   };
   if (args.Has("json")) {
-    std::string gap_list = "[";
-    for (const Gap& g : largest) {
-      gap_list += (gap_list.size() > 1 ? "," : "") +
-                  Json().Add("ns", g.ns).Add("after_msg", g.after).Add("before_msg", g.before).str();
-    }
-    char rates[96];
-    std::snprintf(rates, sizeof rates, "{\"records_per_s\":%.3f,\"bytes_per_s\":%.3f}", record_rate, byte_rate);
+    JsonArray gaps;
+    for (const Gap& g : largest) gaps.Add(Json().Add("ns", g.ns).Add("after_msg", g.after).Add("before_msg", g.before));
     Json j;
     j.Add("file", path).Add("size", size).Add("records", records).Add("messages", messages);
     j.Add("bookmarks", bookmarks).Add("bytes", bytes).Add("first_ns", first).Add("last_ns", last);
-    j.Add("low_ns", low).Add("high_ns", high).Add("span_ns", span).AddRaw("rates", rates);
-    j.AddRaw("ids", table(per_id, "id", true)).AddRaw("connections", table(per_conn, "conn", false));
-    j.AddRaw("gaps", gap_list + "]");
+    j.Add("low_ns", low).Add("high_ns", high).Add("span_ns", span).Add("rates", Json().Add("records_per_s", record_rate).Add("bytes_per_s", byte_rate));
+    j.Add("ids", table(per_id, "id", true)).Add("connections", table(per_conn, "conn", false));
+    j.Add("gaps", gaps);
     if (!damage.empty()) j.Add("damage", damage);
     PrintLine(j.str());
   } else {

@@ -57,9 +57,35 @@ Json& Json::Add(const char* key, bool value) {
   return *this;
 }
 
-Json& Json::AddRaw(const char* key, const std::string& json) {
+Json& Json::Add(const char* key, double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f", value);
   Key(key);
-  body_ += json;
+  body_ += text;
+  return *this;
+}
+
+Json& Json::Add(const char* key, const Json& object) {
+  Key(key);
+  body_ += object.str();
+  return *this;
+}
+
+Json& Json::Add(const char* key, const JsonArray& array) {
+  Key(key);
+  body_ += array.str();
+  return *this;
+}
+
+JsonArray& JsonArray::Add(const Json& object) {
+  Next();
+  body_ += object.str();
+  return *this;
+}
+
+JsonArray& JsonArray::Add(const std::string& text) {
+  Next();
+  body_ += JsonString(text);
   return *this;
 }
 

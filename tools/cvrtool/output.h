@@ -8,6 +8,8 @@
 
 namespace cvrtool {
 
+class JsonArray;
+
 // Builds one JSON object: Json().Add("a", 1).Add("b", "x").str() gives
 // {"a":1,"b":"x"}. Keys keep the order in which they were added.
 class Json {
@@ -19,12 +21,28 @@ class Json {
   Json& Add(const char* key, int value) { return Add(key, static_cast<int64_t>(value)); }
   Json& Add(const char* key, unsigned value) { return Add(key, static_cast<uint64_t>(value)); }
   Json& Add(const char* key, bool value);
-  Json& AddRaw(const char* key, const std::string& json);  // an object or array as is
+  Json& Add(const char* key, double value);  // with three decimals
+  Json& Add(const char* key, const Json& object);
+  Json& Add(const char* key, const JsonArray& array);
   std::string str() const { return body_ + "}"; }
 
  private:
   void Key(const char* key);
   std::string body_ = "{";
+};
+
+// Builds one JSON array of objects or strings, in the order they were added.
+class JsonArray {
+ public:
+  JsonArray& Add(const Json& object);
+  JsonArray& Add(const std::string& text);
+  std::string str() const { return body_ + "]"; }
+
+ private:
+  void Next() {
+    if (body_.size() > 1) body_ += ",";
+  }
+  std::string body_ = "[";
 };
 
 std::string JsonString(const std::string& text);  // quoted and escaped
