@@ -257,6 +257,19 @@ Status FullKey(Hive hive, const std::string& key, std::string* full) {
   return Status::Ok();
 }
 
+// The stored value `name` under `key`, or kErrFileNotFound. *value points
+// into *doc, which keeps the loaded document alive for the caller.
+Status FindValue(Hive hive, const std::string& key, const std::string& name,
+                 std::shared_ptr<const RegistryDocument>* doc, const RegistryValue** value) {
+  std::string full;
+  Status s = FullKey(hive, key, &full);
+  if (!s.ok()) return s;
+  s = LoadDocument(StorePath(), doc);
+  if (!s.ok()) return s;
+  *value = (*doc)->FindValue(full, name);
+  return *value ? Status::Ok() : Status::Error(kErrFileNotFound);
+}
+
 Status SetValue(Hive hive, const std::string& key, RegistryValue value) {
   std::string full;
   Status s = FullKey(hive, key, &full);
@@ -308,14 +321,10 @@ Status SetDword(Hive hive, const std::string& key, const std::string& name, uint
 Status QueryValue(Hive hive, const std::string& key, const std::string& name, void* data,
                   uint32_t* size, uint32_t* type) {
   if (!size && data) return Status::Error(kErrInvalidParameter);
-  std::string full;
-  Status s = FullKey(hive, key, &full);
-  if (!s.ok()) return s;
   std::shared_ptr<const RegistryDocument> doc;
-  s = LoadDocument(StorePath(), &doc);
+  const RegistryValue* value = nullptr;
+  Status s = FindValue(hive, key, name, &doc, &value);
   if (!s.ok()) return s;
-  const RegistryValue* value = doc->FindValue(full, name);
-  if (!value) return Status::Error(kErrFileNotFound);
   // Strings come with their terminating zero, as the ANSI registry
   // functions return them.
   std::string bytes = value->data;
@@ -332,14 +341,10 @@ Status QueryValue(Hive hive, const std::string& key, const std::string& name, vo
 
 Status QueryString(Hive hive, const std::string& key, const std::string& name,
                    std::string* value) {
-  std::string full;
-  Status s = FullKey(hive, key, &full);
-  if (!s.ok()) return s;
   std::shared_ptr<const RegistryDocument> doc;
-  s = LoadDocument(StorePath(), &doc);
+  const RegistryValue* v = nullptr;
+  Status s = FindValue(hive, key, name, &doc, &v);
   if (!s.ok()) return s;
-  const RegistryValue* v = doc->FindValue(full, name);
-  if (!v) return Status::Error(kErrFileNotFound);
   if (v->type != kRegString) return Status::Error(kErrInvalidData);
   *value = v->data;
   return Status::Ok();
