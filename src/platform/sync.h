@@ -7,11 +7,11 @@
 #ifndef CORVANE_PLATFORM_SYNC_H_
 #define CORVANE_PLATFORM_SYNC_H_
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #if !defined(_WIN32)
+#include <atomic>
 #include <thread>
 #endif
 

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 namespace cvrtool {
@@ -58,10 +59,12 @@ Json& Json::Add(const char* key, bool value) {
 }
 
 Json& Json::Add(const char* key, double value) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.3f", value);
+  // Room for any finite double in fixed notation (DBL_MAX has 309 digits);
+  // JSON has no spelling for infinities and NaN.
+  char text[320];
+  if (std::isfinite(value)) std::snprintf(text, sizeof text, "%.3f", value);
   Key(key);
-  body_ += text;
+  body_ += std::isfinite(value) ? text : "null";
   return *this;
 }
 
