@@ -97,9 +97,9 @@ Result RecordReader::SkipBlocks(int64_t target) {
   const uint32_t h = header_length_;
   uint64_t offset = 0;
   while (message_number_ < target && offset + h <= ahead) {
-    const uint8_t* block = bytes + offset;
-    if (Decode16(block_order_, block) == CVR_ID_MULTI_QUIVOX_MSG) break;
-    const uint64_t end = offset + h + Decode32(block_order_, block + h - 4);
+    const stream::BlockExtent block = stream::PeekBlockExtent(block_order_, h, bytes + offset);
+    if (block.block_id == CVR_ID_MULTI_QUIVOX_MSG) break;
+    const uint64_t end = offset + h + block.data_length;
     if (end > room) break;
     offset = end;
     ++message_number_;

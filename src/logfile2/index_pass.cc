@@ -23,15 +23,13 @@ using stream::kRawRecordHeadLength;
 struct BlockLayout {
   uint32_t header_length;   // 16 or 12
   ByteOrder header_order;   // of the identifier and the data length
-  uint32_t length_offset;   // of the data length in the header
   ByteOrder count_order;    // of a bulk block's message count
   bool padded_messages;     // bulk messages occupy a multiple of 4 bytes
 };
 
 BlockLayout LayoutFor(EnumFileVersion version) {
   const stream::Generation& g = GenerationOf(version);
-  return {g.block_header_length, g.block_order, g.block_header_length - 4, g.count_order,
-          g.padded_messages};
+  return {g.block_header_length, g.block_order, g.count_order, g.padded_messages};
 }
 
 // The largest item the chunk walk must see whole: a bulk block header with
@@ -114,7 +112,8 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Cou
         --remaining;
       } else {
         if (offset + h > got) break;
-        if (Decode16(layout.header_order, p) == CVR_ID_MULTI_QUIVOX_MSG) {
+        const stream::BlockExtent block = stream::PeekBlockExtent(layout.header_order, h, p);
+        if (block.block_id == CVR_ID_MULTI_QUIVOX_MSG) {
           if (offset + h + kBulkCountLength + kRawRecordHeadLength > got) break;
           const uint32_t count = Decode32(layout.count_order, p + h);
           // The reader refuses a bulk block without messages: nothing
@@ -126,7 +125,7 @@ PassResult WalkBlocks(stream::LogFileStream& log, const BlockLayout& layout, Cou
           remaining = count - 1;
           bulk_position = at;
         } else {
-          size = h + uint64_t{Decode32(layout.header_order, p + layout.length_offset)};
+          size = h + uint64_t{block.data_length};
           counted = counter.Count(static_cast<int64_t>(at + size),
                                   [&] { return IndexRecord{at + h, at, 0}; });
         }

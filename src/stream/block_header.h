@@ -76,6 +76,17 @@ inline LogBlockHeader DecodeBlockHeader(int version, const uint8_t* raw) {
   return h;
 }
 
+// What a walk over blocks needs of a file block header, read in place: its
+// identifier and the length of the data behind it (the last four bytes in
+// both forms), in the generation's block byte order.
+struct BlockExtent {
+  uint16_t block_id;
+  uint32_t data_length;
+};
+inline BlockExtent PeekBlockExtent(ByteOrder order, uint32_t header_length, const uint8_t* raw) {
+  return {Decode16(order, raw), Decode32(order, raw + header_length - 4)};
+}
+
 // The caller's structure from its natural 24-byte layout.
 inline LogBlockHeader ReadNaturalHeader(const uint8_t* bytes) {
   LogBlockHeader h;
