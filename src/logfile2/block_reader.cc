@@ -22,6 +22,7 @@ void RecordReader::Reset(EnumFileVersion version) {
   hex_text_ = HexTextVersion(version);
   own_length_ = raw_records_ || UnpaddedMessages(version);
   header_length_ = stream::FileBlockHeaderLength(version);
+  blocks_in_place_ = header_length_ != 0 && !raw_records_;
   block_order_ = stream::GenerationOf(version).block_order;
   ClearPending();
   message_number_ = 0;
@@ -39,9 +40,8 @@ void RecordReader::ClearPending() {
   last_from_bulk_ = false;
 }
 
-Result RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::ReadRecordHeader(LogBlockHeader* header, bool* end_of_file) {
   *header = LogBlockHeader{};
-  *end_of_file = false;
   Result r = FinishPrevious();
   if (!r.ok()) return r;
 
@@ -82,13 +82,13 @@ Result RecordReader::ReadHeader(LogBlockHeader* header, bool* end_of_file) {
 }
 
 Result RecordReader::SkipBlocks(int64_t target) {
-  if (raw_records_ || header_length_ == 0 || remaining_sub_messages_ > 0) return Result::Ok();
+  if (!blocks_in_place_ || remaining_sub_messages_ > 0) return Result::Ok();
   Result r = FinishPrevious();
   if (!r.ok()) return r;
   const Bookmark* next = bookmarks_.NextToDeliver();
   if (next && next->log_message_number < target) return Result::Ok();
   const uint8_t* bytes = nullptr;
-  const uint64_t ahead = log_.PlainBytesAhead(&bytes);
+  const uint64_t ahead = log_.BytesAhead(&bytes);
   const int64_t start = log_.position();
   if (start < 0 || known_size_ < start) return Result::Ok();
   // The same bound as CheckDataFits: every block's data lies within the
@@ -228,7 +228,7 @@ void RecordReader::ReturnBookmark(const Bookmark& bookmark, LogBlockHeader* head
   pending_ = pending_bookmark_ = owe_bookmark_move_ = true;
 }
 
-Result RecordReader::ReadData(uint8_t* dst, uint32_t room) {
+Result RecordReader::ReadPendingData(uint8_t* dst, uint32_t room) {
   if (!pending_) return errors::kHeaderNotRead;
   if (room < data_length_) return errors::kDataReadFailed;
   if (pending_bookmark_) {

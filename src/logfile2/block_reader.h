@@ -26,6 +26,7 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "frame/error_catalogue.h"
@@ -51,11 +52,16 @@ class RecordReader {
   // The next record. At the end of the log *end_of_file is set and the
   // header is all zeros. A block header cut short at the end is damage
   // ("Block header read failed"); the reader stays at its start.
-  Result ReadHeader(LogBlockHeader* header, bool* end_of_file);
+  Result ReadHeader(LogBlockHeader* header, bool* end_of_file) {
+    *end_of_file = false;
+    return TakeBlockAtHand(header) ? Result::Ok() : ReadRecordHeader(header, end_of_file);
+  }
   // The pending record's data into dst[0..room). A room below the record's
   // data length fails with "Block data read failed" and keeps the record
   // pending, so that the caller can retry with a larger buffer.
-  Result ReadData(uint8_t* dst, uint32_t room);
+  Result ReadData(uint8_t* dst, uint32_t room) {
+    return TakeDataAtHand(dst, room) ? Result::Ok() : ReadPendingData(dst, room);
+  }
 
   int64_t message_number() const { return message_number_; }
   void CountWrittenMessages(uint32_t n) { message_number_ += n; }
@@ -81,13 +87,13 @@ class RecordReader {
   Result EnterBulkBlockAt(int64_t block_position, int64_t message_position,
                               uint32_t remaining);
   // Moves over whole blocks towards message `target` (exclusive) the way
-  // ReadHeader would, but in place in the read-ahead window of a plain log
-  // and without making up their headers: a jump reads forward over up to
-  // resolution - 1 messages. Stops, leaving the rest to ReadHeader, at
-  // anything else: a bulk block, a bookmark due before the target, a block
-  // whose data reaches past the size last seen, the window's end, and
-  // logs without block headers or whose bytes are not plain. Nothing is
-  // pending afterwards.
+  // ReadHeader would, but in place in the stream's window (plain or
+  // deciphered bytes) and without making up their headers: a jump reads
+  // forward over up to resolution - 1 messages. Stops, leaving the rest to
+  // ReadHeader, at anything else: a bulk block, a bookmark due before the
+  // target, a block whose data reaches past the size last seen, the
+  // window's end, and logs without block headers or written as hex text.
+  // Nothing is pending afterwards.
   Result SkipBlocks(int64_t target);
 
   // ---- For the indexing pass over raw-record and hex-text logs. ----
@@ -98,15 +104,56 @@ class RecordReader {
   bool last_from_bulk() const { return last_from_bulk_; }
 
  private:
+  // The hot path for small records, taken when it leads where
+  // ReadRecordHeader would: nothing pending, no bookmark due here, not
+  // inside a bulk block, and the next block's header at hand in the
+  // stream's window (plain or deciphered), of a block that is not a bulk
+  // block and whose data lies within the size last seen. Decodes it in
+  // place and makes it the pending record; false (nothing changed)
+  // otherwise.
+  bool TakeBlockAtHand(LogBlockHeader* header) {
+    if (pending_ || remaining_sub_messages_ != 0 || !blocks_in_place_) return false;
+    const Bookmark* next = bookmarks_.NextToDeliver();
+    if (next && next->log_message_number <= message_number_) return false;
+    const uint8_t* bytes = nullptr;
+    if (log_.BytesAhead(&bytes) < header_length_) return false;
+    const LogBlockHeader block = stream::DecodeBlockHeader(version_, bytes);
+    const int64_t data_start = log_.position() + header_length_;
+    if (block.wBlockID == CVR_ID_MULTI_QUIVOX_MSG || known_size_ - data_start < int64_t{block.dwDataLength}) {
+      return false;
+    }
+    log_.PassBytes(header_length_);
+    *header = block;
+    data_start_ = data_start;
+    data_length_ = block.dwDataLength;
+    ++message_number_;
+    last_from_bulk_ = false;
+    pending_ = true;
+    return true;
+  }
+  // The pending record's data when the window holds it whole: copied out,
+  // and the record done. False (nothing changed) otherwise.
+  bool TakeDataAtHand(uint8_t* dst, uint32_t room) {
+    const uint8_t* bytes = nullptr;
+    if (!pending_ || pending_bookmark_ || room < data_length_ || log_.BytesAhead(&bytes) < data_length_) {
+      return false;
+    }
+    std::memcpy(dst, bytes, data_length_);
+    log_.PassBytes(data_length_);
+    pending_ = false;
+    data_length_ = 0;
+    return true;
+  }
+  Result ReadRecordHeader(LogBlockHeader* header, bool* end_of_file);
+  Result ReadPendingData(uint8_t* dst, uint32_t room);
   Result FinishPrevious();
-  // A whole block header that the read-ahead window of a plain log holds
-  // is decoded in place (the hot path for small records); everything else
-  // goes through the stream.
+  // A whole block header at hand is decoded in place; everything else goes
+  // through the stream.
   Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
     const uint8_t* bytes = nullptr;
-    if (header_length_ != 0 && !raw_records_ && log_.PlainBytesAhead(&bytes) >= header_length_) {
+    if (blocks_in_place_ && log_.BytesAhead(&bytes) >= header_length_) {
       *header = stream::DecodeBlockHeader(version_, bytes);
-      log_.PassPlainBytes(header_length_);
+      log_.PassBytes(header_length_);
       return Result::Ok();
     }
     return ReadFileBlockThroughStream(header, end_of_file);
@@ -127,6 +174,7 @@ class RecordReader {
   bool hex_text_ = false;         // data skipped by decoding
   bool own_length_ = false;       // bulk messages delivered unpadded
   uint32_t header_length_ = 0;    // of a file block header; 0: none
+  bool blocks_in_place_ = false;  // block headers, decodable where they lie
   ByteOrder block_order_ = ByteOrder::kLittle;  // of its identifier and data length
 
   bool pending_ = false;            // a record was returned, its data not read

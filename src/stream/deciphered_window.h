@@ -56,6 +56,15 @@ class DecipheredWindow {
                ? Status::Ok()
                : ReadAllOrNothing(static_cast<ByteSource&>(source), dst, n, delivered);
   }
+  // The whole deciphered blocks at file offset `pos`, for reading in place:
+  // how many there are (0 when the window does not hold `pos`); *data
+  // points at them until the window is next filled or dropped. A short last
+  // block is never among them.
+  uint32_t BytesAhead(int64_t pos, const uint8_t** data) const {
+    if (pos < start_ || pos >= whole_end_) return 0;
+    *data = bytes_.get() + (pos - start_);
+    return static_cast<uint32_t>(whole_end_ - pos);
+  }
 
  private:
   bool Serve(ReadAheadFile& source, void* dst, uint32_t n, uint32_t* delivered) {

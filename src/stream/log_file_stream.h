@@ -108,14 +108,17 @@ class LogFileStream {
   // read-ahead window for plain versions, else into the read buffer. The
   // bytes stay valid until the next call on the stream.
   Status ReadView(uint32_t n, const uint8_t** data, uint32_t* delivered);
-  // For walks over a plain log in place: the bytes at the pointer that the
-  // read-ahead window already holds (see ReadAheadFile::BytesAhead); none
-  // for enciphered and hex-text logs, whose file bytes are not the log's.
-  uint32_t PlainBytesAhead(const uint8_t** data) const {
-    return plain_reads_ ? file_.BytesAhead(data) : 0;
+  // For reading in place: the log's bytes at the pointer that are already
+  // at hand, as Read would deliver them: the read-ahead window of a plain
+  // log (see ReadAheadFile::BytesAhead), the whole deciphered blocks of an
+  // enciphered one (see DecipheredWindow::BytesAhead); none for hex text.
+  // *data points at them until the next call that reads, writes or seeks.
+  uint32_t BytesAhead(const uint8_t** data) const {
+    if (plain_reads_) return file_.BytesAhead(data);
+    return enciphered_ ? deciphered_.BytesAhead(file_.position(), data) : 0;
   }
-  // Moves the pointer over n of the bytes PlainBytesAhead gave.
-  void PassPlainBytes(uint32_t n) { file_.MoveTo(file_.position() + n); }
+  // Moves the pointer over n of the bytes BytesAhead gave.
+  void PassBytes(uint32_t n) { file_.MoveTo(file_.position() + n); }
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).

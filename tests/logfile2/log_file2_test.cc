@@ -281,6 +281,36 @@ TEST_F(BlocksTest, BookmarkBlockBecomesABookmarkAndUnreadRecordsAreSkipped) {
   }
 }
 
+// Records at hand are read where they lie (the read-ahead window of a
+// plain log, the deciphered window of an enciphered one), others through
+// the stream: small records across the windows' ends, one longer than a
+// window, and records whose data is never read come back alike in both.
+TEST_F(BlocksTest, RecordsAcrossAndBeyondTheWindowsReadBackPlainAndEnciphered) {
+  const auto size = [](uint32_t i) -> ULONG { return i == 700 ? 200000 : i * 37 % 300; };
+  for (EnumFileVersion v : {FileVersionCVR_V0102, FileVersionCVR_Ve102}) {
+    SCOPED_TRACE(v);
+    const std::string path = dir_.File("window.log");
+    OpenWrite(path, v);
+    for (uint32_t i = 0; i < 1500; ++i) {
+      ASSERT_EQ(Write(log_.get(), MakeHeader(0x100 + i, 0, 0, i, 0), Pattern(size(i), uint8_t(i))), S_OK);
+    }
+    ASSERT_EQ(log_->Close(), S_OK);
+    OpenRead(path);
+    LogBlockHeader h; LONG eof = 0;
+    for (uint32_t i = 0; i < 1500; ++i) {
+      ASSERT_EQ(NextHeader(log_.get(), &h, &eof), S_OK);
+      ASSERT_EQ(std::tuple(eof, h.wBlockID, h.dwDataLength), std::tuple(0, 0x100 + i, size(i))) << i;
+      if (i % 5 == 0) continue;  // the data is skipped by the next header read
+      Bytes data(size(i) + 1);
+      ASSERT_EQ(log_->ReadBlockData(data.data(), h.dwDataLength), S_OK) << i;
+      data.pop_back();
+      ASSERT_EQ(data, Pattern(size(i), uint8_t(i))) << i;
+    }
+    EXPECT_TRUE(NextHeader(log_.get(), &h, &eof) == S_OK && eof == 1);
+    ASSERT_EQ(log_->Close(), S_OK);
+  }
+}
+
 using V = std::vector<std::string>;
 
 class BookmarkTest : public LogFile2Test {
