@@ -117,15 +117,15 @@ class RecordReader {
     if (next && next->log_message_number <= message_number_) return false;
     const uint8_t* bytes = nullptr;
     if (log_.BytesAhead(&bytes) < header_length_) return false;
-    const LogBlockHeader block = stream::DecodeBlockHeader(version_, bytes);
+    const stream::BlockExtent block = stream::PeekBlockExtent(block_order_, header_length_, bytes);
     const int64_t data_start = log_.position() + header_length_;
-    if (block.wBlockID == CVR_ID_MULTI_QUIVOX_MSG || known_size_ - data_start < int64_t{block.dwDataLength}) {
+    if (block.block_id == CVR_ID_MULTI_QUIVOX_MSG || known_size_ - data_start < int64_t{block.data_length}) {
       return false;
     }
+    *header = stream::DecodeBlockHeader(version_, bytes);
     log_.PassBytes(header_length_);
-    *header = block;
     data_start_ = data_start;
-    data_length_ = block.dwDataLength;
+    data_length_ = block.data_length;
     ++message_number_;
     last_from_bulk_ = false;
     pending_ = true;
