@@ -5,8 +5,30 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#if defined(__linux__)
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace corvane::platform {
+
+namespace {
+
+// Makes every running thread of the process pass a full memory barrier
+// (Linux's membarrier, registered once). False where the system offers
+// none; a waiter then cannot rely on being woken and polls instead.
+bool BarrierOnEveryThread() {
+#if defined(__linux__)
+  static const bool registered =
+      syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+  return registered && syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
 
 void CriticalSection::AcquireContended() {
   for (int spin = 0; spin < 100; ++spin) {
@@ -20,10 +42,25 @@ void CriticalSection::AcquireContended() {
     __builtin_ia32_pause();
 #endif
   }
-  // Mark the lock as wanted, so that the holder wakes a sleeper on leaving.
-  while (state_.exchange(kHeldAndWanted, std::memory_order_acquire) != kFree) {
-    state_.wait(kHeldAndWanted, std::memory_order_relaxed);
+  // Leave stores kFree and then loads waiters_ without a barrier between
+  // them. Counting in, then a barrier on every thread, makes sure that a
+  // holder whose store this thread does not see below will see the count
+  // when it leaves, and wake a sleeper.
+  waiters_.fetch_add(1, std::memory_order_seq_cst);
+  const bool woken = BarrierOnEveryThread();
+  for (;;) {
+    uint32_t expected = kFree;
+    if (state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+      break;
+    }
+    if (woken) {
+      state_.wait(kHeld, std::memory_order_relaxed);
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
   }
+  waiters_.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void CriticalSection::WakeOne() { state_.notify_one(); }
