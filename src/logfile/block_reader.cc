@@ -21,6 +21,7 @@ class PlainReader final : public BlockReader {
   PlainReader(int version, platform::File* file, int64_t position)
       : BlockReader(version, file, position) {}
 
+  uint32_t BytesAhead(const uint8_t** data) const override { return source_.BytesAhead(data); }
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     auto* out = static_cast<uint8_t*>(dst);
     *got = 0;
@@ -45,6 +46,9 @@ class DecipheringReader final : public BlockReader {
     prepared_ = window_.Prepare(*cipher, kFileHeaderLength);
   }
 
+  uint32_t BytesAhead(const uint8_t** data) const override {
+    return window_.BytesAhead(source_.position(), data);
+  }
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
     if (n == 0) return Status::Ok();

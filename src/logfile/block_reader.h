@@ -51,6 +51,9 @@ class BlockReader : public stream::ByteSource {
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
     return source_.Seek(distance, origin, new_pos);
   }
+  void PassBytes(uint32_t n) override { source_.PassBytes(n); }
+  // The reader's position, as Tell gives it, without the call.
+  int64_t position() const { return source_.position(); }
 
   // Moves past n data bytes that the caller did not read. Hex text is
   // skipped by decoding, so that the skip lands on the next block.

@@ -131,7 +131,10 @@ HRESULT LogFileObject::StartReading(EnumFileVersion* pFileFormat) {
 
 Status LogFileObject::Position(int64_t* position) {
   // While reading, the reader keeps the position (it reads ahead).
-  if (reader_) return reader_->Tell(position);
+  if (reader_) {
+    *position = reader_->position();
+    return Status::Ok();
+  }
   return file_->Seek(0, SeekOrigin::kCurrent, position);
 }
 

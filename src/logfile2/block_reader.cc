@@ -128,7 +128,7 @@ Result RecordReader::FinishPrevious() {
   return log_.Seek(length, SeekOrigin::kCurrent).ok() ? Result::Ok() : errors::kHeaderReadFailed;
 }
 
-Result RecordReader::ReadFileBlockThroughStream(LogBlockHeader* header, bool* end_of_file) {
+Result RecordReader::ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
   if (raw_records_) return ReadMessageHead(header, end_of_file);
   if (header_length_ == 0) return errors::kHeaderReadFailed;
   LogBlockHeader decoded;

@@ -147,18 +147,7 @@ class RecordReader {
   Result ReadRecordHeader(LogBlockHeader* header, bool* end_of_file);
   Result ReadPendingData(uint8_t* dst, uint32_t room);
   Result FinishPrevious();
-  // A whole block header at hand is decoded in place; everything else goes
-  // through the stream.
-  Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file) {
-    const uint8_t* bytes = nullptr;
-    if (blocks_in_place_ && log_.BytesAhead(&bytes) >= header_length_) {
-      *header = stream::DecodeBlockHeader(version_, bytes);
-      log_.PassBytes(header_length_);
-      return Result::Ok();
-    }
-    return ReadFileBlockThroughStream(header, end_of_file);
-  }
-  Result ReadFileBlockThroughStream(LogBlockHeader* header, bool* end_of_file);
+  Result ReadFileBlock(LogBlockHeader* header, bool* end_of_file);
   // Reads a message head without consuming it (the head is the data).
   Result ReadMessageHead(LogBlockHeader* header, bool* end_of_file);
   Result EnterBulkBlock(LogBlockHeader* header, bool* end_of_file);

@@ -25,6 +25,15 @@ class ByteSource {
   virtual Status Read(void* dst, uint32_t n, uint32_t* got) = 0;
   // Moves the file pointer; new_pos may be null.
   virtual Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) = 0;
+  // For reading in place: how many of the bytes Read would deliver next the
+  // source already holds in memory (none by default); *data points at them
+  // until the next call that reads, writes or moves. PassBytes moves the
+  // pointer over n of them.
+  virtual uint32_t BytesAhead(const uint8_t** data) const {
+    (void)data;
+    return 0;
+  }
+  virtual void PassBytes(uint32_t n) { (void)Seek(n, platform::SeekOrigin::kCurrent, nullptr); }
 
   Status Tell(int64_t* pos) { return Seek(0, platform::SeekOrigin::kCurrent, pos); }
 };

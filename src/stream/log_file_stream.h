@@ -200,6 +200,8 @@ class StreamByteSource final : public ByteSource {
  public:
   explicit StreamByteSource(LogFileStream& log) : log_(log) {}
   Status Read(void* dst, uint32_t n, uint32_t* got) override { return log_.Read(dst, n, got); }
+  uint32_t BytesAhead(const uint8_t** data) const override { return log_.BytesAhead(data); }
+  void PassBytes(uint32_t n) override { log_.PassBytes(n); }
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
     if (distance != 0 || origin != platform::SeekOrigin::kCurrent) {
       Status st = log_.Seek(distance, origin);

@@ -65,7 +65,7 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   // The window's bytes at the logical pointer, without moving it: how many
   // there are (0 when the window does not hold the pointer); *data points
   // at them. Valid until the next call that reads, writes or seeks.
-  uint32_t BytesAhead(const uint8_t** data) const {
+  uint32_t BytesAhead(const uint8_t** data) const override {
     if (pos_ < window_start_ || pos_ >= window_end_) return 0;
     *data = window_.get() + (pos_ - window_start_);
     return static_cast<uint32_t>(window_end_ - pos_);
@@ -81,6 +81,8 @@ class ReadAheadFile final : public ByteSource, public ByteSink {
   // Moves the logical pointer to `offset` and cuts the file there
   // (everything behind it is dropped).
   Status CutAt(int64_t offset) override;
+
+  void PassBytes(uint32_t n) override { pos_ += n; }
 
   int64_t position() const override { return pos_; }
   // Seek to a position known to be valid (not negative), without checks.

@@ -38,12 +38,19 @@ enum class RecordStart {
 // whose source is a final class (LogFile2's stream) pays no virtual call on
 // its hot path; any ByteSource serves.
 
-// Reads the file block header of `version` at the pointer into *header.
-// A failed read or move fails; *found tells the rest.
+// Reads the file block header of `version` at the pointer into *header:
+// where the source holds it whole, in place (ByteSource::BytesAhead). A
+// failed read or move fails; *found tells the rest.
 template <typename Source>
 Status ReadBlockHeaderAt(Source& source, int version, LogBlockHeader* header,
                          RecordStart* found) {
   const uint32_t length = FileBlockHeaderLength(version);
+  if (const uint8_t* at_hand = nullptr; length > 0 && source.BytesAhead(&at_hand) >= length) {
+    *header = DecodeBlockHeader(version, at_hand);
+    source.PassBytes(length);
+    *found = RecordStart::kRecord;
+    return Status::Ok();
+  }
   int64_t start = 0;
   Status st = source.Seek(0, platform::SeekOrigin::kCurrent, &start);
   if (!st.ok()) return st;

@@ -261,6 +261,32 @@ TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) 
   }
 }
 
+// Headers at hand are decoded where they lie in the deciphered window:
+// records across its end, records as long as half of it, and records whose
+// data is skipped read back whole, with the pointer behind each header.
+// (32768 bytes is the longest block LogFile reads.)
+TEST_F(LogFileTest, EncipheredRecordsAcrossTheWindowReadBackWithTheirPositions) {
+  const std::string path = dir_.File("window.log");
+  OpenWrite(path);
+  Bytes plain;
+  const auto size = [](uint32_t i) -> ULONG { return i % 300 == 299 ? 32768 : i * 37 % 500; };
+  for (uint32_t i = 0; i < 900; ++i) ASSERT_EQ(WriteTracked(uint16_t(0x100 + i), size(i), &plain), S_OK);
+  ASSERT_EQ(file_->Close(), S_OK);
+  ASSERT_EQ(OpenRead(path), FileVersionCVR_Ve101);
+  ULONGLONG at = 60, pos = 0;
+  for (uint32_t i = 0; i < 900; ++i) {
+    const bool skipped = i % 5 == 0;
+    const ReadBack b = Next(!skipped);
+    at += 16;
+    ASSERT_EQ(file_->GetFilePointerPos(&pos), S_OK);
+    ASSERT_EQ(std::tuple(b.header.wBlockID, b.header.dwDataLength, pos), std::tuple(0x100 + i, size(i), at + (skipped ? 0 : size(i)))) << i;
+    at += size(i);
+    if (!skipped) ASSERT_EQ(b.data, Pattern(size(i), uint8_t(0x100 + i))) << i;
+  }
+  Next();
+  EXPECT_EQ(eof_, 1);
+}
+
 // Modes 2 and 3 take their stamp from the log's reference time, and mode 3
 // restarts it: x restarts after y opened, so x's next stamp cannot exceed y's.
 // The mode byte is stored as given.
