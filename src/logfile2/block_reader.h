@@ -138,7 +138,7 @@ class RecordReader {
     if (!pending_ || pending_bookmark_ || room < data_length_ || log_.BytesAhead(&bytes) < data_length_) {
       return false;
     }
-    std::memcpy(dst, bytes, data_length_);
+    if (data_length_ > 0) std::memcpy(dst, bytes, data_length_);  // no bytes: no pointer either
     log_.PassBytes(data_length_);
     pending_ = false;
     data_length_ = 0;
