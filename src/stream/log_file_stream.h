@@ -118,7 +118,7 @@ class LogFileStream {
     return enciphered_ ? deciphered_.BytesAhead(file_.position(), data) : 0;
   }
   // Moves the pointer over n of the bytes BytesAhead gave.
-  void PassBytes(uint32_t n) { file_.MoveTo(file_.position() + n); }
+  void PassBytes(uint32_t n) { file_.PassBytes(n); }
   // Writes at the file pointer, unbuffered. A short write moves the pointer
   // back to where it began and fails (kErrDiskFull when the system gave no
   // other code).
