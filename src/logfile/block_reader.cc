@@ -21,7 +21,6 @@ class PlainReader final : public BlockReader {
   PlainReader(int version, platform::File* file, int64_t position)
       : BlockReader(version, file, position) {}
 
-  uint32_t BytesAhead(const uint8_t** data) const override { return source_.BytesAhead(data); }
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     auto* out = static_cast<uint8_t*>(dst);
     *got = 0;
@@ -42,13 +41,10 @@ class DecipheringReader final : public BlockReader {
  public:
   DecipheringReader(int version, platform::File* file, int64_t position,
                     const stream::CipherParameters* cipher)
-      : BlockReader(version, file, position) {
+      : BlockReader(version, file, position, &window_) {
     prepared_ = window_.Prepare(*cipher, kFileHeaderLength);
   }
 
-  uint32_t BytesAhead(const uint8_t** data) const override {
-    return window_.BytesAhead(source_.position(), data);
-  }
   Status Read(void* dst, uint32_t n, uint32_t* got) override {
     *got = 0;
     if (n == 0) return Status::Ok();
@@ -77,6 +73,16 @@ class HexTextReader final : public BlockReader {
 };
 
 }  // namespace
+
+BlockReader::BlockReader(int version, platform::File* file, int64_t position,
+                         const stream::DecipheredWindow* deciphered)
+    : version_(version), deciphered_(deciphered) {
+  source_.Borrow(file, position);
+  const stream::Generation& g = stream::GenerationOf(version);
+  in_place_ = g.kind != stream::FileKind::kHexText;
+  header_length_ = in_place_ ? g.block_header_length : 0;
+  block_order_ = g.block_order;
+}
 
 std::unique_ptr<BlockReader> BlockReader::For(int version, platform::File* file, int64_t position,
                                               const stream::CipherParameters* cipher) {

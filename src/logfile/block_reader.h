@@ -10,12 +10,16 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
+#include "logfile/log_file_format.h"
 #include "platform/file.h"
 #include "platform/status.h"
+#include "stream/block_header.h"
 #include "stream/byte_source.h"
 #include "stream/cipher_parameters.h"
+#include "stream/deciphered_window.h"
 #include "stream/read_ahead_file.h"
 
 namespace corvane::logfile {
@@ -48,6 +52,12 @@ class BlockReader : public stream::ByteSource {
   // the end of the file). A deciphering read that finds fewer than n bytes
   // delivers none of them but reports how many there were.
   Status Read(void* dst, uint32_t n, uint32_t* got) override = 0;
+  // The plain or deciphered bytes at the position that the reader already
+  // holds in memory; hex text is never read in place.
+  uint32_t BytesAhead(const uint8_t** data) const final {
+    if (!in_place_) return 0;
+    return deciphered_ ? deciphered_->BytesAhead(source_.position(), data) : source_.BytesAhead(data);
+  }
   Status Seek(int64_t distance, platform::SeekOrigin origin, int64_t* new_pos) override {
     return source_.Seek(distance, origin, new_pos);
   }
@@ -65,16 +75,52 @@ class BlockReader : public stream::ByteSource {
   // position at its start.
   Status Next(NextBlock* out);
 
- protected:
-  BlockReader(int version, platform::File* file, int64_t position) : version_(version) {
-    source_.Borrow(file, position);
+  // The common case of Next, inline: the next block header lies whole among
+  // the bytes at hand, and its data, no longer than kMaxBlockDataLength,
+  // ends by `known_size` (the file's size last seen). Decodes the header in
+  // place, moves past it and returns true; the data length is what the
+  // data read delivers. Anything else returns false with nothing changed,
+  // and Next decides it: the end of the file, a header cut short, a block
+  // reaching further, raw records and hex text.
+  bool TakeBlockAtHand(int64_t known_size, LogBlockHeader* header) {
+    const uint8_t* bytes = nullptr;
+    if (header_length_ == 0 || BytesAhead(&bytes) < header_length_) return false;
+    const stream::BlockExtent block = stream::PeekBlockExtent(block_order_, header_length_, bytes);
+    const int64_t data_start = source_.position() + header_length_;
+    if (block.data_length > kMaxBlockDataLength || known_size - data_start < int64_t{block.data_length}) {
+      return false;
+    }
+    *header = stream::DecodeBlockHeader(version_, bytes);
+    source_.PassBytes(header_length_);
+    return true;
   }
+  // n data bytes into dst when they are all at hand; false (nothing read)
+  // otherwise.
+  bool TakeDataAtHand(void* dst, uint32_t n) {
+    const uint8_t* bytes = nullptr;
+    if (BytesAhead(&bytes) < n || !in_place_) return false;
+    if (n > 0) std::memcpy(dst, bytes, n);  // no bytes at hand: no pointer either
+    source_.PassBytes(n);
+    return true;
+  }
+
+ protected:
+  // `deciphered` holds the deciphered bytes of an enciphered log (owned by
+  // the subclass); null for plain bytes.
+  BlockReader(int version, platform::File* file, int64_t position,
+              const stream::DecipheredWindow* deciphered = nullptr);
 
   const int version_;
   // Reads through a read-ahead window: a block header and its data cost no
   // system call of their own. The logical position is the reader's.
   stream::ReadAheadFile source_;
 
+ private:
+  // Facts of the generation for the inline paths, looked up once.
+  const stream::DecipheredWindow* const deciphered_;
+  bool in_place_ = false;        // not hex text
+  uint32_t header_length_ = 0;   // of a file block header; 0: raw records
+  ByteOrder block_order_ = ByteOrder::kBig;
 };
 
 }  // namespace corvane::logfile

@@ -189,6 +189,15 @@ HRESULT LogFileObject::ReadBlockHeader(BYTE* pbyStructBlockHeader, ULONG dwBlock
     pending_length_ = 0;
   }
 
+  // The common case needs neither the file's size nor the full decoder.
+  if (LogBlockHeader header; reader_->TakeBlockAtHand(known_size_, &header)) {
+    pending_length_ = header.dwDataLength;
+    header_read_ = true;
+    stream::DeliverHeader(header, pbyStructBlockHeader, dwBlockHeaderLength);
+    *pdwNumberOfBytesReturned = dwBlockHeaderLength;
+    return S_OK;
+  }
+
   NextBlock next;
   if (!reader_->Next(&next).ok()) return Raise(errors::kHeaderReadFailed);
   if (next.end_of_file) *bEndOfFile = 1;
@@ -222,9 +231,11 @@ HRESULT LogFileObject::ReadBlockData(BYTE* pbyData, ULONG dwDataLength) {
   // never below what the read delivers, so callers passing it always get
   // the data; a smaller buffer gets nothing, and the data stays pending.
   if (dwDataLength < pending_length_) return Raise(errors::kDataReadFailed);
-  uint32_t got = 0;
-  if (!reader_->Read(pbyData, pending_length_, &got).ok() || got != pending_length_) {
-    return Raise(errors::kDataReadFailed);
+  if (!reader_->TakeDataAtHand(pbyData, pending_length_)) {
+    uint32_t got = 0;
+    if (!reader_->Read(pbyData, pending_length_, &got).ok() || got != pending_length_) {
+      return Raise(errors::kDataReadFailed);
+    }
   }
   header_read_ = false;
   return S_OK;

@@ -261,30 +261,44 @@ TEST_F(LogFileTest, WritesFlushInBufferSizedPiecesAndTheLogEndsWithTheLastByte) 
   }
 }
 
-// Headers at hand are decoded where they lie in the deciphered window:
-// records across its end, records as long as half of it, and records whose
-// data is skipped read back whole, with the pointer behind each header.
-// (32768 bytes is the longest block LogFile reads.)
-TEST_F(LogFileTest, EncipheredRecordsAcrossTheWindowReadBackWithTheirPositions) {
-  const std::string path = dir_.File("window.log");
-  OpenWrite(path);
-  Bytes plain;
+// Blocks of every size up to the limit, across the 64 KiB windows of read
+// and deciphered bytes, some with their data skipped: an e1.01 log written
+// here, and the same blocks with 12-byte headers, plain and enciphered.
+TEST_F(LogFileTest, RecordsAcrossTheWindowReadBackWithTheirPositions) {
   const auto size = [](uint32_t i) -> ULONG { return i % 300 == 299 ? 32768 : i * 37 % 500; };
-  for (uint32_t i = 0; i < 900; ++i) ASSERT_EQ(WriteTracked(uint16_t(0x100 + i), size(i), &plain), S_OK);
-  ASSERT_EQ(file_->Close(), S_OK);
-  ASSERT_EQ(OpenRead(path), FileVersionCVR_Ve101);
-  ULONGLONG at = 60, pos = 0;
+  const std::string written = dir_.File("window.log");
+  OpenWrite(written);
+  Bytes plain, short_form;
   for (uint32_t i = 0; i < 900; ++i) {
-    const bool skipped = i % 5 == 0;
-    const ReadBack b = Next(!skipped);
-    at += 16;
-    ASSERT_EQ(file_->GetFilePointerPos(&pos), S_OK);
-    ASSERT_EQ(std::tuple(b.header.wBlockID, b.header.dwDataLength, pos), std::tuple(0x100 + i, size(i), at + (skipped ? 0 : size(i)))) << i;
-    at += size(i);
-    if (!skipped) ASSERT_EQ(b.data, Pattern(size(i), uint8_t(0x100 + i))) << i;
+    ASSERT_EQ(WriteTracked(uint16_t(0x100 + i), size(i), &plain), S_OK);
+    PutBytes(short_form, Block(kShort, uint16_t(0x100 + i), 1, 0, i, Pattern(size(i), uint8_t(0x100 + i))));
   }
-  Next();
-  EXPECT_EQ(eof_, 1);
+  ASSERT_EQ(file_->Close(), S_OK);
+  const auto titled = [](const char* tag, const Bytes& blocks) {
+    Bytes b = TitledHeader(std::string("KRV Binary Log File ") + tag);
+    return PutBytes(b, blocks), b;
+  };
+  const std::pair<std::string, int> cases[] = {
+      {written, kLong},
+      {Craft("plain.log", titled("V 01.00", short_form)), kShort},
+      {Craft("e100.log", titled("V e1.00", Cipher(FileVersionCVR_Ve100, short_form, true))), kShort}};
+  for (const auto& [path, form] : cases) {
+    SCOPED_TRACE(path);
+    OpenRead(path);
+    ULONGLONG at = 60, pos = 0;
+    for (uint32_t i = 0; i < 900; ++i) {
+      const bool skipped = i % 5 == 0;
+      const ReadBack b = Next(!skipped);
+      at += form;
+      ASSERT_EQ(file_->GetFilePointerPos(&pos), S_OK);
+      ASSERT_EQ(std::tuple(b.header.wBlockID, b.header.dwDataLength, pos), std::tuple(0x100 + i, size(i), at + (skipped ? 0 : size(i)))) << i;
+      at += size(i);
+      if (!skipped) ASSERT_EQ(b.data, Pattern(size(i), uint8_t(0x100 + i))) << i;
+    }
+    Next();
+    EXPECT_EQ(eof_, 1);
+    EXPECT_EQ(file_->Close(), S_OK);
+  }
 }
 
 // Modes 2 and 3 take their stamp from the log's reference time, and mode 3
