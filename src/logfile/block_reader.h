@@ -95,10 +95,11 @@ class BlockReader : public stream::ByteSource {
     return true;
   }
   // n data bytes into dst when they are all at hand; false (nothing read)
-  // otherwise.
+  // otherwise. (Hex text has nothing at hand; its empty data reads alike
+  // either way.)
   bool TakeDataAtHand(void* dst, uint32_t n) {
     const uint8_t* bytes = nullptr;
-    if (BytesAhead(&bytes) < n || !in_place_) return false;
+    if (BytesAhead(&bytes) < n) return false;
     if (n > 0) std::memcpy(dst, bytes, n);  // no bytes at hand: no pointer either
     source_.PassBytes(n);
     return true;
