@@ -7,6 +7,7 @@
 #ifndef CORVANE_PLATFORM_SYNC_H_
 #define CORVANE_PLATFORM_SYNC_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -135,7 +136,50 @@ class Thread {
   std::unique_ptr<Impl> impl_;
 };
 
+// A count that one thread advances and another waits on: the hand-off of
+// work between two threads (the indexing pass and the thread that reads
+// ahead for it). Advance publishes, with release order, everything the
+// advancing thread wrote before it; value() and WaitPast acquire it. One
+// thread waits on a counter at a time.
+class StepCounter {
+ public:
+  StepCounter();
+  ~StepCounter();
+  StepCounter(const StepCounter&) = delete;
+  StepCounter& operator=(const StepCounter&) = delete;
+
+  uint32_t value() const;
+  void Advance();
+  // Returns once the value differs from `seen`. Spins up to kSpinTime
+  // first, then sleeps: a hand-off between two busy threads usually comes
+  // within that time, and waking a sleeping thread costs tens of
+  // microseconds on a virtual machine, on both sides, for every hand-off.
+  void WaitPast(uint32_t seen);
+
+  static constexpr std::chrono::microseconds kSpinTime{1000};
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 void SleepMilliseconds(uint32_t ms);
+
+// Spins while `busy()` holds, for at most StepCounter::kSpinTime; true when
+// it stopped holding.
+template <class Busy>
+bool SpinWhile(Busy busy) {
+  const auto until = std::chrono::steady_clock::now() + StepCounter::kSpinTime;
+  for (;;) {
+    for (int i = 0; i < 64; ++i) {
+      if (!busy()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    if (std::chrono::steady_clock::now() >= until) return false;
+  }
+}
 
 }  // namespace corvane::platform
 

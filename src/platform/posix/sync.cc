@@ -94,6 +94,25 @@ void Thread::Join() {
 
 bool Thread::Joinable() const { return impl_->thread.joinable(); }
 
+struct StepCounter::Impl {
+  std::atomic<uint32_t> value{0};
+};
+
+StepCounter::StepCounter() : impl_(new Impl) {}
+StepCounter::~StepCounter() = default;
+
+uint32_t StepCounter::value() const { return impl_->value.load(std::memory_order_acquire); }
+
+void StepCounter::Advance() {
+  impl_->value.fetch_add(1, std::memory_order_release);
+  impl_->value.notify_one();  // a system call only when a thread sleeps on it
+}
+
+void StepCounter::WaitPast(uint32_t seen) {
+  if (SpinWhile([&] { return value() == seen; })) return;
+  while (value() == seen) impl_->value.wait(seen, std::memory_order_acquire);
+}
+
 void SleepMilliseconds(uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
