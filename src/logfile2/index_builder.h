@@ -36,6 +36,7 @@
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "logfile2/index_pass.h"
@@ -47,6 +48,8 @@ namespace corvane::logfile2 {
 
 // What CreateIndex hands to the thread (taken under the object lock).
 inline constexpr uint32_t kMinIndexBuffer = 64 * 1024;
+// The largest piece each thread of a split pass reads at a time.
+inline constexpr uint32_t kMaxSplitPiece = 1u << 20;
 
 struct IndexJob {
   std::string log_path;
@@ -100,6 +103,10 @@ class IndexBuilder final : private MessageSink {
 
   bool OpenTarget();
   bool OpenLog();
+  // Two more handles of the log for a pass on two threads, where the pass
+  // can split its reading; null otherwise or when they cannot be opened
+  // (the pass then reads through the stream).
+  std::unique_ptr<SplitReading> SplitLogReading();
   // Flushes the target and writes its record count; false after a failure
   // that was reported.
   bool FinishTarget();

@@ -14,22 +14,27 @@
 //   raw record:      both positions = the start of the record
 //
 // Generations with block headers (16 bytes: 1, 7, 8, 9; 12 bytes: 2, 3) are
-// walked in chunks of the stream's read buffer without interpreting data;
+// walked in chunks without interpreting data: the stream's read buffer, or
+// for plain logs pieces that two threads read and walk in turns, so that
+// the system's copying runs beside the walk;
 // bulk messages occupy 6 + payload bytes in 7 and 8 and that size rounded
 // up to a multiple of 4 elsewhere, as the reader has it. Raw-record and
 // hex-text logs (4, 5, 6) are walked record by record through a
 // RecordReader of the pass's own, so that their positions (text offsets
 // for hex text) are exactly those the reader seeks to and reports.
 //
-// Threads: runs on the indexing thread, on streams of its own; touches
-// nothing shared except through the sink.
+// Threads: runs on the indexing thread (and a second one of its own for a
+// split pass), on streams of its own; touches nothing shared except
+// through the sink.
 #ifndef CORVANE_LOGFILE2_INDEX_PASS_H_
 #define CORVANE_LOGFILE2_INDEX_PASS_H_
 
 #include <corvane/corvane.h>
 
 #include <cstdint>
+#include <memory>
 
+#include "platform/file.h"
 #include "stream/index_format.h"
 #include "stream/log_file_stream.h"
 
@@ -62,14 +67,31 @@ struct PassCounts {
   int64_t progress = 0;
 };
 
+// Two more handles of a plain log for a pass on two threads, and the size
+// of the pieces each thread reads at a time.
+struct SplitReading {
+  std::unique_ptr<platform::File> files[2];
+  uint32_t piece_size = 0;
+};
+
+// Whether the pass over `log` can read the file itself, on two threads: a
+// plain log with block headers, whose bytes are the file's.
+bool CanSplitReading(stream::LogFileStream& log);
+
 // Walks `log` (open for reading, standing at its first block) by its
 // generation, applying the counting rule with `resolution` (1 or more):
 // before the message whose number is a multiple of it (from resolution on)
 // the sink gets that message's record. A generation without messages the
 // library can number ends at once. *counts holds the final counts, also
 // after a stop or failure.
+//
+// The bytes come through the stream in chunks of its read buffer or, with
+// `split` (CanSplitReading; pieces of at least 26 bytes), through its
+// handles on two threads, which take turns to walk; the sink is then called
+// from both, never at once. The pass ends with the first chunk or piece
+// that is short, as at the end of the file.
 PassResult RunIndexPass(stream::LogFileStream& log, EnumFileVersion version, int64_t resolution,
-                        MessageSink& sink, PassCounts* counts);
+                        MessageSink& sink, PassCounts* counts, SplitReading* split = nullptr);
 
 }  // namespace corvane::logfile2
 

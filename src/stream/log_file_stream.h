@@ -159,6 +159,9 @@ class LogFileStream {
   EnumFileVersion version() const { return version_; }
   uint32_t header_length() const { return header_length_; }
   bool enciphered() const { return enciphered_; }
+  // Open, and reads deliver the file's bytes as they are (neither hex
+  // text nor enciphered).
+  bool plain_reads() const { return plain_reads_; }
   int32_t index_sub_version() const { return index_sub_version_; }
   const CipherParameters& cipher() const { return cipher_; }
 

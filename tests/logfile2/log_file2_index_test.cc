@@ -10,7 +10,9 @@
 #include <numeric>
 #include <random>
 
+#include "logfile2/index_pass.h"
 #include "logfile2/log_file2_test_util.h"
+#include "platform/file.h"
 #include "platform/registry.h"
 #include "stream/settings.h"
 
@@ -182,6 +184,62 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
     }
     ASSERT_EQ(log_->Close(), S_OK);
     std::filesystem::remove(dir_.File("bulk.idx"));
+  }
+}
+
+// The pass on two threads gives the records and counts of the pass over the
+// stream's chunks wherever its pieces cut the items: piece sizes from the
+// largest item (26) up put every cut into a block header, a bulk block's
+// count and first head, and a later message head; blocks longer than a
+// piece make a turn read its piece anew.
+TEST_F(IndexTest, PassOnTwoThreadsIndexesLikeThePassThroughTheStream) {
+  struct Sink final : logfile2::MessageSink {
+    std::vector<stream::IndexRecord> records;
+    bool Record(const stream::IndexRecord& r) override { return records.push_back(r), true; }
+    bool Checkpoint(int64_t, int64_t) override { return false; }
+  };
+  struct Pass {
+    std::vector<stream::IndexRecord> records;
+    logfile2::PassCounts counts;
+    logfile2::PassResult result;
+  };
+  const std::string path = dir_.File("cut.log");
+  auto pass = [&](uint32_t piece) {
+    stream::LogFileStream log;
+    platform::OpenOptions read;
+    read.share = platform::kShareRead;
+    EXPECT_TRUE(log.Open(path, read, FileVersionUnknown).ok() && log.Seek(log.header_length(), platform::SeekOrigin::kBegin).ok());
+    logfile2::SplitReading split;
+    split.piece_size = piece;
+    for (auto& file : split.files) EXPECT_TRUE(piece == 0 || (logfile2::CanSplitReading(log) && platform::OpenFile(path, read, &file).ok()));
+    Sink sink;
+    Pass p;
+    p.result = logfile2::RunIndexPass(log, log.version(), 3, sink, &p.counts, piece ? &split : nullptr);
+    p.records = std::move(sink.records);
+    return p;
+  };
+  for (EnumFileVersion version : {FileVersionCVR_V0102, FileVersionCVR_Vu102}) {
+    SCOPED_TRACE(version);
+    OpenWrite(path, version);
+    uint32_t number = 0;
+    for (uint32_t item = 0; item < 240; ++item) {  // ordinary blocks of 0..40 bytes and bulk blocks of 1..4 messages
+      const uint32_t messages = item % 3 == 1 ? 1 + item % 4 : 0;
+      Bytes d;
+      for (uint32_t i = 0; i < messages; ++i) PutBytes(d, NumberedMessage(number++, (item * 7 + i) % 11, version == FileVersionCVR_Vu102));
+      if (messages == 0) d = Pattern(item * 13 % 41, static_cast<uint8_t>(number++));
+      const LogBlockHeader h = MakeHeader(messages ? CVR_ID_MULTI_QUIVOX_MSG : 0x20, 1, 0, item, 0);
+      ASSERT_EQ(Write(log_.get(), h, d, messages), S_OK);
+    }
+    ASSERT_EQ(log_->Close(), S_OK);
+    const Pass whole = pass(0);
+    ASSERT_EQ(whole.result, logfile2::PassResult::kEnded);
+    ASSERT_TRUE(whole.counts.progress == int64_t(std::filesystem::file_size(path)) && whole.counts.counted == number &&
+                whole.records.size() == (number - 1) / 3);
+    for (uint32_t piece : {26u, 27u, 29u, 32u, 33u, 41u, 64u, 100u, 4096u, 1u << 20}) {
+      const Pass cut = pass(piece);
+      EXPECT_TRUE(cut.result == whole.result && cut.records == whole.records && cut.counts.counted == whole.counts.counted &&
+                  cut.counts.progress == whole.counts.progress) << "piece " << piece;
+    }
   }
 }
 
