@@ -5,11 +5,13 @@
 // (coverage-ignore.txt).
 #include <sanitizer/asan_interface.h>
 
+#include <optional>
 #include <type_traits>
 #include <utility>
 
 #include "harness.h"
 #include "logfile2/bookmark_store.h"
+#include "logfile2/index_pass.h"
 #include "stream/cipher.h"
 #include "stream/file_format.h"
 #include "stream/hex_text.h"
@@ -455,6 +457,52 @@ void IndexJump(const uint8_t* data, size_t size) {
   (void)log->Close();
 }
 
+// ---- index_pass: part 0 is a log, part 1 controls: [resolution] [piece]
+// [piece]. The indexing pass over the stream's chunks ends, and where the
+// log is plain with block headers, the pass on two threads (pieces from the
+// largest item, 26 bytes, up to 281) gives the same result, records and
+// counts wherever the pieces cut the items.
+void IndexPass(const uint8_t* data, size_t size) {
+  struct Sink final : logfile2::MessageSink {
+    std::vector<IndexRecord> records;
+    bool Record(const IndexRecord& r) override { return records.push_back(r), records.size() < 100000; }
+    bool Checkpoint(int64_t, int64_t) override { return false; }
+  };
+  auto parts = SplitInput(data, size, 2);
+  const std::string path = PutScratchFile("pass.cvr", parts[0]);
+  Controls c{parts[1]};
+  const int64_t resolution = 1 + c.Byte() % 7;
+  platform::OpenOptions read;
+  read.share = platform::kShareRead;
+  auto pass = [&](uint32_t piece, Sink& sink, logfile2::PassCounts* counts) {
+    stream::LogFileStream log;
+    if (!log.Open(path, read, FileVersionUnknown).ok() || !log.Seek(log.header_length(), SeekOrigin::kBegin).ok()) {
+      return std::optional<logfile2::PassResult>();
+    }
+    logfile2::SplitReading split;
+    split.piece_size = piece;
+    for (auto& file : split.files) {
+      if (piece != 0 && (!logfile2::CanSplitReading(log) || !platform::OpenFile(path, read, &file).ok())) {
+        return std::optional<logfile2::PassResult>();
+      }
+    }
+    return std::optional(logfile2::RunIndexPass(log, log.version(), resolution, sink, counts, piece ? &split : nullptr));
+  };
+  Sink whole;
+  logfile2::PassCounts whole_counts;
+  const auto result = pass(0, whole, &whole_counts);
+  if (!result) return;
+  CORVANE_FUZZ_CHECK(*result != logfile2::PassResult::kStopped && whole_counts.counted >= 0);
+  for (int i = 0; i < 2; ++i) {
+    Sink cut;
+    logfile2::PassCounts counts;
+    const auto again = pass(26 + c.Byte(), cut, &counts);
+    if (!again) return;
+    CORVANE_FUZZ_CHECK(*again == *result && cut.records == whole.records && counts.counted == whole_counts.counted &&
+                       counts.progress == whole_counts.progress);
+  }
+}
+
 // ---- bookmark_store: part 0 is a bookmark file (any kind: plain,
 // enciphered, big-endian), part 1 steps on the loaded list, [op] then
 // operands: op % 8 == 0 PositionReader(i64), 1 Insert(i64, comment), 2
@@ -556,7 +604,7 @@ TargetFn FindTarget(std::string_view name) {
   static constexpr std::pair<std::string_view, TargetFn> kTargets[] = {
       {"raw_record", RawRecord}, {"key_file", KeyFile}, {"version_detection", VersionDetection}, {"hex_text", HexText},
       {"cipher", Cipher}, {"log_file_stream", LogFileStream}, {"log_file", LogFile}, {"log_file2", LogFile2},
-      {"bookmark_store", BookmarkStore}, {"index_jump", IndexJump}, {"corvane", Corvane}};
+      {"bookmark_store", BookmarkStore}, {"index_jump", IndexJump}, {"index_pass", IndexPass}, {"corvane", Corvane}};
   for (const auto& [n, run] : kTargets) if (name == n) return run;
   std::fprintf(stderr, "no fuzz target %.*s\n", static_cast<int>(name.size()), name.data()), std::abort();
 }
