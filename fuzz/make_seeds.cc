@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   for (const auto& [version, w] : gens) {
     const std::string name(stream::kGenerations[version].name.substr(11));
     for (const char* t : {"version_detection", "log_file_stream", "log_file2"}) Seed(t, name, {w.log});
-    Seed("index_pass", name, {w.log, {2, 0, 7}});
+    Seed("index_pass", name, {w.log, {2, 7}});
     if (stream::Handles(version, stream::kLogFileReads)) Seed("log_file", name, {w.log});
     if (stream::GenerationOf(version).kind == stream::FileKind::kHexText) Seed("hex_text", name, {w.log});
     if (w.index.empty()) continue;

@@ -171,15 +171,18 @@ bool IndexBuilder::OpenLog() {
 std::unique_ptr<SplitReading> IndexBuilder::SplitLogReading() {
   if (!CanSplitReading(log_)) return nullptr;
   auto split = std::make_unique<SplitReading>();
-  for (auto& file : split->files) {
-    if (!platform::OpenFile(job_.log_path, LogOptions(), &file).ok()) return nullptr;
-  }
   // 128 times the read buffer: 256 KiB with the default 2048 bytes, which
   // stays in a processor's cache from the read to the walk, while the
   // turns (waking a thread costs microseconds on a virtual machine) stay
   // rare against the copy.
   split->piece_size = static_cast<uint32_t>(
       std::min<uint64_t>(uint64_t{log_.read_buffer_capacity()} * 128, kMaxSplitPiece));
+  // A log of a few pieces is read sooner than a thread starts.
+  const int64_t size = log_.GetSize(), first = log_.GetPosition();
+  if (size < 0 || first < 0 || size - first < int64_t{4} * split->piece_size) return nullptr;
+  for (auto& file : split->files) {
+    if (!platform::OpenFile(job_.log_path, LogOptions(), &file).ok()) return nullptr;
+  }
   return split;
 }
 

@@ -7,12 +7,13 @@
 #ifndef CORVANE_PLATFORM_SYNC_H_
 #define CORVANE_PLATFORM_SYNC_H_
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #if !defined(_WIN32)
-#include <atomic>
 #include <thread>
 #endif
 
@@ -137,12 +138,25 @@ class Thread {
 };
 
 // A count that one thread advances and another waits on: the hand-off of
-// work between two threads (the indexing pass and the thread that reads
-// ahead for it). Advance publishes, with release order, everything the
-// advancing thread wrote before it; value() and WaitPast acquire it. One
-// thread waits on a counter at a time.
+// work between two threads (the two threads of an indexing pass). Advance
+// publishes, with release order, everything the advancing thread wrote
+// before it; value() and WaitPast acquire it. One thread waits on a counter
+// at a time.
+//
+// WaitPast spins before it sleeps: a hand-off between two busy threads
+// usually comes within microseconds, and waking a sleeping thread costs
+// tens of microseconds on a virtual machine, on both sides, for every
+// hand-off. Spinning pays only while the other thread runs, though: on a
+// machine with more threads to run than processors, the spinner keeps the
+// other one from running. So the spin adapts, like an adaptive mutex's,
+// between kMinSpin and kMaxSpin: a spin that sees the value move doubles
+// the next one; a wait that had to sleep sets it to twice its length,
+// unless the other thread moved the value at once when this one slept.
 class StepCounter {
  public:
+  static constexpr std::chrono::nanoseconds kMinSpin{10'000};
+  static constexpr std::chrono::nanoseconds kMaxSpin{1'000'000};
+
   StepCounter();
   ~StepCounter();
   StepCounter(const StepCounter&) = delete;
@@ -150,36 +164,51 @@ class StepCounter {
 
   uint32_t value() const;
   void Advance();
-  // Returns once the value differs from `seen`. Spins up to kSpinTime
-  // first, then sleeps: a hand-off between two busy threads usually comes
-  // within that time, and waking a sleeping thread costs tens of
-  // microseconds on a virtual machine, on both sides, for every hand-off.
-  void WaitPast(uint32_t seen);
+  // Returns once the value differs from `seen`.
+  void WaitPast(uint32_t seen) {
+    using Clock = std::chrono::steady_clock;
+    const std::chrono::nanoseconds spin{spin_ns_.load(std::memory_order_relaxed)};
+    const Clock::time_point start = Clock::now();
+    std::chrono::nanoseconds next = spin * 2;
+    if (!SpinWhile([&] { return value() == seen; }, spin)) {
+      const Clock::time_point slept_from = Clock::now();
+      SleepPast(seen);
+      const Clock::time_point end = Clock::now();
+      // A sleep much shorter than the spin: the other thread ran as soon
+      // as this one stopped spinning, so it was waiting for this one's
+      // processor. Otherwise the wait was long, or the spin too short for
+      // it: spin twice as long as it took, next time.
+      next = end - slept_from < spin / 4 ? spin / 2 : (end - start) * 2;
+    }
+    spin_ns_.store(std::clamp(next, kMinSpin, kMaxSpin).count(), std::memory_order_relaxed);
+  }
 
-  static constexpr std::chrono::microseconds kSpinTime{1000};
+  // Spins while `busy()` holds, for at most `limit`; true when it stopped
+  // holding.
+  template <class Busy>
+  static bool SpinWhile(Busy busy, std::chrono::nanoseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      for (int i = 0; i < 64; ++i) {
+        if (!busy()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+      }
+      if (std::chrono::steady_clock::now() >= until) return false;
+    }
+  }
 
  private:
+  // Sleeps until the value differs from `seen`.
+  void SleepPast(uint32_t seen);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  std::atomic<int64_t> spin_ns_{kMaxSpin.count()};
 };
 
 void SleepMilliseconds(uint32_t ms);
-
-// Spins while `busy()` holds, for at most StepCounter::kSpinTime; true when
-// it stopped holding.
-template <class Busy>
-bool SpinWhile(Busy busy) {
-  const auto until = std::chrono::steady_clock::now() + StepCounter::kSpinTime;
-  for (;;) {
-    for (int i = 0; i < 64; ++i) {
-      if (!busy()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
-    }
-    if (std::chrono::steady_clock::now() >= until) return false;
-  }
-}
 
 }  // namespace corvane::platform
 

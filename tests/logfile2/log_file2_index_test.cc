@@ -193,10 +193,11 @@ TEST_F(IndexTest, BulkBlocksAreIndexedAtTheirMessagesAndJumpedInto) {
 // count and first head, and a later message head; blocks longer than a
 // piece make a turn read its piece anew.
 TEST_F(IndexTest, PassOnTwoThreadsIndexesLikeThePassThroughTheStream) {
-  struct Sink final : logfile2::MessageSink {
+  struct Sink final : logfile2::MessageSink {  // refuses record `refuse`, stops at checkpoint `stop`
+    size_t refuse = SIZE_MAX, stop = SIZE_MAX, checkpoints = 0;
     std::vector<stream::IndexRecord> records;
-    bool Record(const stream::IndexRecord& r) override { return records.push_back(r), true; }
-    bool Checkpoint(int64_t, int64_t) override { return false; }
+    bool Record(const stream::IndexRecord& r) override { return records.size() < refuse && (records.push_back(r), true); }
+    bool Checkpoint(int64_t, int64_t) override { return ++checkpoints >= stop; }
   };
   struct Pass {
     std::vector<stream::IndexRecord> records;
@@ -204,7 +205,7 @@ TEST_F(IndexTest, PassOnTwoThreadsIndexesLikeThePassThroughTheStream) {
     logfile2::PassResult result;
   };
   const std::string path = dir_.File("cut.log");
-  auto pass = [&](uint32_t piece) {
+  auto pass = [&](uint32_t piece, Sink sink = {}) {
     stream::LogFileStream log;
     platform::OpenOptions read;
     read.share = platform::kShareRead;
@@ -212,7 +213,6 @@ TEST_F(IndexTest, PassOnTwoThreadsIndexesLikeThePassThroughTheStream) {
     logfile2::SplitReading split;
     split.piece_size = piece;
     for (auto& file : split.files) EXPECT_TRUE(piece == 0 || (logfile2::CanSplitReading(log) && platform::OpenFile(path, read, &file).ok()));
-    Sink sink;
     Pass p;
     p.result = logfile2::RunIndexPass(log, log.version(), 3, sink, &p.counts, piece ? &split : nullptr);
     p.records = std::move(sink.records);
@@ -240,6 +240,14 @@ TEST_F(IndexTest, PassOnTwoThreadsIndexesLikeThePassThroughTheStream) {
       EXPECT_TRUE(cut.result == whole.result && cut.records == whole.records && cut.counts.counted == whole.counts.counted &&
                   cut.counts.progress == whole.counts.progress) << "piece " << piece;
     }
+    // A refused record ends both threads where it ends the pass through the
+    // stream; so does a stop, after the third piece.
+    Sink refusing, stopping;
+    refusing.refuse = 20, stopping.stop = 3;
+    const Pass refused = pass(64, refusing), whole_refused = pass(0, refusing), stopped = pass(64, stopping);
+    EXPECT_TRUE(refused.result == logfile2::PassResult::kSinkFailed && refused.records == whole_refused.records &&
+                refused.counts.counted == whole_refused.counts.counted && refused.records.size() == 20);
+    EXPECT_TRUE(stopped.result == logfile2::PassResult::kStopped && stopped.counts.counted < whole.counts.counted);
   }
 }
 

@@ -108,8 +108,7 @@ void StepCounter::Advance() {
   impl_->value.notify_one();  // a system call only when a thread sleeps on it
 }
 
-void StepCounter::WaitPast(uint32_t seen) {
-  if (SpinWhile([&] { return value() == seen; })) return;
+void StepCounter::SleepPast(uint32_t seen) {
   while (value() == seen) impl_->value.wait(seen, std::memory_order_acquire);
 }
 

@@ -28,8 +28,7 @@ void StepCounter::Advance() {
   if (impl_->event) SetEvent(impl_->event);
 }
 
-void StepCounter::WaitPast(uint32_t seen) {
-  if (SpinWhile([&] { return value() == seen; })) return;
+void StepCounter::SleepPast(uint32_t seen) {
   while (value() == seen) {
     // Without an event (creation failed) the wait polls.
     if (!impl_->event || WaitForSingleObject(impl_->event, INFINITE) != WAIT_OBJECT_0) Sleep(1);
