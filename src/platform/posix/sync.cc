@@ -105,7 +105,7 @@ uint32_t StepCounter::value() const { return impl_->value.load(std::memory_order
 
 void StepCounter::Advance() {
   impl_->value.fetch_add(1, std::memory_order_release);
-  impl_->value.notify_one();  // a system call only when a thread sleeps on it
+  impl_->value.notify_all();  // a system call only when a thread sleeps on it
 }
 
 void StepCounter::SleepPast(uint32_t seen) {

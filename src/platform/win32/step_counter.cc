@@ -1,7 +1,9 @@
-// StepCounter: an atomic count and an auto-reset event. The event stays
-// signalled when it is set while nobody waits, so a waiter that checked the
-// count just before an Advance still wakes; a spurious wake-up only makes
-// it look at the count again.
+// StepCounter: an atomic count, and a slim lock with a condition variable
+// for the sleeping side. Advance changes the count under the lock, and a
+// sleeper checks it under the lock before it sleeps, so no wake-up is lost
+// between the check and the sleep, whichever thread waits next (an event
+// left set by one Advance could be taken by the advancing thread itself,
+// waiting for the next step, and leave the other asleep).
 #include <windows.h>
 
 #include <atomic>
@@ -12,10 +14,8 @@ namespace corvane::platform {
 
 struct StepCounter::Impl {
   std::atomic<uint32_t> value{0};
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  ~Impl() {
-    if (event) CloseHandle(event);
-  }
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE moved = CONDITION_VARIABLE_INIT;
 };
 
 StepCounter::StepCounter() : impl_(std::make_unique<Impl>()) {}
@@ -24,15 +24,16 @@ StepCounter::~StepCounter() = default;
 uint32_t StepCounter::value() const { return impl_->value.load(std::memory_order_acquire); }
 
 void StepCounter::Advance() {
+  AcquireSRWLockExclusive(&impl_->lock);
   impl_->value.fetch_add(1, std::memory_order_release);
-  if (impl_->event) SetEvent(impl_->event);
+  ReleaseSRWLockExclusive(&impl_->lock);
+  WakeAllConditionVariable(&impl_->moved);
 }
 
 void StepCounter::SleepPast(uint32_t seen) {
-  while (value() == seen) {
-    // Without an event (creation failed) the wait polls.
-    if (!impl_->event || WaitForSingleObject(impl_->event, INFINITE) != WAIT_OBJECT_0) Sleep(1);
-  }
+  AcquireSRWLockExclusive(&impl_->lock);
+  while (value() == seen) SleepConditionVariableSRW(&impl_->moved, &impl_->lock, INFINITE, 0);
+  ReleaseSRWLockExclusive(&impl_->lock);
 }
 
 }  // namespace corvane::platform
