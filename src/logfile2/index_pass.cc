@@ -248,9 +248,9 @@ PassResult WalkStreamChunks(stream::LogFileStream& log, uint64_t first, ChunkWal
 // state, the position to resume at and, when a piece's end cut an item, the
 // item's first bytes, which go before the next piece.
 //
-// A piece is read before its turn, where the last turn's walk says it
-// starts plus one piece: the pieces follow each other while blocks are
-// shorter than a piece. A turn whose piece does not start where the walk
+// A piece is read before its turn, one piece behind the piece the other
+// thread walks next: the pieces follow each other while blocks are shorter
+// than a piece. A turn whose piece does not hold the place where the walk
 // resumes (behind a long block) reads the right one itself. A piece shorter
 // than the others is the end of the file.
 class TwoThreadWalk {
@@ -358,7 +358,7 @@ class TwoThreadWalk {
       std::memcpy(piece.data - b.cut, b.cut_bytes, b.cut);
       chunk.data = piece.data - b.cut;
       chunk.size = b.cut + piece.size;
-    } else {  // resume lies at or behind the piece's start
+    } else {  // resume lies in the piece (or behind the end of a short one)
       const uint64_t into = std::min(b.resume, end) - piece.start;
       chunk.data = piece.data + into;
       chunk.size = static_cast<uint32_t>(piece.size - into);
