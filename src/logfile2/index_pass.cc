@@ -84,8 +84,18 @@ class Counter {
     counts_.counted = hot.counted;
     counts_.progress = progress;
   }
-  int64_t resolution() const { return resolution_; }
-  bool Record(const IndexRecord& record) { return sink_.Record(record); }
+  // The counting rule on the counts taken out: `make` builds the message's
+  // record, called only when one is due.
+  template <class MakeRecord>
+  bool Count(Hot& hot, MakeRecord make) {
+    if (hot.due == 0) {
+      if (!sink_.Record(make())) return false;
+      hot.due = resolution_;
+    }
+    --hot.due;
+    ++hot.counted;
+    return true;
+  }
 
  private:
   const int64_t resolution_;
@@ -134,19 +144,13 @@ ChunkResult WalkChunk(const Chunk& chunk, const BlockLayout& layout, WalkState& 
     // the next record, the step over the data.
     while (remaining == 0 && offset + h <= got) {
       const uint8_t* p = data + offset;
-      if ((kOrder == ByteOrder::kBig ? DecodeBE16(p) : DecodeLE16(p)) == CVR_ID_MULTI_QUIVOX_MSG) break;
-      const uint32_t length = kOrder == ByteOrder::kBig ? DecodeBE32(p + h - 4) : DecodeLE32(p + h - 4);
-      if (hot.due == 0) {
-        const uint64_t at = chunk.base + offset;
-        if (!counter.Record(IndexRecord{at + h, at, 0})) {
-          result = ChunkResult::kSinkFailed;
-          break;
-        }
-        hot.due = counter.resolution();
+      const stream::BlockExtent block = stream::PeekBlockExtent(kOrder, h, p);
+      if (block.block_id == CVR_ID_MULTI_QUIVOX_MSG) break;
+      if (!counter.Count(hot, [&] { return IndexRecord{chunk.base + offset + h, chunk.base + offset, 0}; })) {
+        result = ChunkResult::kSinkFailed;
+        break;
       }
-      --hot.due;
-      ++hot.counted;
-      offset += h + uint64_t{length};
+      offset += h + uint64_t{block.data_length};
     }
     if (result != ChunkResult::kWalked || offset >= got) break;
     // A bulk block's header or one of its messages, when all the bytes it
@@ -174,15 +178,10 @@ ChunkResult WalkChunk(const Chunk& chunk, const BlockLayout& layout, WalkState& 
       remaining = messages - 1;
       bulk_position = at;
     }
-    if (hot.due == 0) {
-      if (!counter.Record(record)) {
-        result = ChunkResult::kSinkFailed;
-        break;
-      }
-      hot.due = counter.resolution();
+    if (!counter.Count(hot, [&] { return record; })) {
+      result = ChunkResult::kSinkFailed;
+      break;
     }
-    --hot.due;
-    ++hot.counted;
     offset += size;
   }
   state.remaining = remaining;
